@@ -1,0 +1,234 @@
+#include "Functions_Data.h"
+
+#include "Functions_Core.h"
+
+#include <QElapsedTimer>
+#include <QtEndian>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+void cData::vGet_Properties(quint64 qui64Clusters_Free_Count, int iCluster_Size)
+{
+    // Words per cluster first, then clusters; the product wraps modulo 2^64.
+    const qint64 qi64Words_Per_Cluster = iCluster_Size / 8;
+    qui64Data_Count = quint64(qi64Words_Per_Cluster) * qui64Clusters_Free_Count;
+    qui64Pattern = qui64Calc_Pattern(qui64Data_Count);
+    qsPattern = qsText_Data(qui64Pattern);
+}
+
+quint64 cData::qui64Calc_Pattern(quint64 qui64Value)
+{
+    // The smallest k with 2^k >= value; 64 when the value is above 2^63.
+    int iPow_2 = 0;
+    while (iPow_2 < 64 && (quint64(1) << iPow_2) < qui64Value)
+        ++iPow_2;
+    // Ones in bits k+1 to 63, so pattern + index never reaches them for index < 2^k.
+    quint64 qui64Result = 0;
+    for (int i = iPow_2 + 1; i <= 63; ++i)
+        qui64Result += quint64(1) << i;
+    return qui64Result;
+}
+
+QString cData::qsText_Data(quint64 qui64Value)
+{
+    const QString qsBits_Temp = QString::number(qui64Value, 2);
+    QString qsBits;
+    for (int i = 0; i < qsBits_Temp.size(); i += 8) {
+        const QString qsGroup = qsBits_Temp.mid(i, 8);
+        if (qsGroup == "00000000")
+            break;
+        qsBits += qsGroup + ".\n";
+    }
+    qsBits.chop(1);
+    return qsBits + "..";
+}
+
+namespace {
+
+const size_t stFill_Buffer = 4 << 20;
+const size_t stAlignment = 4096;
+
+// Opens the fill file without following a symbolic link and empties it only when it is a
+// plain file of its own: the tool runs as root, and a link planted under that name must
+// not make it destroy another file.
+int iOpen_Fill_File(const QString &qsPath, QString *pqsError)
+{
+    const std::string sPath = qsPath.toStdString();
+    // O_NONBLOCK: opening a FIFO for writing would otherwise wait for a reader.
+    const int iFD = open(sPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (iFD < 0) {
+        const int iError = errno;
+        struct stat strLink;
+        if (iError == ELOOP && lstat(sPath.c_str(), &strLink) == 0 && S_ISLNK(strLink.st_mode))
+            *pqsError = "это символическая ссылка, а не файл";
+        else
+            *pqsError = QString::fromLocal8Bit(std::strerror(iError));
+        return -1;
+    }
+    struct stat strStat;
+    QString qsRefusal;
+    if (fstat(iFD, &strStat) != 0)
+        qsRefusal = QString::fromLocal8Bit(std::strerror(errno));
+    else if (!S_ISREG(strStat.st_mode))
+        qsRefusal = "это не обычный файл";
+    else if (strStat.st_nlink > 1)
+        qsRefusal = "у файла есть другие жёсткие ссылки";
+    else if (ftruncate(iFD, 0) != 0)
+        qsRefusal = QString::fromLocal8Bit(std::strerror(errno));
+    if (!qsRefusal.isEmpty()) {
+        close(iFD);
+        *pqsError = qsRefusal;
+        return -1;
+    }
+    fcntl(iFD, F_SETFL, fcntl(iFD, F_GETFL) & ~O_NONBLOCK);
+    return iFD;
+}
+
+// Writes qui64Length bytes at qui64Offset, over short writes and interruptions. Returns
+// the bytes written; *piError gets the errno that stopped it.
+quint64 qui64Write_Full(const int iFD, const uchar *pucData, const quint64 qui64Length,
+                        const quint64 qui64Offset, int *piError)
+{
+    quint64 qui64Done = 0;
+    *piError = 0;
+    while (qui64Done < qui64Length) {
+        const ssize_t ssWritten = pwrite(iFD, pucData + qui64Done, size_t(qui64Length - qui64Done),
+                                         off_t(qui64Offset + qui64Done));
+        if (ssWritten > 0) {
+            qui64Done += quint64(ssWritten);
+        } else if (ssWritten == 0) {
+            *piError = ENOSPC;
+            break;
+        } else if (errno != EINTR) {
+            *piError = errno;
+            break;
+        }
+    }
+    return qui64Done;
+}
+
+bool bSet_Direct(const int iFD, const bool bOn)
+{
+    const int iFlags = fcntl(iFD, F_GETFL);
+    return iFlags != -1 && fcntl(iFD, F_SETFL, bOn ? (iFlags | O_DIRECT) : (iFlags & ~O_DIRECT)) == 0;
+}
+
+// Room the fill can take: the free space (the superuser's reserve included) after the old
+// file was emptied.
+quint64 qui64Free_Bytes(const QString &qsVolume)
+{
+    struct statvfs strStat;
+    if (statvfs(qsVolume.toStdString().c_str(), &strStat) != 0)
+        return 0;
+    return quint64(strStat.f_bfree) * quint64(strStat.f_frsize);
+}
+
+} // namespace
+
+void cData::vWrite_Data(cVolume oVolume)
+{
+    QElapsedTimer qTimer;
+    qTimer.start();
+    cFill_Result &oResult = oFill_Result;
+    oResult = cFill_Result();
+    const quint64 qui64Data_Count = oVolume.qui64Bytes_Count >> 3;
+    oResult.qui64Words_Total = qui64Data_Count;
+    oResult.qui64Pattern = qui64Pattern;
+
+    if (oVolume.qsVolume_Name.isEmpty()) {
+        // Without a volume the name would be relative to the working directory.
+        oResult.eStatus = eFill_No_Poll;
+        iMessageBox("Ошибка!", "Раздел не опрошен: сначала нажмите «1. Опрос». Файл заполнения не создан.",
+                    3, iMsgBox_OK_Button, 0, 0, "");
+        return;
+    }
+    oResult.qsPath = oVolume.qsVolume_Name + "data.data";
+
+    const int iFD = iOpen_Fill_File(oResult.qsPath, &oResult.qsError);
+    if (iFD < 0) {
+        oResult.eStatus = eFill_Open_Failed;
+        iMessageBox("Ошибка!",
+                    QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError),
+                    3, iMsgBox_OK_Button, 0, 0, "");
+        return;
+    }
+    std::unique_ptr<uchar, decltype(&std::free)> pucBuffer(
+        static_cast<uchar *>(std::aligned_alloc(stAlignment, stFill_Buffer)), &std::free);
+    if (!pucBuffer) {
+        close(iFD);
+        oResult.eStatus = eFill_Error;
+        oResult.qsError = QString::fromLocal8Bit(std::strerror(ENOMEM));
+        iMessageBox("Ошибка!", "Не хватает памяти для буфера записи.", 3, iMsgBox_OK_Button, 0, 0, "");
+        return;
+    }
+    // Direct writes skip the page cache; a file system that refuses them gets buffered ones.
+    bool bDirect = bSet_Direct(iFD, true);
+    oResult.bDirect = bDirect;
+
+    const quint64 qui64Room = qMin(qui64Data_Count * 8, qui64Free_Bytes(oVolume.qsVolume_Name));
+    cProgress oProgress("Заполнение", "Запись файла " + oResult.qsPath, qui64Room);
+    quint64 *pqui64Words = reinterpret_cast<quint64 *>(pucBuffer.get());
+    quint64 i = 0;
+    int iError = 0;
+    bool bCancelled = false;
+    while (i < qui64Data_Count) {
+        const quint64 qui64Words = qMin<quint64>(qui64Data_Count - i, stFill_Buffer / 8);
+        for (quint64 j = 0; j < qui64Words; ++j)
+            pqui64Words[j] = qToBigEndian<quint64>(qui64Pattern + i + j);
+        const quint64 qui64Bytes = qui64Words * 8;
+        if (bDirect && qui64Bytes % stAlignment != 0)
+            bDirect = !bSet_Direct(iFD, false); // the short tail goes through the cache
+        quint64 qui64Written = qui64Write_Full(iFD, pucBuffer.get(), qui64Bytes, i * 8, &iError);
+        if (qui64Written < qui64Bytes && bDirect) {
+            // A direct write refused at the end of the space may still fit in part when buffered.
+            bDirect = !bSet_Direct(iFD, false);
+            qui64Written += qui64Write_Full(iFD, pucBuffer.get() + qui64Written, qui64Bytes - qui64Written,
+                                            i * 8 + qui64Written, &iError);
+        }
+        i += qui64Written / 8;
+        if (qui64Written < qui64Bytes)
+            break;
+        if (!oProgress.bUpdate(i * 8)) {
+            bCancelled = true;
+            break;
+        }
+    }
+    oProgress.vFinish();
+
+    // Only whole words stay: a write cut short may have left part of one.
+    struct stat strStat;
+    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) != i * 8 && ftruncate(iFD, off_t(i * 8)) != 0 &&
+        iError == 0)
+        iError = errno;
+    int iSync_Error = 0;
+    if (fdatasync(iFD) != 0)
+        iSync_Error = errno;
+    if (close(iFD) != 0 && iSync_Error == 0)
+        iSync_Error = errno;
+
+    oResult.qui64Words_Written = i;
+    oResult.qi64Elapsed_Ms = qTimer.elapsed();
+    if (iSync_Error != 0) {
+        oResult.eStatus = eFill_Error;
+        oResult.qsError = QString::fromLocal8Bit(std::strerror(iSync_Error));
+    } else if (bCancelled) {
+        oResult.eStatus = eFill_Cancelled;
+    } else if (iError == 0) {
+        oResult.eStatus = eFill_Complete;
+    } else if (iError == ENOSPC || iError == EDQUOT) {
+        oResult.eStatus = eFill_Full;
+    } else if (iError == EFBIG) {
+        oResult.eStatus = eFill_Too_Large;
+    } else {
+        oResult.eStatus = eFill_Error;
+        oResult.qsError = QString::fromLocal8Bit(std::strerror(iError));
+    }
+}

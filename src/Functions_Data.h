@@ -1,0 +1,49 @@
+#ifndef FUNCTIONS_DATA_H
+#define FUNCTIONS_DATA_H
+
+#include "Functions_Drive.h"
+
+#include <QString>
+
+enum eFill_Status {
+    eFill_Not_Run,
+    eFill_No_Poll,     // no volume known yet
+    eFill_Open_Failed, // the fill file could not be created
+    eFill_Complete,    // every word of the volume's size was written
+    eFill_Full,        // the volume ran out of space
+    eFill_Too_Large,   // the file system's file-size limit was reached
+    eFill_Error,       // a write or the final sync failed
+    eFill_Cancelled
+};
+
+// What one fill did.
+class cFill_Result
+{
+public:
+    eFill_Status eStatus = eFill_Not_Run;
+    QString qsPath;
+    QString qsError;               // the system's reason for a failure
+    quint64 qui64Pattern = 0;
+    quint64 qui64Words_Total = 0;  // N: one word per 8 bytes of the volume
+    quint64 qui64Words_Written = 0;
+    qint64 qi64Elapsed_Ms = 0;
+    bool bDirect = false;          // written past the page cache
+};
+
+class cData
+{
+public:
+    quint64 qui64Pattern = 0;
+    QString qsPattern;
+    quint64 qui64Data_Count = 0;
+    cFill_Result oFill_Result; // the last fill
+
+    void vGet_Properties(quint64 qui64Clusters_Free_Count, int iCluster_Size);
+    QString qsText_Data(quint64 qui64Value);
+    void vWrite_Data(cVolume oVolume);
+
+private:
+    quint64 qui64Calc_Pattern(quint64 qui64Value);
+};
+
+#endif // FUNCTIONS_DATA_H

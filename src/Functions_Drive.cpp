@@ -1,0 +1,664 @@
+#include "Functions_Drive.h"
+
+#include "Functions_Core.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QThread>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+// ---------------------------------------------------------------------------------------
+// Bit table
+
+cBit_Table::~cBit_Table()
+{
+    vRelease();
+}
+
+cBit_Table::cBit_Table(cBit_Table &&oOther) noexcept
+    : pqui64Words(oOther.pqui64Words), qui64Size(oOther.qui64Size)
+{
+    oOther.pqui64Words = nullptr;
+    oOther.qui64Size = 0;
+}
+
+cBit_Table &cBit_Table::operator=(cBit_Table &&oOther) noexcept
+{
+    if (this != &oOther) {
+        vRelease();
+        std::swap(pqui64Words, oOther.pqui64Words);
+        std::swap(qui64Size, oOther.qui64Size);
+    }
+    return *this;
+}
+
+bool cBit_Table::bAllocate(const quint64 qui64Entries)
+{
+    vRelease();
+    const quint64 qui64Words = qui64Entries / 64 + 1;
+    if (qui64Words > SIZE_MAX / sizeof(quint64))
+        return false;
+    pqui64Words = static_cast<quint64 *>(std::calloc(size_t(qui64Words), sizeof(quint64)));
+    if (!pqui64Words)
+        return false;
+    qui64Size = qui64Entries;
+    return true;
+}
+
+void cBit_Table::vRelease()
+{
+    std::free(pqui64Words);
+    pqui64Words = nullptr;
+    qui64Size = 0;
+}
+
+void cBit_Table::vSet_Range(const quint64 qui64First, const quint64 qui64Count)
+{
+    if (qui64Count == 0)
+        return;
+    const quint64 qui64Last = qui64First + qui64Count - 1;
+    const quint64 qui64W0 = qui64First >> 6, qui64W1 = qui64Last >> 6;
+    const quint64 qui64Head = ~0ULL << (qui64First & 63);
+    const quint64 qui64Tail = ~0ULL >> (63 - (qui64Last & 63));
+    if (qui64W0 == qui64W1) {
+        __atomic_fetch_or(&pqui64Words[qui64W0], qui64Head & qui64Tail, __ATOMIC_RELAXED);
+        return;
+    }
+    __atomic_fetch_or(&pqui64Words[qui64W0], qui64Head, __ATOMIC_RELAXED);
+    // All ones stays all ones whatever another thread ORs in, so a store is enough.
+    for (quint64 w = qui64W0 + 1; w < qui64W1; ++w)
+        __atomic_store_n(&pqui64Words[w], ~0ULL, __ATOMIC_RELAXED);
+    __atomic_fetch_or(&pqui64Words[qui64W1], qui64Tail, __ATOMIC_RELAXED);
+}
+
+bool cBit_Table::bTest(const quint64 qui64Index) const
+{
+    return qui64Index < qui64Size && (pqui64Words[qui64Index >> 6] >> (qui64Index & 63)) & 1;
+}
+
+quint64 cBit_Table::qui64Count(const quint64 qui64First, quint64 qui64End) const
+{
+    qui64End = std::min(qui64End, qui64Size);
+    if (qui64First >= qui64End)
+        return 0;
+    quint64 qui64Result = 0;
+    const quint64 qui64W0 = qui64First >> 6, qui64W1 = (qui64End - 1) >> 6;
+    for (quint64 w = qui64W0; w <= qui64W1; ++w) {
+        quint64 qui64Bits = pqui64Words[w];
+        if (w == qui64W0)
+            qui64Bits &= ~0ULL << (qui64First & 63);
+        if (w == qui64W1)
+            qui64Bits &= ~0ULL >> (63 - ((qui64End - 1) & 63));
+        qui64Result += quint64(__builtin_popcountll(qui64Bits));
+    }
+    return qui64Result;
+}
+
+quint64 cBit_Table::qui64Find(const bool bValue, const quint64 qui64From, quint64 qui64End) const
+{
+    qui64End = std::min(qui64End, qui64Size);
+    quint64 i = qui64From;
+    while (i < qui64End) {
+        quint64 qui64Bits = pqui64Words[i >> 6];
+        if (!bValue)
+            qui64Bits = ~qui64Bits;
+        qui64Bits &= ~0ULL << (i & 63);
+        if (qui64Bits != 0)
+            return std::min(qui64End, (i & ~63ULL) + quint64(__builtin_ctzll(qui64Bits)));
+        i = (i & ~63ULL) + 64;
+    }
+    return qui64End;
+}
+
+// ---------------------------------------------------------------------------------------
+// Drive probe
+
+void cDrive::vGet_Properties(QString qsDrive)
+{
+    bGet_Properties(qsDrive);
+}
+
+bool cDrive::bGet_Properties(QString qsDrive)
+{
+    // O_NONBLOCK: a FIFO given as the device must not hang the poll.
+    const int iFD = open(qsDrive.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (iFD == -1) {
+        iMessageBox("Ошибка!",
+                    "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены "
+                    "пользователь root и права 777.",
+                    3, iMsgBox_OK_Button, 0, 0, "");
+        return false;
+    }
+
+    struct stat strStat;
+    std::memset(&strStat, 0, sizeof strStat);
+    fstat(iFD, &strStat);
+    if (S_ISREG(strStat.st_mode)) {
+        // A disk image: 512-byte sectors over the file's length.
+        iSector_Size = 512;
+        qui64Sectors_Count = quint64(strStat.st_size) / 512;
+        qui64Bytes_Count = quint64(strStat.st_size);
+    } else {
+        // A request that fails (not a block device) leaves its field 0.
+        int iSector = 0;
+        unsigned long ulSectors = 0;
+        quint64 qui64Bytes = 0;
+        iSector_Size = ioctl(iFD, BLKSSZGET, &iSector) == 0 ? iSector : 0;
+        qui64Sectors_Count = ioctl(iFD, BLKGETSIZE, &ulSectors) == 0 ? ulSectors : 0;
+        qui64Bytes_Count = ioctl(iFD, BLKGETSIZE64, &qui64Bytes) == 0 ? qui64Bytes : 0;
+    }
+    qsDrive_Name = qsDrive;
+    close(iFD);
+    return true;
+}
+
+void cDrive::vFormat(QString qsVolume)
+{
+    Q_UNUSED(qsVolume);
+    const QStringList qsl = qslProcess_Run("mkfs -t ntfs -c 512 -Q /dev/sdb1", true);
+    const QStringList qsl76 = qslProcess_Run("mkfs -t ext4 /dev/sdb1", true);
+    Q_UNUSED(qsl);
+    Q_UNUSED(qsl76);
+}
+
+// ---------------------------------------------------------------------------------------
+// Volume probe
+
+void cVolume::vGet_Properties(QString qsPath)
+{
+    struct statvfs str_StatVFS;
+    if (statvfs(qsPath.toStdString().c_str(), &str_StatVFS) != 0)
+        std::memset(&str_StatVFS, 0, sizeof str_StatVFS); // no such path: every number 0
+    iCluster_Size = int(str_StatVFS.f_frsize);
+    qui64Clusters_Count = quint64(str_StatVFS.f_blocks);
+    qui64Bytes_Count = quint64(str_StatVFS.f_blocks) * quint64(str_StatVFS.f_frsize);
+    qui64Clusters_Free_Count = quint64(str_StatVFS.f_bfree);
+    qui64Bytes_Free_Count = quint64(str_StatVFS.f_bfree) * quint64(str_StatVFS.f_frsize);
+    qsVolume_Name = qsPath;
+}
+
+// ---------------------------------------------------------------------------------------
+// Raw device scan
+
+namespace {
+
+eRead_Mode eRead_Mode_Current = eRead_Direct;
+
+const quint64 qui64Block_Bytes = 4 << 20;
+const int iMax_Regions = 1024;
+const size_t stAlignment = 4096;
+
+class cScan_Job
+{
+public:
+    int iFD = -1;
+    bool bDirect = false;
+    quint64 qui64Bytes = 0;
+    quint64 qui64Blocks = 0;
+    quint64 qui64Retry_Unit = 512;
+    quint64 qui64Pattern = 0;
+    quint64 qui64Bound = 0;
+    quint64 qui64Region_Bytes = 0;
+    int iRegions = 0;
+    cBit_Table *pTable = nullptr;
+
+    std::atomic<quint64> qui64Next_Block{0};
+    std::atomic<quint64> qui64Done{0};
+    std::atomic<bool> bStop{false};
+};
+
+// One worker's share, merged when the scan ends.
+class cScan_Totals
+{
+public:
+    quint64 qui64Hits = 0;
+    quint64 qui64Bad = 0;
+    QVector<quint64> qvRegion_Hits, qvRegion_Bad, qvRegion_Done;
+};
+
+// Marks every word of qui64Words whose index (word - pattern) is below the bound.
+// Consecutive indexes are collected into one range, as a file extent gives them.
+quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
+                        const quint64 qui64Bound, cBit_Table &oTable)
+{
+    quint64 qui64Hits = 0;
+    quint64 j = 0;
+    while (j < qui64Words) {
+        const quint64 qui64Index = qFromBigEndian<quint64>(pucData + 8 * j) - qui64Pattern;
+        if (Q_LIKELY(qui64Index >= qui64Bound)) {
+            ++j;
+            continue;
+        }
+        const quint64 qui64Max_Run = std::min(qui64Words - j, qui64Bound - qui64Index);
+        quint64 qui64Run = 1;
+        while (qui64Run < qui64Max_Run &&
+               qFromBigEndian<quint64>(pucData + 8 * (j + qui64Run)) - qui64Pattern == qui64Index + qui64Run)
+            ++qui64Run;
+        oTable.vSet_Range(qui64Index, qui64Run);
+        qui64Hits += qui64Run;
+        j += qui64Run;
+    }
+    return qui64Hits;
+}
+
+// Calls vEach(region, first, length) for the pieces of [qui64Offset, +qui64Length) per region.
+template <typename tFunction>
+void vFor_Regions(const cScan_Job &oJob, quint64 qui64Offset, const quint64 qui64Length, tFunction vEach)
+{
+    const quint64 qui64End = qui64Offset + qui64Length;
+    while (qui64Offset < qui64End) {
+        const quint64 qui64Region = qui64Offset / oJob.qui64Region_Bytes;
+        const quint64 qui64Piece_End = std::min(qui64End, (qui64Region + 1) * oJob.qui64Region_Bytes);
+        vEach(int(qui64Region), qui64Offset, qui64Piece_End - qui64Offset);
+        qui64Offset = qui64Piece_End;
+    }
+}
+
+void vScan_Bytes(const cScan_Job &oJob, cScan_Totals &oTotals, const uchar *pucBlock,
+                 const quint64 qui64Block_Offset, const quint64 qui64Offset, const quint64 qui64Length)
+{
+    vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64 qui64First, quint64 qui64Piece) {
+        const quint64 qui64Hits = qui64Scan_Words(pucBlock + (qui64First - qui64Block_Offset), qui64Piece / 8,
+                                                  oJob.qui64Pattern, oJob.qui64Bound, *oJob.pTable);
+        oTotals.qvRegion_Hits[iRegion] += qui64Hits;
+        oTotals.qui64Hits += qui64Hits;
+    });
+}
+
+void vCount_Bad(const cScan_Job &oJob, cScan_Totals &oTotals, const quint64 qui64Offset, const quint64 qui64Length)
+{
+    oTotals.qui64Bad += qui64Length;
+    vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64, quint64 qui64Piece) {
+        oTotals.qvRegion_Bad[iRegion] += qui64Piece;
+    });
+}
+
+// Reads until qui64Length bytes are in, the end of the device, or an error. Returns the
+// bytes read; *piError gets the errno of the failure, 0 for a clean end.
+quint64 qui64Read_Full(const cScan_Job &oJob, uchar *pucBuffer, const quint64 qui64Offset,
+                       const quint64 qui64Length, int *piError)
+{
+    *piError = 0;
+    // A direct read must cover whole aligned units; the device's end cuts it short.
+    const quint64 qui64Request = oJob.bDirect ? (qui64Length + stAlignment - 1) / stAlignment * stAlignment
+                                              : qui64Length;
+    quint64 qui64Got = 0;
+    while (qui64Got < qui64Length) {
+        const ssize_t ssRead = pread(oJob.iFD, pucBuffer + qui64Got, size_t(qui64Request - qui64Got),
+                                     off_t(qui64Offset + qui64Got));
+        if (ssRead > 0) {
+            qui64Got += quint64(ssRead);
+        } else if (ssRead == 0) {
+            break;
+        } else if (errno != EINTR) {
+            *piError = errno;
+            break;
+        }
+    }
+    return std::min(qui64Got, qui64Length);
+}
+
+// One block: read it whole; after a failure, go on unit by unit, scanning what can be read
+// and counting what cannot.
+void vScan_Block(const cScan_Job &oJob, cScan_Totals &oTotals, uchar *pucBuffer, const quint64 qui64Offset,
+                 const quint64 qui64Length)
+{
+    int iError = 0;
+    const quint64 qui64Got = qui64Read_Full(oJob, pucBuffer, qui64Offset, qui64Length, &iError) & ~7ULL;
+    vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Offset, qui64Got);
+    quint64 qui64Position = qui64Offset + qui64Got;
+    const quint64 qui64End = qui64Offset + qui64Length;
+    if (qui64Position < qui64End && iError == 0) {
+        // The device ended early (it shrank under us): what is missing was not read.
+        vCount_Bad(oJob, oTotals, qui64Position, qui64End - qui64Position);
+        return;
+    }
+    while (qui64Position < qui64End) {
+        const quint64 qui64Unit_End =
+            std::min(qui64End, (qui64Position / oJob.qui64Retry_Unit + 1) * oJob.qui64Retry_Unit);
+        const quint64 qui64Want = qui64Unit_End - qui64Position;
+        uchar *pucAt = pucBuffer + (qui64Position - qui64Offset);
+        const quint64 qui64Read = qui64Read_Full(oJob, pucAt, qui64Position, qui64Want, &iError) & ~7ULL;
+        vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Position, qui64Read);
+        if (qui64Read < qui64Want)
+            vCount_Bad(oJob, oTotals, qui64Position + qui64Read, qui64Want - qui64Read);
+        qui64Position = qui64Unit_End;
+    }
+}
+
+void vScan_Worker(cScan_Job &oJob, cScan_Totals &oTotals, uchar *pucBuffer)
+{
+    oTotals.qvRegion_Hits.fill(0, oJob.iRegions);
+    oTotals.qvRegion_Bad.fill(0, oJob.iRegions);
+    oTotals.qvRegion_Done.fill(0, oJob.iRegions);
+    while (!oJob.bStop) {
+        const quint64 qui64Block = oJob.qui64Next_Block.fetch_add(1);
+        if (qui64Block >= oJob.qui64Blocks)
+            break;
+        const quint64 qui64Offset = qui64Block * qui64Block_Bytes;
+        const quint64 qui64Length = std::min(qui64Block_Bytes, oJob.qui64Bytes - qui64Offset);
+        vScan_Block(oJob, oTotals, pucBuffer, qui64Offset, qui64Length);
+        if (!oJob.bDirect) // drop behind the read, so a whole-disk scan does not flood the page cache
+            posix_fadvise(oJob.iFD, off_t(qui64Offset), off_t(qui64Length), POSIX_FADV_DONTNEED);
+        vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64, quint64 qui64Piece) {
+            oTotals.qvRegion_Done[iRegion] += qui64Piece;
+        });
+        oJob.qui64Done += qui64Length;
+    }
+}
+
+// Opens the device for the read. A direct open that the file system refuses (tmpfs)
+// falls back to a buffered one.
+int iOpen_Device(const QString &qsDevice, const bool bWant_Direct, bool *pbDirect, int *piError)
+{
+    const std::string sPath = qsDevice.toStdString();
+    int iFD = -1;
+    if (bWant_Direct) {
+        iFD = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
+        *pbDirect = iFD >= 0;
+    }
+    if (iFD < 0) {
+        iFD = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
+        *pbDirect = false;
+    }
+    *piError = iFD < 0 ? errno : 0;
+    return iFD;
+}
+
+quint64 qui64Retry_Unit(const int iFD, const bool bDirect)
+{
+    int iSector = 0;
+    if (ioctl(iFD, BLKSSZGET, &iSector) == 0 && iSector >= 512)
+        return quint64(iSector);
+    return bDirect ? stAlignment : 512;
+}
+
+} // namespace
+
+void vSet_Read_Mode(const eRead_Mode eMode)
+{
+    eRead_Mode_Current = eMode;
+}
+
+void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part)
+{
+    QElapsedTimer qTimer;
+    qTimer.start();
+    cRead_Result &oResult = oRead_Result;
+    oResult = cRead_Result();
+    oResult.qsDevice = qsDrive_Name;
+    oResult.qui64Pattern = qui64Pattern;
+    oResult.qui64Bytes_Count = qui64Bytes_Count;
+
+    if (qsDrive_Name.isEmpty()) {
+        oResult.eStatus = eRead_No_Poll;
+        iMessageBox("Ошибка!", "Носитель не опрошен: сначала нажмите «1. Опрос».", 3, iMsgBox_OK_Button, 0, 0, "");
+        return;
+    }
+    const quint64 qui64Data_Count = qui64Bytes_Count >> 3;
+    oResult.qui64Table_Count = std::min(qui64Data_Part, qui64Data_Count);
+    if (!oResult.oTable.bAllocate(oResult.qui64Table_Count)) {
+        oResult.eStatus = eRead_Alloc_Failed;
+        oResult.qsError = QString::fromLocal8Bit(std::strerror(ENOMEM));
+        iMessageBox("Ошибка!",
+                    QString("Не хватает памяти для таблицы найденных слов: %1 записей, %2 МиБ.")
+                        .arg(oResult.qui64Table_Count)
+                        .arg(oResult.qui64Table_Count / 8 / 1048576 + 1),
+                    3, iMsgBox_OK_Button, 0, 0, "");
+        return;
+    }
+
+    cScan_Job oJob;
+    int iError = 0;
+    oJob.iFD = iOpen_Device(qsDrive_Name, eRead_Mode_Current == eRead_Direct, &oJob.bDirect, &iError);
+    if (oJob.iFD < 0) {
+        oResult.eStatus = eRead_Open_Failed;
+        oResult.qsError = QString::fromLocal8Bit(std::strerror(iError));
+        oResult.oTable.vRelease();
+        iMessageBox("Ошибка!",
+                    QString("Не удалось открыть носитель %1 для чтения: %2.").arg(qsDrive_Name, oResult.qsError),
+                    3, iMsgBox_OK_Button, 0, 0, "");
+        return;
+    }
+    oResult.bDirect = oJob.bDirect;
+    if (!oJob.bDirect) {
+        // Pages cached before the fill would hide what the file system wrote since.
+        posix_fadvise(oJob.iFD, 0, 0, POSIX_FADV_DONTNEED);
+        posix_fadvise(oJob.iFD, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+
+    oJob.qui64Bytes = qui64Bytes_Count & ~7ULL; // a trailing part-word is never a fill word
+    oJob.qui64Blocks = (oJob.qui64Bytes + qui64Block_Bytes - 1) / qui64Block_Bytes;
+    oJob.qui64Retry_Unit = qui64Retry_Unit(oJob.iFD, oJob.bDirect);
+    oJob.qui64Pattern = qui64Pattern;
+    // Only words >= pattern count: at most 2^64 - pattern indexes exist above it.
+    oJob.qui64Bound = qui64Pattern == 0 ? oResult.qui64Table_Count
+                                        : std::min(oResult.qui64Table_Count, 0 - qui64Pattern);
+    const quint64 qui64Cell = (oJob.qui64Bytes + iMax_Regions - 1) / iMax_Regions;
+    oJob.qui64Region_Bytes = std::max<quint64>(8, (qui64Cell + 7) & ~7ULL);
+    oJob.iRegions = int((oJob.qui64Bytes + oJob.qui64Region_Bytes - 1) / oJob.qui64Region_Bytes);
+    oJob.pTable = &oResult.oTable;
+
+    const int iThreads = qBound(2, QThread::idealThreadCount(), 4);
+    std::vector<cScan_Totals> vecTotals(static_cast<size_t>(iThreads));
+    std::vector<std::unique_ptr<uchar, decltype(&std::free)>> vecBuffers;
+    for (int t = 0; t < iThreads; ++t) {
+        vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stAlignment, qui64Block_Bytes)), &std::free);
+        if (!vecBuffers.back()) {
+            close(oJob.iFD);
+            oResult.oTable.vRelease();
+            oResult.eStatus = eRead_Alloc_Failed;
+            oResult.qsError = QString::fromLocal8Bit(std::strerror(ENOMEM));
+            iMessageBox("Ошибка!", "Не хватает памяти для буферов чтения.", 3, iMsgBox_OK_Button, 0, 0, "");
+            return;
+        }
+    }
+    std::vector<std::thread> vecThreads;
+    std::mutex qMutex;
+    std::condition_variable qDone;
+    int iRunning = 0;
+    {
+        cProgress oProgress("Чтение", "Чтение носителя " + qsDrive_Name, oJob.qui64Bytes);
+        for (int t = 0; t < iThreads; ++t) {
+            std::lock_guard<std::mutex> qLock(qMutex);
+            try {
+                vecThreads.emplace_back([&, t] {
+                    vScan_Worker(oJob, vecTotals[size_t(t)], vecBuffers[size_t(t)].get());
+                    std::lock_guard<std::mutex> qLock_Done(qMutex);
+                    --iRunning;
+                    qDone.notify_all();
+                });
+                ++iRunning;
+            } catch (const std::system_error &) {
+                break; // fewer workers still finish the scan
+            }
+        }
+        std::unique_lock<std::mutex> qLock(qMutex);
+        while (iRunning > 0) {
+            qDone.wait_for(qLock, std::chrono::milliseconds(100));
+            qLock.unlock();
+            if (!oProgress.bUpdate(oJob.qui64Done))
+                oJob.bStop = true;
+            qLock.lock();
+        }
+    }
+    if (vecThreads.empty()) // no thread could be started: scan on this one
+        vScan_Worker(oJob, vecTotals[0], vecBuffers[0].get());
+    for (std::thread &qThread : vecThreads)
+        qThread.join();
+    close(oJob.iFD);
+
+    oResult.qui64Region_Bytes = oJob.qui64Region_Bytes;
+    oResult.qvRegion_Hits.fill(0, oJob.iRegions);
+    oResult.qvRegion_Bad.fill(0, oJob.iRegions);
+    oResult.qvRegion_Done.fill(0, oJob.iRegions);
+    for (const cScan_Totals &oTotals : vecTotals) {
+        oResult.qui64Hits += oTotals.qui64Hits;
+        oResult.qui64Bytes_Bad += oTotals.qui64Bad;
+        for (int r = 0; r < oTotals.qvRegion_Hits.size(); ++r) {
+            oResult.qvRegion_Hits[r] += oTotals.qvRegion_Hits[r];
+            oResult.qvRegion_Bad[r] += oTotals.qvRegion_Bad[r];
+            oResult.qvRegion_Done[r] += oTotals.qvRegion_Done[r];
+        }
+    }
+    oResult.qui64Bytes_Done = oJob.qui64Done;
+    oResult.qui64Distinct = oResult.oTable.qui64Count(0, oResult.qui64Table_Count);
+    oResult.eStatus = oJob.qui64Done < oJob.qui64Bytes ? eRead_Cancelled : eRead_Done;
+    oResult.qi64Elapsed_Ms = qTimer.elapsed();
+}
+
+void vCompare_With_Volume(cRead_Result &oResult, const QString &qsVolume)
+{
+    const cBit_Table &oTable = oResult.oTable;
+    if (!oTable.bAllocated())
+        return;
+    oResult.iOn_Device = iVolume_On_Device(qsVolume, oResult.qsDevice);
+    oResult.qui64Strip_End = oResult.qui64Table_Count;
+
+    const QString qsFill = qsVolume + "data.data";
+    struct stat strFill;
+    if (!qsVolume.isEmpty() && lstat(qsFill.toStdString().c_str(), &strFill) == 0 && S_ISREG(strFill.st_mode)) {
+        oResult.qsFill_Path = qsFill;
+        oResult.qui64Fill_Words = quint64(strFill.st_size) / 8;
+        oResult.qui64Fill_Tracked = std::min(oResult.qui64Fill_Words, oResult.qui64Table_Count);
+        oResult.qui64Fill_Found = oTable.qui64Count(0, oResult.qui64Fill_Tracked);
+        oResult.qui64Strip_End = oResult.qui64Fill_Tracked;
+        const int iMax_Ranges = 8;
+        quint64 qui64From = 0;
+        while (oResult.qvMissing.size() < iMax_Ranges) {
+            const quint64 qui64First = oTable.qui64Find(false, qui64From, oResult.qui64Fill_Tracked);
+            if (qui64First >= oResult.qui64Fill_Tracked)
+                break;
+            const quint64 qui64End = oTable.qui64Find(true, qui64First, oResult.qui64Fill_Tracked);
+            oResult.qvMissing.append(qMakePair(qui64First, qui64End - 1));
+            qui64From = qui64End;
+        }
+    }
+
+    const quint64 qui64Buckets = std::min<quint64>(1024, oResult.qui64Strip_End);
+    if (qui64Buckets > 0) {
+        oResult.qui64Strip_Bucket = (oResult.qui64Strip_End + qui64Buckets - 1) / qui64Buckets;
+        for (quint64 b = 0; b * oResult.qui64Strip_Bucket < oResult.qui64Strip_End; ++b) {
+            const quint64 qui64First = b * oResult.qui64Strip_Bucket;
+            oResult.qvStrip_Found.append(oTable.qui64Count(qui64First, qui64First + oResult.qui64Strip_Bucket));
+        }
+    }
+    oResult.oTable.vRelease();
+}
+
+// ---------------------------------------------------------------------------------------
+// Does the volume lie on the device?
+
+namespace {
+
+QString qsSys_Block(const dev_t devDevice)
+{
+    return QString("/sys/dev/block/%1:%2").arg(major(devDevice)).arg(minor(devDevice));
+}
+
+bool bRead_Dev(const QString &qsDev_File, dev_t *pdevResult)
+{
+    QFile qFile(qsDev_File);
+    if (!qFile.open(QIODevice::ReadOnly))
+        return false;
+    const QList<QByteArray> qlParts = qFile.readAll().trimmed().split(':');
+    if (qlParts.size() != 2)
+        return false;
+    *pdevResult = makedev(qlParts[0].toUInt(), qlParts[1].toUInt());
+    return true;
+}
+
+// The block device a mount with an anonymous device number (FUSE, btrfs) was made from.
+bool bMount_Source(const dev_t devVolume, dev_t *pdevSource, bool *pbFound)
+{
+    *pbFound = false;
+    QFile qFile("/proc/self/mountinfo");
+    if (!qFile.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray qbaWanted = QByteArray::number(major(devVolume)) + ":" + QByteArray::number(minor(devVolume));
+    for (const QByteArray &qbaLine : qFile.readAll().split('\n')) {
+        const QList<QByteArray> qlFields = qbaLine.split(' ');
+        const int iDash = qlFields.indexOf("-");
+        if (qlFields.size() < 3 || qlFields[2] != qbaWanted || iDash < 0 || iDash + 2 >= qlFields.size())
+            continue;
+        *pbFound = true;
+        struct stat strSource;
+        if (stat(qlFields[iDash + 2].constData(), &strSource) == 0 && S_ISBLK(strSource.st_mode)) {
+            *pdevSource = strSource.st_rdev;
+            return true;
+        }
+        return false;
+    }
+    return false;
+}
+
+} // namespace
+
+int iVolume_On_Device(const QString &qsVolume, const QString &qsDevice)
+{
+    struct stat strDevice, strVolume;
+    if (stat(qsDevice.toStdString().c_str(), &strDevice) != 0 ||
+        stat(qsVolume.toStdString().c_str(), &strVolume) != 0)
+        return -1;
+    const bool bImage = S_ISREG(strDevice.st_mode);
+    if (!bImage && !S_ISBLK(strDevice.st_mode))
+        return -1;
+    const QString qsImage = bImage ? QFileInfo(qsDevice).canonicalFilePath() : QString();
+
+    dev_t devVolume = strVolume.st_dev;
+    if (major(devVolume) == 0) {
+        bool bFound = false;
+        if (!bMount_Source(devVolume, &devVolume, &bFound))
+            return bFound ? 0 : -1; // a mount with no block device beneath it lies on no disk
+    }
+
+    // Walk from the volume's device down to what it is built on.
+    QList<dev_t> qlPending{devVolume};
+    QSet<quint64> qsetSeen;
+    while (!qlPending.isEmpty()) {
+        const dev_t devCurrent = qlPending.takeFirst();
+        if (qsetSeen.contains(quint64(devCurrent)))
+            continue;
+        qsetSeen.insert(quint64(devCurrent));
+        if (!bImage && devCurrent == strDevice.st_rdev)
+            return 1;
+        const QString qsSys = qsSys_Block(devCurrent);
+        if (bImage) {
+            QFile qBacking(qsSys + "/loop/backing_file");
+            if (qBacking.open(QIODevice::ReadOnly) &&
+                QFileInfo(QString::fromLocal8Bit(qBacking.readAll().trimmed())).canonicalFilePath() == qsImage)
+                return 1;
+        }
+        dev_t devNext;
+        if (QFile::exists(qsSys + "/partition") &&
+            bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext))
+            qlPending << devNext;
+        const QDir qSlaves(qsSys + "/slaves");
+        for (const QString &qsSlave : qSlaves.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (bRead_Dev(qSlaves.filePath(qsSlave) + "/dev", &devNext))
+                qlPending << devNext;
+    }
+    return 0;
+}
