@@ -1,0 +1,115 @@
+#include "support.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+cBox_Answerer::cBox_Answerer(std::function<void(QMessageBox *)> fAnswer) : fHandler(std::move(fAnswer))
+{
+    QObject::connect(&qTimer, &QTimer::timeout, this, [this] {
+        auto *qBox = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!qBox || qBox->property("answered").toBool())
+            return;
+        qBox->setProperty("answered", true);
+        qslHeadings << qBox->text();
+        qslMessages << qBox->informativeText();
+        qlIcons << int(qBox->icon());
+        if (fHandler)
+            fHandler(qBox);
+        else
+            qBox->buttons().first()->click();
+    });
+    qTimer.start(10);
+}
+
+QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit)
+{
+    QProcess qProcess;
+    qProcess.start(qsProgram, qslArguments);
+    qProcess.waitForFinished(120000);
+    if (piExit)
+        *piExit = qProcess.exitStatus() == QProcess::NormalExit ? qProcess.exitCode() : -1;
+    return QString::fromUtf8(qProcess.readAllStandardOutput()).trimmed();
+}
+
+QString qsLoop_Skip_Reason()
+{
+    if (geteuid() != 0)
+        return "needs root to attach loop devices and mount file systems";
+    if (!QFile::exists("/dev/loop-control"))
+        return "no loop device support here (/dev/loop-control is missing)";
+    return QString();
+}
+
+QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size, const bool bExt4)
+{
+    qsImage = qTemp.filePath("disk.img");
+    QFile qImage(qsImage);
+    if (!qImage.open(QIODevice::WriteOnly) || !qImage.resize(qint64(qui64Bytes)))
+        return "cannot make the image file " + qsImage;
+    qImage.close();
+    int iExit = 0;
+    qsDevice = qsRun("losetup", {"--show", "-f", "--sector-size", QString::number(iSector_Size), qsImage}, &iExit);
+    if (iExit != 0 || !qsDevice.startsWith("/dev/loop")) {
+        qsDevice.clear();
+        return "losetup could not attach " + qsImage;
+    }
+    if (!bExt4)
+        return QString();
+    qsRun("mkfs.ext4", {"-q", "-F", qsDevice}, &iExit);
+    if (iExit != 0)
+        return "mkfs.ext4 failed on " + qsDevice;
+    const QString qsDir = qTemp.filePath("mnt");
+    QDir().mkpath(qsDir);
+    qsRun("mount", {qsDevice, qsDir}, &iExit);
+    if (iExit != 0)
+        return "cannot mount " + qsDevice;
+    qsMount = qsDir + "/";
+    return QString();
+}
+
+void cLoop_Device::vUnmount()
+{
+    if (qsMount.isEmpty())
+        return;
+    qsRun("umount", {qsMount});
+    qsMount.clear();
+}
+
+void cLoop_Device::vUnplug()
+{
+    vUnmount();
+    if (qsDevice.isEmpty())
+        return;
+    qsRun("losetup", {"-d", qsDevice});
+    const int iControl = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+    if (iControl >= 0) {
+        // The node goes away for real, as /dev/sdX does when a disk is pulled out.
+        bRemoved = ioctl(iControl, LOOP_CTL_REMOVE, qsDevice.mid(9).toInt()) >= 0;
+        close(iControl);
+    }
+}
+
+cLoop_Device::~cLoop_Device()
+{
+    vUnmount();
+    if (qsDevice.isEmpty())
+        return;
+    if (bRemoved) {
+        // Give the machine its loop device back.
+        const int iControl = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+        if (iControl >= 0) {
+            ioctl(iControl, LOOP_CTL_ADD, qsDevice.mid(9).toInt());
+            close(iControl);
+        }
+    } else {
+        qsRun("losetup", {"-d", qsDevice});
+    }
+}

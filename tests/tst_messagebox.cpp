@@ -1,0 +1,264 @@
+// The message box: what it shows, what it returns, where it stands; and the progress bar update.
+#include "Functions_Core.h"
+#include "support.h"
+
+#include <QAbstractButton>
+#include <QPushButton>
+#include <QDesktopWidget>
+#include <QProgressBar>
+#include <QtTest>
+
+Q_DECLARE_METATYPE(QList<int>)
+
+class tst_MessageBox : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void buttons_data();
+    void buttons();
+    void defaultButton_data();
+    void defaultButton();
+    void icon_data();
+    void icon();
+    void texts();
+    void result_data();
+    void result();
+    void autoClose();
+    void hugeTimeIsClamped();
+    void placement();
+    void closeResult_data();
+    void closeResult();
+    void progressBar();
+};
+
+// Opens a box and lets fInspect look at it before fAnswer ends it; returns the result.
+static int iShow(std::function<void(QMessageBox *)> fAnswer, const int iMode, const int iDefault = 0,
+                 const int iIcon = 3, const QString &qsExtra = QString(), const int iTime = 0)
+{
+    cBox_Answerer oAnswerer(fAnswer);
+    return iMessageBox("Заголовок", "Текст", iIcon, iMode, iDefault, iTime, qsExtra);
+}
+
+static void vPress(QMessageBox *qBox, const int iCode)
+{
+    qBox->button(QMessageBox::StandardButton(iCode * 1024))->click();
+}
+
+void tst_MessageBox::buttons_data()
+{
+    QTest::addColumn<int>("iMode");
+    QTest::addColumn<QList<int>>("qlExpected");
+    QList<int> qlAll;
+    for (int p = 0; p <= 17; ++p)
+        qlAll << (1 << p);
+    QTest::newRow("0: QMessageBox adds OK") << 0 << QList<int>{1};
+    QTest::newRow("OK") << 1 << QList<int>{1};
+    QTest::newRow("bit 18 ignored") << 0x40001 << QList<int>{1};
+    QTest::newRow("OK and Save") << 3 << QList<int>{1, 2};
+    QTest::newRow("-1: all eighteen") << -1 << qlAll;
+}
+
+void tst_MessageBox::buttons()
+{
+    QFETCH(int, iMode);
+    QFETCH(QList<int>, qlExpected);
+    QList<int> qlCodes;
+    iShow([&](QMessageBox *qBox) {
+        for (QAbstractButton *qButton : qBox->buttons())
+            qlCodes << int(qBox->standardButton(qButton)) / 1024;
+        qBox->buttons().first()->click();
+    }, iMode);
+    std::sort(qlCodes.begin(), qlCodes.end());
+    QCOMPARE(qlCodes, qlExpected);
+}
+
+void tst_MessageBox::defaultButton_data()
+{
+    QTest::addColumn<int>("iDefault");
+    QTest::addColumn<int>("iExpected");
+    QTest::newRow("OK") << iMsgBox_OK_Button << iMsgBox_OK_Button;
+    QTest::newRow("Save") << iMsgBox_Save_Button << iMsgBox_Save_Button;
+    QTest::newRow("3 is two codes: none") << 3 << 0;
+    QTest::newRow("0: none") << 0 << 0;
+    QTest::newRow("not in the mask") << iMsgBox_No_Button << 0;
+}
+
+void tst_MessageBox::defaultButton()
+{
+    QFETCH(int, iDefault);
+    QFETCH(int, iExpected);
+    int iSeen = -1;
+    iShow([&](QMessageBox *qBox) {
+        QPushButton *qButton = qBox->defaultButton();
+        iSeen = qButton ? int(qBox->standardButton(qButton)) / 1024 : 0;
+        vPress(qBox, iMsgBox_OK_Button);
+    }, iMsgBox_OK_Button | iMsgBox_Save_Button, iDefault);
+    QCOMPARE(iSeen, iExpected);
+}
+
+void tst_MessageBox::icon_data()
+{
+    QTest::addColumn<int>("iIcon");
+    QTest::addColumn<int>("iExpected");
+    for (int i = 0; i <= 4; ++i)
+        QTest::newRow(qPrintable(QString::number(i))) << i << i;
+    QTest::newRow("5: none") << 5 << int(QMessageBox::NoIcon);
+    QTest::newRow("-1: none") << -1 << int(QMessageBox::NoIcon);
+}
+
+void tst_MessageBox::icon()
+{
+    QFETCH(int, iIcon);
+    QFETCH(int, iExpected);
+    cBox_Answerer oAnswerer;
+    iMessageBox("Заголовок", "Текст", iIcon, 1, 0, 0, "");
+    QCOMPARE(oAnswerer.qlIcons, QList<int>{iExpected});
+}
+
+void tst_MessageBox::texts()
+{
+    QString qsTitle;
+    cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        qsTitle = qBox->windowTitle();
+        vPress(qBox, iMsgBox_OK_Button);
+    });
+    iMessageBox("Ошибка!", "Сообщение", 3, 1, 0, 0, "");
+    iMessageBox("Ошибка!", "", 3, 1, 0, 0, "");
+    const QString qsSeparator = "\n" + QString(127, '_');
+    QCOMPARE(qsSeparator.size(), 128);
+    QCOMPARE(oAnswerer.qslHeadings, QStringList({"Ошибка!", "Ошибка!"}));
+    QCOMPARE(oAnswerer.qslMessages, QStringList({"Сообщение" + qsSeparator, qsSeparator}));
+    QCOMPARE(qsTitle, QString("Оставь надежду всяк сюда входящий."));
+}
+
+void tst_MessageBox::result_data()
+{
+    QTest::addColumn<int>("iMode");
+    QTest::addColumn<QString>("qsExtra");
+    QTest::addColumn<int>("iPress"); // -1: the extra button
+    QTest::addColumn<int>("iExpected");
+    QTest::newRow("OK") << 1 << "" << 1 << 1;
+    QTest::newRow("Save of OK+Save") << 3 << "" << 2 << 2;
+    QTest::newRow("RestoreDefaults") << -1 << "" << iMsgBox_RestoreDefaults_Button << iMsgBox_RestoreDefaults_Button;
+    QTest::newRow("extra button") << 1 << "Карта" << -1 << 0;
+    QTest::newRow("extra button alone") << 0 << "Карта" << -1 << 0;
+}
+
+void tst_MessageBox::result()
+{
+    QFETCH(int, iMode);
+    QFETCH(QString, qsExtra);
+    QFETCH(int, iPress);
+    QFETCH(int, iExpected);
+    const int iResult = iShow([&](QMessageBox *qBox) {
+        if (iPress >= 0)
+            return vPress(qBox, iPress);
+        for (QAbstractButton *qButton : qBox->buttons())
+            if (qButton->text() == qsExtra)
+                qButton->click();
+    }, iMode, 0, 1, qsExtra);
+    QCOMPARE(iResult, iExpected);
+}
+
+void tst_MessageBox::autoClose()
+{
+    QElapsedTimer qTimer;
+    qTimer.start();
+    QCOMPARE(iMessageBox("Ошибка!", "Закроется сам", 3, 1, 0, 1, ""), 1);
+    QVERIFY2(qTimer.elapsed() >= 900 && qTimer.elapsed() < 5000, qPrintable(QString::number(qTimer.elapsed())));
+}
+
+void tst_MessageBox::hugeTimeIsClamped()
+{
+    // 4,294,968 s × 1000 wraps a 32-bit int to 672 ms; clamped, the box waits.
+    bool bStill_Open = false;
+    QTimer::singleShot(1500, [&] {
+        auto *qBox = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        bStill_Open = qBox != nullptr;
+        if (qBox)
+            qBox->button(QMessageBox::Ok)->click();
+    });
+    iMessageBox("Ошибка!", "Ждёт", 3, 1, 0, 4294968, "");
+    QVERIFY(bStill_Open);
+}
+
+void tst_MessageBox::placement()
+{
+    QPoint qpBox;
+    iShow([&](QMessageBox *qBox) {
+        qpBox = qBox->geometry().topLeft();
+        vPress(qBox, 1);
+    }, 1);
+    // Placed by the size the same box takes after adjustSize(), before it is shown.
+    QMessageBox qReference;
+    qReference.setText("Заголовок");
+    qReference.setInformativeText("Текст\n" + QString(127, '_'));
+    qReference.setWindowTitle("Оставь надежду всяк сюда входящий.");
+    qReference.setIcon(QMessageBox::Critical);
+    qReference.addButton(QMessageBox::Ok);
+    qReference.adjustSize();
+    const QWidget *qDesktop = QApplication::desktop();
+    const QPoint qpExpected(qDesktop->width() / 4 - qReference.width() / 2 + 32,
+                            qDesktop->height() / 2 - qReference.height() / 2);
+    // The platform may nudge a window by its frame (2 px offscreen), nothing more.
+    QVERIFY2((qpBox - qpExpected).manhattanLength() <= 4,
+             qPrintable(QString("at %1,%2, expected %3,%4").arg(qpBox.x()).arg(qpBox.y()).arg(qpExpected.x()).arg(qpExpected.y())));
+}
+
+void tst_MessageBox::closeResult_data()
+{
+    QTest::addColumn<int>("iMode");
+    QTest::addColumn<bool>("bExtra");
+    QTest::newRow("OK") << 1 << false;
+    QTest::newRow("no buttons") << 0 << false;
+    QTest::newRow("OK+Cancel") << (1 | 4096) << false;
+    QTest::newRow("Yes+No") << (16 | 64) << false;
+    QTest::newRow("OK+Close") << (1 | 2048) << false;
+    QTest::newRow("extra alone") << 0 << true;
+    QTest::newRow("OK+extra: close refused") << 1 << true;
+    QTest::newRow("Save+Open: close refused") << (2 | 8) << false;
+}
+
+void tst_MessageBox::closeResult()
+{
+    // Batch mode answers with what closing the real box would give.
+    QFETCH(int, iMode);
+    QFETCH(bool, bExtra);
+    bool bRefused = false;
+    const int iResult = iShow([&](QMessageBox *qBox) {
+        qBox->close();
+        QTimer::singleShot(50, qBox, [&bRefused, qBox] {
+            bRefused = qBox->isVisible();
+            if (bRefused)
+                qBox->buttons().first()->click();
+        });
+    }, iMode, 0, 3, bExtra ? "Карта" : "");
+    const int iExpected = iMessageBox_Close_Result(iMode, bExtra);
+    if (bRefused)
+        QCOMPARE(iExpected, 0);
+    else
+        QCOMPARE(iResult, iExpected);
+}
+
+void tst_MessageBox::progressBar()
+{
+    QProgressBar qBar;
+    qBar.setRange(0, 100);
+    qBar.setValue(40);
+    bool bHandled = false;
+    QTimer::singleShot(0, [&] { bHandled = true; });
+    vProgressBar(&qBar, 40); // same value: nothing changes, events still run
+    QCOMPARE(qBar.value(), 40);
+    QVERIFY(bHandled);
+    bHandled = false;
+    QTimer::singleShot(0, [&] { bHandled = true; });
+    vProgressBar(&qBar, 500); // outside the range: ignored
+    QCOMPARE(qBar.value(), 40);
+    QVERIFY(bHandled);
+    vProgressBar(&qBar, 70);
+    QCOMPARE(qBar.value(), 70);
+}
+
+QTEST_MAIN(tst_MessageBox)
+#include "tst_messagebox.moc"
