@@ -66,9 +66,13 @@ int iOpen_Fill_File(const QString &qsPath, QString *pqsError)
     const int iFD = open(sPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
     if (iFD < 0) {
         const int iError = errno;
-        struct stat strLink;
-        if (iError == ELOOP && lstat(sPath.c_str(), &strLink) == 0 && S_ISLNK(strLink.st_mode))
+        struct stat strNode;
+        if (lstat(sPath.c_str(), &strNode) != 0)
+            *pqsError = QString::fromLocal8Bit(std::strerror(iError));
+        else if (S_ISLNK(strNode.st_mode))
             *pqsError = "это символическая ссылка, а не файл";
+        else if (!S_ISREG(strNode.st_mode))
+            *pqsError = "это не обычный файл"; // a directory, or a FIFO without a reader
         else
             *pqsError = QString::fromLocal8Bit(std::strerror(iError));
         return -1;

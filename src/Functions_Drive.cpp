@@ -204,6 +204,9 @@ void cVolume::vGet_Properties(QString qsPath)
 
 namespace {
 
+// Direct, because dropping the cache is not enough: on a file system with blocks smaller
+// than a page, a page that still carries a metadata buffer cannot be dropped, and the
+// file data in its other blocks is then read stale.
 eRead_Mode eRead_Mode_Current = eRead_Direct;
 
 const quint64 qui64Block_Bytes = 4 << 20;
@@ -301,9 +304,10 @@ quint64 qui64Read_Full(const cScan_Job &oJob, uchar *pucBuffer, const quint64 qu
                        const quint64 qui64Length, int *piError)
 {
     *piError = 0;
-    // A direct read must cover whole aligned units; the device's end cuts it short.
-    const quint64 qui64Request = oJob.bDirect ? (qui64Length + stAlignment - 1) / stAlignment * stAlignment
-                                              : qui64Length;
+    // A direct read must cover whole sectors; the device's end cuts it short. The caller's
+    // buffer always has room up to the next sector boundary.
+    const quint64 qui64Unit = oJob.qui64Retry_Unit;
+    const quint64 qui64Request = oJob.bDirect ? (qui64Length + qui64Unit - 1) / qui64Unit * qui64Unit : qui64Length;
     quint64 qui64Got = 0;
     while (qui64Got < qui64Length) {
         const ssize_t ssRead = pread(oJob.iFD, pucBuffer + qui64Got, size_t(qui64Request - qui64Got),
@@ -326,24 +330,29 @@ void vScan_Block(const cScan_Job &oJob, cScan_Totals &oTotals, uchar *pucBuffer,
                  const quint64 qui64Length)
 {
     int iError = 0;
-    const quint64 qui64Got = qui64Read_Full(oJob, pucBuffer, qui64Offset, qui64Length, &iError) & ~7ULL;
-    vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Offset, qui64Got);
-    quint64 qui64Position = qui64Offset + qui64Got;
+    const quint64 qui64Read = qui64Read_Full(oJob, pucBuffer, qui64Offset, qui64Length, &iError);
     const quint64 qui64End = qui64Offset + qui64Length;
-    if (qui64Position < qui64End && iError == 0) {
-        // The device ended early (it shrank under us): what is missing was not read.
-        vCount_Bad(oJob, oTotals, qui64Position, qui64End - qui64Position);
+    if (iError == 0) {
+        // Whole, or cut short by the device's end (it shrank under us): the rest was not read.
+        const quint64 qui64Words = qui64Read & ~7ULL;
+        vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Offset, qui64Words);
+        if (qui64Words < qui64Length)
+            vCount_Bad(oJob, oTotals, qui64Offset + qui64Words, qui64Length - qui64Words);
         return;
     }
+    // Keep what came before the error, in whole units so the retries start aligned.
+    const quint64 qui64Good = qui64Read / oJob.qui64Retry_Unit * oJob.qui64Retry_Unit;
+    vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Offset, qui64Good);
+    quint64 qui64Position = qui64Offset + qui64Good;
     while (qui64Position < qui64End) {
         const quint64 qui64Unit_End =
             std::min(qui64End, (qui64Position / oJob.qui64Retry_Unit + 1) * oJob.qui64Retry_Unit);
         const quint64 qui64Want = qui64Unit_End - qui64Position;
         uchar *pucAt = pucBuffer + (qui64Position - qui64Offset);
-        const quint64 qui64Read = qui64Read_Full(oJob, pucAt, qui64Position, qui64Want, &iError) & ~7ULL;
-        vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Position, qui64Read);
-        if (qui64Read < qui64Want)
-            vCount_Bad(oJob, oTotals, qui64Position + qui64Read, qui64Want - qui64Read);
+        const quint64 qui64Unit_Read = qui64Read_Full(oJob, pucAt, qui64Position, qui64Want, &iError) & ~7ULL;
+        vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Position, qui64Unit_Read);
+        if (qui64Unit_Read < qui64Want)
+            vCount_Bad(oJob, oTotals, qui64Position + qui64Unit_Read, qui64Want - qui64Unit_Read);
         qui64Position = qui64Unit_End;
     }
 }

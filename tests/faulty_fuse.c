@@ -1,0 +1,94 @@
+/* A one-file FUSE file system for tests: it serves an image file as /disk.img and fails
+ * every read that reaches the byte range [BAD_START, BAD_END) with EIO, like a disk with
+ * unreadable sectors.
+ *
+ *   faulty_fuse IMAGE BAD_START BAD_END MOUNTPOINT [fuse options]
+ */
+#define FUSE_USE_VERSION 31
+
+#include <errno.h>
+#include <fcntl.h>
+#include <fuse.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+static const char *pcImage;
+static off_t offBad_Start, offBad_End;
+static int iImage_FD = -1;
+
+static int iGetattr(const char *pcPath, struct stat *pStat, struct fuse_file_info *pInfo)
+{
+    (void)pInfo;
+    memset(pStat, 0, sizeof *pStat);
+    if (strcmp(pcPath, "/") == 0) {
+        pStat->st_mode = S_IFDIR | 0755;
+        pStat->st_nlink = 2;
+        return 0;
+    }
+    if (strcmp(pcPath, "/disk.img") != 0)
+        return -ENOENT;
+    struct stat strImage;
+    if (fstat(iImage_FD, &strImage) != 0)
+        return -errno;
+    pStat->st_mode = S_IFREG | 0644;
+    pStat->st_nlink = 1;
+    pStat->st_size = strImage.st_size;
+    return 0;
+}
+
+static int iReaddir(const char *pcPath, void *pBuffer, fuse_fill_dir_t fFill, off_t offOffset,
+                    struct fuse_file_info *pInfo, enum fuse_readdir_flags eFlags)
+{
+    (void)offOffset;
+    (void)pInfo;
+    (void)eFlags;
+    if (strcmp(pcPath, "/") != 0)
+        return -ENOENT;
+    fFill(pBuffer, ".", NULL, 0, 0);
+    fFill(pBuffer, "..", NULL, 0, 0);
+    fFill(pBuffer, "disk.img", NULL, 0, 0);
+    return 0;
+}
+
+static int iOpen(const char *pcPath, struct fuse_file_info *pInfo)
+{
+    if (strcmp(pcPath, "/disk.img") != 0)
+        return -ENOENT;
+    pInfo->direct_io = 1; /* no page cache: every read comes here and may fail */
+    return 0;
+}
+
+static int iRead(const char *pcPath, char *pcBuffer, size_t stSize, off_t offOffset, struct fuse_file_info *pInfo)
+{
+    (void)pcPath;
+    (void)pInfo;
+    if (offOffset >= offBad_Start && offOffset < offBad_End)
+        return -EIO;
+    if (offOffset < offBad_Start && offOffset + (off_t)stSize > offBad_Start)
+        stSize = (size_t)(offBad_Start - offOffset); /* the good part first, then the error */
+    const ssize_t ssRead = pread(iImage_FD, pcBuffer, stSize, offOffset);
+    return ssRead < 0 ? -errno : (int)ssRead;
+}
+
+static const struct fuse_operations oOperations = {
+    .getattr = iGetattr,
+    .open = iOpen,
+    .read = iRead,
+    .readdir = iReaddir,
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc < 5)
+        return 2;
+    pcImage = argv[1];
+    offBad_Start = strtoll(argv[2], NULL, 10);
+    offBad_End = strtoll(argv[3], NULL, 10);
+    iImage_FD = open(pcImage, O_RDONLY);
+    if (iImage_FD < 0)
+        return 1;
+    argv[3] = argv[0];
+    return fuse_main(argc - 3, argv + 3, &oOperations, NULL);
+}
