@@ -106,6 +106,13 @@ public:
 // summarises the presence table into the strip and the missing ranges, and releases it.
 void vCompare_With_Volume(cRead_Result &oResult, const QString &qsVolume);
 
+// The read's inner loop: marks in oTable every word of pucData whose index (word - pattern)
+// is below qui64Bound (and the table's size), and returns how many there were. bVectorised uses AVX2 where the
+// processor has it; both ways give the same result.
+quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
+                        const quint64 qui64Bound, cBit_Table &oTable, const bool bVectorised);
+bool bScan_Vectorised(); // the processor has AVX2
+
 // How the read reaches the medium: O_DIRECT, or buffered after dropping the device's
 // cached pages. The benchmark compares both; the tool uses the default.
 enum eRead_Mode { eRead_Direct, eRead_Buffered };

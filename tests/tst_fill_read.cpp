@@ -10,6 +10,9 @@
 #include <QtTest>
 
 #include <sys/resource.h>
+
+typedef QVector<quint64> tWords;
+Q_DECLARE_METATYPE(tWords)
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +31,8 @@ private slots:
     void fillRefused_data();
     void fillRefused();
     void fillCancel();
+    void scanKernels_data();
+    void scanKernels();
     void readBounds();
     void readUsesPollPattern();
     void readFailures();
@@ -280,6 +285,66 @@ void tst_Fill_Read::fillCancel()
     QVERIFY(bLeading_Sequence(oResult.qsPath, oData.qui64Pattern, &qui64Words));
     QCOMPARE(oResult.qui64Words_Written, qui64Words);
     QVERIFY(qui64Words > 0 && qui64Words * 8 < 1800ULL * 1048576);
+}
+
+void tst_Fill_Read::scanKernels_data()
+{
+    QTest::addColumn<tWords>("qlWords");
+    QTest::addColumn<quint64>("qui64Pattern");
+    QTest::addColumn<quint64>("qui64Bound");
+    QTest::addColumn<tWords>("qlMarked");
+    QTest::addColumn<quint64>("qui64Hits");
+    const quint64 P = qui64P;
+    tWords qlRun, qlRun_Indexes;
+    for (quint64 i = 0; i < 21; ++i) { // longer than a vector step, and not a multiple of one
+        qlRun << P + 40 + i;
+        qlRun_Indexes << 40 + i;
+    }
+    QTest::newRow("nothing") << tWords(19, 0) << P << quint64(1000) << tWords() << quint64(0);
+    QTest::newRow("a long run") << qlRun << P << quint64(1000) << qlRun_Indexes << quint64(21);
+    QTest::newRow("run cut by the bound") << qlRun << P << quint64(50) << qlRun_Indexes.mid(0, 10) << quint64(10);
+    QTest::newRow("broken runs, duplicates, words below")
+        << tWords{0, P + 3, P + 4, P + 5, P + 9, P + 10, P + 4, P - 1, P + 11, 7, P + 12, P + 13, P + 14, P + 15, P + 16, 0, 0}
+        << P << quint64(100) << tWords{3, 4, 5, 9, 10, 11, 12, 13, 14, 15, 16} << quint64(12);
+    QTest::newRow("a match after eight misses")
+        << tWords{1, 2, 3, 4, 5, 6, 7, 8, 9, P + 2} << P << quint64(100) << tWords{2} << quint64(1);
+    // Indexes of words far below the pattern wrap to 2^63 and more: never "negative", never found.
+    QTest::newRow("indexes at and above 2^63") << tWords{0x8000000000000000ULL, 0xBFFFFFFFFFFFFFFFULL, P + 1} << P
+                                               << quint64(100) << tWords{1} << quint64(1);
+    // Long enough for the vector steps: matches in either half of one, wrapped indexes around them.
+    const quint64 W = 0x8000000000000000ULL;
+    QTest::newRow("matches inside vector steps")
+        << tWords{W, W + 5, P + 1, 3, 4, 5, 6, 7, 8, W + 9, 10, 11, 12, P + 7, 14, 15, 16, W + 17, 18, 19, P + 50,
+                  P + 51, P + 52, P + 53}
+        << P << quint64(100) << tWords{1, 7, 50, 51, 52, 53} << quint64(6);
+    QTest::newRow("bound beyond the table") << tWords{P, P + 999, P + 1000} << P << ~quint64(0) << tWords{0, 999}
+                                            << quint64(2);
+}
+
+void tst_Fill_Read::scanKernels()
+{
+    QFETCH(tWords, qlWords);
+    QFETCH(quint64, qui64Pattern);
+    QFETCH(quint64, qui64Bound);
+    QFETCH(tWords, qlMarked);
+    QFETCH(quint64, qui64Hits);
+    QByteArray qbaData(qlWords.size() * 8, '\0');
+    for (int i = 0; i < qlWords.size(); ++i)
+        qToBigEndian<quint64>(qlWords[i], qbaData.data() + 8 * i);
+    for (const bool bVectorised : {false, true}) {
+        if (bVectorised && !bScan_Vectorised())
+            QSKIP("no AVX2 here: only the portable loop was checked");
+        cBit_Table oTable;
+        QVERIFY(oTable.bAllocate(1000));
+        QCOMPARE(qui64Scan_Words(reinterpret_cast<const uchar *>(qbaData.constData()), quint64(qlWords.size()),
+                                 qui64Pattern, qui64Bound, oTable, bVectorised),
+                 qui64Hits);
+        tWords qlSeen;
+        for (quint64 i = 0; i < 1000; ++i)
+            if (oTable.bTest(i))
+                qlSeen << i;
+        QCOMPARE(qlSeen, qlMarked);
+    }
 }
 
 void tst_Fill_Read::readBounds()
