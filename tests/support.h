@@ -29,6 +29,9 @@ QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *pi
 
 // Empty when loop devices can be attached here, else why not.
 QString qsLoop_Skip_Reason();
+#define NEED_LOOP()                                                                                      \
+    if (!qsLoop_Skip_Reason().isEmpty())                                                                 \
+        QSKIP(qPrintable(qsLoop_Skip_Reason()));
 
 // A loop device over a sparse image in a temporary directory, optionally with ext4 made on
 // it and mounted. Everything is undone by exact name when it goes, even if a test failed.

@@ -25,10 +25,6 @@ private slots:
     void noDisplay();
 };
 
-#define NEED_LOOP()                                                                                      \
-    if (!qsLoop_Skip_Reason().isEmpty())                                                                 \
-        QSKIP(qPrintable(qsLoop_Skip_Reason()));
-
 class cRun
 {
 public:

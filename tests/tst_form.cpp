@@ -21,8 +21,6 @@ private slots:
     void cleanup();
     void tree_data();
     void tree();
-    void looks_data();
-    void looks();
     void geometry_data();
     void geometry();
     void window();
@@ -47,13 +45,15 @@ void tst_Form::cleanup()
     delete qWindow;
 }
 
-// name, member offset, class, parent object, containing layout
-#define ROW(m, c, p, l) QTest::newRow(#m) << QString(#m) << int(offsetof(Ui_MainWindow, m)) << c << p << l
-#define SECTION_ROW(w, h, cap, val, vcls, cont)                                                                  \
-    ROW(w, "QVBoxLayout", sl, sl);                                                                               \
-    ROW(h, "QHBoxLayout", #w, #w);                                                                               \
-    ROW(cap, "QLabel", cont, #h);                                                                                \
-    ROW(val, vcls, cont, #h)
+// name, member offset, class, parent object, containing layout, point size (0: a layout), text
+#define ROW(m, c, p, l, pt, t)                                                                           \
+    QTest::newRow(#m) << QString(#m) << int(offsetof(Ui_MainWindow, m)) << c << p << l << pt << QString(t)
+#define LAYOUT(m, c, p) ROW(m, c, p, p, 0, "")
+#define SECTION_ROW(w, h, cap, text, val, vcls, cont)                                                        \
+    LAYOUT(w, "QVBoxLayout", sl);                                                                            \
+    LAYOUT(h, "QHBoxLayout", #w);                                                                            \
+    ROW(cap, "QLabel", cont, #h, 14, text);                                                                  \
+    ROW(val, vcls, cont, #h, 14, vcls == QString("QLabel") ? "-" : "")
 
 void tst_Form::tree_data()
 {
@@ -62,37 +62,41 @@ void tst_Form::tree_data()
     QTest::addColumn<QString>("qsClass");
     QTest::addColumn<QString>("qsParent");
     QTest::addColumn<QString>("qsLayout");
-    ROW(centralwidget, "QWidget", "MainWindow", "");
-    ROW(verticalLayoutWidget, "QWidget", "centralwidget", "");
-    ROW(verticalLayout, "QVBoxLayout", "verticalLayoutWidget", "");
+    QTest::addColumn<int>("iPoint_Size");
+    QTest::addColumn<QString>("qsText");
+    const QString qsPattern = "Паттерн 11...10\nдля свободного места\n";
+    ROW(centralwidget, "QWidget", "MainWindow", "", 0, "");
+    ROW(verticalLayoutWidget, "QWidget", "centralwidget", "", 0, "");
+    ROW(verticalLayout, "QVBoxLayout", "verticalLayoutWidget", "", 0, "");
     QString sl = "verticalLayout";
-    ROW(verticalLayout_2, "QVBoxLayout", sl, sl);
-    ROW(label_Drive, "QLabel", "verticalLayoutWidget", "verticalLayout_2");
-    SECTION_ROW(verticalLayout_4, horizontalLayout_2, label_Drive_Name, label_Drive_Name_Value, "QLabel", "verticalLayoutWidget");
-    SECTION_ROW(verticalLayout_3, horizontalLayout, label_Drive_Sector_Size, label_Drive_Sector_Size_Value, "QLabel", "verticalLayoutWidget");
-    SECTION_ROW(verticalLayout_5, horizontalLayout_3, label_Drive_Sectors_Count, label_Drive_Sectors_Count_Value, "QLabel", "verticalLayoutWidget");
-    SECTION_ROW(verticalLayout_6, horizontalLayout_4, label_Drive_Bytes_Count, label_Drive_Bytes_Count_Value, "QLabel", "verticalLayoutWidget");
-    ROW(verticalLayoutWidget_7, "QWidget", "centralwidget", "");
-    ROW(verticalLayout_7, "QVBoxLayout", "verticalLayoutWidget_7", "");
+    LAYOUT(verticalLayout_2, "QVBoxLayout", sl);
+    ROW(label_Drive, "QLabel", "verticalLayoutWidget", "verticalLayout_2", 16, "Носитель:");
+    SECTION_ROW(verticalLayout_4, horizontalLayout_2, label_Drive_Name, "Системное имя", label_Drive_Name_Value, "QLabel", "verticalLayoutWidget");
+    SECTION_ROW(verticalLayout_3, horizontalLayout, label_Drive_Sector_Size, "Размер сектора", label_Drive_Sector_Size_Value, "QLabel", "verticalLayoutWidget");
+    SECTION_ROW(verticalLayout_5, horizontalLayout_3, label_Drive_Sectors_Count, "Количество секторов", label_Drive_Sectors_Count_Value, "QLabel", "verticalLayoutWidget");
+    SECTION_ROW(verticalLayout_6, horizontalLayout_4, label_Drive_Bytes_Count, "Объём носителя", label_Drive_Bytes_Count_Value, "QLabel", "verticalLayoutWidget");
+    ROW(verticalLayoutWidget_7, "QWidget", "centralwidget", "", 0, "");
+    ROW(verticalLayout_7, "QVBoxLayout", "verticalLayoutWidget_7", "", 0, "");
     sl = "verticalLayout_7";
-    ROW(verticalLayout_8, "QVBoxLayout", sl, sl);
-    ROW(label_Drive_2, "QLabel", "verticalLayoutWidget_7", "verticalLayout_8");
-    SECTION_ROW(verticalLayout_9, horizontalLayout_5, label_Volume_Name, label_Volume_Name_Value, "QLabel", "verticalLayoutWidget_7");
-    SECTION_ROW(verticalLayout_10, horizontalLayout_6, label_Volume_Cluster_Size, label_Volume_Cluster_Size_Value, "QLabel", "verticalLayoutWidget_7");
-    SECTION_ROW(verticalLayout_11, horizontalLayout_7, label_Volume_Clusters_Count, label_Volume_Clusters_Count_Value, "QLabel", "verticalLayoutWidget_7");
-    SECTION_ROW(verticalLayout_12, horizontalLayout_8, label_Volume_Bytes_Count, label_Volume_Bytes_Count_Value, "QLabel", "verticalLayoutWidget_7");
-    SECTION_ROW(verticalLayout_13, horizontalLayout_9, label_Volume_Clusters_Free_Count, label_Volume_Clusters_Free_Count_Value, "QLabel", "verticalLayoutWidget_7");
-    SECTION_ROW(verticalLayout_14, horizontalLayout_10, label_Volume_Bytes_Free_Count, label_Volume_Bytes_Free_Count_Value, "QLabel", "verticalLayoutWidget_7");
-    ROW(verticalLayoutWidget_8, "QWidget", "centralwidget", "");
-    ROW(verticalLayout_15, "QVBoxLayout", "verticalLayoutWidget_8", "");
+    LAYOUT(verticalLayout_8, "QVBoxLayout", sl);
+    ROW(label_Drive_2, "QLabel", "verticalLayoutWidget_7", "verticalLayout_8", 16, "Раздел:");
+    SECTION_ROW(verticalLayout_9, horizontalLayout_5, label_Volume_Name, "Системное имя", label_Volume_Name_Value, "QLabel", "verticalLayoutWidget_7");
+    SECTION_ROW(verticalLayout_10, horizontalLayout_6, label_Volume_Cluster_Size, "Размер кластера", label_Volume_Cluster_Size_Value, "QLabel", "verticalLayoutWidget_7");
+    SECTION_ROW(verticalLayout_11, horizontalLayout_7, label_Volume_Clusters_Count, "Количество кластеров", label_Volume_Clusters_Count_Value, "QLabel", "verticalLayoutWidget_7");
+    SECTION_ROW(verticalLayout_12, horizontalLayout_8, label_Volume_Bytes_Count, "Объём раздела", label_Volume_Bytes_Count_Value, "QLabel", "verticalLayoutWidget_7");
+    SECTION_ROW(verticalLayout_13, horizontalLayout_9, label_Volume_Clusters_Free_Count, "Количество свободных кластеров", label_Volume_Clusters_Free_Count_Value, "QLabel", "verticalLayoutWidget_7");
+    SECTION_ROW(verticalLayout_14, horizontalLayout_10, label_Volume_Bytes_Free_Count, "Количество свободного места", label_Volume_Bytes_Free_Count_Value, "QLabel", "verticalLayoutWidget_7");
+    ROW(verticalLayoutWidget_8, "QWidget", "centralwidget", "", 0, "");
+    ROW(verticalLayout_15, "QVBoxLayout", "verticalLayoutWidget_8", "", 0, "");
     sl = "verticalLayout_15";
-    ROW(verticalLayout_16, "QVBoxLayout", sl, sl);
-    ROW(label_Drive_3, "QLabel", "verticalLayoutWidget_8", "verticalLayout_16");
-    SECTION_ROW(verticalLayout_17, horizontalLayout_11, label_Data_Pattern, textEdit_Data_Pattern_Value, "QTextEdit", "verticalLayoutWidget_8");
-    SECTION_ROW(verticalLayout_18, horizontalLayout_12, label_Data_Pattern_Text, textEdit_Data_Pattern_Text_Value, "QTextEdit", "verticalLayoutWidget_8");
-    ROW(pushButton_Properties, "QPushButton", "centralwidget", "");
-    ROW(pushButton_Read, "QPushButton", "centralwidget", "");
-    ROW(pushButton_Write, "QPushButton", "centralwidget", "");
+    LAYOUT(verticalLayout_16, "QVBoxLayout", sl);
+    ROW(label_Drive_3, "QLabel", "verticalLayoutWidget_8", "verticalLayout_16", 16, "Данные");
+    SECTION_ROW(verticalLayout_17, horizontalLayout_11, label_Data_Pattern, qsPattern + "(числом)", textEdit_Data_Pattern_Value, "QTextEdit", "verticalLayoutWidget_8");
+    SECTION_ROW(verticalLayout_18, horizontalLayout_12, label_Data_Pattern_Text, qsPattern + "(текстом)", textEdit_Data_Pattern_Text_Value, "QTextEdit", "verticalLayoutWidget_8");
+    const int iDefault = QApplication::font().pointSize(); // the buttons keep the default font
+    ROW(pushButton_Properties, "QPushButton", "centralwidget", "", iDefault, "1. Опрос");
+    ROW(pushButton_Read, "QPushButton", "centralwidget", "", iDefault, "3. Чтение");
+    ROW(pushButton_Write, "QPushButton", "centralwidget", "", iDefault, "2. Заполнение");
 }
 
 // The layout that holds qObject as an item, if any.
@@ -114,6 +118,8 @@ void tst_Form::tree()
     QFETCH(QString, qsClass);
     QFETCH(QString, qsParent);
     QFETCH(QString, qsLayout);
+    QFETCH(int, iPoint_Size);
+    QFETCH(QString, qsText);
 
     // 64 pointer members, declared in this table's order; siblings made in the same order.
     static int iLast_Offset;
@@ -138,46 +144,10 @@ void tst_Form::tree()
     qmLast_Child[qsParent] = iChild;
     QLayout *qHolder = qContaining_Layout(qWindow, qObject);
     QCOMPARE(qHolder ? qHolder->objectName() : QString(), qsLayout);
-}
 
-void tst_Form::looks_data()
-{
-    QTest::addColumn<QString>("qsName");
-    QTest::addColumn<int>("iPoint_Size");
-    QTest::addColumn<QString>("qsText");
-    const QString qsPattern = "Паттерн 11...10\nдля свободного места\n";
-    const QList<QPair<const char *, const char *>> qlCaptions = {
-        {"label_Drive_Name", "Системное имя"}, {"label_Drive_Sector_Size", "Размер сектора"},
-        {"label_Drive_Sectors_Count", "Количество секторов"}, {"label_Drive_Bytes_Count", "Объём носителя"},
-        {"label_Volume_Name", "Системное имя"}, {"label_Volume_Cluster_Size", "Размер кластера"},
-        {"label_Volume_Clusters_Count", "Количество кластеров"}, {"label_Volume_Bytes_Count", "Объём раздела"},
-        {"label_Volume_Clusters_Free_Count", "Количество свободных кластеров"},
-        {"label_Volume_Bytes_Free_Count", "Количество свободного места"}};
-    QTest::newRow("label_Drive") << "label_Drive" << 16 << "Носитель:";
-    QTest::newRow("label_Drive_2") << "label_Drive_2" << 16 << "Раздел:";
-    QTest::newRow("label_Drive_3") << "label_Drive_3" << 16 << "Данные";
-    for (const auto &qpCaption : qlCaptions) {
-        QTest::newRow(qpCaption.first) << qpCaption.first << 14 << QString(qpCaption.second);
-        const QString qsValue = QString(qpCaption.first) + "_Value";
-        QTest::newRow(qPrintable(qsValue)) << qsValue << 14 << "-";
-    }
-    QTest::newRow("label_Data_Pattern") << "label_Data_Pattern" << 14 << qsPattern + "(числом)";
-    QTest::newRow("label_Data_Pattern_Text") << "label_Data_Pattern_Text" << 14 << qsPattern + "(текстом)";
-    QTest::newRow("textEdit_Data_Pattern_Value") << "textEdit_Data_Pattern_Value" << 14 << "";
-    QTest::newRow("textEdit_Data_Pattern_Text_Value") << "textEdit_Data_Pattern_Text_Value" << 14 << "";
-    const int iDefault = QApplication::font().pointSize();
-    QTest::newRow("pushButton_Properties") << "pushButton_Properties" << iDefault << "1. Опрос";
-    QTest::newRow("pushButton_Read") << "pushButton_Read" << iDefault << "3. Чтение";
-    QTest::newRow("pushButton_Write") << "pushButton_Write" << iDefault << "2. Заполнение";
-}
-
-void tst_Form::looks()
-{
-    QFETCH(QString, qsName);
-    QFETCH(int, iPoint_Size);
-    QFETCH(QString, qsText);
-    QWidget *qWidget = qWindow->findChild<QWidget *>(qsName);
-    QVERIFY(qWidget);
+    if (iPoint_Size == 0 || qsClass == "QWidget")
+        return;
+    auto *qWidget = static_cast<QWidget *>(qObject);
     QCOMPARE(qWidget->font().pointSize(), iPoint_Size);
     if (auto *qLabel = qobject_cast<QLabel *>(qWidget)) {
         QCOMPARE(qLabel->text(), qsText);

@@ -15,12 +15,8 @@ class tst_MessageBox : public QObject
     Q_OBJECT
 
 private slots:
-    void buttons_data();
-    void buttons();
-    void defaultButton_data();
-    void defaultButton();
-    void icon_data();
-    void icon();
+    void shows_data();
+    void shows();
     void texts();
     void result_data();
     void result();
@@ -45,75 +41,54 @@ static void vPress(QMessageBox *qBox, const int iCode)
     qBox->button(QMessageBox::StandardButton(iCode * 1024))->click();
 }
 
-void tst_MessageBox::buttons_data()
+void tst_MessageBox::shows_data()
 {
     QTest::addColumn<int>("iMode");
-    QTest::addColumn<QList<int>>("qlExpected");
+    QTest::addColumn<int>("iDefault");
+    QTest::addColumn<int>("iIcon");
+    QTest::addColumn<QList<int>>("qlButtons");
+    QTest::addColumn<int>("iShown_Default"); // 0: none
+    QTest::addColumn<int>("iShown_Icon");
     QList<int> qlAll;
     for (int p = 0; p <= 17; ++p)
         qlAll << (1 << p);
-    QTest::newRow("0: QMessageBox adds OK") << 0 << QList<int>{1};
-    QTest::newRow("OK") << 1 << QList<int>{1};
-    QTest::newRow("bit 18 ignored") << 0x40001 << QList<int>{1};
-    QTest::newRow("OK and Save") << 3 << QList<int>{1, 2};
-    QTest::newRow("-1: all eighteen") << -1 << qlAll;
+    const QList<int> qlOk{1}, qlOk_Save{1, 2};
+    QTest::newRow("mask 0: QMessageBox adds OK") << 0 << 0 << 3 << qlOk << 0 << 3;
+    QTest::newRow("mask OK") << 1 << 0 << 3 << qlOk << 0 << 3;
+    QTest::newRow("mask bit 18 ignored") << 0x40001 << 0 << 3 << qlOk << 0 << 3;
+    QTest::newRow("mask -1: all eighteen") << -1 << 0 << 3 << qlAll << 0 << 3;
+    QTest::newRow("default OK") << 3 << 1 << 3 << qlOk_Save << 1 << 3;
+    QTest::newRow("default Save") << 3 << 2 << 3 << qlOk_Save << 2 << 3;
+    QTest::newRow("default 3 is two codes: none") << 3 << 3 << 3 << qlOk_Save << 0 << 3;
+    QTest::newRow("default not in the mask") << 3 << 64 << 3 << qlOk_Save << 0 << 3;
+    for (int i = 0; i <= 4; ++i)
+        QTest::newRow(qPrintable("icon " + QString::number(i))) << 1 << 0 << i << qlOk << 0 << i;
+    QTest::newRow("icon 5: none") << 1 << 0 << 5 << qlOk << 0 << 0;
+    QTest::newRow("icon -1: none") << 1 << 0 << -1 << qlOk << 0 << 0;
 }
 
-void tst_MessageBox::buttons()
+void tst_MessageBox::shows()
 {
     QFETCH(int, iMode);
-    QFETCH(QList<int>, qlExpected);
+    QFETCH(int, iDefault);
+    QFETCH(int, iIcon);
+    QFETCH(QList<int>, qlButtons);
+    QFETCH(int, iShown_Default);
+    QFETCH(int, iShown_Icon);
     QList<int> qlCodes;
+    int iSeen_Default = -1, iSeen_Icon = -1;
     iShow([&](QMessageBox *qBox) {
         for (QAbstractButton *qButton : qBox->buttons())
             qlCodes << int(qBox->standardButton(qButton)) / 1024;
-        qBox->buttons().first()->click();
-    }, iMode);
-    std::sort(qlCodes.begin(), qlCodes.end());
-    QCOMPARE(qlCodes, qlExpected);
-}
-
-void tst_MessageBox::defaultButton_data()
-{
-    QTest::addColumn<int>("iDefault");
-    QTest::addColumn<int>("iExpected");
-    QTest::newRow("OK") << iMsgBox_OK_Button << iMsgBox_OK_Button;
-    QTest::newRow("Save") << iMsgBox_Save_Button << iMsgBox_Save_Button;
-    QTest::newRow("3 is two codes: none") << 3 << 0;
-    QTest::newRow("0: none") << 0 << 0;
-    QTest::newRow("not in the mask") << iMsgBox_No_Button << 0;
-}
-
-void tst_MessageBox::defaultButton()
-{
-    QFETCH(int, iDefault);
-    QFETCH(int, iExpected);
-    int iSeen = -1;
-    iShow([&](QMessageBox *qBox) {
         QPushButton *qButton = qBox->defaultButton();
-        iSeen = qButton ? int(qBox->standardButton(qButton)) / 1024 : 0;
-        vPress(qBox, iMsgBox_OK_Button);
-    }, iMsgBox_OK_Button | iMsgBox_Save_Button, iDefault);
-    QCOMPARE(iSeen, iExpected);
-}
-
-void tst_MessageBox::icon_data()
-{
-    QTest::addColumn<int>("iIcon");
-    QTest::addColumn<int>("iExpected");
-    for (int i = 0; i <= 4; ++i)
-        QTest::newRow(qPrintable(QString::number(i))) << i << i;
-    QTest::newRow("5: none") << 5 << int(QMessageBox::NoIcon);
-    QTest::newRow("-1: none") << -1 << int(QMessageBox::NoIcon);
-}
-
-void tst_MessageBox::icon()
-{
-    QFETCH(int, iIcon);
-    QFETCH(int, iExpected);
-    cBox_Answerer oAnswerer;
-    iMessageBox("Заголовок", "Текст", iIcon, 1, 0, 0, "");
-    QCOMPARE(oAnswerer.qlIcons, QList<int>{iExpected});
+        iSeen_Default = qButton ? int(qBox->standardButton(qButton)) / 1024 : 0;
+        iSeen_Icon = int(qBox->icon());
+        qBox->buttons().first()->click();
+    }, iMode, iDefault, iIcon);
+    std::sort(qlCodes.begin(), qlCodes.end());
+    QCOMPARE(qlCodes, qlButtons);
+    QCOMPARE(iSeen_Default, iShown_Default);
+    QCOMPARE(iSeen_Icon, iShown_Icon);
 }
 
 void tst_MessageBox::texts()

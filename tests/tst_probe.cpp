@@ -32,10 +32,6 @@ private slots:
 static const QString qsOpen_Failure =
     "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права 777.";
 
-#define NEED_LOOP()                                                                                      \
-    if (!qsLoop_Skip_Reason().isEmpty())                                                                 \
-        QSKIP(qPrintable(qsLoop_Skip_Reason()));
-
 void tst_Probe::drive_data()
 {
     QTest::addColumn<int>("iSector");
