@@ -34,15 +34,51 @@
 // ---------------------------------------------------------------------------------------
 // Bit table
 
+namespace {
+
+const quint64 qui64Page_Words = 512; // 4 KiB of the table
+
+// Set bits in words [qui64W0, qui64W1] of touched pages, the first and last word masked.
+__attribute__((target_clones("popcnt", "default"))) quint64
+qui64Count_Bits(const quint64 *pqui64Words, const quint64 *pqui64Touched, const quint64 qui64W0,
+                const quint64 qui64W1, const quint64 qui64Head, const quint64 qui64Tail)
+{
+    quint64 qui64Result = 0;
+    for (quint64 w = qui64W0; w <= qui64W1;) {
+        const quint64 qui64Page = w / qui64Page_Words;
+        if (!((pqui64Touched[qui64Page >> 6] >> (qui64Page & 63)) & 1)) {
+            w = (qui64Page + 1) * qui64Page_Words;
+            continue;
+        }
+        quint64 qui64Bits = pqui64Words[w];
+        if (w == qui64W0)
+            qui64Bits &= qui64Head;
+        if (w == qui64W1)
+            qui64Bits &= qui64Tail;
+        qui64Result += quint64(__builtin_popcountll(qui64Bits));
+        ++w;
+    }
+    return qui64Result;
+}
+
+quint64 qui64New_Bits(quint64 *pqui64Word, const quint64 qui64Mask)
+{
+    const quint64 qui64Old = __atomic_fetch_or(pqui64Word, qui64Mask, __ATOMIC_RELAXED);
+    return quint64(__builtin_popcountll(qui64Mask & ~qui64Old));
+}
+
+} // namespace
+
 cBit_Table::~cBit_Table()
 {
     vRelease();
 }
 
 cBit_Table::cBit_Table(cBit_Table &&oOther) noexcept
-    : pqui64Words(oOther.pqui64Words), qui64Size(oOther.qui64Size)
+    : pqui64Words(oOther.pqui64Words), pqui64Touched(oOther.pqui64Touched), qui64Size(oOther.qui64Size)
 {
     oOther.pqui64Words = nullptr;
+    oOther.pqui64Touched = nullptr;
     oOther.qui64Size = 0;
 }
 
@@ -51,6 +87,7 @@ cBit_Table &cBit_Table::operator=(cBit_Table &&oOther) noexcept
     if (this != &oOther) {
         vRelease();
         std::swap(pqui64Words, oOther.pqui64Words);
+        std::swap(pqui64Touched, oOther.pqui64Touched);
         std::swap(qui64Size, oOther.qui64Size);
     }
     return *this;
@@ -60,11 +97,15 @@ bool cBit_Table::bAllocate(const quint64 qui64Entries)
 {
     vRelease();
     const quint64 qui64Words = qui64Entries / 64 + 1;
+    const quint64 qui64Pages = qui64Words / qui64Page_Words + 1;
     if (qui64Words > SIZE_MAX / sizeof(quint64))
         return false;
     pqui64Words = static_cast<quint64 *>(std::calloc(size_t(qui64Words), sizeof(quint64)));
-    if (!pqui64Words)
+    pqui64Touched = static_cast<quint64 *>(std::calloc(size_t(qui64Pages / 64 + 1), sizeof(quint64)));
+    if (!pqui64Words || !pqui64Touched) {
+        vRelease();
         return false;
+    }
     qui64Size = qui64Entries;
     return true;
 }
@@ -72,27 +113,37 @@ bool cBit_Table::bAllocate(const quint64 qui64Entries)
 void cBit_Table::vRelease()
 {
     std::free(pqui64Words);
+    std::free(pqui64Touched);
     pqui64Words = nullptr;
+    pqui64Touched = nullptr;
     qui64Size = 0;
 }
 
-void cBit_Table::vSet_Range(const quint64 qui64First, const quint64 qui64Count)
+bool cBit_Table::bPage_Touched(const quint64 qui64Word) const
+{
+    const quint64 qui64Page = qui64Word / qui64Page_Words;
+    return (pqui64Touched[qui64Page >> 6] >> (qui64Page & 63)) & 1;
+}
+
+quint64 cBit_Table::qui64Set_Range(const quint64 qui64First, const quint64 qui64Count)
 {
     if (qui64Count == 0)
-        return;
+        return 0;
     const quint64 qui64Last = qui64First + qui64Count - 1;
     const quint64 qui64W0 = qui64First >> 6, qui64W1 = qui64Last >> 6;
+    for (quint64 p = qui64W0 / qui64Page_Words; p <= qui64W1 / qui64Page_Words; ++p) {
+        const quint64 qui64Bit = quint64(1) << (p & 63);
+        if (!(__atomic_load_n(&pqui64Touched[p >> 6], __ATOMIC_RELAXED) & qui64Bit))
+            __atomic_fetch_or(&pqui64Touched[p >> 6], qui64Bit, __ATOMIC_RELAXED);
+    }
     const quint64 qui64Head = ~0ULL << (qui64First & 63);
     const quint64 qui64Tail = ~0ULL >> (63 - (qui64Last & 63));
-    if (qui64W0 == qui64W1) {
-        __atomic_fetch_or(&pqui64Words[qui64W0], qui64Head & qui64Tail, __ATOMIC_RELAXED);
-        return;
-    }
-    __atomic_fetch_or(&pqui64Words[qui64W0], qui64Head, __ATOMIC_RELAXED);
-    // All ones stays all ones whatever another thread ORs in, so a store is enough.
+    if (qui64W0 == qui64W1)
+        return qui64New_Bits(&pqui64Words[qui64W0], qui64Head & qui64Tail);
+    quint64 qui64New = qui64New_Bits(&pqui64Words[qui64W0], qui64Head);
     for (quint64 w = qui64W0 + 1; w < qui64W1; ++w)
-        __atomic_store_n(&pqui64Words[w], ~0ULL, __ATOMIC_RELAXED);
-    __atomic_fetch_or(&pqui64Words[qui64W1], qui64Tail, __ATOMIC_RELAXED);
+        qui64New += qui64New_Bits(&pqui64Words[w], ~0ULL);
+    return qui64New + qui64New_Bits(&pqui64Words[qui64W1], qui64Tail);
 }
 
 bool cBit_Table::bTest(const quint64 qui64Index) const
@@ -105,17 +156,8 @@ quint64 cBit_Table::qui64Count(const quint64 qui64First, quint64 qui64End) const
     qui64End = std::min(qui64End, qui64Size);
     if (qui64First >= qui64End)
         return 0;
-    quint64 qui64Result = 0;
-    const quint64 qui64W0 = qui64First >> 6, qui64W1 = (qui64End - 1) >> 6;
-    for (quint64 w = qui64W0; w <= qui64W1; ++w) {
-        quint64 qui64Bits = pqui64Words[w];
-        if (w == qui64W0)
-            qui64Bits &= ~0ULL << (qui64First & 63);
-        if (w == qui64W1)
-            qui64Bits &= ~0ULL >> (63 - ((qui64End - 1) & 63));
-        qui64Result += quint64(__builtin_popcountll(qui64Bits));
-    }
-    return qui64Result;
+    return qui64Count_Bits(pqui64Words, pqui64Touched, qui64First >> 6, (qui64End - 1) >> 6,
+                           ~0ULL << (qui64First & 63), ~0ULL >> (63 - ((qui64End - 1) & 63)));
 }
 
 quint64 cBit_Table::qui64Find(const bool bValue, const quint64 qui64From, quint64 qui64End) const
@@ -123,7 +165,15 @@ quint64 cBit_Table::qui64Find(const bool bValue, const quint64 qui64From, quint6
     qui64End = std::min(qui64End, qui64Size);
     quint64 i = qui64From;
     while (i < qui64End) {
-        quint64 qui64Bits = pqui64Words[i >> 6];
+        const quint64 qui64Word = i >> 6;
+        if (!bPage_Touched(qui64Word)) {
+            // A page nothing was found in: all clear.
+            if (!bValue)
+                return i;
+            i = (qui64Word / qui64Page_Words + 1) * qui64Page_Words * 64;
+            continue;
+        }
+        quint64 qui64Bits = pqui64Words[qui64Word];
         if (!bValue)
             qui64Bits = ~qui64Bits;
         qui64Bits &= ~0ULL << (i & 63);
@@ -206,8 +256,18 @@ void cVolume::vGet_Properties(QString qsPath)
 
 namespace {
 
+// Grows a run of consecutive indexes starting at word j, qui64Run words of it already
+// matched, while the words go on qui64First_Word + 1, + 2, ...; returns its length.
+inline quint64 qui64Extend_Run(const uchar *pucData, const quint64 j, quint64 qui64Run, const quint64 qui64Max_Run,
+                               const quint64 qui64First_Word)
+{
+    while (qui64Run < qui64Max_Run && qFromBigEndian<quint64>(pucData + 8 * (j + qui64Run)) == qui64First_Word + qui64Run)
+        ++qui64Run;
+    return qui64Run;
+}
+
 quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
-                           const quint64 qui64Bound, cBit_Table &oTable)
+                           const quint64 qui64Bound, cBit_Table &oTable, quint64 *pqui64New)
 {
     quint64 qui64Hits = 0;
     quint64 j = 0;
@@ -218,11 +278,8 @@ quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const
             continue;
         }
         const quint64 qui64Max_Run = std::min(qui64Words - j, qui64Bound - qui64Index);
-        quint64 qui64Run = 1;
-        while (qui64Run < qui64Max_Run &&
-               qFromBigEndian<quint64>(pucData + 8 * (j + qui64Run)) - qui64Pattern == qui64Index + qui64Run)
-            ++qui64Run;
-        oTable.vSet_Range(qui64Index, qui64Run);
+        const quint64 qui64Run = qui64Extend_Run(pucData, j, 1, qui64Max_Run, qui64Pattern + qui64Index);
+        *pqui64New += oTable.qui64Set_Range(qui64Index, qui64Run);
         qui64Hits += qui64Run;
         j += qui64Run;
     }
@@ -233,7 +290,7 @@ quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const
 // per step inside a run. Memory, not this loop, then limits a cached read.
 __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, const quint64 qui64Words,
                                                        const quint64 qui64Pattern, const quint64 qui64Bound,
-                                                       cBit_Table &oTable)
+                                                       cBit_Table &oTable, quint64 *pqui64New)
 {
     const __m256i qSwap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
                                            1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
@@ -272,10 +329,8 @@ __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, con
             qui64Run += 4;
             qNext = _mm256_add_epi64(qNext, qFour);
         }
-        while (qui64Run < qui64Max_Run &&
-               qFromBigEndian<quint64>(pucData + 8 * (j + qui64Run)) - qui64Pattern == qui64Index + qui64Run)
-            ++qui64Run;
-        oTable.vSet_Range(qui64Index, qui64Run);
+        qui64Run = qui64Extend_Run(pucData, j, qui64Run, qui64Max_Run, qui64Pattern + qui64Index);
+        *pqui64New += oTable.qui64Set_Range(qui64Index, qui64Run);
         qui64Hits += qui64Run;
         j += qui64Run;
     }
@@ -293,12 +348,12 @@ bool bScan_Vectorised()
 }
 
 quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
-                        quint64 qui64Bound, cBit_Table &oTable, const bool bVectorised)
+                        quint64 qui64Bound, cBit_Table &oTable, const bool bVectorised, quint64 *pqui64New)
 {
     qui64Bound = std::min(qui64Bound, oTable.qui64Entries());
     if (bVectorised && bHas_Avx2)
-        return qui64Scan_Avx2(pucData, qui64Words, qui64Pattern, qui64Bound, oTable);
-    return qui64Scan_Portable(pucData, qui64Words, qui64Pattern, qui64Bound, oTable);
+        return qui64Scan_Avx2(pucData, qui64Words, qui64Pattern, qui64Bound, oTable, pqui64New);
+    return qui64Scan_Portable(pucData, qui64Words, qui64Pattern, qui64Bound, oTable, pqui64New);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -343,6 +398,7 @@ class cScan_Totals
 {
 public:
     quint64 qui64Hits = 0;
+    quint64 qui64Distinct = 0;
     quint64 qui64Bad = 0;
     QVector<quint64> qvRegion_Hits, qvRegion_Bad, qvRegion_Done;
 };
@@ -365,7 +421,8 @@ void vScan_Bytes(const cScan_Job &oJob, cScan_Totals &oTotals, const uchar *pucB
 {
     vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64 qui64First, quint64 qui64Piece) {
         const quint64 qui64Hits = qui64Scan_Words(pucBlock + (qui64First - qui64Block_Offset), qui64Piece / 8,
-                                                  oJob.qui64Pattern, oJob.qui64Bound, *oJob.pTable, true);
+                                                  oJob.qui64Pattern, oJob.qui64Bound, *oJob.pTable, true,
+                                                  &oTotals.qui64Distinct);
         oTotals.qvRegion_Hits[iRegion] += qui64Hits;
         oTotals.qui64Hits += qui64Hits;
     });
@@ -607,6 +664,7 @@ void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part)
     oResult.qvRegion_Done.fill(0, oJob.iRegions);
     for (const cScan_Totals &oTotals : vecTotals) {
         oResult.qui64Hits += oTotals.qui64Hits;
+        oResult.qui64Distinct += oTotals.qui64Distinct;
         oResult.qui64Bytes_Bad += oTotals.qui64Bad;
         for (int r = 0; r < oTotals.qvRegion_Hits.size(); ++r) {
             oResult.qvRegion_Hits[r] += oTotals.qvRegion_Hits[r];
@@ -615,7 +673,6 @@ void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part)
         }
     }
     oResult.qui64Bytes_Done = oJob.qui64Done;
-    oResult.qui64Distinct = oResult.oTable.qui64Count(0, oResult.qui64Table_Count);
     oResult.eStatus = oJob.qui64Done < oJob.qui64Bytes ? eRead_Cancelled : eRead_Done;
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
 }

@@ -29,6 +29,7 @@ private slots:
     void fillRefused_data();
     void fillRefused();
     void fillCancel();
+    void bitTable();
     void scanKernels_data();
     void scanKernels();
     void readBounds();
@@ -254,6 +255,24 @@ void tst_Fill_Read::fillCancel()
     QVERIFY(qui64Words > 0 && qui64Words * 8 < 1800ULL * 1048576);
 }
 
+void tst_Fill_Read::bitTable()
+{
+    // Pages of 32,768 indexes nothing was set in are skipped when counting and searching.
+    cBit_Table oTable;
+    QVERIFY(oTable.bAllocate(1000000));
+    QCOMPARE(oTable.qui64Set_Range(100, 100), quint64(100));
+    QCOMPARE(oTable.qui64Set_Range(150, 100), quint64(50)); // half of it was set already
+    QCOMPARE(oTable.qui64Set_Range(32760, 16), quint64(16)); // across a page boundary
+    QCOMPARE(oTable.qui64Set_Range(700000, 1), quint64(1));
+    QCOMPARE(oTable.qui64Count(0, 1000000), quint64(167));
+    QCOMPARE(oTable.qui64Count(120, 32765), quint64(130 + 5));
+    QCOMPARE(oTable.qui64Find(true, 250, 1000000), quint64(32760));
+    QCOMPARE(oTable.qui64Find(false, 32760, 1000000), quint64(32776));
+    QCOMPARE(oTable.qui64Find(true, 32776, 1000000), quint64(700000));
+    QCOMPARE(oTable.qui64Find(true, 700001, 1000000), quint64(1000000));
+    QCOMPARE(oTable.qui64Find(false, 100, 200), quint64(200));
+}
+
 void tst_Fill_Read::scanKernels_data()
 {
     QTest::addColumn<tWords>("qlWords");
@@ -303,14 +322,17 @@ void tst_Fill_Read::scanKernels()
             QSKIP("no AVX2 here: only the portable loop was checked");
         cBit_Table oTable;
         QVERIFY(oTable.bAllocate(1000));
+        quint64 qui64New = 0;
         QCOMPARE(qui64Scan_Words(reinterpret_cast<const uchar *>(qbaData.constData()), quint64(qlWords.size()),
-                                 qui64Pattern, qui64Bound, oTable, bVectorised),
+                                 qui64Pattern, qui64Bound, oTable, bVectorised, &qui64New),
                  qui64Hits);
         tWords qlSeen;
         for (quint64 i = 0; i < 1000; ++i)
             if (oTable.bTest(i))
                 qlSeen << i;
         QCOMPARE(qlSeen, qlMarked);
+        QCOMPARE(qui64New, quint64(qlMarked.size()));
+        QCOMPARE(oTable.qui64Count(0, 1000), quint64(qlMarked.size()));
     }
 }
 
