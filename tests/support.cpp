@@ -48,7 +48,8 @@ QString qsLoop_Skip_Reason()
     return QString();
 }
 
-QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size, const bool bExt4)
+QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size, const bool bExt4,
+                               const QString &qsMount_Options)
 {
     qsImage = qTemp.filePath("disk.img");
     QFile qImage(qsImage);
@@ -68,7 +69,7 @@ QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size,
         return "mkfs.ext4 failed on " + qsDevice;
     const QString qsDir = qTemp.filePath("mnt");
     QDir().mkpath(qsDir);
-    qsRun("mount", {qsDevice, qsDir}, &iExit);
+    qsRun("mount", {"-o", qsMount_Options, qsDevice, qsDir}, &iExit);
     if (iExit != 0)
         return "cannot mount " + qsDevice;
     qsMount = qsDir + "/";

@@ -40,7 +40,8 @@ class cLoop_Device
 public:
     ~cLoop_Device();
     // Returns an error text, empty on success.
-    QString qsCreate(const quint64 qui64Bytes, const int iSector_Size = 512, const bool bExt4 = false);
+    QString qsCreate(const quint64 qui64Bytes, const int iSector_Size = 512, const bool bExt4 = false,
+                     const QString &qsMount_Options = "defaults");
     // Unmounts, detaches and removes the device node, as when a disk is pulled out.
     void vUnplug();
 

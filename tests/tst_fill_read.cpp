@@ -26,6 +26,7 @@ private slots:
     void endToEnd();
     void fillFile_data();
     void fillFile();
+    void fillReachesDisk();
     void fillRefused_data();
     void fillRefused();
     void fillCancel();
@@ -177,6 +178,26 @@ void tst_Fill_Read::fillFile()
     const QByteArray qbaHead = qFile.read(256 * 8);
     QCOMPARE(qbaHead.left(8).toHex(), QByteArray("ffffffc000000000"));
     QCOMPARE(qbaHead.mid(255 * 8, 8).toHex(), QByteArray("ffffffc0000000ff"));
+}
+
+void tst_Fill_Read::fillReachesDisk()
+{
+    // 4 MiB go past the cache, the last 800 bytes through it: both must be on the disk when
+    // the fill says it is done. (ext4 would flush a file emptied and rewritten on close by
+    // itself; noauto_da_alloc leaves that to the fill.)
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(32 * 1048576, 512, true, "noauto_da_alloc");
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    const quint64 qui64Words = (4 << 17) + 100;
+    cData oFill;
+    oFill.qui64Pattern = qui64P;
+    oFill.vWrite_Data(oVolume_At(oLoop.qsMount.chopped(1), qui64Words * 8));
+    QCOMPARE(oFill.oFill_Result.eStatus, eFill_Complete);
+    cDrive oDisk;
+    QVERIFY(oDisk.bGet_Properties(oLoop.qsDevice));
+    oDisk.vRead_Data(qui64P, qui64Words);
+    QCOMPARE(oDisk.oRead_Result.qui64Distinct, qui64Words);
 }
 
 void tst_Fill_Read::fillRefused_data()
