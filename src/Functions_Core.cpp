@@ -24,7 +24,7 @@ std::atomic<bool> bQuiet_Mode{false};
 volatile std::sig_atomic_t iCancel_Signal_Value = 0;
 
 // A standard button's role decides whether QMessageBox takes it as the escape button.
-QMessageBox::ButtonRole iButton_Role(const int iCode)
+QMessageBox::ButtonRole eButton_Role(const int iCode)
 {
     switch (iCode) {
     case iMsgBox_Yes_Button:
@@ -86,7 +86,7 @@ int iMessageBox_Close_Result(const int iMode, const bool bUnique_Button)
     for (const QMessageBox::ButtonRole eRole : {QMessageBox::RejectRole, QMessageBox::NoRole}) {
         int iFound = 0, iCount = 0;
         for (const int iCode : qlCodes)
-            if (iButton_Role(iCode) == eRole) {
+            if (eButton_Role(iCode) == eRole) {
                 iFound = iCode;
                 ++iCount;
             }
