@@ -154,7 +154,7 @@ void tst_Probe::volume()
     if (qsType == "ext4") // ext4 keeps a reserve for root, which the free count includes
         QVERIFY(oVolume.qui64Clusters_Free_Count > qslKernel[3].toULongLong());
 
-    const cVolume oCopy = oVolume;
+    const quint64 qui64Free_Before = oVolume.qui64Clusters_Free_Count;
     QFile qFile(qsDir + "some.file");
     QVERIFY(qFile.open(QIODevice::WriteOnly));
     qFile.write(QByteArray(1048576, 'x'));
@@ -162,9 +162,7 @@ void tst_Probe::volume()
     qsRun("sync", {});
     oVolume.vGet_Properties(qsDir);
     QCOMPARE(QString::number(oVolume.qui64Clusters_Free_Count), qslStat()[2]);
-    QVERIFY(oVolume.qui64Clusters_Free_Count < oCopy.qui64Clusters_Free_Count);
-    QCOMPARE(oCopy.qsVolume_Name, qsDir); // a copy keeps what it had
-    QVERIFY(oCopy.qui64Clusters_Free_Count != oVolume.qui64Clusters_Free_Count);
+    QVERIFY(oVolume.qui64Clusters_Free_Count < qui64Free_Before);
 }
 
 void tst_Probe::volumeMissing()
