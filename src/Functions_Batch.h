@@ -31,7 +31,4 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions);
 // Runs the steps on the shared records and prints their results; returns the exit code.
 int iRun_Batch(const cOptions &oOptions);
 
-// The poll's value captions as the window shows them, in the order of qslPoll_Values.
-QStringList qslPoll_Captions();
-
 #endif // FUNCTIONS_BATCH_H

@@ -1,5 +1,7 @@
 #include "Functions_Core.h"
 
+#include "Functions_Text.h"
+
 #include <QApplication>
 #include <QDesktopWidget>
 #include <QDialog>
@@ -218,18 +220,6 @@ void vRequest_Cancel(const int iSignal)
 int iCancel_Signal()
 {
     return iCancel_Signal_Value;
-}
-
-QString qsBytes_Text(const quint64 qui64Bytes)
-{
-    return QString::number(double(qui64Bytes) / 1e6, 'f', 1) + " МБ";
-}
-
-QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms)
-{
-    if (qi64Ms <= 0)
-        return "-";
-    return QString::number(double(qui64Bytes) / 1e3 / double(qi64Ms), 'f', 1) + " МБ/с";
 }
 
 cProgress::cProgress(const QString &qsTitle_Text, const QString &qsWhat, const quint64 qui64Total_Bytes)

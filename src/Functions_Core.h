@@ -93,8 +93,4 @@ private:
     QLabel *qLabel_Figures = nullptr;
 };
 
-// Figures as the operator reads them.
-QString qsBytes_Text(const quint64 qui64Bytes);
-QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms);
-
 #endif // FUNCTIONS_CORE_H

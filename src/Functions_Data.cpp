@@ -1,6 +1,7 @@
 #include "Functions_Data.h"
 
 #include "Functions_Core.h"
+#include "Functions_Files.h"
 
 #include <QElapsedTimer>
 #include <QtEndian>
@@ -54,7 +55,6 @@ QString cData::qsText_Data(quint64 qui64Value)
 namespace {
 
 const size_t stFill_Buffer = 4 << 20;
-const size_t stAlignment = 4096;
 
 // Opens the fill file without following a symbolic link and empties it only when it is a
 // plain file of its own: the tool runs as root, and a link planted under that name must
@@ -68,25 +68,25 @@ int iOpen_Fill_File(const QString &qsPath, QString *pqsError)
         const int iError = errno;
         struct stat strNode;
         if (lstat(sPath.c_str(), &strNode) != 0)
-            *pqsError = QString::fromLocal8Bit(std::strerror(iError));
+            *pqsError = qsSystem_Reason(iError);
         else if (S_ISLNK(strNode.st_mode))
             *pqsError = "это символическая ссылка, а не файл";
         else if (!S_ISREG(strNode.st_mode))
             *pqsError = "это не обычный файл"; // a directory, or a FIFO without a reader
         else
-            *pqsError = QString::fromLocal8Bit(std::strerror(iError));
+            *pqsError = qsSystem_Reason(iError);
         return -1;
     }
     struct stat strStat;
     QString qsRefusal;
     if (fstat(iFD, &strStat) != 0)
-        qsRefusal = QString::fromLocal8Bit(std::strerror(errno));
+        qsRefusal = qsSystem_Reason(errno);
     else if (!S_ISREG(strStat.st_mode))
         qsRefusal = "это не обычный файл";
     else if (strStat.st_nlink > 1)
         qsRefusal = "у файла есть другие жёсткие ссылки";
     else if (ftruncate(iFD, 0) != 0)
-        qsRefusal = QString::fromLocal8Bit(std::strerror(errno));
+        qsRefusal = qsSystem_Reason(errno);
     if (!qsRefusal.isEmpty()) {
         close(iFD);
         *pqsError = qsRefusal;
@@ -94,29 +94,6 @@ int iOpen_Fill_File(const QString &qsPath, QString *pqsError)
     }
     fcntl(iFD, F_SETFL, fcntl(iFD, F_GETFL) & ~O_NONBLOCK);
     return iFD;
-}
-
-// Writes qui64Length bytes at qui64Offset, over short writes and interruptions. Returns
-// the bytes written; *piError gets the errno that stopped it.
-quint64 qui64Write_Full(const int iFD, const uchar *pucData, const quint64 qui64Length,
-                        const quint64 qui64Offset, int *piError)
-{
-    quint64 qui64Done = 0;
-    *piError = 0;
-    while (qui64Done < qui64Length) {
-        const ssize_t ssWritten = pwrite(iFD, pucData + qui64Done, size_t(qui64Length - qui64Done),
-                                         off_t(qui64Offset + qui64Done));
-        if (ssWritten > 0) {
-            qui64Done += quint64(ssWritten);
-        } else if (ssWritten == 0) {
-            *piError = ENOSPC;
-            break;
-        } else if (errno != EINTR) {
-            *piError = errno;
-            break;
-        }
-    }
-    return qui64Done;
 }
 
 bool bSet_Direct(const int iFD, const bool bOn)
@@ -150,27 +127,21 @@ void cData::vWrite_Data(cVolume oVolume)
     if (oVolume.qsVolume_Name.isEmpty()) {
         // Without a volume the name would be relative to the working directory.
         oResult.eStatus = eFill_No_Poll;
-        iMessageBox("Ошибка!", "Раздел не опрошен: сначала нажмите «1. Опрос». Файл заполнения не создан.",
-                    3, iMsgBox_OK_Button, 0, 0, "");
         return;
     }
-    oResult.qsPath = oVolume.qsVolume_Name + "data.data";
+    oResult.qsPath = qsFill_File_Path(oVolume.qsVolume_Name);
 
     const int iFD = iOpen_Fill_File(oResult.qsPath, &oResult.qsError);
     if (iFD < 0) {
         oResult.eStatus = eFill_Open_Failed;
-        iMessageBox("Ошибка!",
-                    QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError),
-                    3, iMsgBox_OK_Button, 0, 0, "");
         return;
     }
     std::unique_ptr<uchar, decltype(&std::free)> pucBuffer(
-        static_cast<uchar *>(std::aligned_alloc(stAlignment, stFill_Buffer)), &std::free);
+        static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, stFill_Buffer)), &std::free);
     if (!pucBuffer) {
         close(iFD);
         oResult.eStatus = eFill_Error;
-        oResult.qsError = QString::fromLocal8Bit(std::strerror(ENOMEM));
-        iMessageBox("Ошибка!", "Не хватает памяти для буфера записи.", 3, iMsgBox_OK_Button, 0, 0, "");
+        oResult.qsError = qsSystem_Reason(ENOMEM);
         return;
     }
     // Direct writes skip the page cache; a file system that refuses them gets buffered ones.
@@ -188,7 +159,7 @@ void cData::vWrite_Data(cVolume oVolume)
         for (quint64 j = 0; j < qui64Words; ++j)
             pqui64Words[j] = qToBigEndian<quint64>(qui64Pattern + i + j);
         const quint64 qui64Bytes = qui64Words * 8;
-        if (bDirect && qui64Bytes % stAlignment != 0)
+        if (bDirect && qui64Bytes % stIO_Alignment != 0)
             bDirect = !bSet_Direct(iFD, false); // the short tail goes through the cache
         quint64 qui64Written = qui64Write_Full(iFD, pucBuffer.get(), qui64Bytes, i * 8, &iError);
         if (qui64Written < qui64Bytes && bDirect) {
@@ -222,7 +193,7 @@ void cData::vWrite_Data(cVolume oVolume)
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
     if (iSync_Error != 0) {
         oResult.eStatus = eFill_Error;
-        oResult.qsError = QString::fromLocal8Bit(std::strerror(iSync_Error));
+        oResult.qsError = qsSystem_Reason(iSync_Error);
     } else if (bCancelled) {
         oResult.eStatus = eFill_Cancelled;
     } else if (iError == 0) {
@@ -233,6 +204,34 @@ void cData::vWrite_Data(cVolume oVolume)
         oResult.eStatus = eFill_Too_Large;
     } else {
         oResult.eStatus = eFill_Error;
-        oResult.qsError = QString::fromLocal8Bit(std::strerror(iError));
+        oResult.qsError = qsSystem_Reason(iError);
     }
+}
+
+QString qsFill_File_Path(const QString &qsVolume)
+{
+    return qsVolume + pcFill_File_Name;
+}
+
+const char *pcFill_Status_Name(const eFill_Status eStatus)
+{
+    switch (eStatus) {
+    case eFill_Not_Run:
+        return "not_run";
+    case eFill_No_Poll:
+        return "no_poll";
+    case eFill_Open_Failed:
+        return "open_failed";
+    case eFill_Complete:
+        return "complete";
+    case eFill_Full:
+        return "full";
+    case eFill_Too_Large:
+        return "too_large";
+    case eFill_Error:
+        return "error";
+    case eFill_Cancelled:
+        return "cancelled";
+    }
+    return "";
 }

@@ -15,6 +15,12 @@ enum eFill_Status {
     eFill_Error,       // a write or the final sync failed
     eFill_Cancelled
 };
+// The status as scripts see it.
+const char *pcFill_Status_Name(const eFill_Status eStatus);
+
+// The fill file, in the volume's directory.
+const char *const pcFill_File_Name = "data.data";
+QString qsFill_File_Path(const QString &qsVolume);
 
 // What one fill did.
 class cFill_Result

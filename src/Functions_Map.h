@@ -1,7 +1,7 @@
 #ifndef FUNCTIONS_MAP_H
 #define FUNCTIONS_MAP_H
 
-#include "Functions_Drive.h"
+#include "Functions_Reader.h"
 
 #include <QDialog>
 #include <QImage>

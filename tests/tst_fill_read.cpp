@@ -1,6 +1,9 @@
 // The fill and the read: what reaches the disk, what the read finds, and every way they fail.
 #include "Functions_Core.h"
 #include "Functions_Data.h"
+#include "Functions_Records.h"
+#include "Functions_Report.h"
+#include "Functions_Topology.h"
 #include "mainwindow.h"
 #include "support.h"
 
@@ -235,12 +238,10 @@ void tst_Fill_Read::fillRefused()
         qsVolume += "/absent";
     cData oFill;
     oFill.qui64Pattern = qui64P;
-    cBox_Answerer oAnswerer;
     oFill.vWrite_Data(oVolume_At(qsVolume, 1 << 20));
     QCOMPARE(oFill.oFill_Result.eStatus, eFill_Open_Failed);
-    QCOMPARE(oAnswerer.qslMessages.size(), 1);
-    const QString qsExpected = "Не удалось создать файл заполнения " + qsVolume + "/data.data: " + qsReason + ".";
-    QVERIFY2(oAnswerer.qslMessages[0].startsWith(qsExpected), qPrintable(oAnswerer.qslMessages[0]));
+    QCOMPARE(qsFill_Failure(oFill.oFill_Result),
+             "Не удалось создать файл заполнения " + qsVolume + "/data.data: " + qsReason + ".");
     QCOMPARE(QFileInfo(qsVictim).size(), 8);
 }
 
@@ -416,7 +417,6 @@ void tst_Fill_Read::readUsesPollPattern()
 
 void tst_Fill_Read::readFailures()
 {
-    cBox_Answerer oAnswerer;
     cDrive oMissing;
     oMissing.qsDrive_Name = "/nonexistent/disk";
     oMissing.qui64Bytes_Count = 4096;
@@ -426,10 +426,9 @@ void tst_Fill_Read::readFailures()
     cDrive oNever_Polled;
     oNever_Polled.vRead_Data(qui64P, 100);
     QCOMPARE(oNever_Polled.oRead_Result.eStatus, eRead_No_Poll);
-    QCOMPARE(oAnswerer.qslMessages.size(), 2);
-    QVERIFY(oAnswerer.qslMessages[0].startsWith(
-        "Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory."));
-    QVERIFY(oAnswerer.qslMessages[1].startsWith("Носитель не опрошен"));
+    QCOMPARE(qsRead_Failure(oMissing.oRead_Result),
+             QString("Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory."));
+    QVERIFY(qsRead_Failure(oNever_Polled.oRead_Result).startsWith("Носитель не опрошен"));
 }
 
 void tst_Fill_Read::readAllocFailure()
@@ -448,14 +447,12 @@ void tst_Fill_Read::readAllocFailure()
     getrlimit(RLIMIT_AS, &strOld);
     strCapped = strOld;
     strCapped.rlim_cur = rlimUsed + (256 << 20);
-    cBox_Answerer oAnswerer;
     QCOMPARE(setrlimit(RLIMIT_AS, &strCapped), 0);
     oHuge.vRead_Data(qui64P, 12000000000ULL);
     setrlimit(RLIMIT_AS, &strOld);
     QCOMPARE(oHuge.oRead_Result.eStatus, eRead_Alloc_Failed);
-    QCOMPARE(oAnswerer.qslMessages.size(), 1);
-    QVERIFY2(oAnswerer.qslMessages[0].startsWith("Не хватает памяти для таблицы найденных слов: 8589934592 записей"),
-             qPrintable(oAnswerer.qslMessages[0]));
+    QVERIFY2(qsRead_Failure(oHuge.oRead_Result).startsWith("Не хватает памяти для таблицы найденных слов: 8589934592 записей"),
+             qPrintable(qsRead_Failure(oHuge.oRead_Result)));
 }
 
 void tst_Fill_Read::readErrors_data()

@@ -1,5 +1,5 @@
 // The main window as built by its form: tree, looks, and the wiring of the buttons.
-#include "Functions_Batch.h"
+#include "Functions_Records.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 

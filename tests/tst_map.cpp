@@ -1,5 +1,6 @@
 // The device map: shades where the words lie, the index strip's gaps, hover texts, and the way in.
 #include "Functions_Map.h"
+#include "Functions_Verdict.h"
 #include "mainwindow.h"
 #include "support.h"
 

@@ -1,5 +1,6 @@
 // Drive and volume probes and the poll, on real loop devices and file systems.
 #include "Functions_Batch.h"
+#include "Functions_Records.h"
 #include "Functions_Core.h"
 #include "mainwindow.h"
 #include "support.h"

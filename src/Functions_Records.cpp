@@ -1,0 +1,83 @@
+#include "Functions_Records.h"
+
+#include "Functions_Verdict.h"
+
+#include <QCoreApplication>
+
+const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
+    {"label_Drive_Name_Value", "Системное имя", 0},
+    {"label_Drive_Sector_Size_Value", "Размер сектора", 0},
+    {"label_Drive_Sectors_Count_Value", "Количество секторов", 0},
+    {"label_Drive_Bytes_Count_Value", "Объём носителя", 0},
+    {"label_Volume_Name_Value", "Системное имя", 1},
+    {"label_Volume_Cluster_Size_Value", "Размер кластера", 1},
+    {"label_Volume_Clusters_Count_Value", "Количество кластеров", 1},
+    {"label_Volume_Bytes_Count_Value", "Объём раздела", 1},
+    {"label_Volume_Clusters_Free_Count_Value", "Количество свободных кластеров", 1},
+    {"label_Volume_Bytes_Free_Count_Value", "Количество свободного места", 1},
+    {"textEdit_Data_Pattern_Value", "Паттерн 11...10\nдля свободного места\n(числом)", 2},
+    {"textEdit_Data_Pattern_Text_Value", "Паттерн 11...10\nдля свободного места\n(текстом)", 2}};
+
+namespace {
+
+// The form's texts are translatable under the window's context.
+QString qsForm_Text(const char *pcText)
+{
+    return QCoreApplication::translate("MainWindow", pcText);
+}
+
+} // namespace
+
+bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path)
+{
+    oVolume.vGet_Properties(qsVolume_Path);
+    const bool bDrive_Opened = oDrive.bGet_Properties(qsDrive_Path);
+    oData.vGet_Properties(oVolume.qui64Clusters_Count, oVolume.iCluster_Size);
+    return bDrive_Opened;
+}
+
+bool bFill_Records()
+{
+    const cVolume oVolume_Copy = oVolume;
+    oData.vWrite_Data(oVolume_Copy);
+    const eFill_Status eStatus = oData.oFill_Result.eStatus;
+    return eStatus == eFill_Complete || eStatus == eFill_Full || eStatus == eFill_Too_Large;
+}
+
+bool bRead_Records()
+{
+    // The last poll's pattern, and no index that poll's volume could not have held.
+    oDrive.vRead_Data(oData.qui64Pattern, qMin(qui64Max_Table, oData.qui64Data_Count));
+    cRead_Result &oResult = oDrive.oRead_Result;
+    vCompare_With_Volume(oResult, oVolume.qsVolume_Name);
+    return oResult.eStatus == eRead_Done;
+}
+
+QStringList qslPoll_Values()
+{
+    return {oDrive.qsDrive_Name,
+            QString::number(oDrive.iSector_Size, 10),
+            QString::number(oDrive.qui64Sectors_Count, 10),
+            QString::number(oDrive.qui64Bytes_Count, 10),
+            oVolume.qsVolume_Name,
+            QString::number(oVolume.iCluster_Size, 10),
+            QString::number(oVolume.qui64Clusters_Count, 10),
+            QString::number(oVolume.qui64Bytes_Count, 10),
+            QString::number(oVolume.qui64Clusters_Free_Count, 10),
+            QString::number(oVolume.qui64Bytes_Free_Count, 10),
+            QString::number(oData.qui64Pattern, 10),
+            oData.qsPattern};
+}
+
+QStringList qslPoll_Captions()
+{
+    QStringList qslResult;
+    for (const cPoll_Field &oField : aoPoll_Fields)
+        qslResult << qsForm_Text(oField.pcCaption);
+    return qslResult;
+}
+
+QStringList qslPoll_Sections()
+{
+    return {qsForm_Text("Носитель:"), qsForm_Text("Раздел:"), qsForm_Text("Данные")};
+}

@@ -1,0 +1,42 @@
+#ifndef FUNCTIONS_RECORDS_H
+#define FUNCTIONS_RECORDS_H
+
+#include "Functions_Data.h"
+#include "Functions_Drive.h"
+
+#include <QStringList>
+
+// The records the three operations share, defined beside the window.
+extern cDrive oDrive;
+extern cVolume oVolume;
+extern cData oData;
+
+// The operations as the window's buttons and batch mode run them. They fill in the
+// records and their results and open no box but the drive probe's; the caller tells the
+// operator.
+// Poll: probes the volume and the device and derives the pattern; false when the device did not open.
+bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path);
+// Fill: true when the fill file was written until done, full, or at the file size limit.
+bool bFill_Records();
+// Read: true when the whole device was scanned.
+bool bRead_Records();
+
+// The read tracks at most this many indexes (1.4 GiB of bits).
+const quint64 qui64Max_Table = 12000000000ULL;
+
+// One value of the poll: the widget that shows it, its caption there, and its section.
+class cPoll_Field
+{
+public:
+    const char *pcValue_Widget;
+    const char *pcCaption;
+    int iSection; // 0 the device, 1 the volume, 2 the data
+};
+const int iPoll_Fields = 12;
+// In the order of the form's value widgets, which is the order the poll shows them in.
+extern const cPoll_Field aoPoll_Fields[iPoll_Fields];
+QStringList qslPoll_Values();
+QStringList qslPoll_Captions();  // as the window shows them
+QStringList qslPoll_Sections();  // the three headings
+
+#endif // FUNCTIONS_RECORDS_H

@@ -1,0 +1,33 @@
+#ifndef FUNCTIONS_REPORT_H
+#define FUNCTIONS_REPORT_H
+
+#include "Functions_Data.h"
+#include "Functions_Drive.h"
+
+#include <QJsonObject>
+#include <QString>
+
+// What the operator is told after each operation: by the window in a message box, by
+// batch mode on its outputs. A fill or read that ran has a heading, a summary and an
+// icon; one that could not start has a failure text instead.
+
+QString qsPoll_Text(); // the poll's values under the window's captions
+
+bool bFill_Ran(const cFill_Result &oResult);
+QString qsFill_Heading(const cFill_Result &oResult);
+QString qsFill_Summary(const cFill_Result &oResult);
+int iFill_Icon(const cFill_Result &oResult);
+QString qsFill_Failure(const cFill_Result &oResult);
+
+bool bRead_Ran(const cRead_Result &oResult);
+QString qsRead_Heading(const cRead_Result &oResult);
+QString qsRead_Summary(const cRead_Result &oResult);
+int iRead_Icon(const cRead_Result &oResult);
+QString qsRead_Failure(const cRead_Result &oResult);
+
+// The same for scripts: one object per step, English keys.
+QJsonObject qjPoll(const bool bOk);
+QJsonObject qjFill(const cFill_Result &oResult, const bool bOk);
+QJsonObject qjRead(const cRead_Result &oResult, const bool bOk);
+
+#endif // FUNCTIONS_REPORT_H
