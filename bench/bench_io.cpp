@@ -68,12 +68,12 @@ int main(int argc, char *argv[])
         if (!oDrive.bGet_Properties(qslArguments[1]))
             return 1;
         const quint64 qui64Count = qslArguments[4].toULongLong();
-        oDrive.vRead_Data(qslArguments[3].toULongLong(), qMin<quint64>(12000000000ULL, qui64Count));
+        oDrive.vRead_Data(qslArguments[3].toULongLong(), qui64Count);
         const cRead_Result &oResult = oDrive.oRead_Result;
         const double dSeconds = double(oResult.qi64Elapsed_Ms) / 1000.0;
         std::printf("%.3f %llu %.1f %ld %llu %llu\n", dSeconds, oResult.qui64Bytes_Done,
                     double(oResult.qui64Bytes_Done) / 1e6 / dSeconds, lPeak_Rss_KiB(),
-                    oResult.qui64Table_Count / 8 / 1024, oResult.qui64Distinct);
+                    quint64(oResult.vecRuns.size() * sizeof(cRun) / 1024), oResult.qui64Distinct);
         return oResult.eStatus == eRead_Done ? 0 : 1;
     }
     return iUsage();

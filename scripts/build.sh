@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5widgets5
-          e2fsprogs util-linux mount fuse3 libfuse3-dev fonts-dejavu-core)
+          e2fsprogs util-linux mount libmount-dev fuse3 libfuse3-dev fonts-dejavu-core)
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q "install ok installed" || missing+=("$package")

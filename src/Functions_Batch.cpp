@@ -127,7 +127,7 @@ int iRun_Batch(const cOptions &oOptions)
 {
     vCatch_Signals();
     vSet_Quiet(oOptions.bQuiet);
-    bool bOk = true;
+    bool bOk = true, bMedium_Failed = false;
     for (const QString &qsStep : oOptions.qslSteps) {
         if (iCancel_Signal() != 0)
             break;
@@ -150,16 +150,20 @@ int iRun_Batch(const cOptions &oOptions)
                 iMessageBox("Ошибка!", qsRead_Failure(oResult), 3, iMsgBox_OK_Button, 0, 0, "");
             vPrint_Result(oOptions, qjRead(oResult, bOk),
                           bScanned ? qsRead_Heading(oResult) + "\n" + qsRead_Summary(oResult) + "\n" : QString());
-            if (bScanned && !oOptions.qsMap.isEmpty() && !qimgMap_Render(cMap_Data(oResult)).save(oOptions.qsMap, "PNG")) {
-                iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1.").arg(oOptions.qsMap), 3,
+            QString qsError;
+            if (bScanned && !oOptions.qsMap.isEmpty() && !bSave_Png(qimgMap_Render(oResult), oOptions.qsMap, &qsError)) {
+                iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1: %2.").arg(oOptions.qsMap, qsError), 3,
                             iMsgBox_OK_Button, 0, 0, "");
                 bOk = false;
             }
+            bMedium_Failed = bMedium_Failed || (bScanned && !bVerdict_Good(oResult.oVerdict.eValue));
         }
         if (!bOk)
             break;
     }
     if (iCancel_Signal() != 0)
         return 128 + iCancel_Signal();
-    return bOk ? 0 : 1;
+    if (!bOk)
+        return 1;
+    return bMedium_Failed ? 3 : 0;
 }

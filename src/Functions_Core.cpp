@@ -274,7 +274,7 @@ bool cProgress::bCancelled() const
 QString cProgress::qsText(const quint64 qui64Done) const
 {
     const qint64 qi64Ms = qTimer.elapsed();
-    QString qsResult = qsBytes_Text(qui64Done) + " из " + qsBytes_Text(qui64Total) + ", " +
+    QString qsResult = qsSize_Text(qui64Done) + " из " + qsSize_Text(qui64Total) + ", " +
                        qsRate_Text(qui64Done, qi64Ms);
     if (qui64Done > 0 && qi64Ms > 0 && qui64Total > qui64Done) {
         const qint64 qi64Left_S = qint64(double(qui64Total - qui64Done) * double(qi64Ms) / double(qui64Done) / 1000.0);

@@ -213,6 +213,16 @@ QString qsFill_File_Path(const QString &qsVolume)
     return qsVolume + pcFill_File_Name;
 }
 
+QVector<cFill_Part> qvFill_Parts(const QString &qsVolume)
+{
+    QVector<cFill_Part> qvResult;
+    struct stat strFile;
+    const QString qsPath = qsFill_File_Path(qsVolume);
+    if (!qsVolume.isEmpty() && lstat(qsPath.toStdString().c_str(), &strFile) == 0 && S_ISREG(strFile.st_mode))
+        qvResult.append({qsPath, 0, quint64(strFile.st_size) / 8});
+    return qvResult;
+}
+
 const char *pcFill_Status_Name(const eFill_Status eStatus)
 {
     switch (eStatus) {

@@ -21,6 +21,8 @@ const char *pcFill_Status_Name(const eFill_Status eStatus);
 // The fill file, in the volume's directory.
 const char *const pcFill_File_Name = "data.data";
 QString qsFill_File_Path(const QString &qsVolume);
+// The files of the fill found in the volume, in order, each a regular file of whole words.
+QVector<cFill_Part> qvFill_Parts(const QString &qsVolume);
 
 // What one fill did.
 class cFill_Result

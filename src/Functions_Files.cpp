@@ -1,8 +1,11 @@
 #include "Functions_Files.h"
 
+#include <QSaveFile>
+
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 QString qsSystem_Reason(const int iError)
@@ -49,4 +52,45 @@ quint64 qui64Write_Full(const int iFD, const uchar *pucData, const quint64 qui64
         }
     }
     return qui64Done;
+}
+
+namespace {
+
+// Empty when qsPath is free to be written: missing, or a regular file; else why not.
+QString qsNot_Replaceable(const QString &qsPath)
+{
+    struct stat strNode;
+    if (lstat(qsPath.toStdString().c_str(), &strNode) != 0)
+        return errno == ENOENT ? QString() : qsSystem_Reason(errno);
+    if (S_ISLNK(strNode.st_mode))
+        return "это символическая ссылка, а не файл";
+    if (!S_ISREG(strNode.st_mode))
+        return "это не обычный файл";
+    return QString();
+}
+
+} // namespace
+
+bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsError)
+{
+    *pqsError = qsNot_Replaceable(qsPath);
+    if (!pqsError->isEmpty())
+        return false;
+    QSaveFile qFile(qsPath);
+    if (!qFile.open(QIODevice::WriteOnly) || qFile.write(qbaData) != qbaData.size()) {
+        *pqsError = qFile.errorString();
+        return false;
+    }
+    // QSaveFile renames over the name it resolved when it opened; a link put there since
+    // would redirect it, so the name is checked again just before.
+    *pqsError = qsNot_Replaceable(qsPath);
+    if (!pqsError->isEmpty()) {
+        qFile.cancelWriting();
+        return false;
+    }
+    if (!qFile.commit()) {
+        *pqsError = qFile.errorString();
+        return false;
+    }
+    return true;
 }

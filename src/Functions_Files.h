@@ -19,4 +19,10 @@ quint64 qui64Read_Full(const int iFD, uchar *pucBuffer, const quint64 qui64Lengt
 quint64 qui64Write_Full(const int iFD, const uchar *pucData, const quint64 qui64Length, const quint64 qui64Offset,
                         int *piError);
 
+// Writes a whole file the tool makes (a map, a report) atomically, through a temporary
+// beside it. Refuses to replace anything but a regular file, and never follows a symbolic
+// link: the tool runs as root, and a link planted under the name must not make it write
+// elsewhere. False with the reason on failure.
+bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsError);
+
 #endif // FUNCTIONS_FILES_H

@@ -1,13 +1,21 @@
 #include "Functions_Map.h"
 
 #include "Functions_Core.h"
+#include "Functions_Files.h"
+#include "Functions_Report.h"
+#include "Functions_Text.h"
 
+#include <QBuffer>
 #include <QFileDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHelpEvent>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -15,83 +23,63 @@
 namespace {
 
 const int iMargin = 12;
+const int iAxis_Width = 80; // the offsets of the rows, left of the grid
 const int iColumns = 32;
-const int iCell_Width = 32;
-const int iCell_Height = 16;
+const int iCell_Width = 24;
+const int iCell_Height = 12;
+const int iGrid_Left = iMargin + iAxis_Width;
 const int iGrid_Width = iColumns * iCell_Width; // also the strip's width
-const int iGrid_Top = iMargin + 48;
-const int iStrip_Height = 28;
+const int iGrid_Top = iMargin + 24 + 20 + 16;
+const int iStrip_Height = 24;
 const QRgb qrgbBackground = 0xfff4f4f4;
 
-int iRows(const cMap_Data &oMap)
+int iRows(const cRead_Result &oResult)
 {
-    return (oMap.qvRegion_Hits.size() + iColumns - 1) / iColumns;
+    return (oResult.qvRegion_Hits.size() + iColumns - 1) / iColumns;
 }
 
-int iLegend_Top(const cMap_Data &oMap)
+int iLegend_Top(const cRead_Result &oResult)
 {
-    return iGrid_Top + qMax(1, iRows(oMap)) * iCell_Height + 10;
+    return iGrid_Top + qMax(1, iRows(oResult)) * iCell_Height + 10;
 }
 
-int iStrip_Title_Top(const cMap_Data &oMap)
+int iStrip_Title_Top(const cRead_Result &oResult)
 {
-    return iLegend_Top(oMap) + 34;
+    return iLegend_Top(oResult) + 48;
 }
 
-quint64 qui64Region_Length(const cMap_Data &oMap, const int iRegion)
+quint64 qui64Region_Length(const cRead_Result &oResult, const int iRegion)
 {
-    const quint64 qui64First = quint64(iRegion) * oMap.qui64Region_Bytes;
-    const quint64 qui64Scanned = oMap.qui64Bytes_Count & ~7ULL;
-    return qMin(oMap.qui64Region_Bytes, qui64Scanned - qui64First);
+    const quint64 qui64First = quint64(iRegion) * oResult.qui64Region_Bytes;
+    return qMin(oResult.qui64Region_Bytes, (oResult.qui64Bytes_Count & ~7ULL) - qui64First);
 }
 
-QRgb qrgbRegion(const cMap_Data &oMap, const int iRegion)
+quint64 qui64At(const QVector<quint64> &qvValues, const int i)
 {
-    const quint64 qui64Length = qui64Region_Length(oMap, iRegion);
-    if (oMap.qvRegion_Bad[iRegion] > 0)
-        return qrgbMap_Bad;
-    if (oMap.qvRegion_Done[iRegion] < qui64Length)
-        return qrgbMap_Unread;
-    const quint64 qui64Hits = oMap.qvRegion_Hits[iRegion];
-    if (qui64Hits == 0)
-        return qrgbMap_None;
-    return qui64Hits >= qui64Length / 8 ? qrgbMap_All : qrgbMap_Some;
+    return qvValues.value(i, 0);
 }
 
-quint64 qui64Bucket_Size(const cMap_Data &oMap, const int iBucket)
+quint64 qui64Bucket_Size(const cVerdict &oVerdict, const int iBucket)
 {
-    const quint64 qui64First = quint64(iBucket) * oMap.qui64Strip_Bucket;
-    return qMin(oMap.qui64Strip_Bucket, oMap.qui64Strip_End - qui64First);
+    const quint64 qui64First = quint64(iBucket) * oVerdict.qui64Strip_Bucket;
+    return qMin(oVerdict.qui64Strip_Bucket, oVerdict.qui64Words - qui64First);
 }
 
-QRgb qrgbBucket(const cMap_Data &oMap, const int iBucket)
+int iStrip_Bucket_At(const cRead_Result &oResult, const QPoint &qpAt)
 {
-    const quint64 qui64Found = oMap.qvStrip_Found[iBucket];
-    if (qui64Found == 0)
-        return qrgbStrip_Missing;
-    return qui64Found >= qui64Bucket_Size(oMap, iBucket) ? qrgbStrip_Found : qrgbStrip_Partly;
-}
-
-// Pixel columns [x0, x1) of a strip bucket.
-QPair<int, int> qpBucket_Columns(const cMap_Data &oMap, const int iBucket)
-{
-    const int iBuckets = oMap.qvStrip_Found.size();
-    const QRect qrStrip = qrMap_Strip(oMap);
-    return qMakePair(qrStrip.left() + iBucket * iGrid_Width / iBuckets,
-                     qrStrip.left() + (iBucket + 1) * iGrid_Width / iBuckets);
-}
-
-int iStrip_Bucket_At(const cMap_Data &oMap, const QPoint &qpAt)
-{
-    const QRect qrStrip = qrMap_Strip(oMap);
-    if (oMap.qvStrip_Found.isEmpty() || !qrStrip.contains(qpAt))
+    const QRect qrStrip = qrMap_Strip(oResult);
+    const int iBuckets = oResult.oVerdict.qvStrip_Found.size();
+    if (iBuckets == 0 || !qrStrip.contains(qpAt))
         return -1;
-    return int(qint64(qpAt.x() - qrStrip.left()) * oMap.qvStrip_Found.size() / iGrid_Width);
+    return int(qint64(qpAt.x() - qrStrip.left()) * iBuckets / iGrid_Width);
 }
 
-QString qsMiB(const quint64 qui64Bytes)
+int iRegion_At(const cRead_Result &oResult, const QPoint &qpAt)
 {
-    return QString::number(double(qui64Bytes) / 1048576.0, 'f', 1) + " МиБ";
+    if (qpAt.x() < iGrid_Left || qpAt.x() >= iGrid_Left + iGrid_Width || qpAt.y() < iGrid_Top)
+        return -1;
+    const int iRegion = ((qpAt.y() - iGrid_Top) / iCell_Height) * iColumns + (qpAt.x() - iGrid_Left) / iCell_Width;
+    return iRegion < oResult.qvRegion_Hits.size() ? iRegion : -1;
 }
 
 void vLegend(QPainter &qPainter, int iX, const int iY, const QList<QPair<QRgb, QString>> &qlItems)
@@ -101,128 +89,179 @@ void vLegend(QPainter &qPainter, int iX, const int iY, const QList<QPair<QRgb, Q
         qPainter.setPen(Qt::darkGray);
         qPainter.drawRect(iX, iY, 13, 13);
         qPainter.setPen(Qt::black);
-        const QRect qrText(iX + 20, iY - 3, 300, 20);
         QRect qrUsed;
-        qPainter.drawText(qrText, Qt::AlignLeft | Qt::AlignVCenter, qpItem.second, &qrUsed);
-        iX = qrUsed.right() + 24;
+        qPainter.drawText(QRect(iX + 20, iY - 3, 400, 20), Qt::AlignLeft | Qt::AlignVCenter, qpItem.second, &qrUsed);
+        iX = qrUsed.right() + 20;
     }
+}
+
+void vDraw_Axes(QPainter &qPainter, const cRead_Result &oResult)
+{
+    qPainter.setPen(Qt::darkGray);
+    for (int iRow = 0; iRow < iRows(oResult); iRow += 4)
+        qPainter.drawText(QRect(iMargin, iGrid_Top + iRow * iCell_Height - 4, iAxis_Width - 6, 20),
+                          Qt::AlignRight | Qt::AlignTop,
+                          qsSize_Text(quint64(iRow) * iColumns * oResult.qui64Region_Bytes));
+    for (int iColumn = 0; iColumn < iColumns; iColumn += 8)
+        qPainter.drawText(QRect(iGrid_Left + iColumn * iCell_Width, iGrid_Top - 16, 8 * iCell_Width, 16),
+                          Qt::AlignLeft | Qt::AlignVCenter,
+                          "+" + qsSize_Text(quint64(iColumn) * oResult.qui64Region_Bytes));
+    qPainter.setPen(Qt::black);
+}
+
+void vDraw_Strip(QPainter &qPainter, const cRead_Result &oResult)
+{
+    const cVerdict &oVerdict = oResult.oVerdict;
+    const QRect qrStrip = qrMap_Strip(oResult);
+    const QString qsTitle =
+        oVerdict.qui64Words == 0
+            ? QString("Индексы файла заполнения: файла нет")
+            : QString("Индексы файла заполнения 0 … %1 (слева направо): найдено %2 из %3")
+                  .arg(qsCount_Text(oVerdict.qui64Words - 1), qsCount_Text(oVerdict.qui64Found),
+                       qsCount_Text(oVerdict.qui64Words));
+    qPainter.drawText(QRect(iGrid_Left, iStrip_Title_Top(oResult), iGrid_Width, 20), Qt::AlignLeft | Qt::AlignVCenter,
+                      qsTitle);
+    const int iBuckets = oVerdict.qvStrip_Found.size();
+    if (iBuckets == 0)
+        qPainter.fillRect(qrStrip, QColor::fromRgba(qrgbMap_None));
+    for (int b = 0; b < iBuckets; ++b) {
+        const int iX0 = qrStrip.left() + b * iGrid_Width / iBuckets;
+        const int iX1 = qrStrip.left() + (b + 1) * iGrid_Width / iBuckets;
+        qPainter.fillRect(QRect(iX0, qrStrip.top(), iX1 - iX0, qrStrip.height()),
+                          QColor::fromRgba(qrgbMap_Bucket(oResult, b)));
+    }
+    vLegend(qPainter, iGrid_Left, qrStrip.bottom() + 10,
+            {{qrgbMap_In_Place, oVerdict.oLayout.bPlaced ? "на своих местах" : "найдены"},
+             {qrgbMap_Displaced, "не на своих местах"},
+             {qrgbStrip_Partly, "найдены частично"},
+             {qrgbMap_Missing, "не найдены"},
+             {qrgbMap_Unread, "не прочитаны"}});
 }
 
 } // namespace
 
-cMap_Data::cMap_Data(const cRead_Result &oResult)
-    : qsDevice(oResult.qsDevice), qui64Bytes_Count(oResult.qui64Bytes_Count),
-      qui64Region_Bytes(oResult.qui64Region_Bytes), qvRegion_Hits(oResult.qvRegion_Hits),
-      qvRegion_Bad(oResult.qvRegion_Bad), qvRegion_Done(oResult.qvRegion_Done), qsFill_Path(oResult.qsFill_Path),
-      qui64Fill_Words(oResult.qui64Fill_Words), qui64Fill_Found(oResult.qui64Fill_Found),
-      qui64Distinct(oResult.qui64Distinct), qui64Strip_End(oResult.qui64Strip_End),
-      qui64Strip_Bucket(oResult.qui64Strip_Bucket), qvStrip_Found(oResult.qvStrip_Found)
+QRgb qrgbMap_Region(const cRead_Result &oResult, const int iRegion)
 {
+    const cVerdict &oVerdict = oResult.oVerdict;
+    if (qui64At(oResult.qvRegion_Bad, iRegion) > 0)
+        return qrgbMap_Bad;
+    if (qui64At(oResult.qvRegion_Done, iRegion) < qui64Region_Length(oResult, iRegion))
+        return qrgbMap_Unread;
+    if (qui64At(oVerdict.qvRegion_Missing, iRegion) > 0)
+        return qrgbMap_Missing;
+    if (qui64At(oVerdict.qvRegion_Displaced, iRegion) > 0)
+        return qrgbMap_Displaced;
+    if (oVerdict.oLayout.bPlaced ? qui64At(oVerdict.qvRegion_In_Place, iRegion) > 0
+                                 : qui64At(oResult.qvRegion_Hits, iRegion) > 0)
+        return qrgbMap_In_Place;
+    return qui64At(oVerdict.qvRegion_Stray, iRegion) > 0 ? qrgbMap_Stray : qrgbMap_None;
 }
 
-QRect qrMap_Cell(const cMap_Data &oMap, const int iRegion)
+QRgb qrgbMap_Bucket(const cRead_Result &oResult, const int iBucket)
 {
-    Q_UNUSED(oMap);
-    return QRect(iMargin + (iRegion % iColumns) * iCell_Width, iGrid_Top + (iRegion / iColumns) * iCell_Height,
+    const cVerdict &oVerdict = oResult.oVerdict;
+    const quint64 qui64Size = qui64Bucket_Size(oVerdict, iBucket);
+    const quint64 qui64Found = qui64At(oVerdict.qvStrip_Found, iBucket);
+    const quint64 qui64Displaced = qui64At(oVerdict.qvStrip_Displaced, iBucket);
+    const quint64 qui64Missing = qui64At(oVerdict.qvStrip_Missing, iBucket);
+    if (qui64Found >= qui64Size)
+        return qrgbMap_In_Place;
+    if (qui64Missing == 0)
+        return qui64Displaced > 0 ? qrgbMap_Displaced : qrgbMap_Unread;
+    return qui64Found + qui64Displaced == 0 ? qrgbMap_Missing : qrgbStrip_Partly;
+}
+
+QRect qrMap_Cell(const int iRegion)
+{
+    return QRect(iGrid_Left + (iRegion % iColumns) * iCell_Width, iGrid_Top + (iRegion / iColumns) * iCell_Height,
                  iCell_Width, iCell_Height);
 }
 
-QRect qrMap_Strip(const cMap_Data &oMap)
+QRect qrMap_Strip(const cRead_Result &oResult)
 {
-    return QRect(iMargin, iStrip_Title_Top(oMap) + 24, iGrid_Width, iStrip_Height);
+    return QRect(iGrid_Left, iStrip_Title_Top(oResult) + 22, iGrid_Width, iStrip_Height);
 }
 
-int iMap_Region_At(const cMap_Data &oMap, const QPoint &qpAt)
+QString qsMap_Tip(const cRead_Result &oResult, const QPoint &qpAt)
 {
-    if (qpAt.x() < iMargin || qpAt.x() >= iMargin + iGrid_Width || qpAt.y() < iGrid_Top)
-        return -1;
-    const int iRegion = ((qpAt.y() - iGrid_Top) / iCell_Height) * iColumns + (qpAt.x() - iMargin) / iCell_Width;
-    return iRegion < oMap.qvRegion_Hits.size() ? iRegion : -1;
-}
-
-QString qsMap_Tip(const cMap_Data &oMap, const QPoint &qpAt)
-{
-    const int iRegion = iMap_Region_At(oMap, qpAt);
+    const cVerdict &oVerdict = oResult.oVerdict;
+    const int iRegion = iRegion_At(oResult, qpAt);
     if (iRegion >= 0) {
-        const quint64 qui64First = quint64(iRegion) * oMap.qui64Region_Bytes;
-        const quint64 qui64Length = qui64Region_Length(oMap, iRegion);
-        return QString("Регион %1: байты %2 … %3\nСлов заполнения: %4 из %5\nНечитаемых байт: %6%7")
-            .arg(iRegion)
-            .arg(qui64First)
-            .arg(qui64First + qui64Length - 1)
-            .arg(oMap.qvRegion_Hits[iRegion])
-            .arg(qui64Length / 8)
-            .arg(oMap.qvRegion_Bad[iRegion])
-            .arg(oMap.qvRegion_Done[iRegion] < qui64Length ? "\nРегион прочитан не полностью." : "");
+        const quint64 qui64First = quint64(iRegion) * oResult.qui64Region_Bytes;
+        const quint64 qui64Length = qui64Region_Length(oResult, iRegion);
+        QStringList qslLines;
+        qslLines << QString("Регион %1: %2").arg(iRegion).arg(qsByte_Range_Text(qui64First, qui64First + qui64Length));
+        qslLines << QString("Слов заполнения: %1 из %2")
+                        .arg(qsCount_Text(qui64At(oResult.qvRegion_Hits, iRegion)), qsCount_Text(qui64Length / 8));
+        if (oVerdict.oLayout.bPlaced)
+            qslLines << QString("Слова файла здесь: на месте %1, лежат в другом месте %2, не найдены %3")
+                            .arg(qsCount_Text(qui64At(oVerdict.qvRegion_In_Place, iRegion)),
+                                 qsCount_Text(qui64At(oVerdict.qvRegion_Displaced, iRegion)),
+                                 qsCount_Text(qui64At(oVerdict.qvRegion_Missing, iRegion)));
+        qslLines << "Прочие слова заполнения: " + qsCount_Text(qui64At(oVerdict.qvRegion_Stray, iRegion));
+        qslLines << "Нечитаемых байт: " + qsCount_Text(qui64At(oResult.qvRegion_Bad, iRegion));
+        if (qui64At(oResult.qvRegion_Done, iRegion) < qui64Length)
+            qslLines << "Регион прочитан не полностью.";
+        return qslLines.join("\n");
     }
-    const int iBucket = iStrip_Bucket_At(oMap, qpAt);
+    const int iBucket = iStrip_Bucket_At(oResult, qpAt);
     if (iBucket >= 0) {
-        const quint64 qui64First = quint64(iBucket) * oMap.qui64Strip_Bucket;
-        const quint64 qui64Size = qui64Bucket_Size(oMap, iBucket);
-        return QString("Индексы %1 … %2\nНайдено: %3 из %4")
-            .arg(qui64First)
-            .arg(qui64First + qui64Size - 1)
-            .arg(oMap.qvStrip_Found[iBucket])
-            .arg(qui64Size);
+        const quint64 qui64First = quint64(iBucket) * oVerdict.qui64Strip_Bucket;
+        const quint64 qui64Size = qui64Bucket_Size(oVerdict, iBucket);
+        return QString("Индексы %1 … %2\nНайдены: %3, не на своих местах: %4, не найдены: %5, не прочитаны: %6")
+            .arg(qsCount_Text(qui64First), qsCount_Text(qui64First + qui64Size - 1),
+                 qsCount_Text(qui64At(oVerdict.qvStrip_Found, iBucket)),
+                 qsCount_Text(qui64At(oVerdict.qvStrip_Displaced, iBucket)),
+                 qsCount_Text(qui64At(oVerdict.qvStrip_Missing, iBucket)),
+                 qsCount_Text(qui64At(oVerdict.qvStrip_Not_Read, iBucket)));
     }
     return QString();
 }
 
-QImage qimgMap_Render(const cMap_Data &oMap)
+QString qsMap_Title(const cRead_Result &oResult)
 {
-    const QRect qrStrip = qrMap_Strip(oMap);
-    QImage qimgResult(iGrid_Width + 2 * iMargin, qrStrip.bottom() + 1 + 34 + iMargin, QImage::Format_ARGB32);
+    return QString("Носитель %1 — %2 — чтение %3")
+        .arg(oResult.qsDevice, qsVerdict_Short(oResult.oVerdict.eValue),
+             oResult.qdtRead.toString("dd.MM.yyyy HH:mm"));
+}
+
+QImage qimgMap_Render(const cRead_Result &oResult)
+{
+    const QRect qrStrip = qrMap_Strip(oResult);
+    QImage qimgResult(iGrid_Left + iGrid_Width + iMargin, qrStrip.bottom() + 1 + 34 + iMargin, QImage::Format_ARGB32);
     qimgResult.fill(qrgbBackground);
     QPainter qPainter(&qimgResult);
     QFont qFont = qPainter.font();
-    qFont.setPointSize(10);
-    qPainter.setFont(qFont);
-
+    qFont.setPointSize(9);
     QFont qFont_Bold = qFont;
     qFont_Bold.setBold(true);
-    qFont_Bold.setPointSize(12);
+    qFont_Bold.setPointSize(11);
     qPainter.setFont(qFont_Bold);
-    qPainter.drawText(QRect(iMargin, iMargin, iGrid_Width, 24), Qt::AlignLeft | Qt::AlignVCenter,
-                      QString("Носитель %1: %2 байт (%3)").arg(oMap.qsDevice).arg(oMap.qui64Bytes_Count).arg(qsMiB(oMap.qui64Bytes_Count)));
+    qPainter.drawText(QRect(iMargin, iMargin, iAxis_Width + iGrid_Width, 24), Qt::AlignLeft | Qt::AlignVCenter,
+                      qsMap_Title(oResult));
     qPainter.setFont(qFont);
-    qPainter.drawText(QRect(iMargin, iMargin + 24, iGrid_Width, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                      QString("Регионов: %1 по %2 байт; доля слов заполнения в каждом")
-                          .arg(oMap.qvRegion_Hits.size())
-                          .arg(oMap.qui64Region_Bytes));
-
-    for (int r = 0; r < oMap.qvRegion_Hits.size(); ++r) {
-        const QRect qrCell = qrMap_Cell(oMap, r);
+    qPainter.drawText(QRect(iMargin, iMargin + 24, iAxis_Width + iGrid_Width, 20), Qt::AlignLeft | Qt::AlignVCenter,
+                      QString("%1: %2 регионов по %3; слева смещение начала строки, сверху — смещение в строке")
+                          .arg(qsBytes_Text(oResult.qui64Bytes_Count))
+                          .arg(oResult.qvRegion_Hits.size())
+                          .arg(qsSize_Text(oResult.qui64Region_Bytes)));
+    vDraw_Axes(qPainter, oResult);
+    for (int r = 0; r < oResult.qvRegion_Hits.size(); ++r) {
+        const QRect qrCell = qrMap_Cell(r);
         qPainter.fillRect(qrCell, QColor(0xb0, 0xb0, 0xb0)); // the grid lines
-        qPainter.fillRect(qrCell.adjusted(1, 1, -1, -1), QColor::fromRgba(qrgbRegion(oMap, r)));
+        qPainter.fillRect(qrCell.adjusted(1, 1, -1, -1), QColor::fromRgba(qrgbMap_Region(oResult, r)));
     }
-    vLegend(qPainter, iMargin, iLegend_Top(oMap),
-            {{qrgbMap_None, "нет слов заполнения"},
-             {qrgbMap_Some, "частично"},
-             {qrgbMap_All, "только слова заполнения"},
-             {qrgbMap_Bad, "есть нечитаемые байты"},
+    const bool bPlaced = oResult.oVerdict.oLayout.bPlaced;
+    vLegend(qPainter, iGrid_Left, iLegend_Top(oResult),
+            {{qrgbMap_In_Place, bPlaced ? "слова файла на своих местах" : "слова заполнения (место не проверено)"},
+             {qrgbMap_Displaced, "слова файла лежат не здесь"},
+             {qrgbMap_Missing, "слова файла не найдены"}});
+    vLegend(qPainter, iGrid_Left, iLegend_Top(oResult) + 20,
+            {{qrgbMap_Stray, "прочие слова заполнения"},
+             {qrgbMap_None, "нет слов заполнения"},
+             {qrgbMap_Bad, "нечитаемо"},
              {qrgbMap_Unread, "не прочитано"}});
-
-    const QString qsStrip_Title =
-        oMap.qsFill_Path.isEmpty()
-            ? QString("Отслеживаемые индексы 0 … %1: найдено %2").arg(qint64(oMap.qui64Strip_End) - 1).arg(oMap.qui64Distinct)
-            : QString("Файл заполнения %1: индексы 0 … %2, найдено %3 из %4")
-                  .arg(oMap.qsFill_Path)
-                  .arg(qint64(oMap.qui64Fill_Words) - 1)
-                  .arg(oMap.qui64Fill_Found)
-                  .arg(oMap.qui64Fill_Words);
-    qPainter.drawText(QRect(iMargin, iStrip_Title_Top(oMap), iGrid_Width, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                      qsStrip_Title);
-    if (oMap.qvStrip_Found.isEmpty()) {
-        qPainter.drawText(qrStrip, Qt::AlignCenter, "Нет отслеживаемых индексов.");
-    } else {
-        for (int b = 0; b < oMap.qvStrip_Found.size(); ++b) {
-            const QPair<int, int> qpColumns = qpBucket_Columns(oMap, b);
-            qPainter.fillRect(QRect(qpColumns.first, qrStrip.top(), qpColumns.second - qpColumns.first, qrStrip.height()),
-                              QColor::fromRgba(qrgbBucket(oMap, b)));
-        }
-    }
-    vLegend(qPainter, iMargin, qrStrip.bottom() + 12,
-            {{qrgbStrip_Found, "найдены"}, {qrgbStrip_Partly, "найдены частично"}, {qrgbStrip_Missing, "не найдены"}});
+    vDraw_Strip(qPainter, oResult);
     return qimgResult;
 }
 
@@ -232,11 +271,12 @@ namespace {
 class cMap_View : public QLabel
 {
 public:
-    cMap_View(const cMap_Data &oData, const QImage &qimgPicture, QWidget *parent)
-        : QLabel(parent), oMap(oData)
+    cMap_View(const cRead_Result &oResult, const QImage &qimgPicture, QWidget *parent)
+        : QLabel(parent), oRead(oResult)
     {
         setPixmap(QPixmap::fromImage(qimgPicture));
         setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        setMouseTracking(true);
     }
 
 protected:
@@ -244,7 +284,7 @@ protected:
     {
         if (qEvent->type() == QEvent::ToolTip) {
             auto *qHelp = static_cast<QHelpEvent *>(qEvent);
-            const QString qsTip = qsMap_Tip(oMap, qHelp->pos());
+            const QString qsTip = qsMap_Tip(oRead, qHelp->pos());
             if (qsTip.isEmpty())
                 QToolTip::hideText();
             else
@@ -255,38 +295,89 @@ protected:
     }
 
 private:
-    const cMap_Data &oMap;
+    const cRead_Result &oRead;
 };
 
 } // namespace
 
-cMap_Window::cMap_Window(const cRead_Result &oResult, QWidget *parent)
-    : QDialog(parent), oMap(oResult), qimgMap(qimgMap_Render(oMap))
+cMap_Window::cMap_Window(const cRead_Result &oResult, QWidget *parent) : QDialog(parent), oRead(oResult)
 {
-    setWindowTitle("Карта носителя " + oMap.qsDevice);
+    oRead.vecRuns.clear(); // the map and the report need the counts, not every run
+    oRead.vecRuns.shrink_to_fit();
+    qimgMap = qimgMap_Render(oRead);
+    setWindowTitle(qsMap_Title(oRead));
+    setAttribute(Qt::WA_AlwaysShowToolTips); // hover texts without a click into the window first
     auto *qLayout = new QVBoxLayout(this);
+    auto *qBody = new QHBoxLayout;
     auto *qScroll = new QScrollArea(this);
-    qScroll->setWidget(new cMap_View(oMap, qimgMap, qScroll));
+    qScroll->setWidget(new cMap_View(oRead, qimgMap, qScroll));
     qScroll->setWidgetResizable(false);
-    qLayout->addWidget(qScroll);
+    auto *qSummary = new QPlainTextEdit(this);
+    qSummary->setObjectName("plainTextEdit_Summary");
+    qSummary->setReadOnly(true);
+    qSummary->setPlainText(qsRead_Heading(oRead) + "\n" + qsRead_Summary(oRead));
+    qBody->addWidget(qScroll, 3);
+    qBody->addWidget(qSummary, 2);
+    qLayout->addLayout(qBody);
     auto *qButtons = new QHBoxLayout;
-    auto *qSave = new QPushButton("Сохранить PNG…", this);
+    auto *qSave = new QPushButton("Сохранить карту (PNG)…", this);
     qSave->setObjectName("pushButton_Save");
+    auto *qReport = new QPushButton("Сохранить отчёт…", this);
+    qReport->setObjectName("pushButton_Save_Report");
     auto *qClose = new QPushButton("Закрыть", this);
     qButtons->addStretch();
     qButtons->addWidget(qSave);
+    qButtons->addWidget(qReport);
     qButtons->addWidget(qClose);
     qLayout->addLayout(qButtons);
-    connect(qSave, &QPushButton::clicked, this, &cMap_Window::vSave);
+    connect(qSave, &QPushButton::clicked, this, &cMap_Window::vSave_Picture);
+    connect(qReport, &QPushButton::clicked, this, &cMap_Window::vSave_Report);
     connect(qClose, &QPushButton::clicked, this, &QDialog::accept);
-    resize(qimgMap.width() + 48, qMin(qimgMap.height() + 90, 900));
+    // The picture and the summary side by side where there is room; scrolled, never cut off.
+    const QRect qrScreen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                            : QRect(0, 0, 1366, 768);
+    resize(qMin(qimgMap.width() + 460, qrScreen.width() - 40), qMin(qimgMap.height() + 80, qrScreen.height() - 60));
 }
 
-void cMap_Window::vSave()
+QByteArray cMap_Window::qbaReport(const bool bJson) const
+{
+    const QByteArray qbaJson = QJsonDocument(qjRead(oRead, oRead.eStatus == eRead_Done)).toJson(QJsonDocument::Compact);
+    if (bJson)
+        return qbaJson + "\n";
+    return (qsRead_Heading(oRead) + "\n" + qsRead_Summary(oRead) + "\n\n").toUtf8() + qbaJson + "\n";
+}
+
+void cMap_Window::vSave_Picture()
 {
     const QString qsPath = QFileDialog::getSaveFileName(this, "Сохранить карту", "map.png", "PNG (*.png)");
     if (qsPath.isEmpty())
         return;
-    if (!qimgMap.save(qsPath, "PNG"))
-        iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1.").arg(qsPath), 3, iMsgBox_OK_Button, 0, 0, "");
+    QString qsError;
+    if (!bSave_Png(qimgMap, qsPath, &qsError))
+        iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1: %2.").arg(qsPath, qsError), 3,
+                    iMsgBox_OK_Button, 0, 0, "");
+}
+
+void cMap_Window::vSave_Report()
+{
+    QString qsFilter;
+    const QString qsPath = QFileDialog::getSaveFileName(this, "Сохранить отчёт", "report.txt",
+                                                        "Текст (*.txt);;JSON (*.json)", &qsFilter);
+    if (qsPath.isEmpty())
+        return;
+    QString qsError;
+    if (!bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError))
+        iMessageBox("Ошибка!", QString("Не удалось сохранить отчёт в %1: %2.").arg(qsPath, qsError), 3,
+                    iMsgBox_OK_Button, 0, 0, "");
+}
+
+bool bSave_Png(const QImage &qimgPicture, const QString &qsPath, QString *pqsError)
+{
+    QByteArray qbaPng;
+    QBuffer qBuffer(&qbaPng);
+    if (!qBuffer.open(QIODevice::WriteOnly) || !qimgPicture.save(&qBuffer, "PNG")) {
+        *pqsError = "не удалось составить PNG";
+        return false;
+    }
+    return bSave_File(qsPath, qbaPng, pqsError);
 }

@@ -7,45 +7,35 @@
 #include <QImage>
 #include <QRgb>
 
-// Shades of the device map.
-const QRgb qrgbMap_None = 0xffd9d9d9;   // a region without fill words
-const QRgb qrgbMap_Some = 0xfff2c14e;   // some of its words are fill words
-const QRgb qrgbMap_All = 0xff2e9e44;    // all of them are
-const QRgb qrgbMap_Bad = 0xff7b3294;    // some bytes could not be read
-const QRgb qrgbMap_Unread = 0xffffffff; // not reached (the read was interrupted)
-const QRgb qrgbStrip_Found = 0xff2e9e44;
-const QRgb qrgbStrip_Partly = 0xfff2c14e;
-const QRgb qrgbStrip_Missing = 0xffd62728;
+// Shades of the device map. A region shows the worst that lies in it, in this order:
+// unreadable, not read, missing, displaced, in place, stray, nothing.
+const QRgb qrgbMap_None = 0xffd9d9d9;      // no fill words
+const QRgb qrgbMap_In_Place = 0xff2e9e44;  // the file's words, where the file system put them
+const QRgb qrgbMap_Displaced = 0xffff7f0e; // the file's words belong here, but lie elsewhere
+const QRgb qrgbMap_Missing = 0xffd62728;   // the file's words belong here and are found nowhere
+const QRgb qrgbMap_Stray = 0xfff2c14e;     // fill words that are not the file's in place: remnants, copies
+const QRgb qrgbMap_Bad = 0xff7b3294;       // some bytes could not be read
+const QRgb qrgbMap_Unread = 0xffffffff;    // not reached (the read was interrupted)
+const QRgb qrgbStrip_Partly = 0xfff4a6a6;  // some of the indexes are missing
 
-// What the map shows of one read; a copy, so the picture outlives the next read.
-class cMap_Data
-{
-public:
-    cMap_Data() = default;
-    explicit cMap_Data(const cRead_Result &oResult);
+// The shade of a device region, and of a bucket of the fill's index strip.
+QRgb qrgbMap_Region(const cRead_Result &oResult, const int iRegion);
+QRgb qrgbMap_Bucket(const cRead_Result &oResult, const int iBucket);
 
-    QString qsDevice;
-    quint64 qui64Bytes_Count = 0;
-    quint64 qui64Region_Bytes = 0;
-    QVector<quint64> qvRegion_Hits, qvRegion_Bad, qvRegion_Done;
-    QString qsFill_Path;
-    quint64 qui64Fill_Words = 0;
-    quint64 qui64Fill_Found = 0;
-    quint64 qui64Distinct = 0;
-    quint64 qui64Strip_End = 0;
-    quint64 qui64Strip_Bucket = 0;
-    QVector<quint64> qvStrip_Found;
-};
-
-QImage qimgMap_Render(const cMap_Data &oMap);
+QImage qimgMap_Render(const cRead_Result &oResult);
 // Where things are in the picture.
-QRect qrMap_Cell(const cMap_Data &oMap, const int iRegion);
-QRect qrMap_Strip(const cMap_Data &oMap);
-int iMap_Region_At(const cMap_Data &oMap, const QPoint &qpAt); // -1 outside the grid
+QRect qrMap_Cell(const int iRegion);
+QRect qrMap_Strip(const cRead_Result &oResult);
 // The hover text for a point of the picture; empty outside the grid and the strip.
-QString qsMap_Tip(const cMap_Data &oMap, const QPoint &qpAt);
+QString qsMap_Tip(const cRead_Result &oResult, const QPoint &qpAt);
+// The window's title: the device, the verdict and when it was read.
+QString qsMap_Title(const cRead_Result &oResult);
 
-// The window that shows the map, with hover texts and saving as PNG.
+// Saves a picture as PNG the way the tool saves every file (atomically, no links followed).
+bool bSave_Png(const QImage &qimgPicture, const QString &qsPath, QString *pqsError);
+
+// The window that keeps a read's result open: the map, the summary beside it, hover
+// texts, and saving the picture and the report.
 class cMap_Window : public QDialog
 {
     Q_OBJECT
@@ -53,11 +43,14 @@ class cMap_Window : public QDialog
 public:
     cMap_Window(const cRead_Result &oResult, QWidget *parent = nullptr);
     const QImage &qimgPicture() const { return qimgMap; }
+    // The report as saved: the summary, then the JSON batch mode prints (.json: that alone).
+    QByteArray qbaReport(const bool bJson) const;
 
 private:
-    void vSave();
+    void vSave_Picture();
+    void vSave_Report();
 
-    cMap_Data oMap;
+    cRead_Result oRead; // a copy, so the window outlives the next read
     QImage qimgMap;
 };
 

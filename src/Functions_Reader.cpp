@@ -14,11 +14,11 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,19 +26,32 @@ namespace {
 // Direct, because dropping the cache is not enough: on a file system with blocks smaller
 // than a page, a page that still carries a metadata buffer cannot be dropped, and the
 // file data in its other blocks is then read stale.
-eRead_Mode eRead_Mode_Current = eRead_Direct;
+std::atomic<eRead_Mode> eRead_Mode_Current{eRead_Direct};
 
 // Direct reads go to the disk in large requests; cached ones copy into a buffer small
 // enough to stay in the core's cache while it is scanned.
 const quint64 qui64Direct_Block = 4 << 20;
 const quint64 qui64Cached_Block = 1 << 20;
 const int iMax_Regions = 1024;
+// After a cancel, readers stuck in a stalled device are given this long to come back.
+const int iAbandon_After_Ms = 3000;
 
+using tBuffer = std::unique_ptr<uchar, decltype(&std::free)>;
+
+// One read, shared by the readers and the caller. Whoever lets go of it last closes the
+// device: a reader abandoned in a stalled request may outlive the call.
 class cScan_Job
 {
 public:
+    ~cScan_Job()
+    {
+        if (iFD >= 0)
+            close(iFD);
+    }
+
     int iFD = -1;
     bool bDirect = false;
+    bool bImage = false; // a regular file: its holes need not be read
     quint64 qui64Bytes = 0;
     quint64 qui64Block = 0;
     quint64 qui64Blocks = 0;
@@ -47,22 +60,43 @@ public:
     quint64 qui64Bound = 0;
     quint64 qui64Region_Bytes = 0;
     int iRegions = 0;
-    cBit_Table *pTable = nullptr;
+    std::vector<tBuffer> vecBuffers;
 
     std::atomic<quint64> qui64Next_Block{0};
     std::atomic<quint64> qui64Done{0};
     std::atomic<bool> bStop{false};
+    cRun_Table oRuns;
+
+    // What the finished blocks saw, under qMutex.
+    std::mutex qMutex;
+    std::condition_variable qFinished;
+    int iRunning = 0;
+    quint64 qui64Hits = 0;
+    quint64 qui64Bad = 0;
+    quint64 qui64Shrunk_To = 0; // the device's size when it turned out smaller
+    bool bShrunk = false;
+    QVector<quint64> qvRegion_Hits, qvRegion_Bad, qvRegion_Done;
+    std::vector<bool> vecBlock_Done;
+    QVector<QPair<quint64, quint64>> qvBad;
 };
 
-// One worker's share, merged when the scan ends.
-class cScan_Totals
+// What one block saw, merged into the job when it is done.
+class cBlock_Result
 {
 public:
+    std::vector<cRun> vecRuns;
     quint64 qui64Hits = 0;
-    quint64 qui64Distinct = 0;
-    quint64 qui64Bad = 0;
-    QVector<quint64> qvRegion_Hits, qvRegion_Bad, qvRegion_Done;
+    QVector<QPair<quint64, quint64>> qvBad; // [first, end)
 };
+
+quint64 qui64Device_Size(const int iFD)
+{
+    struct stat strStat;
+    if (fstat(iFD, &strStat) == 0 && S_ISREG(strStat.st_mode))
+        return quint64(strStat.st_size);
+    quint64 qui64Size = 0;
+    return ioctl(iFD, BLKGETSIZE64, &qui64Size) == 0 ? qui64Size : 0;
+}
 
 // Calls vEach(region, first, length) for the pieces of [qui64Offset, +qui64Length) per region.
 template <typename tFunction>
@@ -77,108 +111,152 @@ void vFor_Regions(const cScan_Job &oJob, quint64 qui64Offset, const quint64 qui6
     }
 }
 
-void vScan_Bytes(const cScan_Job &oJob, cScan_Totals &oTotals, const uchar *pucBlock,
-                 const quint64 qui64Block_Offset, const quint64 qui64Offset, const quint64 qui64Length)
-{
-    vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64 qui64First, quint64 qui64Piece) {
-        const quint64 qui64Hits = qui64Scan_Words(pucBlock + (qui64First - qui64Block_Offset), qui64Piece / 8,
-                                                  oJob.qui64Pattern, oJob.qui64Bound, *oJob.pTable, true,
-                                                  &oTotals.qui64Distinct);
-        oTotals.qvRegion_Hits[iRegion] += qui64Hits;
-        oTotals.qui64Hits += qui64Hits;
-    });
-}
-
-void vCount_Bad(const cScan_Job &oJob, cScan_Totals &oTotals, const quint64 qui64Offset, const quint64 qui64Length)
-{
-    oTotals.qui64Bad += qui64Length;
-    vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64, quint64 qui64Piece) {
-        oTotals.qvRegion_Bad[iRegion] += qui64Piece;
-    });
-}
-
-// Reads until qui64Length bytes are in, the end of the device, or an error. Returns the
-// bytes read; *piError gets the errno of the failure, 0 for a clean end.
+// Reads up to qui64Length bytes at qui64Offset into pucBuffer. A direct read must cover
+// whole sectors; the caller's buffer always has room up to the next sector boundary.
 quint64 qui64Read_Block(const cScan_Job &oJob, uchar *pucBuffer, const quint64 qui64Offset,
                         const quint64 qui64Length, int *piError)
 {
-    // A direct read must cover whole sectors; the device's end cuts it short. The caller's
-    // buffer always has room up to the next sector boundary.
     const quint64 qui64Unit = oJob.qui64Retry_Unit;
     const quint64 qui64Request = oJob.bDirect ? (qui64Length + qui64Unit - 1) / qui64Unit * qui64Unit : qui64Length;
     return std::min(qui64Read_Full(oJob.iFD, pucBuffer, qui64Request, qui64Offset, piError), qui64Length);
 }
 
+void vScan_Bytes(const cScan_Job &oJob, cBlock_Result &oBlock, const uchar *pucData, const quint64 qui64Offset,
+                 const quint64 qui64Length)
+{
+    oBlock.qui64Hits += qui64Scan_Words(pucData, qui64Length / 8, qui64Offset, oJob.qui64Pattern, oJob.qui64Bound,
+                                        oBlock.vecRuns, true);
+}
+
+// The device ended before the size the poll saw: it shrank, unless it is as large as ever.
+bool bShrank(cScan_Job &oJob)
+{
+    const quint64 qui64Now = qui64Device_Size(oJob.iFD);
+    if (qui64Now >= oJob.qui64Bytes)
+        return false;
+    std::lock_guard<std::mutex> qLock(oJob.qMutex);
+    oJob.bShrunk = true;
+    oJob.qui64Shrunk_To = qui64Now;
+    oJob.bStop = true;
+    return true;
+}
+
 // One block: read it whole; after a failure, go on unit by unit, scanning what can be read
-// and counting what cannot.
-void vScan_Block(const cScan_Job &oJob, cScan_Totals &oTotals, uchar *pucBuffer, const quint64 qui64Offset,
+// and noting what cannot. Returns false when the device has shrunk under the read.
+bool bScan_Block(cScan_Job &oJob, cBlock_Result &oBlock, uchar *pucBuffer, const quint64 qui64Offset,
                  const quint64 qui64Length)
 {
     int iError = 0;
     const quint64 qui64Read = qui64Read_Block(oJob, pucBuffer, qui64Offset, qui64Length, &iError);
-    const quint64 qui64End = qui64Offset + qui64Length;
     if (iError == 0) {
-        // Whole, or cut short by the device's end (it shrank under us): the rest was not read.
-        const quint64 qui64Words = qui64Read & ~7ULL;
-        vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Offset, qui64Words);
-        if (qui64Words < qui64Length)
-            vCount_Bad(oJob, oTotals, qui64Offset + qui64Words, qui64Length - qui64Words);
-        return;
+        vScan_Bytes(oJob, oBlock, pucBuffer, qui64Offset, qui64Read & ~7ULL);
+        return qui64Read == qui64Length || !bShrank(oJob);
     }
     // Keep what came before the error, in whole units so the retries start aligned.
     const quint64 qui64Good = qui64Read / oJob.qui64Retry_Unit * oJob.qui64Retry_Unit;
-    vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Offset, qui64Good);
-    quint64 qui64Position = qui64Offset + qui64Good;
-    while (qui64Position < qui64End) {
+    vScan_Bytes(oJob, oBlock, pucBuffer, qui64Offset, qui64Good);
+    const quint64 qui64End = qui64Offset + qui64Length;
+    for (quint64 qui64Position = qui64Offset + qui64Good; qui64Position < qui64End;) {
         const quint64 qui64Unit_End =
             std::min(qui64End, (qui64Position / oJob.qui64Retry_Unit + 1) * oJob.qui64Retry_Unit);
         const quint64 qui64Want = qui64Unit_End - qui64Position;
         uchar *pucAt = pucBuffer + (qui64Position - qui64Offset);
         const quint64 qui64Unit_Read = qui64Read_Block(oJob, pucAt, qui64Position, qui64Want, &iError) & ~7ULL;
-        vScan_Bytes(oJob, oTotals, pucBuffer, qui64Offset, qui64Position, qui64Unit_Read);
-        if (qui64Unit_Read < qui64Want)
-            vCount_Bad(oJob, oTotals, qui64Position + qui64Unit_Read, qui64Want - qui64Unit_Read);
+        vScan_Bytes(oJob, oBlock, pucAt, qui64Position, qui64Unit_Read);
+        if (qui64Unit_Read < qui64Want) {
+            if (iError == 0 && bShrank(oJob))
+                return false;
+            const QPair<quint64, quint64> qpBad(qui64Position + qui64Unit_Read, qui64Unit_End);
+            if (!oBlock.qvBad.isEmpty() && oBlock.qvBad.last().second == qpBad.first)
+                oBlock.qvBad.last().second = qpBad.second;
+            else
+                oBlock.qvBad.append(qpBad);
+        }
         qui64Position = qui64Unit_End;
     }
+    return true;
 }
 
-void vScan_Worker(cScan_Job &oJob, cScan_Totals &oTotals, uchar *pucBuffer)
+// A block of an image file that lies wholly in a hole holds zeros: nothing to read.
+bool bIn_Hole(const cScan_Job &oJob, const quint64 qui64Offset, const quint64 qui64Length)
 {
-    oTotals.qvRegion_Hits.fill(0, oJob.iRegions);
-    oTotals.qvRegion_Bad.fill(0, oJob.iRegions);
-    oTotals.qvRegion_Done.fill(0, oJob.iRegions);
+    if (!oJob.bImage)
+        return false;
+    const off_t offData = lseek(oJob.iFD, off_t(qui64Offset), SEEK_DATA);
+    return (offData < 0 && errno == ENXIO) || (offData >= 0 && quint64(offData) >= qui64Offset + qui64Length);
+}
+
+void vMerge_Block(cScan_Job &oJob, const quint64 qui64Block, const quint64 qui64Offset, const quint64 qui64Length,
+                  cBlock_Result &oBlock)
+{
+    std::lock_guard<std::mutex> qLock(oJob.qMutex);
+    oJob.qui64Hits += oBlock.qui64Hits;
+    for (const cRun &oRun : oBlock.vecRuns)
+        vFor_Regions(oJob, oRun.qui64Offset, 8 * oRun.qui64Count,
+                     [&](int iRegion, quint64, quint64 qui64Piece) { oJob.qvRegion_Hits[iRegion] += qui64Piece / 8; });
+    for (const auto &qpBad : oBlock.qvBad) {
+        oJob.qui64Bad += qpBad.second - qpBad.first;
+        oJob.qvBad.append(qpBad);
+        vFor_Regions(oJob, qpBad.first, qpBad.second - qpBad.first,
+                     [&](int iRegion, quint64, quint64 qui64Piece) { oJob.qvRegion_Bad[iRegion] += qui64Piece; });
+    }
+    vFor_Regions(oJob, qui64Offset, qui64Length,
+                 [&](int iRegion, quint64, quint64 qui64Piece) { oJob.qvRegion_Done[iRegion] += qui64Piece; });
+    oJob.vecBlock_Done[size_t(qui64Block)] = true;
+    oJob.qui64Done += qui64Length;
+}
+
+void vScan_Worker(const std::shared_ptr<cScan_Job> &pJob, uchar *pucBuffer)
+{
+    cScan_Job &oJob = *pJob;
     while (!oJob.bStop) {
         const quint64 qui64Block = oJob.qui64Next_Block.fetch_add(1);
         if (qui64Block >= oJob.qui64Blocks)
             break;
         const quint64 qui64Offset = qui64Block * oJob.qui64Block;
         const quint64 qui64Length = std::min(oJob.qui64Block, oJob.qui64Bytes - qui64Offset);
-        vScan_Block(oJob, oTotals, pucBuffer, qui64Offset, qui64Length);
+        cBlock_Result oBlock;
+        if (!bIn_Hole(oJob, qui64Offset, qui64Length) &&
+            !bScan_Block(oJob, oBlock, pucBuffer, qui64Offset, qui64Length))
+            break;
         if (!oJob.bDirect) // drop behind the read, so a whole-disk scan does not flood the page cache
             posix_fadvise(oJob.iFD, off_t(qui64Offset), off_t(qui64Length), POSIX_FADV_DONTNEED);
-        vFor_Regions(oJob, qui64Offset, qui64Length, [&](int iRegion, quint64, quint64 qui64Piece) {
-            oTotals.qvRegion_Done[iRegion] += qui64Piece;
-        });
-        oJob.qui64Done += qui64Length;
+        oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
+        vMerge_Block(oJob, qui64Block, qui64Offset, qui64Length, oBlock);
     }
+    std::lock_guard<std::mutex> qLock(oJob.qMutex);
+    --oJob.iRunning;
+    oJob.qFinished.notify_all();
 }
 
-// Opens the device for the read. A direct open that the file system refuses (tmpfs)
-// falls back to a buffered one.
-int iOpen_Device(const QString &qsDevice, const bool bWant_Direct, bool *pbDirect, int *piError)
+// Opens the device for the read without waiting (a FIFO would block for ever) and takes
+// only what can hold a volume: a block device or an image file. A direct open that the
+// file system refuses (tmpfs) falls back to a buffered one.
+eRead_Status eOpen_Device(const QString &qsDevice, cScan_Job &oJob, QString *pqsError)
 {
     const std::string sPath = qsDevice.toStdString();
-    int iFD = -1;
-    if (bWant_Direct) {
-        iFD = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
-        *pbDirect = iFD >= 0;
-    }
+    const int iFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
+    int iFD = eRead_Mode_Current == eRead_Direct ? open(sPath.c_str(), iFlags | O_DIRECT) : -1;
+    oJob.bDirect = iFD >= 0;
+    if (iFD < 0)
+        iFD = open(sPath.c_str(), iFlags);
     if (iFD < 0) {
-        iFD = open(sPath.c_str(), O_RDONLY | O_CLOEXEC);
-        *pbDirect = false;
+        *pqsError = qsSystem_Reason(errno);
+        return eRead_Open_Failed;
     }
-    *piError = iFD < 0 ? errno : 0;
-    return iFD;
+    oJob.iFD = iFD;
+    struct stat strStat;
+    if (fstat(iFD, &strStat) != 0) {
+        *pqsError = qsSystem_Reason(errno);
+        return eRead_Open_Failed;
+    }
+    if (!S_ISBLK(strStat.st_mode) && !S_ISREG(strStat.st_mode)) {
+        *pqsError = "это не блочное устройство и не файл образа";
+        return eRead_Not_Device;
+    }
+    oJob.bImage = S_ISREG(strStat.st_mode);
+    fcntl(iFD, F_SETFL, fcntl(iFD, F_GETFL) & ~O_NONBLOCK);
+    return eRead_Done;
 }
 
 quint64 qui64Retry_Unit(const int iFD, const bool bDirect)
@@ -189,6 +267,114 @@ quint64 qui64Retry_Unit(const int iFD, const bool bDirect)
     return bDirect ? stIO_Alignment : 512;
 }
 
+// Readers enough to keep requests in flight while others scan: a reader waiting on the
+// device costs no processor time.
+int iReaders()
+{
+    return qBound(4, 2 * QThread::idealThreadCount(), 8);
+}
+
+void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
+                  const quint64 qui64Indexes)
+{
+    oJob.qui64Bytes = qui64Bytes_Count & ~7ULL; // a trailing part-word is never a fill word
+    oJob.qui64Block = oJob.bDirect ? qui64Direct_Block : qui64Cached_Block;
+    oJob.qui64Blocks = (oJob.qui64Bytes + oJob.qui64Block - 1) / oJob.qui64Block;
+    oJob.qui64Retry_Unit = qui64Retry_Unit(oJob.iFD, oJob.bDirect);
+    oJob.qui64Pattern = qui64Pattern;
+    // Only words >= pattern count: at most 2^64 - pattern indexes exist above it.
+    oJob.qui64Bound = qui64Pattern == 0 ? qui64Indexes : std::min(qui64Indexes, 0 - qui64Pattern);
+    const quint64 qui64Cell = (oJob.qui64Bytes + iMax_Regions - 1) / iMax_Regions;
+    oJob.qui64Region_Bytes = std::max<quint64>(8, (qui64Cell + 7) & ~7ULL);
+    oJob.iRegions = int((oJob.qui64Bytes + oJob.qui64Region_Bytes - 1) / oJob.qui64Region_Bytes);
+    oJob.qvRegion_Hits.fill(0, oJob.iRegions);
+    oJob.qvRegion_Bad.fill(0, oJob.iRegions);
+    oJob.qvRegion_Done.fill(0, oJob.iRegions);
+    oJob.vecBlock_Done.assign(size_t(oJob.qui64Blocks), false);
+}
+
+// Runs the readers and waits for them, showing progress. Returns false when a cancelled
+// read's readers did not come back in time and were left behind.
+bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, const QString &qsDevice)
+{
+    cScan_Job &oJob = *pJob;
+    std::vector<std::thread> vecThreads;
+    cProgress oProgress("Чтение", "Чтение носителя " + qsDevice, oJob.qui64Bytes);
+    for (size_t t = 0; t < oJob.vecBuffers.size(); ++t) {
+        std::lock_guard<std::mutex> qLock(oJob.qMutex);
+        try {
+            vecThreads.emplace_back(vScan_Worker, pJob, oJob.vecBuffers[t].get());
+            ++oJob.iRunning;
+        } catch (const std::system_error &) {
+            break; // fewer readers still finish the scan
+        }
+    }
+    if (vecThreads.empty()) { // no thread could be started: read on this one
+        ++oJob.iRunning;
+        vScan_Worker(pJob, oJob.vecBuffers[0].get());
+    }
+    QElapsedTimer qStopping;
+    std::unique_lock<std::mutex> qLock(oJob.qMutex);
+    while (oJob.iRunning > 0) {
+        oJob.qFinished.wait_for(qLock, std::chrono::milliseconds(100));
+        qLock.unlock();
+        if (!oProgress.bUpdate(oJob.qui64Done))
+            oJob.bStop = true;
+        qLock.lock();
+        if (oJob.bStop && !qStopping.isValid())
+            qStopping.start();
+        if (qStopping.isValid() && qStopping.elapsed() > iAbandon_After_Ms && oJob.iRunning > 0)
+            break;
+    }
+    const bool bAll_Back = oJob.iRunning == 0;
+    qLock.unlock();
+    for (std::thread &qThread : vecThreads) {
+        if (bAll_Back)
+            qThread.join();
+        else
+            qThread.detach(); // it holds the job until its request comes back
+    }
+    return bAll_Back;
+}
+
+// What the read did not cover: the unreadable ranges and the blocks never read.
+QVector<QPair<quint64, quint64>> qvNot_Covered(const cScan_Job &oJob)
+{
+    QVector<QPair<quint64, quint64>> qvRanges = oJob.qvBad;
+    for (quint64 b = 0; b < oJob.qui64Blocks; ++b)
+        if (!oJob.vecBlock_Done[size_t(b)])
+            qvRanges.append({b * oJob.qui64Block, std::min(oJob.qui64Bytes, (b + 1) * oJob.qui64Block)});
+    std::sort(qvRanges.begin(), qvRanges.end());
+    QVector<QPair<quint64, quint64>> qvMerged;
+    for (const auto &qpRange : qvRanges) {
+        if (!qvMerged.isEmpty() && qvMerged.last().second >= qpRange.first)
+            qvMerged.last().second = std::max(qvMerged.last().second, qpRange.second);
+        else
+            qvMerged.append(qpRange);
+    }
+    return qvMerged;
+}
+
+void vCollect(cScan_Job &oJob, cRead_Result &oResult)
+{
+    oResult.vecRuns = oJob.oRuns.vecTake(&oResult.qui64Untracked_Words, &oResult.qui64Untracked_From);
+    oResult.qui64Distinct = qui64Sort_By_Index(oResult.vecRuns);
+    std::lock_guard<std::mutex> qLock(oJob.qMutex);
+    oResult.qui64Hits = oJob.qui64Hits;
+    oResult.qui64Bytes_Bad = oJob.qui64Bad;
+    oResult.qui64Bytes_Done = oJob.qui64Done;
+    oResult.qui64Region_Bytes = oJob.qui64Region_Bytes;
+    oResult.qvRegion_Hits = oJob.qvRegion_Hits;
+    oResult.qvRegion_Bad = oJob.qvRegion_Bad;
+    oResult.qvRegion_Done = oJob.qvRegion_Done;
+    oResult.qvNot_Read = qvNot_Covered(oJob);
+    oResult.qui64Shrunk_To = oJob.qui64Shrunk_To;
+    if (oJob.bShrunk)
+        oResult.eStatus = eRead_Shrunk;
+    else
+        oResult.eStatus = oJob.qui64Done < oJob.qui64Bytes ? eRead_Cancelled : eRead_Done;
+}
+
 } // namespace
 
 void vSet_Read_Mode(const eRead_Mode eMode)
@@ -197,7 +383,7 @@ void vSet_Read_Mode(const eRead_Mode eMode)
 }
 
 void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
-                  const quint64 qui64Data_Part, cRead_Result &oResult)
+                  const quint64 qui64Indexes, cRead_Result &oResult)
 {
     QElapsedTimer qTimer;
     qTimer.start();
@@ -205,112 +391,39 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
     oResult.qsDevice = qsDrive_Name;
     oResult.qui64Pattern = qui64Pattern;
     oResult.qui64Bytes_Count = qui64Bytes_Count;
-
+    oResult.qui64Indexes = qui64Indexes;
+    oResult.qdtRead = QDateTime::currentDateTime();
     if (qsDrive_Name.isEmpty()) {
         oResult.eStatus = eRead_No_Poll;
         return;
     }
-    const quint64 qui64Data_Count = qui64Bytes_Count >> 3;
-    oResult.qui64Table_Count = std::min(qui64Data_Part, qui64Data_Count);
-    if (!oResult.oTable.bAllocate(oResult.qui64Table_Count)) {
+
+    auto pJob = std::make_shared<cScan_Job>();
+    oResult.eStatus = eOpen_Device(qsDrive_Name, *pJob, &oResult.qsError);
+    if (oResult.eStatus != eRead_Done)
+        return;
+    oResult.bDirect = pJob->bDirect;
+    if (!pJob->bDirect) {
+        // Pages cached before the fill would hide what the file system wrote since.
+        posix_fadvise(pJob->iFD, 0, 0, POSIX_FADV_DONTNEED);
+        posix_fadvise(pJob->iFD, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    vPrepare_Job(*pJob, qui64Bytes_Count, qui64Pattern, qui64Indexes);
+    for (int t = 0; t < iReaders(); ++t) {
+        pJob->vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, pJob->qui64Block)),
+                                      &std::free);
+        if (!pJob->vecBuffers.back()) {
+            pJob->vecBuffers.pop_back();
+            break;
+        }
+    }
+    if (pJob->vecBuffers.empty()) {
         oResult.eStatus = eRead_Alloc_Failed;
         oResult.qsError = qsSystem_Reason(ENOMEM);
         return;
     }
-
-    cScan_Job oJob;
-    int iError = 0;
-    oJob.iFD = iOpen_Device(qsDrive_Name, eRead_Mode_Current == eRead_Direct, &oJob.bDirect, &iError);
-    if (oJob.iFD < 0) {
-        oResult.eStatus = eRead_Open_Failed;
-        oResult.qsError = qsSystem_Reason(iError);
-        oResult.oTable.vRelease();
-        return;
-    }
-    oResult.bDirect = oJob.bDirect;
-    if (!oJob.bDirect) {
-        // Pages cached before the fill would hide what the file system wrote since.
-        posix_fadvise(oJob.iFD, 0, 0, POSIX_FADV_DONTNEED);
-        posix_fadvise(oJob.iFD, 0, 0, POSIX_FADV_SEQUENTIAL);
-    }
-
-    oJob.qui64Bytes = qui64Bytes_Count & ~7ULL; // a trailing part-word is never a fill word
-    oJob.qui64Block = oJob.bDirect ? qui64Direct_Block : qui64Cached_Block;
-    oJob.qui64Blocks = (oJob.qui64Bytes + oJob.qui64Block - 1) / oJob.qui64Block;
-    oJob.qui64Retry_Unit = qui64Retry_Unit(oJob.iFD, oJob.bDirect);
-    oJob.qui64Pattern = qui64Pattern;
-    // Only words >= pattern count: at most 2^64 - pattern indexes exist above it.
-    oJob.qui64Bound = qui64Pattern == 0 ? oResult.qui64Table_Count
-                                        : std::min(oResult.qui64Table_Count, 0 - qui64Pattern);
-    const quint64 qui64Cell = (oJob.qui64Bytes + iMax_Regions - 1) / iMax_Regions;
-    oJob.qui64Region_Bytes = std::max<quint64>(8, (qui64Cell + 7) & ~7ULL);
-    oJob.iRegions = int((oJob.qui64Bytes + oJob.qui64Region_Bytes - 1) / oJob.qui64Region_Bytes);
-    oJob.pTable = &oResult.oTable;
-
-    const int iThreads = qBound(2, QThread::idealThreadCount(), 4);
-    std::vector<cScan_Totals> vecTotals(static_cast<size_t>(iThreads));
-    std::vector<std::unique_ptr<uchar, decltype(&std::free)>> vecBuffers;
-    for (int t = 0; t < iThreads; ++t) {
-        vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, oJob.qui64Block)), &std::free);
-        if (!vecBuffers.back()) {
-            close(oJob.iFD);
-            oResult.oTable.vRelease();
-            oResult.eStatus = eRead_Alloc_Failed;
-            oResult.qsError = qsSystem_Reason(ENOMEM);
-            return;
-        }
-    }
-    std::vector<std::thread> vecThreads;
-    std::mutex qMutex;
-    std::condition_variable qDone;
-    int iRunning = 0;
-    {
-        cProgress oProgress("Чтение", "Чтение носителя " + qsDrive_Name, oJob.qui64Bytes);
-        for (int t = 0; t < iThreads; ++t) {
-            std::lock_guard<std::mutex> qLock(qMutex);
-            try {
-                vecThreads.emplace_back([&, t] {
-                    vScan_Worker(oJob, vecTotals[size_t(t)], vecBuffers[size_t(t)].get());
-                    std::lock_guard<std::mutex> qLock_Done(qMutex);
-                    --iRunning;
-                    qDone.notify_all();
-                });
-                ++iRunning;
-            } catch (const std::system_error &) {
-                break; // fewer workers still finish the scan
-            }
-        }
-        std::unique_lock<std::mutex> qLock(qMutex);
-        while (iRunning > 0) {
-            qDone.wait_for(qLock, std::chrono::milliseconds(100));
-            qLock.unlock();
-            if (!oProgress.bUpdate(oJob.qui64Done))
-                oJob.bStop = true;
-            qLock.lock();
-        }
-    }
-    if (vecThreads.empty()) // no thread could be started: scan on this one
-        vScan_Worker(oJob, vecTotals[0], vecBuffers[0].get());
-    for (std::thread &qThread : vecThreads)
-        qThread.join();
-    close(oJob.iFD);
-
-    oResult.qui64Region_Bytes = oJob.qui64Region_Bytes;
-    oResult.qvRegion_Hits.fill(0, oJob.iRegions);
-    oResult.qvRegion_Bad.fill(0, oJob.iRegions);
-    oResult.qvRegion_Done.fill(0, oJob.iRegions);
-    for (const cScan_Totals &oTotals : vecTotals) {
-        oResult.qui64Hits += oTotals.qui64Hits;
-        oResult.qui64Distinct += oTotals.qui64Distinct;
-        oResult.qui64Bytes_Bad += oTotals.qui64Bad;
-        for (int r = 0; r < oTotals.qvRegion_Hits.size(); ++r) {
-            oResult.qvRegion_Hits[r] += oTotals.qvRegion_Hits[r];
-            oResult.qvRegion_Bad[r] += oTotals.qvRegion_Bad[r];
-            oResult.qvRegion_Done[r] += oTotals.qvRegion_Done[r];
-        }
-    }
-    oResult.qui64Bytes_Done = oJob.qui64Done;
-    oResult.eStatus = oJob.qui64Done < oJob.qui64Bytes ? eRead_Cancelled : eRead_Done;
+    oResult.bAbandoned = !bRun_Readers(pJob, qsDrive_Name);
+    vCollect(*pJob, oResult);
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
 }
 
@@ -327,8 +440,17 @@ const char *pcRead_Status_Name(const eRead_Status eStatus)
         return "cancelled";
     case eRead_Open_Failed:
         return "open_failed";
+    case eRead_Not_Device:
+        return "not_a_device";
     case eRead_Alloc_Failed:
         return "alloc_failed";
+    case eRead_Shrunk:
+        return "device_shrank";
     }
     return "";
+}
+
+bool bRead_Scanned(const eRead_Status eStatus)
+{
+    return eStatus == eRead_Done || eStatus == eRead_Cancelled || eStatus == eRead_Shrunk;
 }

@@ -1,6 +1,6 @@
 #include "Functions_Records.h"
 
-#include "Functions_Verdict.h"
+#include "Functions_Topology.h"
 
 #include <QCoreApplication>
 
@@ -44,12 +44,23 @@ bool bFill_Records()
     return eStatus == eFill_Complete || eStatus == eFill_Full || eStatus == eFill_Too_Large;
 }
 
+cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
+{
+    cFill_Layout oLayout;
+    oLayout.qvParts = qvFill_Parts(qsVolume);
+    oLayout.iOn_Device = iVolume_On_Device(qsVolume, qsDevice, &oLayout.qsOn_Device_Why);
+    if (!oLayout.qvParts.isEmpty())
+        oLayout.bPlaced = bFill_Placement(oLayout.qvParts, qsDevice, &oLayout.vecExpected, &oLayout.qsPlacement_Why);
+    return oLayout;
+}
+
 bool bRead_Records()
 {
-    // The last poll's pattern, and no index that poll's volume could not have held.
-    oDrive.vRead_Data(oData.qui64Pattern, qMin(qui64Max_Table, oData.qui64Data_Count));
+    // The last poll's pattern, and every index that poll's volume could hold.
+    oDrive.vRead_Data(oData.qui64Pattern, oData.qui64Data_Count);
     cRead_Result &oResult = oDrive.oRead_Result;
-    vCompare_With_Volume(oResult, oVolume.qsVolume_Name);
+    if (bRead_Scanned(oResult.eStatus))
+        vJudge(oResult, oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice));
     return oResult.eStatus == eRead_Done;
 }
 

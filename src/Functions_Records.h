@@ -18,11 +18,10 @@ extern cData oData;
 bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path);
 // Fill: true when the fill file was written until done, full, or at the file size limit.
 bool bFill_Records();
-// Read: true when the whole device was scanned.
+// Read: true when the whole device was scanned; the verdict is in the read's result.
 bool bRead_Records();
-
-// The read tracks at most this many indexes (1.4 GiB of bits).
-const quint64 qui64Max_Table = 12000000000ULL;
+// What a read of qsDevice is compared with: the fill in qsVolume and where it lies.
+cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
 
 // One value of the poll: the widget that shows it, its caption there, and its section.
 class cPoll_Field

@@ -1,10 +1,14 @@
 #include "Functions_Report.h"
 
+#include "Functions_Core.h"
 #include "Functions_Records.h"
 #include "Functions_Text.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QStringList>
+
+#include <algorithm>
 
 namespace {
 
@@ -23,6 +27,11 @@ void vPut_Pattern(QJsonObject &qjObject, const quint64 qui64Pattern)
 }
 
 } // namespace
+
+QString qsPoll_First()
+{
+    return bConsole_Mode() ? "сначала выполните шаг poll" : "сначала нажмите «1. Опрос»";
+}
 
 QString qsPoll_Text()
 {
@@ -71,105 +80,238 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qsReason = "записаны все слова.";
         break;
     case eFill_Full:
-        qsReason = QString("раздел заполнен на слове %1.").arg(i);
+        qsReason = QString("раздел заполнен на слове %1.").arg(qsCount_Text(i));
         break;
     case eFill_Too_Large:
-        qsReason = QString("достигнут предельный размер файла для этой файловой системы на слове %1.").arg(i);
+        qsReason = QString("достигнут предельный размер файла для этой файловой системы на слове %1.")
+                       .arg(qsCount_Text(i));
         break;
     case eFill_Cancelled:
-        qsReason = QString("прервано оператором на слове %1.").arg(i);
+        qsReason = QString("прервано оператором на слове %1.").arg(qsCount_Text(i));
         break;
     case eFill_Error:
     case eFill_Not_Run:
     case eFill_No_Poll:
     case eFill_Open_Failed:
-        qsReason = QString("ошибка записи на слове %1: %2.").arg(i).arg(oResult.qsError);
+        qsReason = QString("ошибка записи на слове %1: %2.").arg(qsCount_Text(i), oResult.qsError);
         break;
     }
-    return QString("Файл: %1.\n"
-                   "Записано слов: %2 из %3 (%4 байт из %5).\n"
-                   "Остановка: %6\n"
-                   "Время: %7, %8.")
-        .arg(oResult.qsPath)
-        .arg(i)
-        .arg(oResult.qui64Words_Total)
-        .arg(i * 8)
-        .arg(oResult.qui64Words_Total * 8)
-        .arg(qsReason, qsSeconds_Text(oResult.qi64Elapsed_Ms), qsRate_Text(i * 8, oResult.qi64Elapsed_Ms));
+    QStringList qslLines;
+    qslLines << QString("Файл: %1.").arg(oResult.qsPath);
+    qslLines << QString("Записано слов: %1 из %2 — %3.")
+                    .arg(qsCount_Text(i), qsCount_Text(oResult.qui64Words_Total), qsBytes_Text(i * 8));
+    qslLines << "Остановка: " + qsReason;
+    qslLines << QString("Время: %1, %2.")
+                    .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms), qsRate_Text(i * 8, oResult.qi64Elapsed_Ms));
+    if (!oResult.bDirect)
+        qslLines << "Прямая запись (O_DIRECT) на этой файловой системе недоступна: запись шла через кэш страниц.";
+    return qslLines.join("\n");
 }
 
 QString qsFill_Failure(const cFill_Result &oResult)
 {
     if (oResult.eStatus == eFill_Open_Failed)
         return QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError);
-    return "Раздел не опрошен: сначала нажмите «1. Опрос». Файл заполнения не создан.";
+    return "Раздел не опрошен: " + qsPoll_First() + ". Файл заполнения не создан.";
 }
 
 bool bRead_Ran(const cRead_Result &oResult)
 {
-    return oResult.eStatus == eRead_Done || oResult.eStatus == eRead_Cancelled;
+    return bRead_Scanned(oResult.eStatus);
 }
 
 QString qsRead_Heading(const cRead_Result &oResult)
 {
-    return oResult.eStatus == eRead_Cancelled ? "Чтение прервано." : "Чтение завершено.";
+    switch (oResult.eStatus) {
+    case eRead_Cancelled:
+        return "Чтение прервано.";
+    case eRead_Shrunk:
+        return "Ошибка!";
+    default:
+        return "Чтение завершено.";
+    }
 }
 
-int iRead_Icon(const cRead_Result &)
+int iRead_Icon(const cRead_Result &oResult)
 {
-    return 1;
+    if (oResult.eStatus == eRead_Shrunk)
+        return 3;
+    return bVerdict_Good(oResult.oVerdict.eValue) ? 1 : 2;
+}
+
+namespace {
+
+QString qsFill_Names(const cVerdict &oVerdict)
+{
+    const QVector<cFill_Part> &qvParts = oVerdict.oLayout.qvParts;
+    if (qvParts.size() <= 1)
+        return qvParts.isEmpty() ? QString() : qvParts.first().qsPath;
+    return QString("%1 и ещё %2 файла продолжения").arg(qvParts.first().qsPath).arg(qvParts.size() - 1);
+}
+
+// Where a stretch of indexes lies in the fill's files.
+QString qsFile_Place(const cVerdict &oVerdict, const quint64 qui64First, const quint64 qui64Count)
+{
+    for (const cFill_Part &oPart : oVerdict.oLayout.qvParts)
+        if (qui64First >= oPart.qui64First && qui64First < oPart.qui64First + oPart.qui64Words) {
+            const quint64 qui64At = 8 * (qui64First - oPart.qui64First);
+            const quint64 qui64End = std::min(qui64At + 8 * qui64Count, 8 * oPart.qui64Words);
+            return QString("%1, %2").arg(QFileInfo(oPart.qsPath).fileName(), qsByte_Range_Text(qui64At, qui64End));
+        }
+    return QString();
+}
+
+QString qsWhy_Incomplete(const cRead_Result &oResult)
+{
+    QStringList qslWhy;
+    if (oResult.eStatus == eRead_Cancelled)
+        qslWhy << "чтение прервано";
+    if (oResult.eStatus == eRead_Shrunk)
+        qslWhy << "носитель уменьшился во время чтения";
+    if (oResult.qui64Bytes_Bad > 0)
+        qslWhy << "не удалось прочитать " + qsBytes_Text(oResult.qui64Bytes_Bad);
+    return qslWhy.join(", ");
+}
+
+} // namespace
+
+QString qsVerdict_Text(const cRead_Result &oResult)
+{
+    const cVerdict &oVerdict = oResult.oVerdict;
+    const quint64 qui64Bytes = 8 * oVerdict.qui64Words;
+    switch (oVerdict.eValue) {
+    case eVerdict_Intact:
+        return oVerdict.oLayout.bPlaced
+                   ? QString("Данные целы: все %1 слов файла заполнения (%2) лежат на носителе на своих местах.")
+                         .arg(qsCount_Text(oVerdict.qui64Words), qsSize_Text(qui64Bytes))
+                   : QString("Данные целы: все %1 слов файла заполнения (%2) найдены на носителе; "
+                             "на своих ли они местах, проверить нельзя.")
+                         .arg(qsCount_Text(oVerdict.qui64Words), qsSize_Text(qui64Bytes));
+    case eVerdict_Data_Missing:
+        if (oVerdict.qui64Missing == 0)
+            return QString("Данные не на своих местах: %1 слов файла заполнения найдены не там, куда их записала "
+                           "файловая система.")
+                .arg(qsCount_Text(oVerdict.qui64Displaced));
+        return QString("Часть данных потеряна: не найдено %1 слов (%2, %3 файла заполнения)%4.")
+            .arg(qsCount_Text(oVerdict.qui64Missing), qsSize_Text(8 * oVerdict.qui64Missing),
+                 qsPercent_Text(oVerdict.qui64Missing, oVerdict.qui64Words),
+                 oVerdict.qui64Displaced == 0
+                     ? QString()
+                     : QString(", ещё %1 слов лежат не на своих местах").arg(qsCount_Text(oVerdict.qui64Displaced)));
+    case eVerdict_Capacity_Limited:
+        return QString("Поддельная ёмкость: носитель хранит данные только до смещения %1, всё записанное дальше "
+                       "потеряно. Настоящая ёмкость — около %2.")
+            .arg(qsCount_Text(oVerdict.qui64Usable_Bytes), qsSize_Text(oVerdict.qui64Usable_Bytes));
+    case eVerdict_Wraparound:
+        return QString("Поддельная ёмкость: носитель зацикливает адреса через каждые %1 — записанное дальше ложится "
+                       "поверх начала. Настоящая ёмкость — около %2.")
+            .arg(qsBytes_Text(oVerdict.qui64Usable_Bytes), qsSize_Text(oVerdict.qui64Usable_Bytes));
+    case eVerdict_No_Plaintext:
+        return QString("Ни одного слова заполнения на носителе нет: данные попадают на носитель зашифрованными или "
+                       "сжатыми%1.")
+            .arg(oVerdict.oLayout.iOn_Device == 1 ? QString()
+                                                  : " (или раздел не лежит на этом носителе: установить это не удалось)");
+    case eVerdict_Not_On_Device:
+        return QString("Раздел не лежит на носителе %1: проверить его этим чтением нельзя.").arg(oResult.qsDevice);
+    case eVerdict_Incomplete:
+        return QString("Проверка неполная (%1): выводы ниже относятся только к прочитанной части носителя.")
+            .arg(qsWhy_Incomplete(oResult));
+    case eVerdict_No_Fill_File:
+        return oVerdict.oLayout.qvParts.isEmpty()
+                   ? "Файла заполнения на разделе нет: сравнивать не с чем, ниже только подсчёт найденных слов."
+                   : "Файл заполнения пуст: сравнивать не с чем, ниже только подсчёт найденных слов.";
+    case eVerdict_None:
+        break;
+    }
+    return QString();
+}
+
+QString qsVerdict_Short(const eVerdict eValue)
+{
+    switch (eValue) {
+    case eVerdict_Intact:
+        return "данные целы";
+    case eVerdict_Data_Missing:
+        return "часть данных потеряна";
+    case eVerdict_Capacity_Limited:
+        return "поддельная ёмкость";
+    case eVerdict_Wraparound:
+        return "поддельная ёмкость (адреса по кругу)";
+    case eVerdict_No_Plaintext:
+        return "данных в открытом виде нет";
+    case eVerdict_Not_On_Device:
+        return "раздел не на этом носителе";
+    case eVerdict_Incomplete:
+        return "проверка неполная";
+    case eVerdict_No_Fill_File:
+        return "файла заполнения нет";
+    case eVerdict_None:
+        break;
+    }
+    return "не проверено";
 }
 
 QString qsRead_Summary(const cRead_Result &oResult)
 {
+    const cVerdict &oVerdict = oResult.oVerdict;
     QStringList qslLines;
-    qslLines << QString("Носитель: %1, %2 байт.").arg(oResult.qsDevice).arg(oResult.qui64Bytes_Count);
-    qslLines << QString("Прочитано: %1 байт из %2, не удалось прочитать: %3 байт.")
-                    .arg(oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad)
-                    .arg(oResult.qui64Bytes_Count)
-                    .arg(oResult.qui64Bytes_Bad);
+    qslLines << qsVerdict_Text(oResult) << QString();
+    if (oResult.eStatus == eRead_Shrunk)
+        qslLines << QString("Носитель %1 уменьшился во время чтения: было %2, стало %3.")
+                        .arg(oResult.qsDevice, qsBytes_Text(oResult.qui64Bytes_Count),
+                             qsBytes_Text(oResult.qui64Shrunk_To));
+    qslLines << QString("Носитель: %1, %2.").arg(oResult.qsDevice, qsBytes_Text(oResult.qui64Bytes_Count));
+    qslLines << QString("Прочитано: %1, не удалось прочитать: %2.")
+                    .arg(qsBytes_Text(oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad),
+                         qsBytes_Text(oResult.qui64Bytes_Bad));
     if (oResult.eStatus == eRead_Cancelled)
-        qslLines << "Чтение прервано оператором: результат относится к прочитанной части.";
+        qslLines << (oResult.bAbandoned ? "Чтение прервано; носитель перестал отвечать, часть запросов брошена."
+                                        : "Чтение прервано оператором.");
     qslLines << QString("Время: %1, %2.")
                     .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms),
                          qsRate_Text(oResult.qui64Bytes_Done, oResult.qi64Elapsed_Ms));
-    if (oResult.qui64Table_Count == 0)
-        qslLines << "Отслеживаемых индексов нет.";
-    else
-        qslLines << QString("Отслеживаемые индексы: 0 … %1 (паттерн %2).")
-                        .arg(oResult.qui64Table_Count - 1)
-                        .arg(oResult.qui64Pattern);
-    qslLines << QString("Найдено различных индексов: %1, всего совпадений: %2, повторов: %3.")
-                    .arg(oResult.qui64Distinct)
-                    .arg(oResult.qui64Hits)
-                    .arg(oResult.qui64Hits - oResult.qui64Distinct);
-    if (!oResult.qsFill_Path.isEmpty()) {
-        const double dPercent = oResult.qui64Fill_Words == 0
-                                    ? 100.0
-                                    : 100.0 * double(oResult.qui64Fill_Found) / double(oResult.qui64Fill_Words);
-        QString qsLine = QString("Файл заполнения %1: найдено %2 из %3 слов (%4 %).")
-                             .arg(oResult.qsFill_Path)
-                             .arg(oResult.qui64Fill_Found)
-                             .arg(oResult.qui64Fill_Words)
-                             .arg(dPercent, 0, 'f', 2);
-        if (oResult.qui64Fill_Tracked < oResult.qui64Fill_Words)
-            qsLine += QString(" Отслеживаются только первые %1 слов.").arg(oResult.qui64Fill_Tracked);
-        qslLines << qsLine;
-        if (!oResult.qvMissing.isEmpty()) {
-            QStringList qslRanges;
-            for (const auto &qpRange : oResult.qvMissing)
-                qslRanges << (qpRange.first == qpRange.second
-                                  ? QString::number(qpRange.first)
-                                  : QString("%1 … %2").arg(qpRange.first).arg(qpRange.second));
-            const quint64 qui64Missing = oResult.qui64Fill_Tracked - oResult.qui64Fill_Found;
-            qslLines << QString("Не найдены индексы: %1%2 (всего %3).")
-                            .arg(qslRanges.join(", "), qslRanges.size() >= 8 ? ", …" : "")
-                            .arg(qui64Missing);
-        }
+    if (!oResult.bDirect)
+        qslLines << "Прямое чтение (O_DIRECT) недоступно: между программой и носителем стоит кэш страниц.";
+    if (!oVerdict.oLayout.qvParts.isEmpty()) {
+        qslLines << QString("Файл заполнения: %1, %2 слов (%3).")
+                        .arg(qsFill_Names(oVerdict), qsCount_Text(oVerdict.qui64Words),
+                             qsBytes_Text(8 * oVerdict.qui64Words));
+        if (oVerdict.oLayout.bPlaced)
+            qslLines << QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4.")
+                            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Displaced),
+                                 qsCount_Text(oVerdict.qui64Missing),
+                                 oVerdict.qui64Not_Read == 0
+                                     ? QString()
+                                     : ", их места не прочитаны: " + qsCount_Text(oVerdict.qui64Not_Read));
+        else
+            qslLines << QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, неизвестно: %3.")
+                            .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Missing),
+                                 oVerdict.oLayout.qsPlacement_Why);
+        for (const cMissing_Range &oRange : oVerdict.qvMissing)
+            qslLines << QString("  не найдены: индексы %1 … %2 — %3%4")
+                            .arg(qsCount_Text(oRange.qui64First), qsCount_Text(oRange.qui64First + oRange.qui64Count - 1),
+                                 qsFile_Place(oVerdict, oRange.qui64First, oRange.qui64Count),
+                                 oRange.bPlaced ? "; на носителе " + qsByte_Range_Text(oRange.qui64Offset,
+                                                                                       oRange.qui64Offset + 8 * oRange.qui64Count)
+                                                : QString("; данных у файла здесь нет"));
+        if (oVerdict.qvMissing.size() == cVerdict::iMax_Missing)
+            qslLines << "  …";
     }
-    if (oResult.iOn_Device == 0)
-        qslLines << QString("Внимание: раздел не лежит на носителе %1, найти на нём слова заполнения нельзя.")
-                        .arg(oResult.qsDevice);
+    qslLines << QString("Прочие слова заполнения (остатки прежних заполнений, освобождённые блоки, копии): %1.")
+                    .arg(qsCount_Text(oVerdict.qui64Remnants));
+    qslLines << QString("Искались индексы 0 … %1 (паттерн %2); найдено различных: %3, всего совпадений: %4, повторов: %5.")
+                    .arg(qsCount_Text(oResult.qui64Indexes == 0 ? 0 : oResult.qui64Indexes - 1))
+                    .arg(oResult.qui64Pattern)
+                    .arg(qsCount_Text(oResult.qui64Distinct), qsCount_Text(oResult.qui64Hits),
+                         qsCount_Text(oResult.qui64Hits - oResult.qui64Distinct));
+    if (oResult.qui64Untracked_Words > 0)
+        qslLines << QString("Памяти хватило не на всё: %1 слов, найденных начиная со смещения %2, посчитаны, "
+                            "но не размещены; выводы о них неполны.")
+                        .arg(qsCount_Text(oResult.qui64Untracked_Words), qsCount_Text(oResult.qui64Untracked_From));
+    if (oVerdict.oLayout.iOn_Device == 0)
+        qslLines << QString("Внимание: раздел не лежит на носителе %1 (%2).").arg(oResult.qsDevice, oVerdict.oLayout.qsOn_Device_Why);
+    else if (oVerdict.oLayout.iOn_Device < 0)
+        qslLines << "Лежит ли раздел на носителе, установить не удалось: " + oVerdict.oLayout.qsOn_Device_Why + ".";
     return qslLines.join("\n");
 }
 
@@ -177,13 +319,12 @@ QString qsRead_Failure(const cRead_Result &oResult)
 {
     switch (oResult.eStatus) {
     case eRead_Open_Failed:
+    case eRead_Not_Device:
         return QString("Не удалось открыть носитель %1 для чтения: %2.").arg(oResult.qsDevice, oResult.qsError);
     case eRead_Alloc_Failed:
-        return QString("Не хватает памяти для таблицы найденных слов: %1 записей, %2 МиБ.")
-            .arg(oResult.qui64Table_Count)
-            .arg(oResult.qui64Table_Count / 8 / 1048576 + 1);
+        return QString("Не хватает памяти для буферов чтения: %1.").arg(oResult.qsError);
     default:
-        return "Носитель не опрошен: сначала нажмите «1. Опрос».";
+        return "Носитель не опрошен: " + qsPoll_First() + ".";
     }
 }
 
@@ -220,35 +361,69 @@ QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
 
 QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
 {
+    const cVerdict &oVerdict = oResult.oVerdict;
+    const bool bPlaced = oVerdict.oLayout.bPlaced;
     QJsonObject qjResult{{"step", "read"},
                          {"ok", bOk},
                          {"status", pcRead_Status_Name(oResult.eStatus)},
                          {"device", oResult.qsDevice},
                          {"error", oResult.qsError},
                          {"direct_io", oResult.bDirect},
-                         {"elapsed_ms", double(oResult.qi64Elapsed_Ms)}};
+                         {"elapsed_ms", double(oResult.qi64Elapsed_Ms)},
+                         {"verdict", pcVerdict_Name(oVerdict.eValue)},
+                         {"verdict_text", qsVerdict_Text(oResult)},
+                         {"placement", bPlaced ? "known" : "unknown"},
+                         {"placement_reason", oVerdict.oLayout.qsPlacement_Why}};
     vPut(qjResult, "bytes_count", oResult.qui64Bytes_Count);
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
     vPut(qjResult, "bytes_unreadable", oResult.qui64Bytes_Bad);
     vPut_Pattern(qjResult, oResult.qui64Pattern);
-    vPut(qjResult, "indexes_tracked", oResult.qui64Table_Count);
+    vPut(qjResult, "indexes_tracked", oResult.qui64Indexes);
     vPut(qjResult, "distinct", oResult.qui64Distinct);
     vPut(qjResult, "hits", oResult.qui64Hits);
     vPut(qjResult, "duplicates", oResult.qui64Hits - oResult.qui64Distinct);
-    if (oResult.qsFill_Path.isEmpty()) {
+    vPut(qjResult, "untracked", oResult.qui64Untracked_Words);
+    vPut(qjResult, "usable_bytes", oVerdict.qui64Usable_Bytes);
+    vPut(qjResult, "missing", oVerdict.qui64Missing);
+    vPut(qjResult, "not_read", oVerdict.qui64Not_Read);
+    vPut(qjResult, "remnants", oVerdict.qui64Remnants);
+    if (bPlaced) {
+        vPut(qjResult, "in_place", oVerdict.qui64In_Place);
+        vPut(qjResult, "displaced", oVerdict.qui64Displaced);
+    } else {
+        qjResult.insert("in_place", QJsonValue::Null);
+        qjResult.insert("displaced", QJsonValue::Null);
+    }
+    if (oVerdict.oLayout.qvParts.isEmpty()) {
         qjResult.insert("fill_file", QJsonValue::Null);
     } else {
-        QJsonObject qjFill_File{{"path", oResult.qsFill_Path}};
-        vPut(qjFill_File, "words", oResult.qui64Fill_Words);
-        vPut(qjFill_File, "tracked", oResult.qui64Fill_Tracked);
-        vPut(qjFill_File, "found", oResult.qui64Fill_Found);
-        QJsonArray qjMissing;
-        for (const auto &qpRange : oResult.qvMissing)
-            qjMissing.append(QJsonArray{double(qpRange.first), double(qpRange.second)});
-        qjFill_File.insert("missing_first_ranges", qjMissing);
+        QJsonObject qjFill_File{{"path", oVerdict.oLayout.qvParts.first().qsPath}};
+        QJsonArray qjParts;
+        for (const cFill_Part &oPart : oVerdict.oLayout.qvParts)
+            qjParts.append(QJsonObject{{"path", oPart.qsPath}, {"first_index", double(oPart.qui64First)},
+                                       {"words", double(oPart.qui64Words)}});
+        qjFill_File.insert("parts", qjParts);
+        vPut(qjFill_File, "words", oVerdict.qui64Words);
+        vPut(qjFill_File, "tracked", oVerdict.qui64Words);
+        vPut(qjFill_File, "found", oVerdict.qui64Found);
+        QJsonArray qjFirst_Ranges, qjRanges;
+        for (const cMissing_Range &oRange : oVerdict.qvMissing) {
+            const quint64 qui64Last = oRange.qui64First + oRange.qui64Count - 1;
+            qjFirst_Ranges.append(QJsonArray{double(oRange.qui64First), double(qui64Last)});
+            QJsonObject qjRange{{"first_index", double(oRange.qui64First)}, {"last_index", double(qui64Last)}};
+            if (oRange.bPlaced) {
+                qjRange.insert("device_offset", double(oRange.qui64Offset));
+                qjRange.insert("device_end", double(oRange.qui64Offset + 8 * oRange.qui64Count));
+            }
+            qjRanges.append(qjRange);
+        }
+        qjFill_File.insert("missing_first_ranges", qjFirst_Ranges);
+        qjFill_File.insert("missing_ranges", qjRanges);
         qjResult.insert("fill_file", qjFill_File);
     }
-    qjResult.insert("volume_on_device", oResult.iOn_Device < 0 ? QJsonValue(QJsonValue::Null)
-                                                               : QJsonValue(oResult.iOn_Device == 1));
+    const int iOn_Device = oVerdict.oLayout.iOn_Device;
+    qjResult.insert("volume_on_device", iOn_Device < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(iOn_Device == 1));
+    if (oResult.eStatus == eRead_Shrunk)
+        vPut(qjResult, "device_shrank_to", oResult.qui64Shrunk_To);
     return qjResult;
 }

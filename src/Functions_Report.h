@@ -11,7 +11,8 @@
 // batch mode on its outputs. A fill or read that ran has a heading, a summary and an
 // icon; one that could not start has a failure text instead.
 
-QString qsPoll_Text(); // the poll's values under the window's captions
+QString qsPoll_Text();  // the poll's values under the window's captions
+QString qsPoll_First(); // what to do first when no poll was made, in the words of the window or of batch mode
 
 bool bFill_Ran(const cFill_Result &oResult);
 QString qsFill_Heading(const cFill_Result &oResult);
@@ -24,6 +25,8 @@ QString qsRead_Heading(const cRead_Result &oResult);
 QString qsRead_Summary(const cRead_Result &oResult);
 int iRead_Icon(const cRead_Result &oResult);
 QString qsRead_Failure(const cRead_Result &oResult);
+QString qsVerdict_Text(const cRead_Result &oResult); // the summary's first line
+QString qsVerdict_Short(const eVerdict eValue);      // a few words, for titles
 
 // The same for scripts: one object per step, English keys.
 QJsonObject qjPoll(const bool bOk);

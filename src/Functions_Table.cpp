@@ -3,164 +3,23 @@
 #include <QtEndian>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include <immintrin.h>
 
-
-namespace {
-
-const quint64 qui64Page_Words = 512; // 4 KiB of the table
-
-// Set bits in words [qui64W0, qui64W1] of touched pages, the first and last word masked.
-__attribute__((target_clones("popcnt", "default"))) quint64
-qui64Count_Bits(const quint64 *pqui64Words, const quint64 *pqui64Touched, const quint64 qui64W0,
-                const quint64 qui64W1, const quint64 qui64Head, const quint64 qui64Tail)
-{
-    quint64 qui64Result = 0;
-    for (quint64 w = qui64W0; w <= qui64W1;) {
-        const quint64 qui64Page = w / qui64Page_Words;
-        if (!((pqui64Touched[qui64Page >> 6] >> (qui64Page & 63)) & 1)) {
-            w = (qui64Page + 1) * qui64Page_Words;
-            continue;
-        }
-        quint64 qui64Bits = pqui64Words[w];
-        if (w == qui64W0)
-            qui64Bits &= qui64Head;
-        if (w == qui64W1)
-            qui64Bits &= qui64Tail;
-        qui64Result += quint64(__builtin_popcountll(qui64Bits));
-        ++w;
-    }
-    return qui64Result;
-}
-
-quint64 qui64New_Bits(quint64 *pqui64Word, const quint64 qui64Mask)
-{
-    const quint64 qui64Old = __atomic_fetch_or(pqui64Word, qui64Mask, __ATOMIC_RELAXED);
-    return quint64(__builtin_popcountll(qui64Mask & ~qui64Old));
-}
-
-} // namespace
-
-cBit_Table::~cBit_Table()
-{
-    vRelease();
-}
-
-cBit_Table::cBit_Table(cBit_Table &&oOther) noexcept
-    : pqui64Words(oOther.pqui64Words), pqui64Touched(oOther.pqui64Touched), qui64Size(oOther.qui64Size)
-{
-    oOther.pqui64Words = nullptr;
-    oOther.pqui64Touched = nullptr;
-    oOther.qui64Size = 0;
-}
-
-cBit_Table &cBit_Table::operator=(cBit_Table &&oOther) noexcept
-{
-    if (this != &oOther) {
-        vRelease();
-        std::swap(pqui64Words, oOther.pqui64Words);
-        std::swap(pqui64Touched, oOther.pqui64Touched);
-        std::swap(qui64Size, oOther.qui64Size);
-    }
-    return *this;
-}
-
-bool cBit_Table::bAllocate(const quint64 qui64Entries)
-{
-    vRelease();
-    const quint64 qui64Words = qui64Entries / 64 + 1;
-    const quint64 qui64Pages = qui64Words / qui64Page_Words + 1;
-    if (qui64Words > SIZE_MAX / sizeof(quint64))
-        return false;
-    pqui64Words = static_cast<quint64 *>(std::calloc(size_t(qui64Words), sizeof(quint64)));
-    pqui64Touched = static_cast<quint64 *>(std::calloc(size_t(qui64Pages / 64 + 1), sizeof(quint64)));
-    if (!pqui64Words || !pqui64Touched) {
-        vRelease();
-        return false;
-    }
-    qui64Size = qui64Entries;
-    return true;
-}
-
-void cBit_Table::vRelease()
-{
-    std::free(pqui64Words);
-    std::free(pqui64Touched);
-    pqui64Words = nullptr;
-    pqui64Touched = nullptr;
-    qui64Size = 0;
-}
-
-bool cBit_Table::bPage_Touched(const quint64 qui64Word) const
-{
-    const quint64 qui64Page = qui64Word / qui64Page_Words;
-    return (pqui64Touched[qui64Page >> 6] >> (qui64Page & 63)) & 1;
-}
-
-quint64 cBit_Table::qui64Set_Range(const quint64 qui64First, const quint64 qui64Count)
-{
-    if (qui64Count == 0)
-        return 0;
-    const quint64 qui64Last = qui64First + qui64Count - 1;
-    const quint64 qui64W0 = qui64First >> 6, qui64W1 = qui64Last >> 6;
-    for (quint64 p = qui64W0 / qui64Page_Words; p <= qui64W1 / qui64Page_Words; ++p) {
-        const quint64 qui64Bit = quint64(1) << (p & 63);
-        if (!(__atomic_load_n(&pqui64Touched[p >> 6], __ATOMIC_RELAXED) & qui64Bit))
-            __atomic_fetch_or(&pqui64Touched[p >> 6], qui64Bit, __ATOMIC_RELAXED);
-    }
-    const quint64 qui64Head = ~0ULL << (qui64First & 63);
-    const quint64 qui64Tail = ~0ULL >> (63 - (qui64Last & 63));
-    if (qui64W0 == qui64W1)
-        return qui64New_Bits(&pqui64Words[qui64W0], qui64Head & qui64Tail);
-    quint64 qui64New = qui64New_Bits(&pqui64Words[qui64W0], qui64Head);
-    for (quint64 w = qui64W0 + 1; w < qui64W1; ++w)
-        qui64New += qui64New_Bits(&pqui64Words[w], ~0ULL);
-    return qui64New + qui64New_Bits(&pqui64Words[qui64W1], qui64Tail);
-}
-
-bool cBit_Table::bTest(const quint64 qui64Index) const
-{
-    return qui64Index < qui64Size && (pqui64Words[qui64Index >> 6] >> (qui64Index & 63)) & 1;
-}
-
-quint64 cBit_Table::qui64Count(const quint64 qui64First, quint64 qui64End) const
-{
-    qui64End = std::min(qui64End, qui64Size);
-    if (qui64First >= qui64End)
-        return 0;
-    return qui64Count_Bits(pqui64Words, pqui64Touched, qui64First >> 6, (qui64End - 1) >> 6,
-                           ~0ULL << (qui64First & 63), ~0ULL >> (63 - ((qui64End - 1) & 63)));
-}
-
-quint64 cBit_Table::qui64Find(const bool bValue, const quint64 qui64From, quint64 qui64End) const
-{
-    qui64End = std::min(qui64End, qui64Size);
-    quint64 i = qui64From;
-    while (i < qui64End) {
-        const quint64 qui64Word = i >> 6;
-        if (!bPage_Touched(qui64Word)) {
-            // A page nothing was found in: all clear.
-            if (!bValue)
-                return i;
-            i = (qui64Word / qui64Page_Words + 1) * qui64Page_Words * 64;
-            continue;
-        }
-        quint64 qui64Bits = pqui64Words[qui64Word];
-        if (!bValue)
-            qui64Bits = ~qui64Bits;
-        qui64Bits &= ~0ULL << (i & 63);
-        if (qui64Bits != 0)
-            return std::min(qui64End, (i & ~63ULL) + quint64(__builtin_ctzll(qui64Bits)));
-        i = (i & ~63ULL) + 64;
-    }
-    return qui64End;
-}
-
+// ---------------------------------------------------------------------------------------
 // Word scan
 
 namespace {
+
+// Appends a run, or lengthens the last one when this one goes on from it.
+inline void vAdd_Run(std::vector<cRun> &vecRuns, const cRun &oRun)
+{
+    if (!vecRuns.empty() && vecRuns.back().qui64End() == oRun.qui64First &&
+        vecRuns.back().qui64Offset_End() == oRun.qui64Offset)
+        vecRuns.back().qui64Count += oRun.qui64Count;
+    else
+        vecRuns.push_back(oRun);
+}
 
 // Grows a run of consecutive indexes starting at word j, qui64Run words of it already
 // matched, while the words go on qui64First_Word + 1, + 2, ...; returns its length.
@@ -172,8 +31,8 @@ inline quint64 qui64Extend_Run(const uchar *pucData, const quint64 j, quint64 qu
     return qui64Run;
 }
 
-quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
-                           const quint64 qui64Bound, cBit_Table &oTable, quint64 *pqui64New)
+quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Offset,
+                           const quint64 qui64Pattern, const quint64 qui64Bound, std::vector<cRun> &vecRuns)
 {
     quint64 qui64Hits = 0;
     quint64 j = 0;
@@ -185,7 +44,7 @@ quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const
         }
         const quint64 qui64Max_Run = std::min(qui64Words - j, qui64Bound - qui64Index);
         const quint64 qui64Run = qui64Extend_Run(pucData, j, 1, qui64Max_Run, qui64Pattern + qui64Index);
-        *pqui64New += oTable.qui64Set_Range(qui64Index, qui64Run);
+        vAdd_Run(vecRuns, cRun{qui64Index, qui64Run, qui64Offset + 8 * j});
         qui64Hits += qui64Run;
         j += qui64Run;
     }
@@ -195,8 +54,8 @@ quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const
 // The same with AVX2: eight words tested per step where nothing matches, four compared
 // per step inside a run. Memory, not this loop, then limits a cached read.
 __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, const quint64 qui64Words,
-                                                       const quint64 qui64Pattern, const quint64 qui64Bound,
-                                                       cBit_Table &oTable, quint64 *pqui64New)
+                                                       const quint64 qui64Offset, const quint64 qui64Pattern,
+                                                       const quint64 qui64Bound, std::vector<cRun> &vecRuns)
 {
     const __m256i qSwap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
                                            1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
@@ -236,7 +95,7 @@ __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, con
             qNext = _mm256_add_epi64(qNext, qFour);
         }
         qui64Run = qui64Extend_Run(pucData, j, qui64Run, qui64Max_Run, qui64Pattern + qui64Index);
-        *pqui64New += oTable.qui64Set_Range(qui64Index, qui64Run);
+        vAdd_Run(vecRuns, cRun{qui64Index, qui64Run, qui64Offset + 8 * j});
         qui64Hits += qui64Run;
         j += qui64Run;
     }
@@ -253,12 +112,78 @@ bool bScan_Vectorised()
     return bHas_Avx2;
 }
 
-quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
-                        quint64 qui64Bound, cBit_Table &oTable, const bool bVectorised, quint64 *pqui64New)
+quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Offset,
+                        const quint64 qui64Pattern, const quint64 qui64Bound, std::vector<cRun> &vecRuns,
+                        const bool bVectorised)
 {
-    qui64Bound = std::min(qui64Bound, oTable.qui64Entries());
     if (bVectorised && bHas_Avx2)
-        return qui64Scan_Avx2(pucData, qui64Words, qui64Pattern, qui64Bound, oTable, pqui64New);
-    return qui64Scan_Portable(pucData, qui64Words, qui64Pattern, qui64Bound, oTable, pqui64New);
+        return qui64Scan_Avx2(pucData, qui64Words, qui64Offset, qui64Pattern, qui64Bound, vecRuns);
+    return qui64Scan_Portable(pucData, qui64Words, qui64Offset, qui64Pattern, qui64Bound, vecRuns);
 }
 
+// ---------------------------------------------------------------------------------------
+// Run table
+
+cRun_Table::cRun_Table(const quint64 qui64Max) : qui64Max_Runs(qui64Max)
+{
+}
+
+void cRun_Table::vAppend(const std::vector<cRun> &vecBlock)
+{
+    for (const cRun &oRun : vecBlock) {
+        if (!vecRuns.empty() && vecRuns.back().qui64End() == oRun.qui64First &&
+            vecRuns.back().qui64Offset_End() == oRun.qui64Offset) {
+            vecRuns.back().qui64Count += oRun.qui64Count; // a run across the blocks' boundary
+        } else if (vecRuns.size() < qui64Max_Runs) {
+            vecRuns.push_back(oRun);
+        } else {
+            if (qui64Untracked_Words == 0)
+                qui64Untracked_From = oRun.qui64Offset;
+            qui64Untracked_Words += oRun.qui64Count;
+        }
+    }
+}
+
+void cRun_Table::vAdd_Block(const quint64 qui64Block, std::vector<cRun> &&vecBlock)
+{
+    std::lock_guard<std::mutex> qLock(qMutex);
+    if (qui64Block != qui64Next_Block) {
+        mapWaiting.emplace(qui64Block, std::move(vecBlock));
+        return;
+    }
+    vAppend(vecBlock);
+    ++qui64Next_Block;
+    // Blocks that finished early follow in order.
+    for (auto it = mapWaiting.begin(); it != mapWaiting.end() && it->first == qui64Next_Block;
+         it = mapWaiting.erase(it)) {
+        vAppend(it->second);
+        ++qui64Next_Block;
+    }
+}
+
+std::vector<cRun> cRun_Table::vecTake(quint64 *pqui64Untracked, quint64 *pqui64Untracked_From)
+{
+    std::lock_guard<std::mutex> qLock(qMutex);
+    // Blocks still waiting for one that was never read (a cancelled read) join in order.
+    for (const auto &oWaiting : mapWaiting)
+        vAppend(oWaiting.second);
+    mapWaiting.clear();
+    *pqui64Untracked = qui64Untracked_Words;
+    *pqui64Untracked_From = qui64Untracked_From;
+    return std::move(vecRuns);
+}
+
+quint64 qui64Sort_By_Index(std::vector<cRun> &vecRuns)
+{
+    std::sort(vecRuns.begin(), vecRuns.end(),
+              [](const cRun &a, const cRun &b) { return a.qui64First < b.qui64First; });
+    quint64 qui64Distinct = 0, qui64Covered_To = 0;
+    for (const cRun &oRun : vecRuns) {
+        const quint64 qui64From = std::max(oRun.qui64First, qui64Covered_To);
+        if (oRun.qui64End() > qui64From) {
+            qui64Distinct += oRun.qui64End() - qui64From;
+            qui64Covered_To = oRun.qui64End();
+        }
+    }
+    return qui64Distinct;
+}

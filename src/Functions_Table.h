@@ -3,47 +3,64 @@
 
 #include <QtGlobal>
 
-// One bit per word index. Zero pages are mapped lazily, so a large table costs memory
-// only where something was found; a second, small map notes which pages hold a set bit,
-// so counting and searching never touch the others. qui64Set_Range may be called from several
-// threads at once.
-class cBit_Table
+#include <map>
+#include <mutex>
+#include <vector>
+
+// A run of fill words that follow one another both in index and on the device: indexes
+// qui64First .. qui64First + qui64Count - 1, the first of them at byte qui64Offset. The
+// same record says where the fill file's words should lie.
+class cRun
 {
 public:
-    cBit_Table() = default;
-    ~cBit_Table();
-    cBit_Table(cBit_Table &&oOther) noexcept;
-    cBit_Table &operator=(cBit_Table &&oOther) noexcept;
-    cBit_Table(const cBit_Table &) = delete;
-    cBit_Table &operator=(const cBit_Table &) = delete;
+    quint64 qui64First;
+    quint64 qui64Count;
+    quint64 qui64Offset;
 
-    bool bAllocate(const quint64 qui64Entries); // false when the memory cannot be had
-    void vRelease();
-    quint64 qui64Entries() const { return qui64Size; }
-    bool bAllocated() const { return pqui64Words != nullptr; }
-
-    // Sets [qui64First, qui64First + qui64Count); returns how many of them were not set before.
-    quint64 qui64Set_Range(const quint64 qui64First, const quint64 qui64Count);
-    bool bTest(const quint64 qui64Index) const;
-    // Set entries in [qui64First, qui64End).
-    quint64 qui64Count(const quint64 qui64First, const quint64 qui64End) const;
-    // The first index in [qui64From, qui64End) whose bit equals bValue, else qui64End.
-    quint64 qui64Find(const bool bValue, const quint64 qui64From, const quint64 qui64End) const;
-
-private:
-    bool bPage_Touched(const quint64 qui64Word) const;
-
-    quint64 *pqui64Words = nullptr;
-    quint64 *pqui64Touched = nullptr; // one bit per page of 512 words
-    quint64 qui64Size = 0;
+    quint64 qui64End() const { return qui64First + qui64Count; }
+    quint64 qui64Offset_End() const { return qui64Offset + 8 * qui64Count; }
+    // Runs that hold the same index at the same place share this value (modulo 2^64).
+    quint64 qui64Diagonal() const { return qui64Offset - 8 * qui64First; }
 };
 
-// The read's inner loop: marks in oTable every word of pucData whose index (word - pattern)
-// is below qui64Bound (and the table's size), and returns how many there were; adds to
-// *pqui64New the indexes that were not marked before. bVectorised uses AVX2 where the
-// processor has it; both ways give the same result.
-quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
-                        const quint64 qui64Bound, cBit_Table &oTable, const bool bVectorised, quint64 *pqui64New);
+// The read's inner loop over qui64Words big-endian words that start at device offset
+// qui64Offset: every word whose index (word - pattern) is below qui64Bound goes into
+// vecRuns, runs of consecutive indexes as one record (joined to the last record when
+// they go on from it). Returns how many such words there were. bVectorised uses AVX2
+// where the processor has it; both ways give the same result.
+quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Offset,
+                        const quint64 qui64Pattern, const quint64 qui64Bound, std::vector<cRun> &vecRuns,
+                        const bool bVectorised);
 bool bScan_Vectorised(); // the processor has AVX2
+
+// A healthy fill is a few runs per file extent; a medium of isolated words would be one
+// run a word. The table stops growing at this many runs (a quarter of them for the
+// sorted copies the comparison makes, all of it with the vector's room to grow: 1 GiB).
+const quint64 qui64Default_Max_Runs = (quint64(1) << 30) / (4 * sizeof(cRun));
+
+// The runs of one read, gathered from the blocks the readers finish in any order and on
+// any thread, joined in device order so that a run across blocks stays one record.
+class cRun_Table
+{
+public:
+    explicit cRun_Table(const quint64 qui64Max = qui64Default_Max_Runs);
+    void vAdd_Block(const quint64 qui64Block, std::vector<cRun> &&vecBlock);
+    // The runs in device order; the words past the bound were counted, not kept.
+    std::vector<cRun> vecTake(quint64 *pqui64Untracked, quint64 *pqui64Untracked_From);
+
+private:
+    void vAppend(const std::vector<cRun> &vecBlock);
+
+    std::mutex qMutex;
+    std::map<quint64, std::vector<cRun>> mapWaiting; // blocks done before an earlier one
+    quint64 qui64Next_Block = 0;
+    std::vector<cRun> vecRuns;
+    const quint64 qui64Max_Runs;
+    quint64 qui64Untracked_Words = 0;
+    quint64 qui64Untracked_From = 0;
+};
+
+// Sorts runs by first index and returns how many distinct indexes they hold.
+quint64 qui64Sort_By_Index(std::vector<cRun> &vecRuns);
 
 #endif // FUNCTIONS_TABLE_H

@@ -1,18 +1,72 @@
 #include "Functions_Text.h"
 
+#include <QLocale>
+
+namespace {
+
+const QLocale &qRussian()
+{
+    static const QLocale qLocale(QLocale::Russian, QLocale::Russia);
+    return qLocale;
+}
+
+QString qsDecimal(const double dValue, const int iDigits)
+{
+    return qRussian().toString(dValue, 'f', iDigits);
+}
+
+} // namespace
+
+QString qsCount_Text(const quint64 qui64Value)
+{
+    return qRussian().toString(qulonglong(qui64Value));
+}
+
+QString qsSize_Text(const quint64 qui64Bytes)
+{
+    static const char *const apcUnits[] = {"КиБ", "МиБ", "ГиБ", "ТиБ", "ПиБ", "ЭиБ"};
+    if (qui64Bytes < 1024)
+        return qsCount_Text(qui64Bytes) + " байт";
+    double dValue = double(qui64Bytes) / 1024.0;
+    int iUnit = 0;
+    while (dValue >= 1024.0 && iUnit < 5) {
+        dValue /= 1024.0;
+        ++iUnit;
+    }
+    return qsDecimal(dValue, dValue < 10 ? 2 : 1) + " " + QString::fromUtf8(apcUnits[iUnit]);
+}
+
 QString qsBytes_Text(const quint64 qui64Bytes)
 {
-    return QString::number(double(qui64Bytes) / 1e6, 'f', 1) + " МБ";
+    if (qui64Bytes < 1024)
+        return qsSize_Text(qui64Bytes);
+    return qsSize_Text(qui64Bytes) + " (" + qsCount_Text(qui64Bytes) + " байт)";
 }
 
 QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms)
 {
     if (qi64Ms <= 0)
         return "-";
-    return QString::number(double(qui64Bytes) / 1e3 / double(qi64Ms), 'f', 1) + " МБ/с";
+    return qsDecimal(double(qui64Bytes) / 1048576.0 * 1000.0 / double(qi64Ms), 1) + " МиБ/с";
 }
 
 QString qsSeconds_Text(const qint64 qi64Ms)
 {
-    return QString::number(double(qi64Ms) / 1000.0, 'f', 2) + " с";
+    if (qi64Ms < 60000)
+        return qsDecimal(double(qi64Ms) / 1000.0, 2) + " с";
+    const qint64 qi64S = qi64Ms / 1000;
+    if (qi64S < 3600)
+        return QString("%1 мин %2 с").arg(qi64S / 60).arg(qi64S % 60, 2, 10, QLatin1Char('0'));
+    return QString("%1 ч %2 мин").arg(qi64S / 3600).arg(qi64S / 60 % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole)
+{
+    const double dPercent = qui64Whole == 0 ? 100.0 : 100.0 * double(qui64Part) / double(qui64Whole);
+    return qsDecimal(dPercent, 2) + " %";
+}
+
+QString qsByte_Range_Text(const quint64 qui64First, const quint64 qui64End)
+{
+    return "байты " + qsCount_Text(qui64First) + " … " + qsCount_Text(qui64End - 1);
 }

@@ -1,101 +1,333 @@
 #include "Functions_Topology.h"
 
+#include "Functions_Files.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+#include <fcntl.h>
+#include <libmount/libmount.h>
+#include <linux/btrfs.h>
+#include <linux/fiemap.h>
+#include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 namespace {
+
+// Layers deeper than this (a loop over a file on a loop over ...) are not followed.
+const int iMax_Depth = 8;
 
 QString qsSys_Block(const dev_t devDevice)
 {
     return QString("/sys/dev/block/%1:%2").arg(major(devDevice)).arg(minor(devDevice));
 }
 
+QString qsDevice_Text(const dev_t devDevice)
+{
+    const QString qsName = QFileInfo(QFileInfo(qsSys_Block(devDevice)).canonicalFilePath()).fileName();
+    return qsName.isEmpty() ? QString("%1:%2").arg(major(devDevice)).arg(minor(devDevice)) : "/dev/" + qsName;
+}
+
+QByteArray qbaRead_Sys(const QString &qsFile)
+{
+    QFile qFile(qsFile);
+    return qFile.open(QIODevice::ReadOnly) ? qFile.readAll().trimmed() : QByteArray();
+}
+
 bool bRead_Dev(const QString &qsDev_File, dev_t *pdevResult)
 {
-    QFile qFile(qsDev_File);
-    if (!qFile.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> qlParts = qFile.readAll().trimmed().split(':');
+    const QList<QByteArray> qlParts = qbaRead_Sys(qsDev_File).split(':');
     if (qlParts.size() != 2)
         return false;
     *pdevResult = makedev(qlParts[0].toUInt(), qlParts[1].toUInt());
     return true;
 }
 
-// The block device a mount with an anonymous device number (FUSE, btrfs) was made from.
-bool bMount_Source(const dev_t devVolume, dev_t *pdevSource, bool *pbFound)
+// The devices of a mounted btrfs, which lists them under its UUID in sysfs.
+bool bBtrfs_Devices(const QString &qsPath, QList<dev_t> *pqlDevices)
 {
-    *pbFound = false;
-    QFile qFile("/proc/self/mountinfo");
-    if (!qFile.open(QIODevice::ReadOnly))
+    const int iFD = open(qsPath.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+    if (iFD < 0)
         return false;
-    const QByteArray qbaWanted = QByteArray::number(major(devVolume)) + ":" + QByteArray::number(minor(devVolume));
-    for (const QByteArray &qbaLine : qFile.readAll().split('\n')) {
-        const QList<QByteArray> qlFields = qbaLine.split(' ');
-        const int iDash = qlFields.indexOf("-");
-        if (qlFields.size() < 3 || qlFields[2] != qbaWanted || iDash < 0 || iDash + 2 >= qlFields.size())
-            continue;
-        *pbFound = true;
-        struct stat strSource;
-        if (stat(qlFields[iDash + 2].constData(), &strSource) == 0 && S_ISBLK(strSource.st_mode)) {
-            *pdevSource = strSource.st_rdev;
-            return true;
+    struct btrfs_ioctl_fs_info_args strInfo;
+    std::memset(&strInfo, 0, sizeof strInfo);
+    const bool bOk = ioctl(iFD, BTRFS_IOC_FS_INFO, &strInfo) == 0;
+    close(iFD);
+    if (!bOk)
+        return false;
+    const QByteArray qbaId = QByteArray(reinterpret_cast<const char *>(strInfo.fsid), BTRFS_FSID_SIZE).toHex();
+    const QString qsUuid = QString("%1-%2-%3-%4-%5")
+                               .arg(QString(qbaId.mid(0, 8)), QString(qbaId.mid(8, 4)), QString(qbaId.mid(12, 4)),
+                                    QString(qbaId.mid(16, 4)), QString(qbaId.mid(20, 12)));
+    const QDir qDevices("/sys/fs/btrfs/" + qsUuid + "/devices");
+    for (const QString &qsName : qDevices.entryList(QDir::AllEntries | QDir::NoDotAndDotDot)) {
+        dev_t devMember;
+        if (bRead_Dev(qDevices.filePath(qsName) + "/dev", &devMember))
+            pqlDevices->append(devMember);
+    }
+    return !pqlDevices->isEmpty();
+}
+
+// The block devices the file system holding qsPath is made on: 1 with them, 0 when it
+// lies on no disk at all (tmpfs, a network file system), -1 when that cannot be told.
+int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QString *pqsWhy, const int iDepth = 0)
+{
+    struct stat strPath;
+    if (stat(qsPath.toStdString().c_str(), &strPath) != 0) {
+        *pqsWhy = QString("%1: %2").arg(qsPath, qsSystem_Reason(errno));
+        return -1;
+    }
+    if (major(strPath.st_dev) != 0) {
+        pqlDevices->append(strPath.st_dev);
+        return 1;
+    }
+    // An anonymous device number (btrfs, FUSE, tmpfs): ask the mount table what it is.
+    std::unique_ptr<libmnt_table, decltype(&mnt_unref_table)> pTable(mnt_new_table_from_file("/proc/self/mountinfo"),
+                                                                     &mnt_unref_table);
+    const QByteArray qbaPath = QFileInfo(qsPath).canonicalFilePath().toUtf8();
+    libmnt_fs *pFs = pTable ? mnt_table_find_mountpoint(pTable.get(), qbaPath.constData(), MNT_ITER_BACKWARD) : nullptr;
+    if (!pFs) {
+        *pqsWhy = "раздел не найден среди смонтированных";
+        return -1;
+    }
+    const QString qsType = QString::fromUtf8(mnt_fs_get_fstype(pFs));
+    const QString qsSource = QString::fromUtf8(mnt_fs_get_source(pFs));
+    if (qsType == "btrfs") {
+        if (bBtrfs_Devices(qsPath, pqlDevices))
+            return 1;
+        *pqsWhy = "не удалось узнать устройства btrfs";
+        return -1;
+    }
+    if (mnt_fs_is_pseudofs(pFs) || mnt_fs_is_netfs(pFs)) {
+        *pqsWhy = QString("файловая система %1 не лежит ни на каком носителе").arg(qsType);
+        return 0;
+    }
+    // A FUSE file system made from a device (ntfs-3g) or over a directory (an encrypting one).
+    struct stat strSource;
+    if (qsSource.startsWith('/') && iDepth < iMax_Depth && stat(qsSource.toStdString().c_str(), &strSource) == 0) {
+        if (S_ISBLK(strSource.st_mode)) {
+            pqlDevices->append(strSource.st_rdev);
+            return 1;
         }
+        return iFile_System_Devices(qsSource, pqlDevices, pqsWhy, iDepth + 1);
+    }
+    *pqsWhy = QString("файловая система %1 из источника «%2»: на каком носителе она лежит, не установить")
+                  .arg(qsType, qsSource);
+    return -1;
+}
+
+// The image a loop device reads, empty for any other device.
+QString qsLoop_Backing(const dev_t devDevice)
+{
+    return QString::fromLocal8Bit(qbaRead_Sys(qsSys_Block(devDevice) + "/loop/backing_file"));
+}
+
+// What qsDevice names: a block device (*pdevDevice) or an image file (*pqsImage).
+bool bTarget(const QString &qsDevice, dev_t *pdevDevice, QString *pqsImage)
+{
+    struct stat strDevice;
+    if (stat(qsDevice.toStdString().c_str(), &strDevice) != 0)
         return false;
+    if (S_ISBLK(strDevice.st_mode)) {
+        *pdevDevice = strDevice.st_rdev;
+        return true;
+    }
+    if (S_ISREG(strDevice.st_mode)) {
+        *pqsImage = QFileInfo(qsDevice).canonicalFilePath();
+        return true;
     }
     return false;
 }
 
 } // namespace
 
-int iVolume_On_Device(const QString &qsVolume, const QString &qsDevice)
+int iVolume_On_Device(const QString &qsVolume, const QString &qsDevice, QString *pqsWhy)
 {
-    struct stat strDevice, strVolume;
-    if (stat(qsDevice.toStdString().c_str(), &strDevice) != 0 ||
-        stat(qsVolume.toStdString().c_str(), &strVolume) != 0)
-        return -1;
-    const bool bImage = S_ISREG(strDevice.st_mode);
-    if (!bImage && !S_ISBLK(strDevice.st_mode))
-        return -1;
-    const QString qsImage = bImage ? QFileInfo(qsDevice).canonicalFilePath() : QString();
-
-    dev_t devVolume = strVolume.st_dev;
-    if (major(devVolume) == 0) {
-        bool bFound = false;
-        if (!bMount_Source(devVolume, &devVolume, &bFound))
-            return bFound ? 0 : -1; // a mount with no block device beneath it lies on no disk
-    }
-
-    // Walk from the volume's device down to what it is built on.
-    QList<dev_t> qlPending{devVolume};
-    QSet<quint64> qsetSeen;
-    while (!qlPending.isEmpty()) {
-        const dev_t devCurrent = qlPending.takeFirst();
-        if (qsetSeen.contains(quint64(devCurrent)))
-            continue;
-        qsetSeen.insert(quint64(devCurrent));
-        if (!bImage && devCurrent == strDevice.st_rdev)
-            return 1;
-        const QString qsSys = qsSys_Block(devCurrent);
-        if (bImage) {
-            QFile qBacking(qsSys + "/loop/backing_file");
-            if (qBacking.open(QIODevice::ReadOnly) &&
-                QFileInfo(QString::fromLocal8Bit(qBacking.readAll().trimmed())).canonicalFilePath() == qsImage)
-                return 1;
+    QString qsWhy;
+    dev_t devTarget = 0;
+    QString qsImage;
+    QList<dev_t> qlPending;
+    int iResult = -1;
+    if (!bTarget(qsDevice, &devTarget, &qsImage))
+        qsWhy = "носитель не блочное устройство и не файл образа";
+    else
+        iResult = iFile_System_Devices(qsVolume, &qlPending, &qsWhy);
+    if (iResult == 1) {
+        // Walk from the volume's devices down to what they are built on.
+        QSet<quint64> qsetSeen;
+        const dev_t devVolume = qlPending.isEmpty() ? 0 : qlPending.first();
+        iResult = 0;
+        while (!qlPending.isEmpty() && iResult == 0) {
+            const dev_t devCurrent = qlPending.takeFirst();
+            if (qsetSeen.contains(quint64(devCurrent)))
+                continue;
+            qsetSeen.insert(quint64(devCurrent));
+            if (qsImage.isEmpty() && devCurrent == devTarget) {
+                iResult = 1;
+                break;
+            }
+            const QString qsSys = qsSys_Block(devCurrent);
+            const QString qsBacking = qsLoop_Backing(devCurrent);
+            if (!qsBacking.isEmpty()) {
+                if (!qsImage.isEmpty() && QFileInfo(qsBacking).canonicalFilePath() == qsImage) {
+                    iResult = 1;
+                    break;
+                }
+                QString qsIgnored; // a loop over a file lies where that file lies
+                if (qsetSeen.size() < 64)
+                    iFile_System_Devices(qsBacking, &qlPending, &qsIgnored);
+            }
+            dev_t devNext;
+            if (QFile::exists(qsSys + "/partition") &&
+                bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext))
+                qlPending << devNext;
+            const QDir qSlaves(qsSys + "/slaves");
+            for (const QString &qsSlave : qSlaves.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                if (bRead_Dev(qSlaves.filePath(qsSlave) + "/dev", &devNext))
+                    qlPending << devNext;
         }
+        if (iResult == 0)
+            qsWhy = QString("раздел лежит на %1, а не на %2").arg(qsDevice_Text(devVolume), qsDevice);
+    }
+    if (pqsWhy)
+        *pqsWhy = qsWhy;
+    return iResult;
+}
+
+namespace {
+
+// Where the block device devFs starts inside qsDevice, through partitions and loop devices.
+bool bDevice_Offset(dev_t devFs, const QString &qsDevice, quint64 *pqui64Offset, QString *pqsWhy)
+{
+    dev_t devTarget = 0;
+    QString qsImage;
+    if (!bTarget(qsDevice, &devTarget, &qsImage)) {
+        *pqsWhy = "носитель не блочное устройство и не файл образа";
+        return false;
+    }
+    quint64 qui64Offset = 0;
+    for (int iDepth = 0; iDepth < iMax_Depth; ++iDepth) {
+        if (qsImage.isEmpty() && devFs == devTarget) {
+            *pqui64Offset = qui64Offset;
+            return true;
+        }
+        const QString qsSys = qsSys_Block(devFs);
+        const QString qsBacking = qsLoop_Backing(devFs);
         dev_t devNext;
         if (QFile::exists(qsSys + "/partition") &&
-            bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext))
-            qlPending << devNext;
-        const QDir qSlaves(qsSys + "/slaves");
-        for (const QString &qsSlave : qSlaves.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            if (bRead_Dev(qSlaves.filePath(qsSlave) + "/dev", &devNext))
-                qlPending << devNext;
+            bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext)) {
+            qui64Offset += qbaRead_Sys(qsSys + "/start").toULongLong() * 512; // sysfs counts 512-byte sectors
+            devFs = devNext;
+        } else if (!qsBacking.isEmpty()) {
+            qui64Offset += qbaRead_Sys(qsSys + "/loop/offset").toULongLong();
+            if (!qsImage.isEmpty() && QFileInfo(qsBacking).canonicalFilePath() == qsImage) {
+                *pqui64Offset = qui64Offset;
+                return true;
+            }
+            struct stat strBacking;
+            if (stat(qsBacking.toStdString().c_str(), &strBacking) != 0 || !S_ISBLK(strBacking.st_mode))
+                break;
+            devFs = strBacking.st_rdev;
+        } else {
+            break;
+        }
     }
-    return 0;
+    *pqsWhy = QString("устройство раздела %1 не является простой частью %2").arg(qsDevice_Text(devFs), qsDevice);
+    return false;
+}
+
+// Why a file system gives no device offsets, by its kind; empty when it may.
+QString qsNo_Offsets(const int iFD)
+{
+    struct statfs strFs;
+    if (fstatfs(iFD, &strFs) != 0)
+        return QString();
+    if (strFs.f_type == BTRFS_SUPER_MAGIC)
+        return "btrfs сообщает логические адреса, а не места на носителе";
+    if (strFs.f_type == FUSE_SUPER_MAGIC)
+        return "файловая система FUSE не сообщает, где лежат данные";
+    return QString();
+}
+
+// FIEMAP flags under which the reported place is not where the words lie as written.
+const quint32 ui32Unplaced = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC | FIEMAP_EXTENT_ENCODED |
+                             FIEMAP_EXTENT_DATA_ENCRYPTED | FIEMAP_EXTENT_NOT_ALIGNED | FIEMAP_EXTENT_DATA_INLINE |
+                             FIEMAP_EXTENT_DATA_TAIL;
+
+// The words of one fill file as runs on its file system's device.
+bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pdevFs, QString *pqsWhy)
+{
+    const int iFD = open(oPart.qsPath.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (iFD < 0) {
+        *pqsWhy = QString("%1: %2").arg(oPart.qsPath, qsSystem_Reason(errno));
+        return false;
+    }
+    struct stat strFile;
+    fstat(iFD, &strFile);
+    *pdevFs = strFile.st_dev;
+    *pqsWhy = qsNo_Offsets(iFD);
+    const int iBatch = 256;
+    std::vector<char> vecBuffer(sizeof(fiemap) + iBatch * sizeof(fiemap_extent));
+    auto *pMap = reinterpret_cast<fiemap *>(vecBuffer.data());
+    const quint64 qui64Bytes = 8 * oPart.qui64Words;
+    quint64 qui64From = 0;
+    bool bLast = !pqsWhy->isEmpty();
+    quint32 ui32Flags = FIEMAP_FLAG_SYNC; // the words still cached are placed first
+    while (!bLast && qui64From < qui64Bytes) {
+        std::memset(pMap, 0, sizeof(fiemap));
+        pMap->fm_start = qui64From;
+        pMap->fm_length = qui64Bytes - qui64From;
+        pMap->fm_flags = ui32Flags;
+        pMap->fm_extent_count = iBatch;
+        ui32Flags = 0;
+        if (ioctl(iFD, FS_IOC_FIEMAP, pMap) != 0) {
+            *pqsWhy = QString("файловая система не сообщает, где лежат данные (FIEMAP: %1)").arg(qsSystem_Reason(errno));
+            break;
+        }
+        if (pMap->fm_mapped_extents == 0)
+            break;
+        for (quint32 e = 0; e < pMap->fm_mapped_extents && pqsWhy->isEmpty(); ++e) {
+            const fiemap_extent &oExtent = pMap->fm_extents[e];
+            bLast = bLast || (oExtent.fe_flags & FIEMAP_EXTENT_LAST);
+            qui64From = oExtent.fe_logical + oExtent.fe_length;
+            if (oExtent.fe_flags & ui32Unplaced)
+                *pqsWhy = "файловая система хранит данные файла не там, куда показывает (сжатие, шифрование, встраивание)";
+            else if (oExtent.fe_logical % 8 != 0 || oExtent.fe_physical % 8 != 0)
+                *pqsWhy = "данные файла лежат не по границам слов";
+            else if (!(oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) && oExtent.fe_logical < qui64Bytes)
+                pvecRuns->push_back({oPart.qui64First + oExtent.fe_logical / 8,
+                                     (std::min(qui64From, qui64Bytes) - oExtent.fe_logical) / 8, oExtent.fe_physical});
+        }
+    }
+    close(iFD);
+    return pqsWhy->isEmpty();
+}
+
+} // namespace
+
+bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
+                     QString *pqsWhy)
+{
+    pvecExpected->clear();
+    dev_t devFs = 0;
+    for (const cFill_Part &oPart : qvParts)
+        if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy))
+            return false;
+    quint64 qui64Offset = 0;
+    if (!qvParts.isEmpty() && !bDevice_Offset(devFs, qsDevice, &qui64Offset, pqsWhy))
+        return false;
+    for (cRun &oRun : *pvecExpected)
+        oRun.qui64Offset += qui64Offset;
+    return true;
 }

@@ -1,10 +1,95 @@
 #ifndef FUNCTIONS_VERDICT_H
 #define FUNCTIONS_VERDICT_H
 
-#include "Functions_Reader.h"
+#include "Functions_Table.h"
 
-// Compares a finished read with the fill file in qsVolume (volume path ending in "/"),
-// summarises the presence table into the strip and the missing ranges, and releases it.
-void vCompare_With_Volume(cRead_Result &oResult, const QString &qsVolume);
+#include <QPair>
+#include <QString>
+#include <QVector>
+
+#include <vector>
+
+class cRead_Result;
+
+// What a read says of the medium, worst news first where several apply.
+enum eVerdict {
+    eVerdict_None,             // no read has been compared yet
+    eVerdict_Intact,           // every word of the fill file is on the medium, in place
+    eVerdict_Data_Missing,     // part of the fill is missing, or not where it was written
+    eVerdict_Capacity_Limited, // the medium keeps nothing beyond some offset
+    eVerdict_Wraparound,       // the medium maps its announced space onto a smaller one
+    eVerdict_No_Plaintext,     // nothing of the fill is on the device: encrypted or compressed
+    eVerdict_Not_On_Device,    // the volume does not lie on the scanned device
+    eVerdict_Incomplete,       // the read did not cover the whole device
+    eVerdict_No_Fill_File      // nothing to compare with: counts only
+};
+// The verdict as scripts see it.
+const char *pcVerdict_Name(const eVerdict eValue);
+// The medium passed, or there was nothing to check.
+bool bVerdict_Good(const eVerdict eValue);
+
+// One file of the fill. data.data and its continuations hold one sequence of indexes.
+class cFill_Part
+{
+public:
+    QString qsPath;
+    quint64 qui64First = 0; // index of its first word
+    quint64 qui64Words = 0;
+};
+
+// What a read is compared with: the fill's files, where the file system put their words
+// (runs in device offsets, sorted by index; holes have none), and whether the volume lies
+// on the scanned device (1, 0, -1 when that cannot be told).
+class cFill_Layout
+{
+public:
+    QVector<cFill_Part> qvParts;
+    bool bPlaced = false;
+    std::vector<cRun> vecExpected;
+    QString qsPlacement_Why; // why the placement is unknown
+    int iOn_Device = -1;
+    QString qsOn_Device_Why;
+
+    quint64 qui64Words() const { return qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words; }
+};
+
+// A stretch of the fill that is not on the medium: indexes, and where it should have lain.
+class cMissing_Range
+{
+public:
+    quint64 qui64First = 0;
+    quint64 qui64Count = 0;
+    bool bPlaced = false;
+    quint64 qui64Offset = 0; // device offset of its first word, when placed
+};
+
+class cVerdict
+{
+public:
+    eVerdict eValue = eVerdict_None;
+    cFill_Layout oLayout;
+    quint64 qui64Words = 0;     // words of the fill file(s)
+    // Each word of the fill is one of these (in place and displaced only when placed).
+    quint64 qui64In_Place = 0;  // found at the offset the file system put it
+    quint64 qui64Displaced = 0; // found, but elsewhere
+    quint64 qui64Missing = 0;   // found nowhere
+    quint64 qui64Not_Read = 0;  // its place was not read (cancelled, unreadable)
+    quint64 qui64Found = 0;     // in place + displaced, or found anywhere when not placed
+    quint64 qui64Remnants = 0;  // fill-pattern words found that are none of the above
+    quint64 qui64Usable_Bytes = 0; // capacity limited, wraparound: what the medium really keeps
+    QVector<cMissing_Range> qvMissing; // the first stretches not found
+    static const int iMax_Missing = 8;
+
+    // For the map: per device region (as the read's), the fill's words by their expected
+    // place, and the fill-pattern words found there that are not the file's in place.
+    QVector<quint64> qvRegion_In_Place, qvRegion_Displaced, qvRegion_Missing, qvRegion_Stray;
+    // Per bucket of qui64Strip_Bucket indexes of the fill.
+    quint64 qui64Strip_Bucket = 0;
+    QVector<quint64> qvStrip_Found, qvStrip_Displaced, qvStrip_Missing, qvStrip_Not_Read;
+};
+
+// Compares a finished read with the fill and gives the verdict (oResult.oVerdict). Pure:
+// all it needs is in the read and the layout.
+void vJudge(cRead_Result &oResult, const cFill_Layout &oLayout);
 
 #endif // FUNCTIONS_VERDICT_H

@@ -14,7 +14,7 @@ fail() { echo "FAIL: $*"; exit 1; }
 [ "$status" -eq 0 ] || fail "demo.sh exited with $status"
 read -r _ _ image _ loop _ _ volume < <(grep '^demo: image ' "$out/stderr")
 [ -n "${image:-}" ] && [ -n "${loop:-}" ] && [ -n "${volume:-}" ] || fail "demo.sh did not say what it made"
-grep -Eq 'найдено ([0-9]+) из \1 слов \(100\.00 %\)' "$out/stdout" || fail "not every word written was found"
+grep -q '^Данные целы: все .* лежат на носителе на своих местах\.$' "$out/stdout" || fail "the verdict is not intact"
 [ -s "$out/map.png" ] || fail "no map written"
 losetup -a | grep -qF "$image" && fail "$loop still attached to $image"
 findmnt "$volume" > /dev/null && fail "$volume still mounted"

@@ -4,7 +4,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <fcntl.h>
 #include <linux/loop.h>
@@ -48,30 +50,62 @@ QString qsLoop_Skip_Reason()
     return QString();
 }
 
-QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size, const bool bExt4,
-                               const QString &qsMount_Options)
+QString qsMissing_Program(const QStringList &qslPrograms)
+{
+    for (const QString &qsProgram : qslPrograms)
+        if (QStandardPaths::findExecutable(qsProgram).isEmpty() &&
+            QStandardPaths::findExecutable(qsProgram, {"/sbin", "/usr/sbin"}).isEmpty())
+            return qsProgram;
+    return QString();
+}
+
+QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size, const QString &qsFs,
+                               const QStringList &qslMkfs, const QString &qsMount_Options, const quint64 qui64Offset)
 {
     qsImage = qTemp.filePath("disk.img");
     QFile qImage(qsImage);
-    if (!qImage.open(QIODevice::WriteOnly) || !qImage.resize(qint64(qui64Bytes)))
+    if (!qImage.open(QIODevice::WriteOnly) || !qImage.resize(qint64(qui64Bytes + qui64Offset)))
         return "cannot make the image file " + qsImage;
     qImage.close();
     int iExit = 0;
-    qsDevice = qsRun("losetup", {"--show", "-f", "--sector-size", QString::number(iSector_Size), qsImage}, &iExit);
+    qsDevice = qsRun("losetup", {"--show", "-f", "--sector-size", QString::number(iSector_Size), "--offset",
+                                 QString::number(qui64Offset), qsImage},
+                     &iExit);
     if (iExit != 0 || !qsDevice.startsWith("/dev/loop")) {
         qsDevice.clear();
         return "losetup could not attach " + qsImage;
     }
-    if (!bExt4)
-        return QString();
-    qsRun("mkfs.ext4", {"-q", "-F", qsDevice}, &iExit);
+    return qsFs.isEmpty() ? QString() : qsMake_Fs(qsFs, qslMkfs, qsMount_Options);
+}
+
+QString cLoop_Device::qsAttach(const QString &qsFile)
+{
+    int iExit = 0;
+    qsDevice = qsRun("losetup", {"--show", "-f", "--direct-io=on", qsFile}, &iExit);
+    if (iExit != 0 || !qsDevice.startsWith("/dev/loop")) {
+        qsDevice.clear();
+        return "losetup could not attach " + qsFile;
+    }
+    return QString();
+}
+
+QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options)
+{
+    // Quiet and forced, in each builder's words.
+    static const QMap<QString, QStringList> qmapForce = {{"ext4", {"-q", "-F"}}, {"xfs", {"-q", "-f"}},
+                                                         {"btrfs", {"-q", "-f"}}, {"exfat", {}},
+                                                         {"ntfs", {"-Q", "-F", "-q"}}};
+    static const QMap<QString, QString> qmapMount_Type = {{"exfat", "exfat-fuse"}, {"ntfs", "ntfs-3g"}};
+    int iExit = 0;
+    const QString qsMkfs = qsFs == "ntfs" ? "mkfs.ntfs" : "mkfs." + qsFs;
+    const QString qsOutput = qsRun(qsMkfs, qmapForce.value(qsFs) + qslMkfs + QStringList{qsDevice}, &iExit);
     if (iExit != 0)
-        return "mkfs.ext4 failed on " + qsDevice;
+        return qsMkfs + " failed on " + qsDevice + ": " + qsOutput;
     const QString qsDir = qTemp.filePath("mnt");
     QDir().mkpath(qsDir);
-    qsRun("mount", {"-o", qsMount_Options, qsDevice, qsDir}, &iExit);
+    qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsDevice, qsDir}, &iExit);
     if (iExit != 0)
-        return "cannot mount " + qsDevice;
+        return "cannot mount " + qsDevice + " as " + qsFs;
     qsMount = qsDir + "/";
     return QString();
 }

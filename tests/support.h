@@ -27,21 +27,34 @@ private:
 // Runs a command and returns its standard output, trimmed.
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit = nullptr);
 
+// Empty when the programs are installed, else which one is missing.
+QString qsMissing_Program(const QStringList &qslPrograms);
+#define NEED_PROGRAMS(...)                                                                               \
+    if (!qsMissing_Program({__VA_ARGS__}).isEmpty())                                                     \
+        QSKIP(qPrintable("not installed: " + qsMissing_Program({__VA_ARGS__})));
+
 // Empty when loop devices can be attached here, else why not.
 QString qsLoop_Skip_Reason();
 #define NEED_LOOP()                                                                                      \
     if (!qsLoop_Skip_Reason().isEmpty())                                                                 \
         QSKIP(qPrintable(qsLoop_Skip_Reason()));
 
-// A loop device over a sparse image in a temporary directory, optionally with ext4 made on
-// it and mounted. Everything is undone by exact name when it goes, even if a test failed.
+// A loop device over a sparse image in a temporary directory (from qui64Offset of it),
+// optionally with a file system made on it and mounted. Everything is undone by exact name
+// when it goes, even if a test failed.
 class cLoop_Device
 {
 public:
     ~cLoop_Device();
-    // Returns an error text, empty on success.
-    QString qsCreate(const quint64 qui64Bytes, const int iSector_Size = 512, const bool bExt4 = false,
-                     const QString &qsMount_Options = "defaults");
+    // Returns an error text, empty on success. qsFs is a mkfs type (ext4, xfs, btrfs, exfat,
+    // ntfs), empty for none; FUSE ones are mounted through their FUSE driver.
+    QString qsCreate(const quint64 qui64Bytes, const int iSector_Size = 512, const QString &qsFs = QString(),
+                     const QStringList &qslMkfs = {}, const QString &qsMount_Options = "defaults",
+                     const quint64 qui64Offset = 0);
+    // Attaches a loop device to an existing file (an emulated medium), with direct I/O so
+    // that no page cache hides what the medium does.
+    QString qsAttach(const QString &qsFile);
+    QString qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options);
     // Unmounts, detaches and removes the device node, as when a disk is pulled out.
     void vUnplug();
 

@@ -3,7 +3,9 @@
 #include "Functions_Data.h"
 #include "Functions_Records.h"
 #include "Functions_Report.h"
+#include "Functions_Text.h"
 #include "Functions_Topology.h"
+#include "Functions_Verdict.h"
 #include "mainwindow.h"
 #include "support.h"
 
@@ -14,8 +16,6 @@
 
 #include <sys/resource.h>
 
-typedef QVector<quint64> tWords;
-Q_DECLARE_METATYPE(tWords)
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -33,16 +33,17 @@ private slots:
     void fillRefused_data();
     void fillRefused();
     void fillCancel();
-    void bitTable();
-    void scanKernels_data();
-    void scanKernels();
     void readBounds();
     void readUsesPollPattern();
+    void readFailures_data();
     void readFailures();
-    void readAllocFailure();
+    void readScale();
     void readErrors_data();
     void readErrors();
     void volumeOnDevice();
+    void placement_data();
+    void placement();
+    void sparseOverOldFill();
 };
 
 static const quint64 qui64P = 0xFFFFFFC000000000ULL;
@@ -116,7 +117,7 @@ void tst_Fill_Read::endToEnd()
     // fill, as pages that ext4 keeps as metadata buffers stay cached.
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(64 * 1048576, 512, true);
+    const QString qsError = oLoop.qsCreate(64 * 1048576, 512, "ext4");
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     cBox_Answerer oAnswerer;
@@ -126,6 +127,7 @@ void tst_Fill_Read::endToEnd()
     vClick("pushButton_Properties");
     vClick("pushButton_Read");
     QCOMPARE(oDrive.oRead_Result.qui64Distinct, quint64(0));
+    QCOMPARE(oDrive.oRead_Result.oVerdict.eValue, eVerdict_No_Fill_File);
     // The trap: the device's pages are now cached, and the fill will not refresh them.
     QFile qDevice(oLoop.qsDevice);
     QVERIFY(qDevice.open(QIODevice::ReadOnly));
@@ -141,14 +143,18 @@ void tst_Fill_Read::endToEnd()
     QVERIFY(qui64Words > 6 * 1048576); // most of 64 MiB
     const cRead_Result &oResult = oDrive.oRead_Result;
     QCOMPARE(oResult.eStatus, eRead_Done);
-    QCOMPARE(oResult.qui64Fill_Words, qui64Words);
-    QCOMPARE(oResult.qui64Fill_Found, qui64Words);
+    const cVerdict &oVerdict = oResult.oVerdict;
+    QCOMPARE(oVerdict.eValue, eVerdict_Intact);
+    QVERIFY(oVerdict.oLayout.bPlaced);
+    QCOMPARE(oVerdict.qui64Words, qui64Words);
+    QCOMPARE(oVerdict.qui64In_Place, qui64Words);
     QVERIFY(oResult.qui64Distinct >= qui64Words);
-    QCOMPARE(oResult.iOn_Device, 1);
+    QCOMPARE(oVerdict.oLayout.iOn_Device, 1);
     QCOMPARE(oAnswerer.qslHeadings, QStringList({"Чтение завершено.", "Заполнение завершено.", "Чтение завершено."}));
-    QVERIFY(oAnswerer.qslMessages[1].contains(QString("Остановка: раздел заполнен на слове %1.").arg(qui64Words)));
-    QVERIFY(oAnswerer.qslMessages[2].contains(
-        QString("найдено %1 из %1 слов (100.00 %)").arg(qui64Words)));
+    QCOMPARE(oAnswerer.qlIcons, QList<int>({QMessageBox::Information, QMessageBox::Information, QMessageBox::Information}));
+    QVERIFY(oAnswerer.qslMessages[1].contains(
+        QString("Остановка: раздел заполнен на слове %1.").arg(qsCount_Text(qui64Words))));
+    QVERIFY(oAnswerer.qslMessages[2].startsWith(QString("Данные целы: все %1 слов файла заполнения").arg(qsCount_Text(qui64Words))));
 }
 
 void tst_Fill_Read::fillFile_data()
@@ -190,7 +196,7 @@ void tst_Fill_Read::fillReachesDisk()
     // itself; noauto_da_alloc leaves that to the fill.)
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(32 * 1048576, 512, true, "noauto_da_alloc");
+    const QString qsError = oLoop.qsCreate(32 * 1048576, 512, "ext4", {}, "noauto_da_alloc");
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     const quint64 qui64Words = (4 << 17) + 100;
     cData oFill;
@@ -249,7 +255,7 @@ void tst_Fill_Read::fillCancel()
 {
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(2048ULL * 1048576, 4096, true);
+    const QString qsError = oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4");
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     oWindow.show();
@@ -277,119 +283,50 @@ void tst_Fill_Read::fillCancel()
     QVERIFY(qui64Words > 0 && qui64Words * 8 < 1800ULL * 1048576);
 }
 
-void tst_Fill_Read::bitTable()
+// The index ranges a read found, merged: what the device holds, whatever its place.
+static QVector<QPair<quint64, quint64>> qvFound(const cRead_Result &oResult)
 {
-    // Pages of 32,768 indexes nothing was set in are skipped when counting and searching.
-    cBit_Table oTable;
-    QVERIFY(oTable.bAllocate(1000000));
-    QCOMPARE(oTable.qui64Set_Range(100, 100), quint64(100));
-    QCOMPARE(oTable.qui64Set_Range(150, 100), quint64(50)); // half of it was set already
-    QCOMPARE(oTable.qui64Set_Range(32760, 16), quint64(16)); // across a page boundary
-    QCOMPARE(oTable.qui64Set_Range(700000, 1), quint64(1));
-    QCOMPARE(oTable.qui64Count(0, 1000000), quint64(167));
-    QCOMPARE(oTable.qui64Count(120, 32765), quint64(130 + 5));
-    QCOMPARE(oTable.qui64Find(true, 250, 1000000), quint64(32760));
-    QCOMPARE(oTable.qui64Find(false, 32760, 1000000), quint64(32776));
-    QCOMPARE(oTable.qui64Find(true, 32776, 1000000), quint64(700000));
-    QCOMPARE(oTable.qui64Find(true, 700001, 1000000), quint64(1000000));
-    QCOMPARE(oTable.qui64Find(false, 100, 200), quint64(200));
-}
-
-void tst_Fill_Read::scanKernels_data()
-{
-    QTest::addColumn<tWords>("qlWords");
-    QTest::addColumn<quint64>("qui64Pattern");
-    QTest::addColumn<quint64>("qui64Bound");
-    QTest::addColumn<tWords>("qlMarked");
-    QTest::addColumn<quint64>("qui64Hits");
-    const quint64 P = qui64P;
-    tWords qlRun, qlRun_Indexes;
-    for (quint64 i = 0; i < 21; ++i) { // longer than a vector step, and not a multiple of one
-        qlRun << P + 40 + i;
-        qlRun_Indexes << 40 + i;
+    QVector<QPair<quint64, quint64>> qvResult;
+    for (const cRun &oRun : oResult.vecRuns) {
+        if (!qvResult.isEmpty() && qvResult.last().second >= oRun.qui64First)
+            qvResult.last().second = qMax(qvResult.last().second, oRun.qui64End());
+        else
+            qvResult.append({oRun.qui64First, oRun.qui64End()});
     }
-    QTest::newRow("nothing") << tWords(19, 0) << P << quint64(1000) << tWords() << quint64(0);
-    QTest::newRow("a long run") << qlRun << P << quint64(1000) << qlRun_Indexes << quint64(21);
-    QTest::newRow("run cut by the bound") << qlRun << P << quint64(50) << qlRun_Indexes.mid(0, 10) << quint64(10);
-    QTest::newRow("broken runs, duplicates, words below")
-        << tWords{0, P + 3, P + 4, P + 5, P + 9, P + 10, P + 4, P - 1, P + 11, 7, P + 12, P + 13, P + 14, P + 15, P + 16, 0, 0}
-        << P << quint64(100) << tWords{3, 4, 5, 9, 10, 11, 12, 13, 14, 15, 16} << quint64(12);
-    QTest::newRow("a match after eight misses")
-        << tWords{1, 2, 3, 4, 5, 6, 7, 8, 9, P + 2} << P << quint64(100) << tWords{2} << quint64(1);
-    // Indexes of words far below the pattern wrap to 2^63 and more: never "negative", never found.
-    QTest::newRow("indexes at and above 2^63") << tWords{0x8000000000000000ULL, 0xBFFFFFFFFFFFFFFFULL, P + 1} << P
-                                               << quint64(100) << tWords{1} << quint64(1);
-    // Long enough for the vector steps: matches in either half of one, wrapped indexes around them.
-    const quint64 W = 0x8000000000000000ULL;
-    QTest::newRow("matches inside vector steps")
-        << tWords{W, W + 5, P + 1, 3, 4, 5, 6, 7, 8, W + 9, 10, 11, 12, P + 7, 14, 15, 16, W + 17, 18, 19, P + 50,
-                  P + 51, P + 52, P + 53}
-        << P << quint64(100) << tWords{1, 7, 50, 51, 52, 53} << quint64(6);
-    QTest::newRow("bound beyond the table") << tWords{P, P + 999, P + 1000} << P << ~quint64(0) << tWords{0, 999}
-                                            << quint64(2);
-}
-
-void tst_Fill_Read::scanKernels()
-{
-    QFETCH(tWords, qlWords);
-    QFETCH(quint64, qui64Pattern);
-    QFETCH(quint64, qui64Bound);
-    QFETCH(tWords, qlMarked);
-    QFETCH(quint64, qui64Hits);
-    QByteArray qbaData(qlWords.size() * 8, '\0');
-    for (int i = 0; i < qlWords.size(); ++i)
-        qToBigEndian<quint64>(qlWords[i], qbaData.data() + 8 * i);
-    for (const bool bVectorised : {false, true}) {
-        if (bVectorised && !bScan_Vectorised())
-            QSKIP("no AVX2 here: only the portable loop was checked");
-        cBit_Table oTable;
-        QVERIFY(oTable.bAllocate(1000));
-        quint64 qui64New = 0;
-        QCOMPARE(qui64Scan_Words(reinterpret_cast<const uchar *>(qbaData.constData()), quint64(qlWords.size()),
-                                 qui64Pattern, qui64Bound, oTable, bVectorised, &qui64New),
-                 qui64Hits);
-        tWords qlSeen;
-        for (quint64 i = 0; i < 1000; ++i)
-            if (oTable.bTest(i))
-                qlSeen << i;
-        QCOMPARE(qlSeen, qlMarked);
-        QCOMPARE(qui64New, quint64(qlMarked.size()));
-        QCOMPARE(oTable.qui64Count(0, 1000), quint64(qlMarked.size()));
-    }
+    return qvResult;
 }
 
 void tst_Fill_Read::readBounds()
 {
     QTemporaryDir qDir;
-    // Runs, duplicates and words below the pattern are the kernel's (scanKernels); here the
-    // device: the table's edge, the 8-byte grid, regions, and the device's own size.
+    // Runs, duplicates and words below the pattern are the kernel's (tst_scan); here the
+    // device: the bound, the 8-byte grid, regions, and where each word lies.
     QList<QPair<qint64, quint64>> qlWords = {
         {0, qui64P},              // index 0
-        {8, qui64P + 999},        // the last tracked index
-        {16, qui64P + 1000},      // the first one beyond the table
+        {8, qui64P + 999},        // the last one looked for
+        {16, qui64P + 1000},      // the first one beyond
         {28, qui64P + 7},         // off the 8-byte grid: never seen
         {64, qui64P + 5},         // region 1 (regions of 64 bytes here)
-        {65528, qui64P + 8191}};  // the device's last word, beyond the table too
+        {65528, qui64P + 8191}};  // the device's last word
     cDrive oDrive_Image;
     oDrive_Image.vGet_Properties(qsMake_Image(qDir, 65536, qlWords));
-
     oDrive_Image.vRead_Data(qui64P, 1000);
     const cRead_Result &oResult = oDrive_Image.oRead_Result;
     QCOMPARE(oResult.eStatus, eRead_Done);
-    QCOMPARE(oResult.qui64Table_Count, quint64(1000));
-    QList<quint64> qlSeen;
-    for (quint64 i = 0; i < 1000; ++i)
-        if (oResult.oTable.bTest(i))
-            qlSeen << i;
-    QCOMPARE(qlSeen, (QList<quint64>{0, 5, 999}));
+    QCOMPARE(oResult.qui64Indexes, quint64(1000));
+    QCOMPARE(oResult.vecRuns.size(), size_t(3));
+    QCOMPARE((QVector<quint64>{oResult.vecRuns[0].qui64First, oResult.vecRuns[1].qui64First, oResult.vecRuns[2].qui64First}),
+             (QVector<quint64>{0, 5, 999}));
+    QCOMPARE((QVector<quint64>{oResult.vecRuns[0].qui64Offset, oResult.vecRuns[1].qui64Offset, oResult.vecRuns[2].qui64Offset}),
+             (QVector<quint64>{0, 64, 8}));
     QCOMPARE(oResult.qui64Distinct, quint64(3));
     QCOMPARE(oResult.qui64Region_Bytes, quint64(64));
     QCOMPARE(oResult.qvRegion_Hits.mid(0, 3), (QVector<quint64>{2, 1, 0}));
+    QVERIFY(oResult.qvNot_Read.isEmpty());
 
-    // A huge table is cut to the device's words: index 8191 is the last there can be.
+    // No bound of its own: every index below the count is looked for, whatever the device.
     oDrive_Image.vRead_Data(qui64P, quint64(1) << 40);
-    QCOMPARE(oResult.qui64Table_Count, quint64(8192));
-    QVERIFY(oResult.oTable.bTest(8191) && oResult.oTable.bTest(1000));
+    QCOMPARE(oResult.qui64Distinct, quint64(5));
 
     // Indexes past 2^64 wrap to small values: a word below the pattern must not count.
     QTemporaryDir qDir_Top;
@@ -397,7 +334,7 @@ void tst_Fill_Read::readBounds()
     oDrive_Top.vGet_Properties(qsMake_Image(qDir_Top, 4096, {{0, 3}, {8, 0xFFFFFFFFFFFFFFFFULL}}));
     oDrive_Top.vRead_Data(0xFFFFFFFFFFFFFFFEULL, 100);
     QCOMPARE(oDrive_Top.oRead_Result.qui64Distinct, quint64(1));
-    QVERIFY(oDrive_Top.oRead_Result.oTable.bTest(1));
+    QCOMPARE(oDrive_Top.oRead_Result.vecRuns[0].qui64First, quint64(1));
 }
 
 void tst_Fill_Read::readUsesPollPattern()
@@ -411,48 +348,67 @@ void tst_Fill_Read::readUsesPollPattern()
     oData.qui64Data_Count = 50;
     QVERIFY(bRead_Records());
     QCOMPARE(oDrive.oRead_Result.qui64Pattern, qui64Small);
-    QCOMPARE(oDrive.oRead_Result.qui64Table_Count, quint64(50));
+    QCOMPARE(oDrive.oRead_Result.qui64Indexes, quint64(50));
     QCOMPARE(oDrive.oRead_Result.qui64Distinct, quint64(2));
+}
+
+void tst_Fill_Read::readFailures_data()
+{
+    QTest::addColumn<QString>("qsDevice");
+    QTest::addColumn<int>("iStatus");
+    QTest::addColumn<QString>("qsMessage");
+    QTest::newRow("missing") << "/nonexistent/disk" << int(eRead_Open_Failed)
+                             << "Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory.";
+    QTest::newRow("a character device") << "/dev/zero" << int(eRead_Not_Device)
+                                        << "Не удалось открыть носитель /dev/zero для чтения: это не блочное устройство и не файл образа.";
+    QTest::newRow("a directory") << "/tmp" << int(eRead_Not_Device)
+                                 << "Не удалось открыть носитель /tmp для чтения: это не блочное устройство и не файл образа.";
+    QTest::newRow("never polled") << "" << int(eRead_No_Poll) << "Носитель не опрошен: сначала нажмите «1. Опрос».";
 }
 
 void tst_Fill_Read::readFailures()
 {
-    cDrive oMissing;
-    oMissing.qsDrive_Name = "/nonexistent/disk";
-    oMissing.qui64Bytes_Count = 4096;
-    oMissing.vRead_Data(qui64P, 100);
-    QCOMPARE(oMissing.oRead_Result.eStatus, eRead_Open_Failed);
-    QVERIFY(!oMissing.oRead_Result.oTable.bAllocated());
-    cDrive oNever_Polled;
-    oNever_Polled.vRead_Data(qui64P, 100);
-    QCOMPARE(oNever_Polled.oRead_Result.eStatus, eRead_No_Poll);
-    QCOMPARE(qsRead_Failure(oMissing.oRead_Result),
-             QString("Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory."));
-    QVERIFY(qsRead_Failure(oNever_Polled.oRead_Result).startsWith("Носитель не опрошен"));
+    QFETCH(QString, qsDevice);
+    QFETCH(int, iStatus);
+    QFETCH(QString, qsMessage);
+    cDrive oFailing;
+    oFailing.qsDrive_Name = qsDevice;
+    oFailing.qui64Bytes_Count = 1ULL << 30; // /dev/zero would be read for ever
+    oFailing.vRead_Data(qui64P, 100);
+    QCOMPARE(int(oFailing.oRead_Result.eStatus), iStatus);
+    QCOMPARE(qsRead_Failure(oFailing.oRead_Result), qsMessage);
 }
 
-void tst_Fill_Read::readAllocFailure()
+void tst_Fill_Read::readScale()
 {
-    // A sparse 64 GiB image wants a 1 GiB table; the address space is capped well below that.
+    // A 100 GB device (a sparse image) from a volume that holds 12,500,000,000 words: fill
+    // words with indexes past 12,000,000,000, at the offset they would have, are found, and
+    // the read needs no memory for the indexes it did not find.
     QTemporaryDir qDir;
+    const quint64 qui64Device = 100000000000ULL, qui64First = 12000000000ULL, qui64Words = 1 << 20;
     QFile qImage(qDir.filePath("huge.img"));
-    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(64LL << 30));
+    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(qint64(qui64Device)));
+    QByteArray qbaWords(int(qui64Words * 8), '\0');
+    for (quint64 i = 0; i < qui64Words; ++i)
+        qToBigEndian<quint64>(qui64P + qui64First + i, qbaWords.data() + 8 * i);
+    QVERIFY(qImage.seek(qint64(qui64First * 8)) && qImage.write(qbaWords) == qbaWords.size());
     qImage.close();
+    struct rusage strBefore, strAfter;
+    getrusage(RUSAGE_SELF, &strBefore);
     cDrive oHuge;
-    oHuge.vGet_Properties(qImage.fileName());
-    QFile qStatm("/proc/self/statm"); // first field: the address space in pages
-    QVERIFY(qStatm.open(QIODevice::ReadOnly));
-    const rlim_t rlimUsed = rlim_t(qStatm.readAll().split(' ')[0].toULongLong()) * rlim_t(sysconf(_SC_PAGESIZE));
-    struct rlimit strOld, strCapped;
-    getrlimit(RLIMIT_AS, &strOld);
-    strCapped = strOld;
-    strCapped.rlim_cur = rlimUsed + (256 << 20);
-    QCOMPARE(setrlimit(RLIMIT_AS, &strCapped), 0);
-    oHuge.vRead_Data(qui64P, 12000000000ULL);
-    setrlimit(RLIMIT_AS, &strOld);
-    QCOMPARE(oHuge.oRead_Result.eStatus, eRead_Alloc_Failed);
-    QVERIFY2(qsRead_Failure(oHuge.oRead_Result).startsWith("Не хватает памяти для таблицы найденных слов: 8589934592 записей"),
-             qPrintable(qsRead_Failure(oHuge.oRead_Result)));
+    QVERIFY(oHuge.bGet_Properties(qImage.fileName()));
+    oHuge.vRead_Data(qui64P, 12500000000ULL);
+    getrusage(RUSAGE_SELF, &strAfter);
+    const cRead_Result &oResult = oHuge.oRead_Result;
+    QCOMPARE(oResult.eStatus, eRead_Done);
+    QCOMPARE(oResult.qui64Bytes_Done, qui64Device);
+    QCOMPARE(oResult.qui64Distinct, qui64Words);
+    QCOMPARE(oResult.vecRuns.size(), size_t(1));
+    QCOMPARE(oResult.vecRuns[0].qui64First, qui64First);
+    QCOMPARE(oResult.vecRuns[0].qui64Offset, qui64First * 8);
+    // The old table of 12,000,000,000 flags took 1.4 GiB even as bits.
+    QVERIFY2(strAfter.ru_maxrss - strBefore.ru_maxrss < 100 * 1024,
+             qPrintable(QString("peak memory grew by %1 KiB").arg(strAfter.ru_maxrss - strBefore.ru_maxrss)));
 }
 
 void tst_Fill_Read::readErrors_data()
@@ -507,12 +463,13 @@ void tst_Fill_Read::readErrors()
     QCOMPARE(oResult.qui64Bytes_Bad, qui64Bad_Length);
     QCOMPARE(oResult.qui64Bytes_Done, qui64Words * 8);
     QCOMPARE(oResult.qui64Distinct, qui64Words - qui64Bad_Length / 8);
-    QVERIFY(oResult.oTable.bTest(qui64Bad / 8 - 1) && !oResult.oTable.bTest(qui64Bad / 8));
-    QVERIFY(oResult.oTable.bTest((qui64Bad + qui64Bad_Length) / 8));
+    QCOMPARE(qvFound(oResult), (QVector<QPair<quint64, quint64>>{{0, qui64Bad / 8},
+                                                                 {(qui64Bad + qui64Bad_Length) / 8, qui64Words}}));
+    QCOMPARE(oResult.qvNot_Read, (QVector<QPair<quint64, quint64>>{{qui64Bad, qui64Bad + qui64Bad_Length}}));
     const int iRegion = int(qui64Bad / oResult.qui64Region_Bytes);
     QCOMPARE(oResult.qvRegion_Bad.value(iRegion), qMin(oResult.qui64Region_Bytes, qui64Bad_Length));
     QCOMPARE(oResult.qvRegion_Bad.value(iRegion - 1), quint64(0));
-    QVERIFY(qsRead_Summary(oResult).contains(QString("не удалось прочитать: %1 байт.").arg(qui64Bad_Length)));
+    QVERIFY(qsRead_Summary(oResult).contains("не удалось прочитать: " + qsBytes_Text(qui64Bad_Length) + "."));
     QCOMPARE(oAnswerer.qslMessages.size(), 0);
 }
 
@@ -520,18 +477,75 @@ void tst_Fill_Read::volumeOnDevice()
 {
     NEED_LOOP();
     cLoop_Device oLoop, oOther;
-    QString qsError = oLoop.qsCreate(32 * 1048576, 512, true);
+    QString qsError = oLoop.qsCreate(32 * 1048576, 512, "ext4");
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     qsError = oOther.qsCreate(8 * 1048576);
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     QCOMPARE(iVolume_On_Device(oLoop.qsMount, oLoop.qsDevice), 1);
     QCOMPARE(iVolume_On_Device(oLoop.qsMount, oLoop.qsImage), 1); // the image behind the loop device
-    QCOMPARE(iVolume_On_Device(oLoop.qsMount, oOther.qsDevice), 0);
-    QCOMPARE(iVolume_On_Device("/dev/shm/", oLoop.qsDevice), 0); // tmpfs lies on no disk
-    cRead_Result oElsewhere;
-    oElsewhere.iOn_Device = 0;
-    oElsewhere.qsDevice = oOther.qsDevice;
-    QVERIFY(qsRead_Summary(oElsewhere).contains("Внимание: раздел не лежит на носителе " + oOther.qsDevice));
+    QString qsWhy;
+    QCOMPARE(iVolume_On_Device(oLoop.qsMount, oOther.qsDevice, &qsWhy), 0);
+    QCOMPARE(qsWhy, "раздел лежит на " + oLoop.qsDevice + ", а не на " + oOther.qsDevice);
+    QCOMPARE(iVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), 0); // tmpfs lies on no disk
+    QCOMPARE(qsWhy, QString("файловая система tmpfs не лежит ни на каком носителе"));
+}
+
+void tst_Fill_Read::placement_data()
+{
+    QTest::addColumn<QString>("qsFs");
+    QTest::addColumn<QStringList>("qslMkfs");
+    QTest::addColumn<quint64>("qui64Offset"); // of the volume inside the image that is read
+    QTest::newRow("ext4, 4 KiB blocks") << "ext4" << QStringList{"-b", "4096"} << quint64(0);
+    QTest::newRow("ext4, 1 KiB blocks") << "ext4" << QStringList{"-b", "1024"} << quint64(0);
+    QTest::newRow("xfs") << "xfs" << QStringList() << quint64(0);
+    QTest::newRow("ext4 at 3 MiB inside the image") << "ext4" << QStringList() << quint64(3 << 20);
+}
+
+void tst_Fill_Read::placement()
+{
+    // Every word of the fill is found exactly where the file system says it put it, and the
+    // verdict says so, also when the image that is read holds the volume at an offset.
+    NEED_LOOP();
+    QFETCH(QString, qsFs);
+    QFETCH(QStringList, qslMkfs);
+    QFETCH(quint64, qui64Offset);
+    NEED_PROGRAMS("mkfs." + qsFs);
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(320 * 1048576, 512, qsFs, qslMkfs, "defaults", qui64Offset);
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY(bPoll_Records(qui64Offset == 0 ? oLoop.qsDevice : oLoop.qsImage, oLoop.qsMount));
+    QVERIFY(bFill_Records());
+    QVERIFY(bRead_Records());
+    const cVerdict &oVerdict = oDrive.oRead_Result.oVerdict;
+    QVERIFY2(oVerdict.oLayout.bPlaced, qPrintable(oVerdict.oLayout.qsPlacement_Why));
+    QCOMPARE(oVerdict.eValue, eVerdict_Intact);
+    QCOMPARE(oVerdict.qui64In_Place, oData.oFill_Result.qui64Words_Written);
+    QVERIFY(oVerdict.qui64Words > 25 * 1048576);
+}
+
+void tst_Fill_Read::sparseOverOldFill()
+{
+    // A fill, then data.data replaced by a sparse file of the same length that holds no
+    // data: the old fill's words still on the disk are remnants, never found words.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(64 * 1048576, 512, "ext4");
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY(bPoll_Records(oLoop.qsDevice, oLoop.qsMount));
+    QVERIFY(bFill_Records());
+    const QString qsFill = oLoop.qsMount + "data.data";
+    const qint64 qi64Size = QFileInfo(qsFill).size();
+    QVERIFY(QFile::remove(qsFill));
+    QFile qSparse(qsFill);
+    QVERIFY(qSparse.open(QIODevice::WriteOnly) && qSparse.resize(qi64Size));
+    qSparse.close();
+    QVERIFY(bRead_Records());
+    const cRead_Result &oResult = oDrive.oRead_Result;
+    QCOMPARE(oResult.oVerdict.eValue, eVerdict_Data_Missing);
+    QCOMPARE(oResult.oVerdict.qui64Found, quint64(0));
+    QCOMPARE(oResult.oVerdict.qui64Missing, quint64(qi64Size / 8));
+    QVERIFY(oResult.oVerdict.qui64Remnants >= quint64(qi64Size / 8));
+    QCOMPARE(iRead_Icon(oResult), int(QMessageBox::Warning));
 }
 
 QTEST_MAIN(tst_Fill_Read)

@@ -1,10 +1,14 @@
-// The device map: shades where the words lie, the index strip's gaps, hover texts, and the way in.
+// The device map: what each region and index bucket shows, hover texts, and the window
+// that keeps the result open.
 #include "Functions_Map.h"
-#include "Functions_Verdict.h"
+#include "Functions_Report.h"
 #include "mainwindow.h"
 #include "support.h"
 
 #include <QAbstractButton>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QtEndian>
 #include <QtTest>
@@ -16,50 +20,58 @@ class tst_Map : public QObject
 private slots:
     void regions_data();
     void regions();
-    void stripGap();
+    void strip();
     void hoverText();
-    void fromSummaryBox();
+    void window();
 };
 
 static const quint64 qui64P = 0xFFFFFFC000000000ULL;
 
-// A 1 MiB image, 1024 regions of 1 KiB (128 words): regions 0-99 all fill words, region 200
-// half of them, the rest zeros. Read back, so the map comes from a real scan.
-static cRead_Result oScan_Crafted(const QTemporaryDir &qDir)
+// A 1 MiB image, 1024 regions of 1 KiB (128 words), read for real and compared with a fill
+// of 13,184 words: 0 .. 13,055 belong at offset 0, 13,056 .. 13,183 at region 300.
+// On the image: 0 .. 12,799 in place (regions 0-99), 12,800 .. 13,055 nowhere (regions
+// 100-101 empty), 13,056 .. 13,183 in region 400 instead of 300, and 64 words of an older,
+// longer fill in region 200.
+static cRead_Result oCrafted_Read(const QTemporaryDir &qDir)
 {
     QByteArray qbaImage(1 << 20, '\0');
-    for (quint64 i = 0; i < 100 * 128; ++i)
-        qToBigEndian<quint64>(qui64P + i, qbaImage.data() + 8 * i);
-    for (quint64 i = 0; i < 64; ++i)
-        qToBigEndian<quint64>(qui64P + 20000 + i, qbaImage.data() + 200 * 1024 + 8 * i);
+    auto vPut = [&](quint64 qui64First, quint64 qui64Count, quint64 qui64Offset) {
+        for (quint64 i = 0; i < qui64Count; ++i)
+            qToBigEndian<quint64>(qui64P + qui64First + i, qbaImage.data() + qui64Offset + 8 * i);
+    };
+    vPut(0, 12800, 0);
+    vPut(20000, 64, 200 * 1024);
+    vPut(13056, 128, 400 * 1024);
     QFile qImage(qDir.filePath("crafted.img"));
     qImage.open(QIODevice::WriteOnly);
     qImage.write(qbaImage);
     qImage.close();
-    cDrive oDrive_Image;
-    oDrive_Image.vGet_Properties(qImage.fileName());
-    oDrive_Image.vRead_Data(qui64P, 1 << 20);
-    return std::move(oDrive_Image.oRead_Result);
-}
-
-static QRgb qrgbAt(const QImage &qImage, const QPoint &qpAt)
-{
-    return qImage.pixel(qpAt) | 0xff000000;
+    cDrive oImage;
+    oImage.vGet_Properties(qImage.fileName());
+    oImage.vRead_Data(qui64P, 1 << 20);
+    cFill_Layout oLayout;
+    oLayout.qvParts = {{qDir.filePath("data.data"), 0, 13184}};
+    oLayout.bPlaced = true;
+    oLayout.vecExpected = {{0, 13056, 0}, {13056, 128, 300 * 1024}};
+    oLayout.iOn_Device = 1;
+    vJudge(oImage.oRead_Result, oLayout);
+    return oImage.oRead_Result;
 }
 
 void tst_Map::regions_data()
 {
     QTest::addColumn<int>("iRegion");
     QTest::addColumn<uint>("uShade");
-    QTest::newRow("first") << 0 << uint(qrgbMap_All);
-    QTest::newRow("inside the filled run") << 50 << uint(qrgbMap_All);
-    QTest::newRow("last filled") << 99 << uint(qrgbMap_All);
-    QTest::newRow("first empty") << 100 << uint(qrgbMap_None);
-    QTest::newRow("half filled") << 200 << uint(qrgbMap_Some);
-    QTest::newRow("empty") << 500 << uint(qrgbMap_None);
+    QTest::newRow("first") << 0 << uint(qrgbMap_In_Place);
+    QTest::newRow("last in place") << 99 << uint(qrgbMap_In_Place);
+    QTest::newRow("belongs here, found nowhere") << 101 << uint(qrgbMap_Missing);
+    QTest::newRow("empty") << 102 << uint(qrgbMap_None);
+    QTest::newRow("an older fill's words") << 200 << uint(qrgbMap_Stray);
+    QTest::newRow("belongs here, lies in region 400") << 300 << uint(qrgbMap_Displaced);
+    QTest::newRow("holds region 300's words") << 400 << uint(qrgbMap_Stray);
+    QTest::newRow("unreadable bytes") << 500 << uint(qrgbMap_Bad);
+    QTest::newRow("not reached") << 600 << uint(qrgbMap_Unread);
     QTest::newRow("last") << 1023 << uint(qrgbMap_None);
-    QTest::newRow("unreadable bytes") << 300 << uint(qrgbMap_Bad);
-    QTest::newRow("not reached") << 400 << uint(qrgbMap_Unread);
 }
 
 void tst_Map::regions()
@@ -67,70 +79,57 @@ void tst_Map::regions()
     QFETCH(int, iRegion);
     QFETCH(uint, uShade);
     QTemporaryDir qDir;
-    const cRead_Result oResult = oScan_Crafted(qDir);
-    QCOMPARE(oResult.qvRegion_Hits.size(), 1024);
-    cMap_Data oMap(oResult);
-    oMap.qvRegion_Bad[300] = 512; // as a failing disk would leave them
-    oMap.qvRegion_Done[400] = 0;  // as an interrupted read would
-    const QImage qImage = qimgMap_Render(oMap);
-    const QRect qrCell = qrMap_Cell(oMap, iRegion);
+    cRead_Result oResult = oCrafted_Read(qDir);
+    QCOMPARE(QString(pcVerdict_Name(oResult.oVerdict.eValue)), QString("data_missing"));
+    oResult.qvRegion_Bad[500] = 512; // as a failing disk would leave them
+    oResult.qvRegion_Done[600] = 0;  // as an interrupted read would
+    QCOMPARE(QString::number(qrgbMap_Region(oResult, iRegion), 16), QString::number(uShade, 16));
+    const QImage qImage = qimgMap_Render(oResult);
+    const QRect qrCell = qrMap_Cell(iRegion);
     QVERIFY(QRect(QPoint(0, 0), qImage.size()).contains(qrCell));
-    QCOMPARE(QString::number(qrgbAt(qImage, qrCell.center()), 16), QString::number(uShade, 16));
-    // Neighbouring cells are apart: the next one is somewhere else.
-    QVERIFY(!qrCell.intersects(qrMap_Cell(oMap, iRegion + 1)));
+    QCOMPARE(QString::number(qImage.pixel(qrCell.center()), 16), QString::number(uShade, 16));
+    QVERIFY(!qrCell.intersects(qrMap_Cell(iRegion + 1)));
 }
 
-void tst_Map::stripGap()
+void tst_Map::strip()
 {
-    // 65,536 fill words with indexes 16,416 .. 32,767 missing; the fill file holds all of them.
+    // 13,184 indexes in 1,015 buckets of 13: each shows what became of its words.
     QTemporaryDir qDir;
-    const quint64 qui64Words = 65536, qui64Gap_First = 16416, qui64Gap_End = 32768;
-    QByteArray qbaImage(int(qui64Words * 8), '\0');
-    for (quint64 i = 0; i < qui64Words; ++i)
-        if (i < qui64Gap_First || i >= qui64Gap_End)
-            qToBigEndian<quint64>(qui64P + i, qbaImage.data() + 8 * i);
-    QFile qImage(qDir.filePath("gap.img"));
-    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.write(qbaImage) == qbaImage.size());
-    qImage.close();
-    QVERIFY(QFile::copy(qImage.fileName(), qDir.filePath("data.data")));
-    cDrive oDrive_Image;
-    oDrive_Image.vGet_Properties(qImage.fileName());
-    oDrive_Image.vRead_Data(qui64P, 1ULL << 30);
-    vCompare_With_Volume(oDrive_Image.oRead_Result, qDir.path() + "/");
-    const cRead_Result &oResult = oDrive_Image.oRead_Result;
-    QCOMPARE(oResult.qui64Fill_Words, qui64Words);
-    QCOMPARE(oResult.qui64Fill_Found, qui64Words - (qui64Gap_End - qui64Gap_First));
-    QCOMPARE(oResult.qvMissing, (QVector<QPair<quint64, quint64>>{{qui64Gap_First, qui64Gap_End - 1}}));
-    QVERIFY(!oResult.oTable.bAllocated()); // summarised, then released
-
-    // 1024 pixel columns over 65,536 indexes: 64 indexes a column.
-    const cMap_Data oMap(oResult);
-    const QImage qImage_Map = qimgMap_Render(oMap);
-    const QRect qrStrip = qrMap_Strip(oMap);
-    QCOMPARE(qrStrip.width(), 1024);
-    auto qrgbColumn = [&](int iColumn) { return qrgbAt(qImage_Map, QPoint(qrStrip.left() + iColumn, qrStrip.center().y())); };
-    for (const int iColumn : {0, 100, 255, 512, 700, 1023})
-        QCOMPARE(qrgbColumn(iColumn), qrgbStrip_Found);
-    QCOMPARE(qrgbColumn(256), qrgbStrip_Partly); // 16,384 .. 16,447: half found
-    for (const int iColumn : {257, 300, 511})
-        QCOMPARE(qrgbColumn(iColumn), qrgbStrip_Missing);
+    const cRead_Result oResult = oCrafted_Read(qDir);
+    QCOMPARE(oResult.oVerdict.qui64Strip_Bucket, quint64(13));
+    QCOMPARE(qrgbMap_Bucket(oResult, 0), qrgbMap_In_Place);
+    QCOMPARE(qrgbMap_Bucket(oResult, 12800 / 13 - 1), qrgbMap_In_Place);
+    QCOMPARE(qrgbMap_Bucket(oResult, 12800 / 13), qrgbStrip_Partly); // 12,792 .. 12,804
+    QCOMPARE(qrgbMap_Bucket(oResult, 12900 / 13), qrgbMap_Missing);
+    QCOMPARE(qrgbMap_Bucket(oResult, 13100 / 13), qrgbMap_Displaced);
+    const QImage qImage = qimgMap_Render(oResult);
+    const QRect qrStrip = qrMap_Strip(oResult);
+    auto qrgbColumn = [&](int iIndex) {
+        return qImage.pixel(qrStrip.left() + int(qint64(iIndex) * qrStrip.width() / 13184), qrStrip.center().y());
+    };
+    QCOMPARE(qrgbColumn(100), qrgbMap_In_Place);
+    QCOMPARE(qrgbColumn(12950), qrgbMap_Missing);
 }
 
 void tst_Map::hoverText()
 {
     QTemporaryDir qDir;
-    const cMap_Data oMap(oScan_Crafted(qDir));
-    const QString qsTip = qsMap_Tip(oMap, qrMap_Cell(oMap, 5).center());
-    QVERIFY2(qsTip.startsWith("Регион 5: байты 5120 … 6143\nСлов заполнения: 128 из 128"), qPrintable(qsTip));
-    QVERIFY(qsMap_Tip(oMap, QPoint(1, 1)).isEmpty());
+    const cRead_Result oResult = oCrafted_Read(qDir);
+    QString qsTip = qsMap_Tip(oResult, qrMap_Cell(300).center());
+    qsTip.replace(QChar(0x00A0), ' ');
+    QVERIFY2(qsTip.startsWith("Регион 300: байты 307 200 … 308 223\nСлов заполнения: 0 из 128\n"
+                              "Слова файла здесь: на месте 0, лежат в другом месте 128, не найдены 0"),
+             qPrintable(qsTip));
+    QVERIFY(qsMap_Tip(oResult, QPoint(1, 1)).isEmpty());
 }
 
-void tst_Map::fromSummaryBox()
+void tst_Map::window()
 {
-    // The read's summary offers the map through its extra button.
+    // The read's summary offers the map; its window fits a 1366 x 768 screen, keeps the
+    // summary beside the picture, and saves the report with batch mode's JSON.
     QTemporaryDir qDir;
-    const cMap_Data oExpected(oScan_Crafted(qDir));
     MainWindow oWindow(nullptr, qDir.filePath("crafted.img"), qDir.path() + "/");
+    oCrafted_Read(qDir);
     cBox_Answerer oAnswerer([](QMessageBox *qBox) {
         for (QAbstractButton *qButton : qBox->buttons())
             if (qButton->text() == "Карта")
@@ -142,8 +141,15 @@ void tst_Map::fromSummaryBox()
     QCOMPARE(oAnswerer.qslHeadings, QStringList{"Чтение завершено."});
     cMap_Window *qMap = oWindow.findChild<cMap_Window *>();
     QVERIFY(qMap && qMap->isVisible());
-    QCOMPARE(qMap->qimgPicture().size(), qimgMap_Render(cMap_Data(oDrive.oRead_Result)).size());
-    QVERIFY(qMap->windowTitle().endsWith("crafted.img"));
+    QVERIFY2(qMap->width() <= 1366 && qMap->height() <= 768,
+             qPrintable(QString("%1 x %2").arg(qMap->width()).arg(qMap->height())));
+    QVERIFY(qMap->windowTitle().startsWith("Носитель " + qDir.filePath("crafted.img") + " — файла заполнения нет — чтение "));
+    QVERIFY(qMap->testAttribute(Qt::WA_AlwaysShowToolTips));
+    const QString qsSummary = qMap->findChild<QPlainTextEdit *>("plainTextEdit_Summary")->toPlainText();
+    QVERIFY(qsSummary.contains(qsRead_Summary(oDrive.oRead_Result).replace(QChar(0x00A0), ' ')));
+    const QList<QByteArray> qlReport = qMap->qbaReport(false).trimmed().split('\n');
+    QCOMPARE(QJsonDocument::fromJson(qlReport.last()).object()["verdict"].toString(), QString("no_fill_file"));
+    QCOMPARE(QString::fromUtf8(qlReport.first()), QString("Чтение завершено."));
 }
 
 QTEST_MAIN(tst_Map)

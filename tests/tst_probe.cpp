@@ -130,7 +130,7 @@ void tst_Probe::volume()
     cLoop_Device oLoop;
     QString qsDir;
     if (qsType == "ext4") {
-        const QString qsError = oLoop.qsCreate(64 * 1048576, 512, true);
+        const QString qsError = oLoop.qsCreate(64 * 1048576, 512, "ext4");
         QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
         qsDir = oLoop.qsMount;
     } else {
@@ -181,7 +181,7 @@ void tst_Probe::pollWindow()
 {
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(48 * 1048576, 4096, true);
+    const QString qsError = oLoop.qsCreate(48 * 1048576, 4096, "ext4");
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     // Through the command line, the volume without its slash: the tool adds it.
     cOptions oOptions;

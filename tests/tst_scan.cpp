@@ -1,0 +1,251 @@
+// What the read makes of the words it sees, without a device: the scan kernels, the run
+// table, the verdict, and the figures the operator reads.
+#include "Functions_Reader.h"
+#include "Functions_Report.h"
+#include "Functions_Text.h"
+
+#include <QtEndian>
+#include <QtTest>
+
+#include <thread>
+
+typedef QVector<quint64> tWords;
+typedef QVector<QVector<quint64>> tRun_List; // {first, count, offset} each
+Q_DECLARE_METATYPE(tWords)
+Q_DECLARE_METATYPE(tRun_List)
+
+class tst_Scan : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void kernels_data();
+    void kernels();
+    void runTable();
+    void runTableMillions();
+    void verdict_data();
+    void verdict();
+    void figures();
+};
+
+static const quint64 P = 0xFFFFFFC000000000ULL;
+
+static std::vector<cRun> vecRuns(const tRun_List &qvList)
+{
+    std::vector<cRun> vecResult;
+    for (const QVector<quint64> &qv : qvList)
+        vecResult.push_back({qv[0], qv[1], qv[2]});
+    return vecResult;
+}
+
+static tRun_List qvList(const std::vector<cRun> &vecRuns)
+{
+    tRun_List qvResult;
+    for (const cRun &oRun : vecRuns)
+        qvResult.append({oRun.qui64First, oRun.qui64Count, oRun.qui64Offset});
+    return qvResult;
+}
+
+void tst_Scan::kernels_data()
+{
+    QTest::addColumn<tWords>("qlWords");
+    QTest::addColumn<quint64>("qui64Bound");
+    QTest::addColumn<tRun_List>("qlRuns"); // at device offset 4096
+    QTest::addColumn<quint64>("qui64Hits");
+    tWords qlRun;
+    for (quint64 i = 0; i < 21; ++i) // longer than a vector step, and not a multiple of one
+        qlRun << P + 40 + i;
+    QTest::newRow("nothing") << tWords(19, 0) << quint64(1000) << tRun_List() << quint64(0);
+    QTest::newRow("a long run") << qlRun << quint64(1000) << tRun_List{{40, 21, 4096}} << quint64(21);
+    QTest::newRow("run cut by the bound") << qlRun << quint64(50) << tRun_List{{40, 10, 4096}} << quint64(10);
+    QTest::newRow("broken runs, duplicates, words below")
+        << tWords{0, P + 3, P + 4, P + 5, P + 9, P + 10, P + 4, P - 1, P + 11, 7, P + 12, P + 13, P + 14, P + 15, P + 16, 0}
+        << quint64(100)
+        << tRun_List{{3, 3, 4104}, {9, 2, 4128}, {4, 1, 4144}, {11, 1, 4160}, {12, 5, 4176}} << quint64(12);
+    QTest::newRow("a match after eight misses") << tWords{1, 2, 3, 4, 5, 6, 7, 8, 9, P + 2} << quint64(100)
+                                                << tRun_List{{2, 1, 4168}} << quint64(1);
+    // Indexes of words far below the pattern wrap to 2^63 and more: never "negative", never found.
+    const quint64 W = 0x8000000000000000ULL;
+    QTest::newRow("matches inside vector steps, wrapped indexes around them")
+        << tWords{W, W + 5, P + 1, 3, 4, 5, 6, 7, 8, W + 9, 10, 11, 12, P + 7, 14, 15, 16, W + 17, 18, 19, P + 50,
+                  P + 51, P + 52, P + 53}
+        << quint64(100) << tRun_List{{1, 1, 4112}, {7, 1, 4200}, {50, 4, 4256}} << quint64(6);
+    QTest::newRow("indexes past 12,000,000,000") << tWords{P + 12000000000ULL, P + 12000000001ULL} << quint64(13e9)
+                                                 << tRun_List{{12000000000ULL, 2, 4096}} << quint64(2);
+}
+
+void tst_Scan::kernels()
+{
+    QFETCH(tWords, qlWords);
+    QFETCH(quint64, qui64Bound);
+    QFETCH(tRun_List, qlRuns);
+    QFETCH(quint64, qui64Hits);
+    QByteArray qbaData(qlWords.size() * 8, '\0');
+    for (int i = 0; i < qlWords.size(); ++i)
+        qToBigEndian<quint64>(qlWords[i], qbaData.data() + 8 * i);
+    for (const bool bVectorised : {false, true}) {
+        if (bVectorised && !bScan_Vectorised())
+            QSKIP("no AVX2 here: only the portable loop was checked");
+        std::vector<cRun> vecFound;
+        QCOMPARE(qui64Scan_Words(reinterpret_cast<const uchar *>(qbaData.constData()), quint64(qlWords.size()), 4096, P,
+                                 qui64Bound, vecFound, bVectorised),
+                 qui64Hits);
+        QCOMPARE(qvList(vecFound), qlRuns);
+    }
+}
+
+void tst_Scan::runTable()
+{
+    // Blocks of 100 words (800 bytes) finishing out of order; a run that crosses a block
+    // boundary comes out as one record, and a block never read leaves its gap.
+    cRun_Table oTable(4);
+    oTable.vAdd_Block(1, vecRuns({{50, 100, 800}, {500, 1, 1500}})); // waits for block 0
+    oTable.vAdd_Block(0, vecRuns({{0, 50, 400}}));                    // joins block 1's first run
+    oTable.vAdd_Block(3, vecRuns({{900, 10, 2400}, {901, 10, 3000}})); // block 2 never comes
+    oTable.vAdd_Block(4, vecRuns({{7, 1, 3200}, {8, 1, 3300}}));       // beyond the bound of 4 runs
+    quint64 qui64Untracked = 0, qui64From = 0;
+    std::vector<cRun> vecResult = oTable.vecTake(&qui64Untracked, &qui64From);
+    QCOMPARE(qvList(vecResult), (tRun_List{{0, 150, 400}, {500, 1, 1500}, {900, 10, 2400}, {901, 10, 3000}}));
+    QCOMPARE(qui64Untracked, quint64(2));
+    QCOMPARE(qui64From, quint64(3200));
+    // Indexes 900 .. 910 are held twice: 11 distinct there.
+    QCOMPARE(qui64Sort_By_Index(vecResult), quint64(150 + 1 + 11));
+    QCOMPARE(vecResult[1].qui64First, quint64(500));
+}
+
+void tst_Scan::runTableMillions()
+{
+    // Three million isolated words from two threads, kept in the order of the device, and a
+    // bound that holds memory to a million runs.
+    const quint64 qui64Blocks = 3000, qui64Per_Block = 1000;
+    for (const quint64 qui64Max : {quint64(10000000), quint64(1000000)}) {
+        cRun_Table oTable(qui64Max);
+        auto vFeed = [&](const quint64 qui64Parity) {
+            for (quint64 b = qui64Parity; b < qui64Blocks; b += 2) {
+                std::vector<cRun> vecBlock;
+                for (quint64 w = 0; w < qui64Per_Block; ++w) // every other index, so no two runs join
+                    vecBlock.push_back({2 * (b * qui64Per_Block + w), 1, 8 * (b * qui64Per_Block + w)});
+                oTable.vAdd_Block(b, std::move(vecBlock));
+            }
+        };
+        std::thread qOther(vFeed, 1);
+        vFeed(0);
+        qOther.join();
+        quint64 qui64Untracked = 0, qui64From = 0;
+        std::vector<cRun> vecResult = oTable.vecTake(&qui64Untracked, &qui64From);
+        const quint64 qui64Kept = std::min(qui64Max, qui64Blocks * qui64Per_Block);
+        QCOMPARE(quint64(vecResult.size()), qui64Kept);
+        QCOMPARE(qui64Untracked, qui64Blocks * qui64Per_Block - qui64Kept);
+        for (size_t i = 1; i < vecResult.size(); i += 99991)
+            QCOMPARE(vecResult[i].qui64Offset, quint64(8 * i));
+        QCOMPARE(qui64Sort_By_Index(vecResult), qui64Kept);
+    }
+}
+
+// A read of a 2,000-word device (16,000 bytes, regions of 16 bytes) against a fill of
+// 2,000 words that the file system put at offset 0 in one piece, unless the row says.
+void tst_Scan::verdict_data()
+{
+    QTest::addColumn<tRun_List>("qlFound");
+    QTest::addColumn<int>("iPlaced");  // 1 placed at offset 0, 0 unknown, -1 a sparse file
+    QTest::addColumn<int>("iOn_Device");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::addColumn<QVector<quint64>>("qvCounts"); // in place / found, displaced, missing, remnants, usable bytes
+    QTest::addColumn<QString>("qsFirst_Line");
+    typedef QVector<quint64> tCounts;
+    QTest::newRow("intact, with an old copy beside it")
+        << tRun_List{{0, 2000, 0}, {0, 100, 8000}} << 1 << 1 << "intact" << tCounts{2000, 0, 0, 100, 0}
+        << "Данные целы: все 2 000 слов файла заполнения (15,6 КиБ) лежат на носителе на своих местах.";
+    QTest::newRow("a hole in the middle") << tRun_List{{0, 500, 0}, {600, 1400, 4800}} << 1 << 1 << "data_missing"
+                                          << tCounts{1900, 0, 100, 0, 0}
+                                          << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения).";
+    QTest::newRow("everything somewhere else") << tRun_List{{0, 1000, 8000}, {1000, 1000, 0}} << 1 << 1
+                                               << "data_missing" << tCounts{0, 2000, 0, 0, 0}
+                                               << "Данные не на своих местах: 2 000 слов файла заполнения найдены не там, "
+                                                  "куда их записала файловая система.";
+    QTest::newRow("nothing kept beyond 9,600 bytes") << tRun_List{{0, 1200, 0}} << 1 << 1 << "capacity_limited"
+                                                     << tCounts{1200, 0, 800, 0, 9600}
+                                                     << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600";
+    // Addresses taken modulo 9,600: words 1,200 .. 1,999 landed on 0 .. 799 and read twice.
+    QTest::newRow("addresses wrap every 9,600 bytes")
+        << tRun_List{{1200, 800, 0}, {800, 400, 6400}, {1200, 800, 9600}} << 1 << 1 << "wraparound"
+        << tCounts{1200, 0, 800, 800, 9600} << "Поддельная ёмкость: носитель зацикливает адреса через каждые 9,38 КиБ";
+    QTest::newRow("encrypted or compressed") << tRun_List{} << 0 << 1 << "no_plaintext" << tCounts{0, 0, 2000, 0, 0}
+                                             << "Ни одного слова заполнения на носителе нет: данные попадают на носитель "
+                                                "зашифрованными или сжатыми.";
+    QTest::newRow("not on the device") << tRun_List{} << 1 << 0 << "not_on_device" << tCounts{0, 0, 2000, 0, 0}
+                                       << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя.";
+    QTest::newRow("placement unknown, all found") << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact"
+                                                  << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов";
+    // A sparse fill file holds no words at all: an earlier fill's words are only remnants.
+    QTest::newRow("sparse fill file over an old fill") << tRun_List{{0, 2000, 0}} << -1 << 1 << "data_missing"
+                                                       << tCounts{0, 0, 2000, 2000, 0}
+                                                       << "Часть данных потеряна: не найдено 2 000 слов";
+}
+
+void tst_Scan::verdict()
+{
+    QFETCH(tRun_List, qlFound);
+    QFETCH(int, iPlaced);
+    QFETCH(int, iOn_Device);
+    QFETCH(QString, qsVerdict);
+    QFETCH(QVector<quint64>, qvCounts);
+    QFETCH(QString, qsFirst_Line);
+    cRead_Result oRead;
+    oRead.eStatus = eRead_Done;
+    oRead.qsDevice = "/dev/test";
+    oRead.qui64Bytes_Count = oRead.qui64Bytes_Done = 16000;
+    oRead.qui64Indexes = 4000;
+    oRead.qui64Region_Bytes = 16;
+    for (QVector<quint64> *pqv : {&oRead.qvRegion_Hits, &oRead.qvRegion_Bad, &oRead.qvRegion_Done})
+        pqv->fill(0, 1000);
+    oRead.vecRuns = vecRuns(qlFound);
+    for (const cRun &oRun : oRead.vecRuns) {
+        oRead.qui64Hits += oRun.qui64Count;
+        for (quint64 o = oRun.qui64Offset; o < oRun.qui64Offset_End(); o += 8)
+            ++oRead.qvRegion_Hits[int(o / 16)];
+    }
+    oRead.qui64Distinct = qui64Sort_By_Index(oRead.vecRuns);
+    cFill_Layout oLayout;
+    oLayout.qvParts = {{"/volume/data.data", 0, 2000}};
+    oLayout.bPlaced = iPlaced != 0;
+    if (iPlaced == 1)
+        oLayout.vecExpected = {{0, 2000, 0}};
+    oLayout.iOn_Device = iOn_Device;
+    vJudge(oRead, oLayout);
+    const cVerdict &oVerdict = oRead.oVerdict;
+    QCOMPARE(QString(pcVerdict_Name(oVerdict.eValue)), qsVerdict);
+    QCOMPARE((QVector<quint64>{iPlaced == 1 ? oVerdict.qui64In_Place : oVerdict.qui64Found, oVerdict.qui64Displaced,
+                               oVerdict.qui64Missing, oVerdict.qui64Remnants, oVerdict.qui64Usable_Bytes}),
+             qvCounts);
+    QString qsSummary = qsRead_Summary(oRead);
+    qsSummary.replace(QChar(0x00A0), ' ');
+    QVERIFY2(qsSummary.startsWith(qsFirst_Line), qPrintable(qsSummary));
+    QCOMPARE(iRead_Icon(oRead), bVerdict_Good(oVerdict.eValue) ? 1 : 2);
+    // The map's strip accounts for every word of the fill once.
+    quint64 qui64Strip = 0;
+    for (const QVector<quint64> *pqv : {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing,
+                                        &oVerdict.qvStrip_Not_Read})
+        qui64Strip += std::accumulate(pqv->begin(), pqv->end(), quint64(0));
+    QCOMPARE(qui64Strip, quint64(2000));
+    if (iPlaced == 1) // the missing words are shown where they belong
+        QCOMPARE(std::accumulate(oVerdict.qvRegion_Missing.begin(), oVerdict.qvRegion_Missing.end(), quint64(0)),
+                 oVerdict.qui64Missing);
+    if (qsVerdict == "data_missing" && oVerdict.qui64Missing > 0 && iPlaced == 1)
+        QVERIFY(qsSummary.contains("не найдены: индексы 500 … 599 — data.data, байты 4 000 … 4 799; на носителе байты "
+                                   "4 000 … 4 799"));
+}
+
+void tst_Scan::figures()
+{
+    auto qsPlain = [](QString qs) { return qs.replace(QChar(0x00A0), ' '); };
+    QCOMPARE(qsPlain(qsBytes_Text(4125097984ULL)), QString("3,84 ГиБ (4 125 097 984 байт)"));
+    QCOMPARE(qsPlain(qsBytes_Text(512)), QString("512 байт"));
+    QCOMPARE(qsPlain(qsSize_Text(1536ULL << 30)), QString("1,50 ТиБ"));
+    QCOMPARE(qsPlain(qsPercent_Text(1, 3)), QString("33,33 %"));
+    QCOMPARE(qsPlain(qsRate_Text(1048576 * 1500ULL, 2000)), QString("750,0 МиБ/с"));
+    QCOMPARE(qsPlain(qsSeconds_Text(125000)), QString("2 мин 05 с"));
+}
+
+QTEST_MAIN(tst_Scan)
+#include "tst_scan.moc"
