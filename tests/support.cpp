@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <fcntl.h>
 #include <linux/loop.h>
@@ -114,7 +115,14 @@ void cLoop_Device::vUnmount()
 {
     if (qsMount.isEmpty())
         return;
-    qsRun("umount", {qsMount});
+    // A FUSE server on top that is still exiting keeps the volume busy for a moment.
+    int iExit = 0;
+    for (int iTry = 0; iTry < 50; ++iTry) {
+        qsRun("umount", {qsMount}, &iExit);
+        if (iExit == 0)
+            break;
+        QThread::msleep(100);
+    }
     qsMount.clear();
 }
 
