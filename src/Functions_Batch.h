@@ -14,21 +14,23 @@ public:
     QStringList qslSteps; // poll, fill, read in the order given
     bool bJson = false;
     bool bQuiet = false;
-    QString qsMap; // PNG file for the device map after a read
+    bool bForce = false;  // fill even a volume not known to lie on the device
+    QString qsMap;        // PNG file for the device map after a read
 };
 
-// Which application object the command line needs, decided before one exists: widgets
-// for the window, a core one for batch mode, help and version, a GUI one (offscreen) when
-// batch mode draws a map.
+// Parses the arguments (program name first). Needs no application object, so that a usage
+// error never reaches a platform plugin. Returns -1 to go on, otherwise the exit code: 0
+// for --help or --version, 2 for a usage error. With bPrint the help, the version or the
+// error and the usage text are printed (an application object must exist then).
+int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bool bPrint = true);
+
+// Which application object the options need: widgets for the window, a core one for batch
+// mode, a GUI one (offscreen) when batch mode draws a map.
 enum eApp_Kind { eApp_Widgets, eApp_Core, eApp_Gui };
-eApp_Kind eApp_For(int argc, char **argv);
+eApp_Kind eApp_For(const cOptions &oOptions);
 
-// Parses the arguments (program name first). Returns -1 to go on, otherwise the exit
-// code: 0 after --help or --version, 2 for a usage error (the message and the usage text
-// are on standard error).
-int iParse_Options(const QStringList &qslArguments, cOptions &oOptions);
-
-// Runs the steps on the shared records and prints their results; returns the exit code.
+// Runs the steps on the shared records and prints their results; returns the exit code:
+// 0 done, 1 a step failed, 3 the medium failed the check, 128 + the signal that stopped it.
 int iRun_Batch(const cOptions &oOptions);
 
 #endif // FUNCTIONS_BATCH_H

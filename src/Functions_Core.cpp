@@ -16,6 +16,7 @@
 #include <climits>
 #include <csignal>
 #include <cstdio>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -202,6 +203,12 @@ void vProgressBar(QProgressBar *qProgress_Bar, const int iValue)
     QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+bool bOutput_Gone()
+{
+    struct pollfd strOutput = {STDOUT_FILENO, 0, 0};
+    return poll(&strOutput, 1, 0) == 1 && (strOutput.revents & (POLLERR | POLLHUP)) != 0;
+}
+
 bool bConsole_Mode()
 {
     return qobject_cast<QApplication *>(QCoreApplication::instance()) == nullptr;
@@ -313,6 +320,11 @@ bool cProgress::bUpdate(const quint64 qui64Done)
         } else {
             vConsole_Line(qui64Done, false);
         }
+    }
+    if (!qDialog && qi64Now - qi64Last_Output_Check >= 200) {
+        qi64Last_Output_Check = qi64Now;
+        if (bOutput_Gone()) // the results would have nowhere to go
+            vRequest_Cancel(SIGPIPE);
     }
     return !bCancelled();
 }

@@ -51,6 +51,8 @@ void vProgressBar(QProgressBar *qProgress_Bar, const int iValue);
 
 // True when no QApplication exists, so no widget may be created: batch mode.
 bool bConsole_Mode();
+// Standard output leads nowhere any more: its reader closed the pipe.
+bool bOutput_Gone();
 // Batch mode only: no progress lines on standard error.
 void vSet_Quiet(const bool bQuiet);
 
@@ -84,6 +86,7 @@ private:
     quint64 qui64Last_Done = 0;
     QElapsedTimer qTimer;
     qint64 qi64Last_Update = -1000000;
+    qint64 qi64Last_Output_Check = 0;
     std::atomic<bool> bCancel{false};
     bool bFinished = false;
     bool bTerminal = false;

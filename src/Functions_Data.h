@@ -13,14 +13,17 @@ enum eFill_Status {
     eFill_Full,        // the volume ran out of space
     eFill_Too_Large,   // the file system's file-size limit was reached
     eFill_Error,       // a write or the final sync failed
-    eFill_Cancelled
+    eFill_Cancelled,
+    eFill_Refused      // the volume does not lie on the polled device, and no one said to go on
 };
 // The status as scripts see it.
 const char *pcFill_Status_Name(const eFill_Status eStatus);
 
 // The fill file, in the volume's directory.
 const char *const pcFill_File_Name = "data.data";
-QString qsFill_File_Path(const QString &qsVolume);
+// File iPart of the fill (data.data, then data.data.2, data.data.3, ...: where the file
+// system refuses a larger file, the sequence of words goes on in the next one).
+QString qsFill_File_Path(const QString &qsVolume, const int iPart = 1);
 // The files of the fill found in the volume, in order, each a regular file of whole words.
 QVector<cFill_Part> qvFill_Parts(const QString &qsVolume);
 
@@ -36,6 +39,7 @@ public:
     quint64 qui64Words_Written = 0;
     qint64 qi64Elapsed_Ms = 0;
     bool bDirect = false;          // written past the page cache
+    int iFiles = 0;                // data.data and its continuations
 };
 
 class cData

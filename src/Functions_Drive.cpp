@@ -1,7 +1,9 @@
 #include "Functions_Drive.h"
 
 #include "Functions_Core.h"
+#include "Functions_Files.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include <fcntl.h>
@@ -62,8 +64,17 @@ void cDrive::vFormat(QString qsVolume)
 void cVolume::vGet_Properties(QString qsPath)
 {
     struct statvfs str_StatVFS;
-    if (statvfs(qsPath.toStdString().c_str(), &str_StatVFS) != 0)
+    struct stat strPath;
+    qsError.clear();
+    if (stat(qsPath.toStdString().c_str(), &strPath) != 0)
+        qsError = qsSystem_Reason(errno);
+    else if (!S_ISDIR(strPath.st_mode))
+        qsError = qsSystem_Reason(ENOTDIR);
+    if (!qsError.isEmpty() || statvfs(qsPath.toStdString().c_str(), &str_StatVFS) != 0) {
+        if (qsError.isEmpty())
+            qsError = qsSystem_Reason(errno);
         std::memset(&str_StatVFS, 0, sizeof str_StatVFS); // no such path: every number 0
+    }
     iCluster_Size = int(str_StatVFS.f_frsize);
     qui64Clusters_Count = quint64(str_StatVFS.f_blocks);
     qui64Bytes_Count = quint64(str_StatVFS.f_blocks) * quint64(str_StatVFS.f_frsize);

@@ -30,6 +30,7 @@ public:
     quint64 qui64Bytes_Count = 0;
     quint64 qui64Clusters_Free_Count = 0;
     quint64 qui64Bytes_Free_Count = 0;
+    QString qsError; // the system's reason when the last probe failed: no such directory, ...
 
     void vGet_Properties(QString qsPath);
 };

@@ -28,16 +28,34 @@ QString qsForm_Text(const char *pcText)
 
 } // namespace
 
-bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path)
+bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path, bool *pbDrive_Opened)
 {
     oVolume.vGet_Properties(qsVolume_Path);
     const bool bDrive_Opened = oDrive.bGet_Properties(qsDrive_Path);
     oData.vGet_Properties(oVolume.qui64Clusters_Count, oVolume.iCluster_Size);
-    return bDrive_Opened;
+    if (pbDrive_Opened)
+        *pbDrive_Opened = bDrive_Opened;
+    return bDrive_Opened && oVolume.qsError.isEmpty();
 }
 
-bool bFill_Records()
+bool bFill_Records(const bool bForce)
 {
+    // The fill writes until the volume is full: it must be the volume on the polled device,
+    // not the root file system or RAM because a path was mistyped.
+    if (!oVolume.qsVolume_Name.isEmpty() && !bForce) {
+        QString qsWhy = oVolume.qsError;
+        const int iOn_Device = !qsWhy.isEmpty() ? -1
+                               : oDrive.qsDrive_Name.isEmpty()
+                                   ? -1
+                                   : iVolume_On_Device(oVolume.qsVolume_Name, oDrive.qsDrive_Name, &qsWhy);
+        if (iOn_Device != 1) {
+            oData.oFill_Result = cFill_Result();
+            oData.oFill_Result.eStatus = eFill_Refused;
+            oData.oFill_Result.qsPath = qsFill_File_Path(oVolume.qsVolume_Name);
+            oData.oFill_Result.qsError = oDrive.qsDrive_Name.isEmpty() ? "носитель не опрошен" : qsWhy;
+            return false;
+        }
+    }
     const cVolume oVolume_Copy = oVolume;
     oData.vWrite_Data(oVolume_Copy);
     const eFill_Status eStatus = oData.oFill_Result.eStatus;
@@ -59,8 +77,15 @@ bool bRead_Records()
     // The last poll's pattern, and every index that poll's volume could hold.
     oDrive.vRead_Data(oData.qui64Pattern, oData.qui64Data_Count);
     cRead_Result &oResult = oDrive.oRead_Result;
-    if (bRead_Scanned(oResult.eStatus))
+    if (oResult.bAbandoned) {
+        // The device stopped answering: asking where things lie on it would hang as well.
+        cFill_Layout oLayout;
+        oLayout.qvParts = qvFill_Parts(oVolume.qsVolume_Name);
+        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = "носитель перестал отвечать";
+        vJudge(oResult, oLayout);
+    } else if (bRead_Scanned(oResult.eStatus)) {
         vJudge(oResult, oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice));
+    }
     return oResult.eStatus == eRead_Done;
 }
 

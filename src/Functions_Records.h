@@ -14,10 +14,12 @@ extern cData oData;
 // The operations as the window's buttons and batch mode run them. They fill in the
 // records and their results and open no box but the drive probe's; the caller tells the
 // operator.
-// Poll: probes the volume and the device and derives the pattern; false when the device did not open.
-bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path);
-// Fill: true when the fill file was written until done, full, or at the file size limit.
-bool bFill_Records();
+// Poll: probes the volume and the device and derives the pattern; false when the device did
+// not open or the volume could not be probed (oVolume.qsError).
+bool bPoll_Records(const QString &qsDrive_Path, const QString &qsVolume_Path, bool *pbDrive_Opened = nullptr);
+// Fill: true when the fill file was written until done or full. Refused (eFill_Refused, the
+// reason in qsError) when the volume is not known to lie on the polled device, unless bForce.
+bool bFill_Records(const bool bForce = false);
 // Read: true when the whole device was scanned; the verdict is in the read's result.
 bool bRead_Records();
 // What a read of qsDevice is compared with: the fill in qsVolume and where it lies.

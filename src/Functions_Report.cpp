@@ -51,7 +51,7 @@ QString qsPoll_Text()
 bool bFill_Ran(const cFill_Result &oResult)
 {
     return oResult.eStatus != eFill_No_Poll && oResult.eStatus != eFill_Open_Failed &&
-           oResult.eStatus != eFill_Not_Run;
+           oResult.eStatus != eFill_Not_Run && oResult.eStatus != eFill_Refused;
 }
 
 QString qsFill_Heading(const cFill_Result &oResult)
@@ -93,11 +93,18 @@ QString qsFill_Summary(const cFill_Result &oResult)
     case eFill_Not_Run:
     case eFill_No_Poll:
     case eFill_Open_Failed:
+    case eFill_Refused:
         qsReason = QString("ошибка записи на слове %1: %2.").arg(qsCount_Text(i), oResult.qsError);
         break;
     }
     QStringList qslLines;
-    qslLines << QString("Файл: %1.").arg(oResult.qsPath);
+    if (oResult.iFiles > 1)
+        qslLines << QString("Файлы: %1 и продолжения до %2 — файловая система не принимает файлы больше.")
+                        .arg(oResult.qsPath, QFileInfo(qsFill_File_Path(QFileInfo(oResult.qsPath).path() + "/",
+                                                                         oResult.iFiles))
+                                                 .fileName());
+    else
+        qslLines << QString("Файл: %1.").arg(oResult.qsPath);
     qslLines << QString("Записано слов: %1 из %2 — %3.")
                     .arg(qsCount_Text(i), qsCount_Text(oResult.qui64Words_Total), qsBytes_Text(i * 8));
     qslLines << "Остановка: " + qsReason;
@@ -110,6 +117,10 @@ QString qsFill_Summary(const cFill_Result &oResult)
 
 QString qsFill_Failure(const cFill_Result &oResult)
 {
+    if (oResult.eStatus == eFill_Refused)
+        return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
+                       "пока раздел не заполнится, поэтому не начато.")
+            .arg(QFileInfo(oResult.qsPath).path(), oResult.qsError);
     if (oResult.eStatus == eFill_Open_Failed)
         return QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError);
     return "Раздел не опрошен: " + qsPoll_First() + ". Файл заполнения не создан.";
@@ -328,8 +339,20 @@ QString qsRead_Failure(const cRead_Result &oResult)
     }
 }
 
-QJsonObject qjPoll(const bool bOk)
+QString qsPoll_Error(const bool bDrive_Opened)
 {
+    QStringList qslErrors;
+    if (!oVolume.qsError.isEmpty())
+        qslErrors << QString("не удалось опросить раздел %1: %2").arg(oVolume.qsVolume_Name, oVolume.qsError);
+    if (!bDrive_Opened)
+        qslErrors << "не удалось открыть носитель";
+    return qslErrors.join("; ");
+}
+
+QJsonObject qjPoll(const bool bDrive_Opened)
+{
+    const QString qsError = qsPoll_Error(bDrive_Opened);
+    const bool bOk = qsError.isEmpty();
     QJsonObject qjDevice{{"name", oDrive.qsDrive_Name}, {"sector_size", oDrive.iSector_Size}};
     vPut(qjDevice, "sectors_count", oDrive.qui64Sectors_Count);
     vPut(qjDevice, "bytes_count", oDrive.qui64Bytes_Count);
@@ -341,7 +364,8 @@ QJsonObject qjPoll(const bool bOk)
     QJsonObject qjData{{"pattern_text", oData.qsPattern}};
     vPut_Pattern(qjData, oData.qui64Pattern);
     vPut(qjData, "word_count", oData.qui64Data_Count);
-    return {{"step", "poll"}, {"ok", bOk}, {"device", qjDevice}, {"volume", qjVolume}, {"data", qjData}};
+    return {{"step", "poll"}, {"ok", bOk},       {"error", qsError},
+            {"device", qjDevice}, {"volume", qjVolume}, {"data", qjData}};
 }
 
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
@@ -351,7 +375,9 @@ QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
                          {"status", pcFill_Status_Name(oResult.eStatus)},
                          {"path", oResult.qsPath},
                          {"error", oResult.qsError},
-                         {"elapsed_ms", double(oResult.qi64Elapsed_Ms)}};
+                         {"elapsed_ms", double(oResult.qi64Elapsed_Ms)},
+                         {"files", oResult.iFiles},
+                         {"direct_io", oResult.bDirect}};
     vPut_Pattern(qjResult, oResult.qui64Pattern);
     vPut(qjResult, "words_total", oResult.qui64Words_Total);
     vPut(qjResult, "words_written", oResult.qui64Words_Written);

@@ -13,6 +13,7 @@
 
 QString qsPoll_Text();  // the poll's values under the window's captions
 QString qsPoll_First(); // what to do first when no poll was made, in the words of the window or of batch mode
+QString qsPoll_Error(const bool bDrive_Opened); // what went wrong in the last poll, empty when nothing
 
 bool bFill_Ran(const cFill_Result &oResult);
 QString qsFill_Heading(const cFill_Result &oResult);
@@ -29,7 +30,7 @@ QString qsVerdict_Text(const cRead_Result &oResult); // the summary's first line
 QString qsVerdict_Short(const eVerdict eValue);      // a few words, for titles
 
 // The same for scripts: one object per step, English keys.
-QJsonObject qjPoll(const bool bOk);
+QJsonObject qjPoll(const bool bDrive_Opened);
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk);
 QJsonObject qjRead(const cRead_Result &oResult, const bool bOk);
 

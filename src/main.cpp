@@ -3,30 +3,75 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTemporaryDir>
+#include <QTranslator>
 
+#include <csignal>
 #include <memory>
+
+#include <unistd.h>
+
+namespace {
+
+// Qt's own texts (file dialogs, --help) in Russian, like the rest of the tool.
+void vInstall_Translations(QCoreApplication &qApplication)
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    auto *qTranslator = new QTranslator(&qApplication);
+    if (qTranslator->load(QLocale(QLocale::Russian), "qtbase", "_", QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        qApplication.installTranslator(qTranslator);
+}
+
+void vName(QCoreApplication &qApplication)
+{
+    qApplication.setApplicationName("fillscan");
+    qApplication.setApplicationVersion(FILLSCAN_VERSION);
+    vInstall_Translations(qApplication);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    // Batch mode must start without a display, so the kind of application object is
-    // chosen before one exists.
-    const eApp_Kind eKind = eApp_For(argc, argv);
+    // A write to a closed pipe or past the file size limit fails with EPIPE or EFBIG, which
+    // the tool handles, instead of killing it.
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    // Options first: a usage error must not need a display.
+    QStringList qslArguments;
+    for (int i = 0; i < argc; ++i)
+        qslArguments << QString::fromLocal8Bit(argv[i]);
+    cOptions oOptions;
+    if (iParse_Options(qslArguments, oOptions, false) >= 0) {
+        QCoreApplication qApplication(argc, argv);
+        vName(qApplication);
+        return iParse_Options(qslArguments, oOptions, true); // now in Russian, and printed
+    }
+
+    // Root often has no runtime directory of its own (sudo, su): give it a private one.
+    std::unique_ptr<QTemporaryDir> pRuntime;
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && geteuid() == 0) {
+        pRuntime.reset(new QTemporaryDir(QDir::tempPath() + "/fillscan-runtime-XXXXXX"));
+        if (pRuntime->isValid())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(pRuntime->path()));
+    }
     std::unique_ptr<QCoreApplication> qApplication;
-    if (eKind == eApp_Widgets) {
+    switch (eApp_For(oOptions)) {
+    case eApp_Widgets:
         qApplication.reset(new QApplication(argc, argv));
-    } else if (eKind == eApp_Gui) {
+        break;
+    case eApp_Gui:
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the map is drawn into an image, never shown
         qApplication.reset(new QGuiApplication(argc, argv));
-    } else {
+        break;
+    case eApp_Core:
         qApplication.reset(new QCoreApplication(argc, argv));
+        break;
     }
-    QCoreApplication::setApplicationName("fillscan");
-    QCoreApplication::setApplicationVersion(FILLSCAN_VERSION);
-
-    cOptions oOptions;
-    const int iParsed = iParse_Options(QCoreApplication::arguments(), oOptions);
-    if (iParsed >= 0)
-        return iParsed;
+    vName(*qApplication);
     if (oOptions.bBatch)
         return iRun_Batch(oOptions);
 

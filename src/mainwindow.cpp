@@ -27,6 +27,9 @@ MainWindow::~MainWindow()
 void MainWindow::on_pushButton_Properties_clicked()
 {
     bPoll_Records(qsDrive_Path, qsVolume_Path);
+    if (!oVolume.qsError.isEmpty())
+        iMessageBox("Ошибка!", QString("Не удалось опросить раздел %1: %2.").arg(oVolume.qsVolume_Name, oVolume.qsError),
+                    3, iMsgBox_OK_Button, 0, 0, "");
     const QStringList qslValues = qslPoll_Values();
     for (int i = 0; i < iPoll_Fields; ++i) {
         QWidget *qWidget = findChild<QWidget *>(aoPoll_Fields[i].pcValue_Widget);
@@ -39,8 +42,14 @@ void MainWindow::on_pushButton_Properties_clicked()
 
 void MainWindow::on_pushButton_Write_clicked()
 {
-    bFill_Records();
+    bFill_Records(false);
     const cFill_Result &oResult = oData.oFill_Result;
+    if (oResult.eStatus == eFill_Refused &&
+        iMessageBox("Внимание!", qsFill_Failure(oResult) + "\n\nЗаполнить этот раздел всё равно?", 4,
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") == iMsgBox_Yes_Button)
+        bFill_Records(true);
+    if (oResult.eStatus == eFill_Refused)
+        return; // the operator said no
     if (!bFill_Ran(oResult))
         iMessageBox("Ошибка!", qsFill_Failure(oResult), 3, iMsgBox_OK_Button, 0, 0, "");
     else

@@ -3,6 +3,7 @@
  * unreadable sectors.
  *
  *   faulty_fuse IMAGE BAD_START BAD_END MOUNTPOINT [fuse options]
+ * With FAULTY_FUSE_DELAY_MS set, every read waits that long first: a slow disk.
  */
 #define FUSE_USE_VERSION 31
 
@@ -17,6 +18,7 @@
 static const char *pcImage;
 static off_t offBad_Start, offBad_End;
 static int iImage_FD = -1;
+static useconds_t uiDelay_Us = 0;
 
 static int iGetattr(const char *pcPath, struct stat *pStat, struct fuse_file_info *pInfo)
 {
@@ -64,6 +66,8 @@ static int iRead(const char *pcPath, char *pcBuffer, size_t stSize, off_t offOff
 {
     (void)pcPath;
     (void)pInfo;
+    if (uiDelay_Us > 0)
+        usleep(uiDelay_Us);
     if (offOffset >= offBad_Start && offOffset < offBad_End)
         return -EIO;
     if (offOffset < offBad_Start && offOffset + (off_t)stSize > offBad_Start)
@@ -87,6 +91,8 @@ int main(int argc, char *argv[])
     offBad_Start = strtoll(argv[2], NULL, 10);
     offBad_End = strtoll(argv[3], NULL, 10);
     iImage_FD = open(pcImage, O_RDONLY);
+    if (getenv("FAULTY_FUSE_DELAY_MS"))
+        uiDelay_Us = (useconds_t)(1000 * atoi(getenv("FAULTY_FUSE_DELAY_MS")));
     if (iImage_FD < 0)
         return 1;
     argv[3] = argv[0];

@@ -1,4 +1,5 @@
-// Batch mode: the real tool run headless on loop devices, its output, exit codes and signals.
+// Batch mode: the real tool run headless on loop devices: its output and exit codes, and
+// what a mistyped option, a hostile file or a signal does to it.
 #include "Functions_Data.h"
 #include "support.h"
 
@@ -11,6 +12,9 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 class tst_Batch : public QObject
 {
@@ -20,29 +24,58 @@ private slots:
     void pollFillRead();
     void failures_data();
     void failures();
+    void fillElsewhere_data();
+    void fillElsewhere();
+    void filesItWrites();
     void interrupt_data();
     void interrupt();
-    void noDisplay();
+    void stalledDevice();
+    void closedOutput();
+    void shrinkingDevice();
+    void volumeFull_data();
+    void volumeFull();
 };
 
 class cTool_Run
 {
 public:
     int iExit = -1;
+    qint64 qi64Ms = 0;
     QString qsOut, qsErr;
+    QJsonObject qjLast() const { return QJsonDocument::fromJson(qsOut.trimmed().split('\n').last().toUtf8()).object(); }
 };
 
-static cTool_Run oTool(const QStringList &qslArguments, const QProcessEnvironment &qEnvironment = QProcessEnvironment::systemEnvironment())
+// Runs the tool without a display, as on a server.
+static cTool_Run oTool(const QStringList &qslArguments)
 {
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        qEnvironment.remove(pcName);
     QProcess qProcess;
     qProcess.setProcessEnvironment(qEnvironment);
+    QElapsedTimer qTimer;
+    qTimer.start();
     qProcess.start(FILLSCAN_TOOL, qslArguments);
-    qProcess.waitForFinished(180000);
+    if (!qProcess.waitForFinished(120000))
+        qProcess.kill();
+    qProcess.waitForFinished();
     cTool_Run oResult;
+    oResult.qi64Ms = qTimer.elapsed();
     oResult.iExit = qProcess.exitStatus() == QProcess::NormalExit ? qProcess.exitCode() : -1;
     oResult.qsOut = QString::fromUtf8(qProcess.readAllStandardOutput());
     oResult.qsErr = QString::fromUtf8(qProcess.readAllStandardError());
     return oResult;
+}
+
+// The fill file holds whole words of the sequence, pattern + 0 up to pattern + words - 1.
+static bool bWhole_Sequence(const QString &qsPath, const quint64 qui64Pattern, const quint64 qui64Words)
+{
+    QFile qFile(qsPath);
+    if (!qFile.open(QIODevice::ReadOnly) || quint64(qFile.size()) != 8 * qui64Words || qui64Words == 0)
+        return false;
+    const quint64 qui64First = qFromBigEndian<quint64>(qFile.read(8).constData());
+    qFile.seek(qint64(qui64Words - 1) * 8);
+    return qui64First == qui64Pattern && qFromBigEndian<quint64>(qFile.read(8).constData()) == qui64Pattern + qui64Words - 1;
 }
 
 void tst_Batch::pollFillRead()
@@ -55,15 +88,16 @@ void tst_Batch::pollFillRead()
     const QStringList qslVolume = qsRun("stat", {"-f", "-c", "%S %b %f", oLoop.qsMount}).split(' ');
     const QString qsMap = oLoop.qTemp.filePath("map.png");
     const cTool_Run oJson = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read",
-                             "--json", "--map", qsMap});
+                                   "--json", "--map", qsMap});
     QCOMPARE(oJson.iExit, 0);
+    QVERIFY2(!oJson.qsErr.contains("XDG_RUNTIME_DIR"), qPrintable(oJson.qsErr));
     const QStringList qslLines = oJson.qsOut.trimmed().split('\n');
     QCOMPARE(qslLines.size(), 3);
     const QJsonObject qjPoll = QJsonDocument::fromJson(qslLines[0].toUtf8()).object();
     const QJsonObject qjFill = QJsonDocument::fromJson(qslLines[1].toUtf8()).object();
     const QJsonObject qjRead = QJsonDocument::fromJson(qslLines[2].toUtf8()).object();
-    QCOMPARE(qjPoll["step"].toString(), QString("poll"));
     QCOMPARE(qjPoll["device"]["name"].toString(), oLoop.qsDevice);
+    QCOMPARE(qjPoll["error"].toString(), QString());
     QCOMPARE(qjPoll["device"]["sector_size"].toInt(), qslDevice[0].toInt());
     QCOMPARE(quint64(qjPoll["device"]["sectors_count"].toDouble()), qslDevice[1].toULongLong());
     QCOMPARE(quint64(qjPoll["device"]["bytes_count"].toDouble()), qslDevice[2].toULongLong());
@@ -78,13 +112,12 @@ void tst_Batch::pollFillRead()
     const quint64 qui64File_Words = quint64(QFileInfo(oLoop.qsMount + "data.data").size()) / 8;
     QCOMPARE(quint64(qjFill["words_written"].toDouble()), qui64File_Words);
     QCOMPARE(qjRead["status"].toString(), QString("done"));
-    QCOMPARE(quint64(qjRead["fill_file"]["words"].toDouble()), qui64File_Words);
-    QCOMPARE(quint64(qjRead["fill_file"]["found"].toDouble()), qui64File_Words);
-    QCOMPARE(qjRead["fill_file"]["missing_first_ranges"].toArray().size(), 0);
-    QCOMPARE(qjRead["volume_on_device"].toBool(), true);
     QCOMPARE(qjRead["verdict"].toString(), QString("intact"));
     QCOMPARE(qjRead["placement"].toString(), QString("known"));
     QCOMPARE(quint64(qjRead["in_place"].toDouble()), qui64File_Words);
+    QCOMPARE(quint64(qjRead["fill_file"]["words"].toDouble()), qui64File_Words);
+    QCOMPARE(qjRead["fill_file"]["missing_first_ranges"].toArray().size(), 0);
+    QCOMPARE(qjRead["volume_on_device"].toBool(), true);
     QImage qMap(qsMap);
     QVERIFY(!qMap.isNull() && qMap.width() > 800);
 
@@ -92,8 +125,9 @@ void tst_Batch::pollFillRead()
     const cTool_Run oText = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read"});
     QCOMPARE(oText.iExit, 0);
     for (const QString &qsLine : QStringList{"Носитель:\n", "  Системное имя: " + oLoop.qsDevice + "\n",
-                                  "  Размер сектора: 4096\n", "Раздел:\n", "  Размер кластера: " + qslVolume[0] + "\n",
-                                  QString("Данные\n"), "Заполнение завершено.\n", "Чтение завершено.\nДанные целы: все "})
+                                             "  Размер сектора: 4096\n", "Раздел:\n",
+                                             "  Размер кластера: " + qslVolume[0] + "\n", QString("Данные\n"),
+                                             "Заполнение завершено.\n", "Чтение завершено.\nДанные целы: все "})
         QVERIFY2(oText.qsOut.contains(qsLine), qPrintable(qsLine));
 }
 
@@ -102,14 +136,37 @@ void tst_Batch::failures_data()
     QTest::addColumn<QStringList>("qslArguments");
     QTest::addColumn<int>("iExit");
     QTest::addColumn<QString>("qsError");
+    QTest::addColumn<QString>("qsJson_Error"); // the last JSON line's "error", when there is one
+    // Kept until the rows have run.
+    static QTemporaryDir qDir;
+    const QString qsFifo = qDir.filePath("fifo"), qsPlain = qDir.filePath("plain-file");
+    mkfifo(qsFifo.toLocal8Bit().constData(), 0600);
+    QFile qFile(qsPlain);
+    qFile.open(QIODevice::WriteOnly);
+    const QStringList qslImage = {"--device", qsPlain, "--json"};
     QTest::newRow("device cannot be opened")
         << QStringList{"--device", "/nonexistent/disk", "--volume", "/tmp", "--batch", "poll"} << 1
-        << "Ошибка!\nНе удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права 777.\n";
+        << "Ошибка!\nНе удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права 777.\n"
+        << "";
+    QTest::newRow("missing volume") << qslImage + QStringList{"--volume", "/nonexistent/volume", "--batch", "poll"} << 1
+                                    << "Не удалось опросить раздел /nonexistent/volume/: No such file or directory."
+                                    << "не удалось опросить раздел /nonexistent/volume/: No such file or directory";
+    QTest::newRow("volume that is a file")
+        << qslImage + QStringList{"--volume", qsPlain, "--batch", "poll"} << 1 << "Not a directory"
+        << "не удалось опросить раздел " + qsPlain + "/: Not a directory";
     QTest::newRow("fill before any poll") << QStringList{"--batch", "fill"} << 1
-                                          << "Раздел не опрошен: сначала выполните шаг poll";
-    QTest::newRow("unknown step") << QStringList{"--batch", "poll,erase"} << 2 << "неизвестный шаг \"erase\"";
-    QTest::newRow("unknown option") << QStringList{"--batch", "poll", "--erase-all"} << 2 << "Unknown option 'erase-all'";
-    QTest::newRow("--json without --batch") << QStringList{"--json"} << 2 << "действуют только вместе с --batch";
+                                          << "Раздел не опрошен: сначала выполните шаг poll" << "";
+    QTest::newRow("a FIFO as the device, without hanging")
+        << QStringList{"--device", qsFifo, "--volume", "/tmp", "--batch", "poll,read", "--json"} << 1
+        << "Не удалось открыть носитель " + qsFifo + " для чтения: это не блочное устройство и не файл образа."
+        << "это не блочное устройство и не файл образа";
+    QTest::newRow("/dev/null as the device")
+        << QStringList{"--device", "/dev/null", "--volume", "/tmp", "--batch", "poll,read"} << 1
+        << "это не блочное устройство и не файл образа" << "";
+    QTest::newRow("unknown step") << QStringList{"--batch", "poll,erase"} << 2 << "неизвестный шаг \"erase\"" << "";
+    QTest::newRow("unknown option, in Russian") << QStringList{"--bogus"} << 2 << "Неизвестный параметр «bogus»" << "";
+    QTest::newRow("--json without --batch") << QStringList{"--json"} << 2 << "действуют только вместе с --batch" << "";
+    QTest::newRow("empty volume") << QStringList{"--volume", "", "--batch", "poll"} << 2 << "не могут быть пустыми" << "";
 }
 
 void tst_Batch::failures()
@@ -117,12 +174,90 @@ void tst_Batch::failures()
     QFETCH(QStringList, qslArguments);
     QFETCH(int, iExit);
     QFETCH(QString, qsError);
+    QFETCH(QString, qsJson_Error);
     const cTool_Run oResult = oTool(qslArguments);
     QCOMPARE(oResult.iExit, iExit);
     QVERIFY2(oResult.qsErr.contains(qsError), qPrintable(oResult.qsErr));
     QVERIFY(!oResult.qsErr.contains("_____")); // no separator line on a terminal
-    if (iExit == 2)
-        QVERIFY(oResult.qsErr.contains("--batch <STEPS>")); // the usage text
+    QVERIFY(oResult.qi64Ms < 20000);
+    if (!qsJson_Error.isEmpty()) {
+        QCOMPARE(oResult.qjLast()["error"].toString(), qsJson_Error);
+        QCOMPARE(oResult.qjLast()["ok"].toBool(), false);
+    }
+    if (iExit == 2) // the usage text, in Russian like the rest
+        QVERIFY(oResult.qsErr.contains("--batch <STEPS>") && oResult.qsErr.contains("Параметры:"));
+}
+
+void tst_Batch::fillElsewhere_data()
+{
+    QTest::addColumn<QString>("qsVolume");
+    QTest::addColumn<bool>("bForce");
+    QTest::newRow("tmpfs, refused") << "tmpfs" << false;
+    QTest::newRow("tmpfs, with --force") << "tmpfs" << true;
+    QTest::newRow("the root file system, refused") << "/" << false;
+}
+
+void tst_Batch::fillElsewhere()
+{
+    // A volume that does not lie on the polled device is not filled unless the operator
+    // says so: a mistyped path must not fill the root file system or RAM.
+    NEED_LOOP();
+    QFETCH(QString, qsVolume);
+    QFETCH(bool, bForce);
+    cLoop_Device oLoop;
+    QString qsError = oLoop.qsCreate(16 * 1048576);
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    if (qsVolume == "tmpfs") {
+        qsVolume = oLoop.qTemp.filePath("tmpfs") + "/";
+        QDir().mkpath(qsVolume);
+        int iExit = 0;
+        qsRun("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", qsVolume}, &iExit);
+        QCOMPARE(iExit, 0);
+        oLoop.qsMount = qsVolume; // unmounted with the fixture
+    }
+    QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", qsVolume, "--batch", "poll,fill", "--json", "--quiet"};
+    if (bForce)
+        qslArguments << "--force";
+    const cTool_Run oResult = oTool(qslArguments);
+    QCOMPARE(oResult.iExit, bForce ? 0 : 1);
+    QCOMPARE(oResult.qjLast()["status"].toString(), QString(bForce ? "complete" : "refused"));
+    QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), bForce);
+    if (!bForce)
+        QVERIFY2(oResult.qsErr.contains("Чтобы заполнить его всё равно, добавьте --force."), qPrintable(oResult.qsErr));
+}
+
+void tst_Batch::filesItWrites()
+{
+    // The tool runs as root: a map name planted as a link, and a fill file left by another
+    // user, must not make it write into someone else's file.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(32 * 1048576, 512, "ext4");
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    const QString qsVictim = oLoop.qTemp.filePath("root-only"), qsMap = oLoop.qTemp.filePath("map.png");
+    QFile qVictim(qsVictim);
+    QVERIFY(qVictim.open(QIODevice::WriteOnly) && qVictim.write("secret") == 6);
+    qVictim.close();
+    QVERIFY(QFile::link(qsVictim, qsMap));
+    const QString qsFill = oLoop.qsMount + "data.data";
+    QFile qForeign(qsFill);
+    QVERIFY(qForeign.open(QIODevice::WriteOnly) && qForeign.write("theirs") == 6);
+    qForeign.close();
+    QCOMPARE(chown(qsFill.toLocal8Bit().constData(), 65534, 65534), 0);
+    QCOMPARE(chmod(qsFill.toLocal8Bit().constData(), 0), 0);
+
+    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read",
+                                     "--json", "--quiet", "--map", qsMap});
+    QCOMPARE(oResult.iExit, 1);
+    QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": это символическая ссылка, а не файл."),
+             qPrintable(oResult.qsErr));
+    QVERIFY(qVictim.open(QIODevice::ReadOnly));
+    QCOMPARE(qVictim.readAll(), QByteArray("secret"));
+    struct stat strFill;
+    QCOMPARE(stat(qsFill.toLocal8Bit().constData(), &strFill), 0);
+    QCOMPARE(int(strFill.st_uid), 0);
+    QCOMPARE(int(strFill.st_mode & 07777), 0644);
+    QCOMPARE(oResult.qsOut.trimmed().split('\n').size(), 3); // the read ran, and said so
 }
 
 void tst_Batch::interrupt_data()
@@ -130,24 +265,27 @@ void tst_Batch::interrupt_data()
     QTest::addColumn<int>("iSignal");
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
 }
 
 void tst_Batch::interrupt()
 {
+    // A signal stops the fill like "Отмена": whole words kept, the exit status says which
+    // signal. The next fill over the remains of this one is judged on its own words.
     NEED_LOOP();
     QFETCH(int, iSignal);
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(4096ULL * 1048576, 4096, "ext4");
+    const QString qsError = oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4");
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
     QProcess qProcess;
-    qProcess.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read",
-                                   "--json", "--quiet"});
+    qProcess.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill,read"});
     QVERIFY(qProcess.waitForStarted());
     const QString qsFill = oLoop.qsMount + "data.data";
     QElapsedTimer qTimer;
     qTimer.start();
     while (QFileInfo(qsFill).size() < 64 * 1048576 && qTimer.elapsed() < 60000)
-        QTest::qWait(20);
+        QTest::qWait(5);
     kill(pid_t(qProcess.processId()), iSignal);
     QVERIFY(qProcess.waitForFinished(60000));
     QCOMPARE(qProcess.exitCode(), 128 + iSignal);
@@ -156,33 +294,143 @@ void tst_Batch::interrupt()
     const QJsonObject qjFill = QJsonDocument::fromJson(qslLines[1].toUtf8()).object();
     QCOMPARE(qjFill["status"].toString(), QString("cancelled"));
     const quint64 qui64Words = quint64(qjFill["words_written"].toDouble());
-    QCOMPARE(quint64(QFileInfo(qsFill).size()), qui64Words * 8);
-    QVERIFY(qui64Words * 8 < 4000ULL * 1048576);
-    // Whole words of the sequence, up to the last one.
-    const quint64 qui64Pattern = qjFill["pattern_decimal"].toString().toULongLong();
-    QFile qFile(qsFill);
-    QVERIFY(qFile.open(QIODevice::ReadOnly));
-    QCOMPARE(qFromBigEndian<quint64>(qFile.read(8).constData()), qui64Pattern);
-    QVERIFY(qFile.seek(qint64(qui64Words - 1) * 8));
-    QCOMPARE(qFromBigEndian<quint64>(qFile.read(8).constData()), qui64Pattern + qui64Words - 1);
+    QVERIFY(qui64Words * 8 < 1000ULL * 1048576);
+    QVERIFY(bWhole_Sequence(qsFill, qjFill["pattern_decimal"].toString().toULongLong(), qui64Words));
+    if (iSignal == SIGHUP) {
+        const cTool_Run oAgain = oTool(qslWhere + QStringList{"--batch", "poll,fill,read"});
+        QCOMPARE(oAgain.iExit, 0);
+        QCOMPARE(oAgain.qjLast()["verdict"].toString(), QString("intact"));
+    }
 }
 
-void tst_Batch::noDisplay()
+void tst_Batch::stalledDevice()
 {
-    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
-    for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        qEnvironment.remove(pcName);
+    // A device that stops answering (its FUSE server stopped) does not keep the tool after
+    // SIGTERM: it reports what it read and ends as a terminated run does.
+    const QString qsHelper = FILLSCAN_FAULTY_FUSE;
+    if (qsHelper.isEmpty())
+        QSKIP("the FUSE helper was not built (libfuse3-dev missing)");
+    if (!QFile::exists("/dev/fuse") || geteuid() != 0)
+        QSKIP("needs root and /dev/fuse to serve a stalling disk");
     QTemporaryDir qDir;
-    QFile qImage(qDir.filePath("disk.img"));
-    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(1 << 20));
+    QFile qImage(qDir.filePath("backing.img"));
+    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(1LL << 30));
     qImage.close();
-    const cTool_Run oPoll = oTool({"--device", qImage.fileName(), "--volume", qDir.path(), "--batch", "poll", "--json"},
-                            qEnvironment);
-    QCOMPARE(oPoll.iExit, 0);
-    QCOMPARE(QJsonDocument::fromJson(oPoll.qsOut.toUtf8()).object().value("device")["bytes_count"].toInt(), 1 << 20);
-    const cTool_Run oHelp = oTool({"--help"}, qEnvironment);
-    QCOMPARE(oHelp.iExit, 0);
-    QVERIFY(oHelp.qsOut.contains("--device <PATH>"));
+    const QString qsMount = qDir.filePath("fuse");
+    QDir().mkpath(qsMount);
+    QProcess qServer;
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    qEnvironment.insert("FAULTY_FUSE_DELAY_MS", "20");
+    qServer.setProcessEnvironment(qEnvironment);
+    qServer.start(qsHelper, {qImage.fileName(), "0", "0", qsMount, "-f"});
+    struct cStop {
+        QString qsMount;
+        QProcess &qServer;
+        ~cStop()
+        {
+            kill(pid_t(qServer.processId()), SIGCONT);
+            qsRun("fusermount3", {"-u", qsMount});
+            if (!qServer.waitForFinished(10000))
+                qServer.kill();
+        }
+    } oStop{qsMount, qServer};
+    QElapsedTimer qTimer;
+    qTimer.start();
+    while (!QFile::exists(qsMount + "/disk.img") && qTimer.elapsed() < 10000)
+        QTest::qWait(20);
+    QProcess qTool;
+    qTool.start(FILLSCAN_TOOL, {"--device", qsMount + "/disk.img", "--volume", qDir.path(), "--batch", "poll,read",
+                                "--json", "--quiet"});
+    QVERIFY(qTool.waitForStarted());
+    QTest::qWait(500);
+    kill(pid_t(qServer.processId()), SIGSTOP);
+    QTest::qWait(200);
+    qTimer.restart();
+    kill(pid_t(qTool.processId()), SIGTERM);
+    // The report comes within seconds. The process itself ends only when the requests the
+    // server had taken come back: the kernel waits for those, whatever the program does.
+    QByteArray qbaOut;
+    while (qbaOut.count('\n') < 2 && qTimer.elapsed() < 10000 && qTool.state() != QProcess::NotRunning) {
+        qTool.waitForReadyRead(100);
+        qbaOut += qTool.readAllStandardOutput();
+    }
+    QCOMPARE(qbaOut.count('\n'), 2);
+    kill(pid_t(qServer.processId()), SIGCONT);
+    QVERIFY(qTool.waitForFinished(20000));
+    QCOMPARE(qTool.exitCode(), 128 + SIGTERM);
+    const QJsonObject qjRead = QJsonDocument::fromJson(qbaOut.trimmed().split('\n').last()).object();
+    QCOMPARE(qjRead["status"].toString(), QString("cancelled"));
+    QCOMPARE(qjRead["verdict"].toString(), QString("no_fill_file")); // counts only, and they cover what was read
+    QVERIFY(qjRead["bytes_read"].toDouble() < double(1LL << 30));
+}
+
+void tst_Batch::closedOutput()
+{
+    // `--json | head -1`: once nobody reads the results the tool stops, with whole words.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4");
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    const QString qsCommand = QString("'%1' --device %2 --volume %3 --batch poll,fill,read --json --quiet | head -n 1 "
+                                      "> /dev/null; exit ${PIPESTATUS[0]}")
+                                  .arg(FILLSCAN_TOOL, oLoop.qsDevice, oLoop.qsMount);
+    int iExit = 0;
+    qsRun("bash", {"-c", qsCommand}, &iExit);
+    QCOMPARE(iExit, 128 + SIGPIPE);
+    const quint64 qui64Bytes = quint64(QFileInfo(oLoop.qsMount + "data.data").size());
+    QVERIFY(qui64Bytes % 8 == 0 && qui64Bytes < 1900ULL * 1048576);
+}
+
+void tst_Batch::shrinkingDevice()
+{
+    // A device that becomes smaller under the read is a failed read, not unreadable bytes.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(16ULL << 30);
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QProcess qTool;
+    qTool.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qTemp.path(), "--batch", "poll,read",
+                                "--json", "--quiet"});
+    QVERIFY(qTool.waitForStarted());
+    QTest::qWait(300);
+    QVERIFY(QFile::resize(oLoop.qsImage, 1LL << 30));
+    int iExit = 0;
+    qsRun("losetup", {"-c", oLoop.qsDevice}, &iExit);
+    QCOMPARE(iExit, 0);
+    QVERIFY(qTool.waitForFinished(60000));
+    QCOMPARE(qTool.exitCode(), 1);
+    const QJsonObject qjRead =
+        QJsonDocument::fromJson(qTool.readAllStandardOutput().trimmed().split('\n').last()).object();
+    QCOMPARE(qjRead["status"].toString(), QString("device_shrank"));
+    QCOMPARE(qjRead["bytes_unreadable"].toDouble(), 0.0);
+    QCOMPARE(qjRead["device_shrank_to"].toDouble(), double(1LL << 30));
+}
+
+void tst_Batch::volumeFull_data()
+{
+    QTest::addColumn<QString>("qsFs");
+    QTest::newRow("xfs") << "xfs";
+    QTest::newRow("ext4") << "ext4";
+}
+
+void tst_Batch::volumeFull()
+{
+    // "Full" means full: a direct write refused near the end is retried in smaller pieces,
+    // so no more than a block or two is left free.
+    NEED_LOOP();
+    QFETCH(QString, qsFs);
+    NEED_PROGRAMS("mkfs." + qsFs);
+    cLoop_Device oLoop;
+    const QString qsError = oLoop.qsCreate(320 * 1048576, 512, qsFs);
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill",
+                                     "--json", "--quiet"});
+    QCOMPARE(oResult.iExit, 0);
+    QCOMPARE(oResult.qjLast()["status"].toString(), QString("full"));
+    // Not a block more fits (what statfs still counts free is kept by the file system).
+    QFile qFill(oLoop.qsMount + "data.data");
+    QVERIFY(qFill.open(QIODevice::Append));
+    QCOMPARE(qFill.write(QByteArray(4096, 'x')) <= 0 || !qFill.flush(), true);
 }
 
 QTEST_MAIN(tst_Batch)

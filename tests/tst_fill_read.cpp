@@ -9,6 +9,7 @@
 #include "mainwindow.h"
 #include "support.h"
 
+#include <QAbstractButton>
 #include <QDialog>
 #include <QPushButton>
 #include <QtEndian>
@@ -33,6 +34,7 @@ private slots:
     void fillRefused_data();
     void fillRefused();
     void fillCancel();
+    void fillAsksFirst();
     void readBounds();
     void readUsesPollPattern();
     void readFailures_data();
@@ -294,6 +296,35 @@ static QVector<QPair<quint64, quint64>> qvFound(const cRead_Result &oResult)
             qvResult.append({oRun.qui64First, oRun.qui64End()});
     }
     return qvResult;
+}
+
+void tst_Fill_Read::fillAsksFirst()
+{
+    // A volume not on the polled device (here tmpfs) is filled only after a yes.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QString qsError = oLoop.qsCreate(16 * 1048576);
+    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    const QString qsVolume = oLoop.qTemp.filePath("tmpfs") + "/";
+    QDir().mkpath(qsVolume);
+    int iExit = 0;
+    qsRun("mount", {"-t", "tmpfs", "-o", "size=4m", "tmpfs", qsVolume}, &iExit);
+    QCOMPARE(iExit, 0);
+    oLoop.qsMount = qsVolume; // unmounted with the fixture
+    MainWindow oWindow(nullptr, oLoop.qsDevice, qsVolume);
+    for (const int iAnswer : {iMsgBox_No_Button, iMsgBox_Yes_Button}) {
+        cBox_Answerer oAnswerer([iAnswer](QMessageBox *qBox) {
+            qBox->button(QMessageBox::StandardButton(iAnswer * 1024)) ? qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click()
+                                                                      : qBox->buttons().first()->click();
+        });
+        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
+        QCOMPARE(oAnswerer.qlIcons.first(), int(QMessageBox::Question));
+        QVERIFY(oAnswerer.qslMessages.first().contains("файловая система tmpfs не лежит ни на каком носителе"));
+        QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), iAnswer == iMsgBox_Yes_Button);
+        QCOMPARE(oAnswerer.qslHeadings.size(), iAnswer == iMsgBox_Yes_Button ? 2 : 1);
+    }
+    QCOMPARE(oData.oFill_Result.eStatus, eFill_Complete); // tmpfs holds all the words of its size
 }
 
 void tst_Fill_Read::readBounds()
