@@ -519,6 +519,19 @@ void tst_Fill_Read::volumeOnDevice()
     QCOMPARE(qsWhy, "раздел лежит на " + oLoop.qsDevice + ", а не на " + oOther.qsDevice);
     QCOMPARE(iVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), 0); // tmpfs lies on no disk
     QCOMPARE(qsWhy, QString("файловая система tmpfs не лежит ни на каком носителе"));
+    // A FUSE mount whose source names no device cannot be told: unknown, never "not on it".
+    if (!qsMissing_Program({"fusefat", "mkfs.vfat"}).isEmpty())
+        QSKIP(qPrintable("not installed: " + qsMissing_Program({"fusefat", "mkfs.vfat"})));
+    int iExit = 0;
+    qsRun("mkfs.vfat", {"-F", "32", oOther.qsDevice}, &iExit);
+    QCOMPARE(iExit, 0);
+    const QString qsFat = oOther.qTemp.filePath("fat");
+    QDir().mkpath(qsFat);
+    qsRun("fusefat", {"-o", "rw+", oOther.qsDevice, qsFat}, &iExit);
+    QCOMPARE(iExit, 0);
+    oOther.qsMount = qsFat; // unmounted with the fixture
+    QCOMPARE(iVolume_On_Device(qsFat, oOther.qsDevice, &qsWhy), -1);
+    QCOMPARE(qsWhy, QString("файловая система fuse.fusefat из источника «fusefat»: на каком носителе она лежит, не установить"));
 }
 
 void tst_Fill_Read::placement_data()
