@@ -1,125 +1,175 @@
 #!/usr/bin/env bash
-# Times the tool's fill and read against dd on the same devices, in the same run.
-#   sudo bench/run.sh [ROUNDS] [SIZE_MiB]      (defaults: 3 rounds, 2048 MiB)
-# Needs root (loop devices, mount, dropping caches) and a build in build/ (scripts/test.sh
-# makes one). MB = 10^6 bytes. Each round runs the tool and dd back to back, caches dropped
-# before every cold pass; the figures printed are medians over the rounds.
+# The tool's fill and read against the field's ceiling, in one run, on the same volumes:
+# fio (4 MiB direct I/O, queue depth 8, libaio), dd (4 MiB direct) and f3write/f3read.
+# fio writes a new file as it grows, as the fill does (fallocate=none); its default, a file
+# allocated before it is written, is printed beside.
+#   sudo bench/run.sh [ROUNDS] [SIZE_MiB]      (defaults: 5 rounds after a warm-up, 2048 MiB)
+# Two devices, each a loop device with ext4 on it:
+#   ram   an image on tmpfs: a steady stand-in for a fast NVMe disk;
+#   disk  an image on the machine's disk, attached with direct I/O, caches dropped before
+#         every pass, so each read comes from the disk.
+# Every round runs each program once per device, in an order that rotates from round to
+# round; ratios are taken within a round, then their median is printed. MiB = 2^20 bytes.
 set -euo pipefail
 
-rounds=${1:-3}
+rounds=${1:-5}
 size_mib=${2:-2048}
 here=$(cd "$(dirname "$0")" && pwd)
-bench_io=${BENCH_IO:-$here/../build/bench/bench_io}
-[ "$(id -u)" -eq 0 ] || { echo "run.sh: needs root" >&2; exit 1; }
-[ -x "$bench_io" ] || { echo "run.sh: $bench_io not built (run scripts/test.sh first)" >&2; exit 1; }
+tool=${FILLSCAN_TOOL:-$here/../build/fillscan}
+[ "$(id -u)" -eq 0 ] || { echo "run.sh: needs root (loop devices, mount, dropping caches)" >&2; exit 1; }
+[ -x "$tool" ] || { echo "run.sh: $tool is not built (run scripts/build.sh first)" >&2; exit 1; }
+missing=()
+for program in fio f3write f3read jq /usr/bin/time; do command -v "$program" > /dev/null || missing+=("$program"); done
+if [ "${#missing[@]}" -gt 0 ]; then
+    apt-get update > /dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends fio f3 jq time > /dev/null
+fi
 
-work=$(mktemp -d /tmp/fillscan-bench.XXXXXX)
-loop=""
+work=$(mktemp -d /var/tmp/fillscan-bench.XXXXXX)
+loops=()
 mounts=()
+tmpfs=""
 cleanup() {
     set +e
-    for m in "${mounts[@]}"; do umount "$m"; done
-    [ -n "$loop" ] && losetup -d "$loop"
+    for mount in "${mounts[@]}"; do umount "$mount"; done
+    for loop in "${loops[@]}"; do losetup -d "$loop"; done
+    [ -n "$tmpfs" ] && umount "$tmpfs"
     rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 drop_caches() { sync; echo 3 > /proc/sys/vm/drop_caches; }
-# MB/s from dd's last line ("... copied, S s, R MB/s"), recomputed from bytes and seconds.
-dd_rate() { "$@" 2>&1 | awk '/copied/ { for (i = 1; i <= NF; i++) if ($i == "s,") s = $(i-1); printf "%.1f\n", $1 / 1e6 / s }'; }
-median() { sort -n | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.3f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+mib() { awk -v b="$1" -v s="$2" 'BEGIN { printf "%.1f\n", b / 1048576 / s }'; }
+now() { date +%s.%N; }
+since() { awk -v a="$1" -v b="$(now)" 'BEGIN { printf "%.3f\n", b - a }'; }
 
-# The volume: ext4 on a loop device over an image on disk.
-truncate -s "${size_mib}M" "$work/disk.img"
-loop=$(losetup --show -f "$work/disk.img")
-mkfs.ext4 -q "$loop"
-mkdir "$work/volume"
-mount "$loop" "$work/volume"
-mounts+=("$work/volume")
-read -r pattern count < <("$bench_io" pattern "$work/volume")
-# Images cached in memory: one of fill words (the volume after a fill), one of zeros.
-mkdir "$work/tmpfs"
-mount -t tmpfs -o size=$((2 * size_mib + 64))M tmpfs "$work/tmpfs"
-mounts+=("$work/tmpfs")
-
-echo "fillscan benchmark: ${size_mib} MiB volume on $loop, $rounds rounds, $(nproc) cores"
-declare -a fill_tool fill_dd cold_direct cold_buffered cold_dd cold_dd_direct
-declare -a hot_fill_tool hot_fill_dd hot_zero_tool hot_zero_dd rss table
-for round in $(seq 1 "$rounds"); do
-    # Fill: the tool until the volume is full, then dd of as many bytes with fsync.
-    rm -f "$work/volume/data.data" "$work/volume/dd.bin"; drop_caches
-    read -r _ fill_bytes rate < <("$bench_io" fill "$work/volume")
-    fill_tool+=("$rate")
-    rm -f "$work/volume/data.data"; drop_caches
-    fill_dd+=("$(dd_rate dd if=/dev/zero of="$work/volume/dd.bin" bs=1M count=$((fill_bytes / 1048576)) conv=fsync)")
-    rm -f "$work/volume/dd.bin"
-    "$bench_io" fill "$work/volume" > /dev/null # leave fill words on the device for the reads
-
-    # Cold reads of the raw device, after the writes have settled; who goes first alternates,
-    # since the first read after a pause tends to meet a slower disk.
-    sync; sleep 3
-    cold_tool() {
-        drop_caches
-        read -r _ _ rate peak tkib _ < <("$bench_io" read "$loop" direct "$pattern" "$count")
-        cold_direct+=("$rate"); rss+=("$peak"); table+=("$tkib")
-    }
-    cold_dd_pair() {
-        drop_caches
-        cold_dd_direct+=("$(dd_rate dd if="$loop" of=/dev/null bs=4M iflag=direct)")
-        drop_caches
-        cold_dd+=("$(dd_rate dd if="$loop" of=/dev/null bs=1M)")
-    }
-    if [ $((round % 2)) -eq 1 ]; then cold_tool; cold_dd_pair; else cold_dd_pair; cold_tool; fi
-    drop_caches
-    read -r _ _ rate _ _ _ < <("$bench_io" read "$loop" buffered "$pattern" "$count")
-    cold_buffered+=("$rate")
-
-    # Cached images on tmpfs: the tool against dd bs=1M of the same file.
-    if [ "$round" -eq 1 ]; then
-        sync
-        cp "$work/disk.img" "$work/tmpfs/fill.img"
-        dd if=/dev/zero of="$work/tmpfs/zero.img" bs=1M count="$size_mib" status=none
-    fi
-    read -r _ _ rate _ _ _ < <("$bench_io" read "$work/tmpfs/fill.img" direct "$pattern" "$count")
-    hot_fill_tool+=("$rate")
-    hot_fill_dd+=("$(dd_rate dd if="$work/tmpfs/fill.img" of=/dev/null bs=1M)")
-    read -r _ _ rate _ _ _ < <("$bench_io" read "$work/tmpfs/zero.img" direct "$pattern" "$count")
-    hot_zero_tool+=("$rate")
-    hot_zero_dd+=("$(dd_rate dd if="$work/tmpfs/zero.img" of=/dev/null bs=1M)")
-
-    printf 'round %d: fill %s vs dd %s | cold read %s (buffered %s) vs dd %s / direct %s | tmpfs fill words %s vs %s, zeros %s vs %s MB/s\n' \
-        "$round" "${fill_tool[-1]}" "${fill_dd[-1]}" "${cold_direct[-1]}" "${cold_buffered[-1]}" "${cold_dd[-1]}" \
-        "${cold_dd_direct[-1]}" "${hot_fill_tool[-1]}" "${hot_fill_dd[-1]}" "${hot_zero_tool[-1]}" "${hot_zero_dd[-1]}"
-done
-
-m() { printf '%s\n' "$@" | median; }
-# Ratios are taken within a round (the disk's speed swings between rounds), then the median.
-ratios() { # tool values, then peer values, as two space-separated lists
-    local -a t=($1) p=($2); local i
-    for i in "${!t[@]}"; do ratio "${t[$i]}" "${p[$i]}"; echo; done | median
+# name -> "loop mountpoint"
+declare -A device
+make_device() { # NAME IMAGE_DIR LOSETUP_OPTIONS...
+    local name=$1 dir=$2; shift 2
+    truncate -s "${size_mib}M" "$dir/$name.img"
+    local loop
+    loop=$(losetup --show -f "$@" "$dir/$name.img")
+    loops+=("$loop")
+    mkfs.ext4 -q "$loop"
+    mkdir "$work/$name"
+    mount "$loop" "$work/$name"
+    mounts+=("$work/$name")
+    device[$name]="$loop $work/$name"
 }
-faster_dd=()
-for i in "${!cold_dd[@]}"; do
-    faster_dd+=("$(awk -v a="${cold_dd[$i]}" -v b="${cold_dd_direct[$i]}" 'BEGIN { print (a > b) ? a : b }')")
-done
-echo
-echo "medians over $rounds rounds (MB/s)         tool      peer   ratio  target"
-row() { printf '%-38s %8s  %8s   %s  %s\n' "$1" "$(m $2)" "$(m $3)" "$(ratios "$2" "$3")" "$4"; }
-row "fill ext4 loop vs dd conv=fsync" "${fill_tool[*]}" "${fill_dd[*]}" ">= 1.00"
-row "cold read vs faster of dd 1M/direct 4M" "${cold_direct[*]}" "${faster_dd[*]}" ">= 0.90"
-row "  (buffered after DONTNEED, not used)" "${cold_buffered[*]}" "${faster_dd[*]}" ""
-row "tmpfs image of fill words vs dd 1M" "${hot_fill_tool[*]}" "${hot_fill_dd[*]}" ">= 0.75"
-row "tmpfs image of zeros vs dd 1M" "${hot_zero_tool[*]}" "${hot_zero_dd[*]}" ">= 0.75"
-printf 'dd bs=1M %s, dd iflag=direct bs=4M %s (cold medians)\n' "$(m "${cold_dd[@]}")" "$(m "${cold_dd_direct[@]}")"
-peak=$(m "${rss[@]}"); tkib=$(m "${table[@]}")
-printf 'peak memory of a read: %s KiB; allowed: table %s KiB + 64 MiB = %s KiB\n' "$peak" "$tkib" "$((tkib + 65536))"
+mkdir "$work/tmpfs"
+mount -t tmpfs -o size=$((size_mib + 64))M tmpfs "$work/tmpfs"
+tmpfs=$work/tmpfs
+make_device ram "$work/tmpfs"
+make_device disk "$work" --direct-io=on
 
-if command -v f3write > /dev/null && command -v f3read > /dev/null; then
-    rm -f "$work/volume/data.data"; drop_caches
-    echo; echo "peers on the same volume:"
-    f3write "$work/volume" | tail -n 2
-    drop_caches
-    f3read "$work/volume" | tail -n 2
-fi
+# One measurement each; every one prints MiB/s (the tool's also its wall time and peak memory).
+tool_fill() { # LOOP VOLUME -> rate_json rate_wall bytes
+    local start out
+    start=$(now)
+    out=$("$tool" --device "$1" --volume "$2" --batch poll,fill --json --quiet | tail -n 1)
+    local wall; wall=$(since "$start")
+    local bytes ms; bytes=$(jq -r .bytes_written <<< "$out"); ms=$(jq -r .elapsed_ms <<< "$out")
+    echo "$(mib "$bytes" "$(awk -v m="$ms" 'BEGIN { print m / 1000 }')") $(mib "$bytes" "$wall") $bytes"
+}
+tool_read() { # LOOP VOLUME -> rate_json rate_wall peak_KiB verdict
+    local start out
+    start=$(now)
+    out=$(/usr/bin/time -f %M -o "$work/peak" "$tool" --device "$1" --volume "$2" --batch poll,read --json --quiet |
+          tail -n 1)
+    local wall; wall=$(since "$start")
+    local bytes ms; bytes=$(jq -r .bytes_read <<< "$out"); ms=$(jq -r .elapsed_ms <<< "$out")
+    echo "$(mib "$bytes" "$(awk -v m="$ms" 'BEGIN { print m / 1000 }')") $(mib "$bytes" "$wall") $(cat "$work/peak") $(jq -r .verdict <<< "$out")"
+}
+fio_rate() { # fio options... -> MiB/s of its one job
+    fio --output-format=json --name=bench --bs=4M --direct=1 --ioengine=libaio --iodepth=8 "$@" |
+        jq -r '.jobs[0] | (.read.bw_bytes + .write.bw_bytes) / 1048576'
+}
+dd_rate() { # dd options... -> MiB/s from its bytes and seconds
+    dd "$@" 2>&1 | awk '/copied/ { for (i = 1; i <= NF; i++) if ($i == "s,") s = $(i - 1); printf "%.1f\n", $1 / 1048576 / s }'
+}
+f3_rate() { # f3write|f3read VOLUME -> MiB/s as f3 reports it
+    "$@" 2>&1 | awk '/Average (writing|reading) speed/ { v = $(NF - 1); u = $NF;
+        if (u ~ /^GB/) v *= 1024; else if (u ~ /^KB/) v /= 1024; printf "%.1f\n", v }'
+}
+
+declare -A values # "device,measure,round" -> value
+put() { values[$1]=$2; } # KEY VALUE
+measure_round() { # ROUND DEVICE
+    local round=$1 name=$2 loop volume
+    read -r loop volume <<< "${device[$name]}"
+    local steps=(tool_w fio_w dd_w f3 tool_r fio_r dd_r)
+    local shift=$((round % 3)) i step
+    # The writes and the reads rotate within their group, so no program always goes first.
+    local order=("${steps[@]:shift:3-shift}" "${steps[@]:0:shift}" f3 "${steps[@]:4+shift:3-shift}" "${steps[@]:4:shift}")
+    rm -f "$volume"/data.data* "$volume"/*.h2w "$volume"/fio.bin "$volume"/dd.bin
+    local a b c d
+    for step in "${order[@]}"; do
+        drop_caches
+        case $step in
+        tool_w)
+            read -r a b _ < <(tool_fill "$loop" "$volume")
+            put "$name,tool_fill,$round" "$a"; put "$name,tool_fill_wall,$round" "$b"
+            rm -f "$volume"/data.data* ;;
+        fio_w)
+            # A new file written as it grows, as the fill writes; then fio's default, a file
+            # allocated first.
+            put "$name,fio_write,$round" "$(fio_rate --filename="$volume/fio.bin" --rw=write --size=$((size_mib * 7 / 8))M --end_fsync=1 --fallocate=none)"
+            rm -f "$volume/fio.bin"
+            drop_caches
+            put "$name,fio_write_prealloc,$round" "$(fio_rate --filename="$volume/fio.bin" --rw=write --size=$((size_mib * 7 / 8))M --end_fsync=1)"
+            rm -f "$volume/fio.bin" ;;
+        dd_w)
+            put "$name,dd_write,$round" "$(dd_rate if=/dev/zero of="$volume/dd.bin" bs=4M count=$((size_mib * 7 / 32)) oflag=direct conv=fsync)"
+            rm -f "$volume/dd.bin" ;;
+        f3)
+            put "$name,f3write,$round" "$(f3_rate f3write "$volume")"
+            drop_caches
+            put "$name,f3read,$round" "$(f3_rate f3read "$volume")"
+            rm -f "$volume"/*.h2w
+            tool_fill "$loop" "$volume" > /dev/null ;; # the reads below find the tool's words on the device
+        tool_r)
+            read -r a b c d < <(tool_read "$loop" "$volume")
+            put "$name,tool_read,$round" "$a"; put "$name,tool_read_wall,$round" "$b"
+            put "$name,peak,$round" "$c"; put "$name,verdict,$round" "$d" ;;
+        fio_r)
+            put "$name,fio_read,$round" "$(fio_rate --filename="$loop" --rw=read --readonly)" ;;
+        dd_r)
+            put "$name,dd_read,$round" "$(dd_rate if="$loop" of=/dev/null bs=4M iflag=direct)" ;;
+        esac
+    done
+}
+
+echo "fillscan benchmark: ${size_mib} MiB ext4 volumes, $rounds rounds after a warm-up, $(nproc) cores, $(uname -r)"
+for round in $(seq 0 "$rounds"); do
+    for name in ram disk; do
+        measure_round "$round" "$name"
+        [ "$round" -eq 0 ] && continue
+        v() { echo "${values[$name,$1,$round]}"; }
+        printf '%-4s round %d: fill %s (fio %s, dd %s, f3write %s) | read %s (fio %s, dd %s, f3read %s) MiB/s, %s\n' \
+            "$name" "$round" "$(v tool_fill)" "$(v fio_write)" "$(v dd_write)" "$(v f3write)" "$(v tool_read)" \
+            "$(v fio_read)" "$(v dd_read)" "$(v f3read)" "$(v verdict)"
+    done
+done
+
+med() { for r in $(seq 1 "$rounds"); do echo "${values[$1,$2,$r]}"; done | median; }
+ratio() { for r in $(seq 1 "$rounds"); do awk -v a="${values[$1,$2,$r]}" -v b="${values[$1,$3,$r]}" 'BEGIN { printf "%.3f\n", a / b }'; done | median; }
+echo
+printf '%-5s %-30s %9s %9s %7s %s\n' device measure "MiB/s" "peer" ratio target
+for name in ram disk; do
+    target_w=$([ "$name" = ram ] && echo ">= 0.95" || echo ">= 0.90")
+    row() { printf '%-5s %-30s %9.1f %9.1f %7.2f %s\n' "$name" "$1" "$(med "$name" "$2")" "$(med "$name" "$3")" "$(ratio "$name" "$2" "$3")" "$4"; }
+    row "fill vs fio write" tool_fill fio_write "$target_w"
+    row "fill (wall) vs fio write" tool_fill_wall fio_write ""
+    row "fill vs fio write, preallocated" tool_fill fio_write_prealloc ""
+    row "fill vs dd oflag=direct" tool_fill dd_write ""
+    row "fill vs f3write" tool_fill f3write ""
+    row "read vs fio read" tool_read fio_read "$target_w"
+    row "read (wall) vs fio read" tool_read_wall fio_read ""
+    row "read vs dd iflag=direct" tool_read dd_read ""
+    row "read vs f3read" tool_read f3read ""
+    printf '%-5s peak memory of a read: %s KiB (allowed 65536 KiB + the run table); verdicts: %s\n' "$name" \
+        "$(med "$name" peak)" "$(for r in $(seq 1 "$rounds"); do echo "${values[$name,verdict,$r]}"; done | sort | uniq -c | tr -s ' ' | tr '\n' ' ')"
+done

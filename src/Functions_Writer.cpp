@@ -1,0 +1,282 @@
+#include "Functions_Writer.h"
+
+#include "Functions_Core.h"
+#include "Functions_Data.h"
+#include "Functions_Files.h"
+
+#include <QDir>
+#include <QThread>
+#include <QtEndian>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+namespace {
+
+// Empty when the fill may take the name qsPath over, else why not: the tool runs as root,
+// and a link or a special file planted under the name must not make it destroy or wait on
+// something else. A file that is there is removed, not emptied, so that the new one is the
+// tool's own whoever owned the old one.
+QString qsClear_Fill_Name(const QString &qsPath)
+{
+    const std::string sPath = qsPath.toStdString();
+    struct stat strNode;
+    if (lstat(sPath.c_str(), &strNode) != 0)
+        return errno == ENOENT ? QString() : qsSystem_Reason(errno);
+    if (S_ISLNK(strNode.st_mode))
+        return "это символическая ссылка, а не файл";
+    if (!S_ISREG(strNode.st_mode))
+        return "это не обычный файл";
+    if (strNode.st_nlink > 1)
+        return "у файла есть другие жёсткие ссылки";
+    return unlink(sPath.c_str()) == 0 || errno == ENOENT ? QString() : qsSystem_Reason(errno);
+}
+
+int iCreate_Fill_File(const QString &qsPath, QString *pqsError)
+{
+    *pqsError = qsClear_Fill_Name(qsPath);
+    if (!pqsError->isEmpty())
+        return -1;
+    const int iFD = open(qsPath.toStdString().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (iFD < 0)
+        *pqsError = qsSystem_Reason(errno);
+    return iFD;
+}
+
+bool bSet_Direct(const int iFD, const bool bOn)
+{
+    const int iFlags = fcntl(iFD, F_GETFL);
+    return iFlags != -1 && fcntl(iFD, F_SETFL, bOn ? (iFlags | O_DIRECT) : (iFlags & ~O_DIRECT)) == 0;
+}
+
+} // namespace
+
+void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui64First, const quint64 qui64Count)
+{
+    quint64 *pqui64Words = reinterpret_cast<quint64 *>(pucBuffer);
+    for (quint64 j = 0; j < qui64Count; ++j)
+        pqui64Words[j] = qToBigEndian<quint64>(qui64Pattern + qui64First + j);
+}
+
+void vRemove_Continuations(const QString &qsVolume)
+{
+    const QDir qDir(qsVolume);
+    const QString qsPrefix = QString(pcFill_File_Name) + ".";
+    for (const QString &qsName : qDir.entryList({qsPrefix + "*"}, QDir::Files | QDir::Hidden | QDir::System)) {
+        bool bNumber = false;
+        if (qsName.mid(qsPrefix.size()).toInt(&bNumber) >= 2 && bNumber)
+            qsClear_Fill_Name(qDir.filePath(qsName));
+    }
+}
+
+// Creates one file of the fill, new and the tool's own: never through a link, never over
+// something that appeared meanwhile.
+quint64 qui64Free_Bytes(const QString &qsVolume)
+{
+    struct statvfs strStat;
+    if (statvfs(qsVolume.toStdString().c_str(), &strStat) != 0)
+        return 0;
+    return quint64(strStat.f_bfree) * quint64(strStat.f_frsize);
+}
+
+bool bOut_Of_Space(const int iError)
+{
+    return iError == ENOSPC || iError == EDQUOT;
+}
+
+quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index,
+                               int *piError)
+{
+    const quint64 qui64Offset = 8 * (qui64Index - qui64First);
+    quint64 qui64Done = 0, qui64Piece = qui64Length;
+    *piError = 0;
+    while (qui64Done < qui64Length) {
+        const quint64 qui64Left = qui64Length - qui64Done;
+        if (bDirect && qui64Left < qui64Block)
+            bDirect = !bSet_Direct(iFD, false); // a tail shorter than a block goes through the cache
+        qui64Piece = std::min(qui64Piece, qui64Left);
+        if (bDirect)
+            qui64Piece = std::max(qui64Block, qui64Piece / qui64Block * qui64Block);
+        const quint64 qui64Written = qui64Write_Full(iFD, pucData + qui64Done, qui64Piece, qui64Offset + qui64Done, piError);
+        qui64Done += qui64Written;
+        if (qui64Written == qui64Piece)
+            continue;
+        // A refused direct write may be too large for what is left, or not allowed (a limit
+        // that cuts it off the alignment): smaller, then buffered.
+        if (bDirect && (bOut_Of_Space(*piError) || *piError == EINVAL || *piError == EFBIG)) {
+            if (qui64Piece > qui64Block && *piError != EINVAL)
+                qui64Piece = qui64Piece / 2;
+            else
+                bDirect = !bSet_Direct(iFD, false);
+            continue;
+        }
+        return qui64Done;
+    }
+    *piError = 0;
+    return qui64Done;
+}
+
+int cFill_File::iClose(const quint64 qui64End)
+{
+    int iError = 0;
+    struct stat strStat;
+    const quint64 qui64Bytes = 8 * (qui64End - qui64First);
+    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) != qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
+        iError = errno;
+    if (fdatasync(iFD) != 0 && iError == 0)
+        iError = errno;
+    if (close(iFD) != 0 && iError == 0)
+        iError = errno;
+    iFD = -1;
+    return iError;
+}
+
+bool cFill_File::bOpen(const QString &qsVolume, const int iPart, const quint64 qui64First_Index, QString *pqsError)
+{
+    const QString qsPath = qsFill_File_Path(qsVolume, iPart);
+    iFD = iCreate_Fill_File(qsPath, pqsError);
+    if (iFD < 0)
+        return false;
+    qui64First = qui64First_Index;
+    bDirect = bSet_Direct(iFD, true);
+    struct statvfs strStat;
+    if (fstatvfs(iFD, &strStat) == 0 && strStat.f_bsize >= stIO_Alignment && strStat.f_bsize % stIO_Alignment == 0)
+        qui64Block = strStat.f_bsize;
+    return true;
+}
+
+namespace {
+
+// Writers enough to keep requests in flight while others make words.
+int iWriters()
+{
+    return qBound(2, 2 * QThread::idealThreadCount(), 4);
+}
+
+// The writers' shared state: chunks are claimed in order; the first one not written whole
+// (refused, or claimed after the stop) ends the run of chunks that count.
+class cWrite_Job
+{
+public:
+    int iFD = -1;
+    quint64 qui64Pattern = 0;
+    quint64 qui64From = 0;         // index of the first word of chunk 0
+    quint64 qui64File_First = 0;   // index of the file's first word
+    quint64 qui64Chunks = 0;
+    std::atomic<quint64> qui64Next{0};
+    std::atomic<quint64> qui64First_Missing{~quint64(0)};
+    std::atomic<quint64> qui64Done_Bytes{0};
+    std::atomic<bool> bStop{false};
+    std::atomic<int> iRunning{0};
+};
+
+void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
+{
+    quint64 qui64Seen = oJob.qui64First_Missing;
+    while (qui64Chunk < qui64Seen && !oJob.qui64First_Missing.compare_exchange_weak(qui64Seen, qui64Chunk)) {
+    }
+    oJob.bStop = true;
+}
+
+void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
+{
+    const quint64 qui64Words = stFill_Chunk / 8;
+    struct cLeave {
+        cWrite_Job &oJob;
+        ~cLeave() { --oJob.iRunning; }
+    } oLeave{oJob};
+    for (;;) {
+        const quint64 qui64Chunk = oJob.qui64Next.fetch_add(1);
+        if (qui64Chunk >= oJob.qui64Chunks)
+            return;
+        if (oJob.bStop) {
+            vNote_Missing(oJob, qui64Chunk);
+            return;
+        }
+        const quint64 qui64First = oJob.qui64From + qui64Chunk * qui64Words;
+        vMake_Words(pucBuffer, oJob.qui64Pattern, qui64First, qui64Words);
+        int iError = 0;
+        if (qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, 8 * (qui64First - oJob.qui64File_First), &iError) !=
+            stFill_Chunk) {
+            vNote_Missing(oJob, qui64Chunk);
+            return;
+        }
+        oJob.qui64Done_Bytes += stFill_Chunk;
+    }
+}
+
+} // namespace
+
+quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
+                            const quint64 qui64End, cProgress &oProgress, bool *pbCancelled)
+{
+    cWrite_Job oJob;
+    oJob.iFD = oFile.iFD;
+    oJob.qui64Pattern = qui64Pattern;
+    oJob.qui64From = qui64From;
+    oJob.qui64File_First = oFile.qui64First;
+    oJob.qui64Chunks = (qui64End - qui64From) / (stFill_Chunk / 8);
+    if (!oFile.bDirect || oJob.qui64Chunks < 2)
+        return qui64From;
+    std::vector<std::unique_ptr<uchar, decltype(&std::free)>> vecBuffers;
+    std::vector<std::thread> vecThreads;
+    for (int t = 0; t < iWriters(); ++t) {
+        vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, stFill_Chunk)), &std::free);
+        if (!vecBuffers.back())
+            break;
+        try {
+            ++oJob.iRunning;
+            vecThreads.emplace_back(vWrite_Chunks, std::ref(oJob), vecBuffers.back().get());
+        } catch (const std::system_error &) {
+            --oJob.iRunning;
+            break;
+        }
+    }
+    while (oJob.iRunning > 0) {
+        QThread::msleep(20);
+        if (!oProgress.bUpdate(8 * qui64From + oJob.qui64Done_Bytes)) {
+            *pbCancelled = true;
+            oJob.bStop = true;
+        }
+    }
+    for (std::thread &qThread : vecThreads)
+        qThread.join();
+    const quint64 qui64Written = std::min({oJob.qui64First_Missing.load(), oJob.qui64Next.load(), oJob.qui64Chunks});
+    const quint64 qui64Next_Word = qui64From + qui64Written * (stFill_Chunk / 8);
+    // Chunks written after one that was refused would leave a gap: they go again.
+    if (ftruncate(oFile.iFD, off_t(8 * (qui64Next_Word - oFile.qui64First))) != 0)
+        return qui64From;
+    return qui64Next_Word;
+}
+
+quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
+                              const quint64 qui64End, uchar *pucBuffer, cProgress &oProgress, bool *pbCancelled,
+                              int *piError)
+{
+    quint64 i = qui64From;
+    *piError = 0;
+    while (i < qui64End) {
+        const quint64 qui64Words = std::min<quint64>(qui64End - i, stFill_Chunk / 8);
+        vMake_Words(pucBuffer, qui64Pattern, i, qui64Words);
+        i += oFile.qui64Write(pucBuffer, qui64Words * 8, i, piError) / 8;
+        if (*piError != 0)
+            break;
+        if (!oProgress.bUpdate(i * 8)) {
+            *pbCancelled = true;
+            break;
+        }
+    }
+    return i;
+}

@@ -1,0 +1,58 @@
+#ifndef FUNCTIONS_WRITER_H
+#define FUNCTIONS_WRITER_H
+
+#include "Functions_Files.h"
+
+#include <QString>
+
+class cProgress;
+
+// Words are written in chunks of this size, each from a buffer of its own.
+const size_t stFill_Chunk = 4 << 20;
+
+// One file of the fill being written.
+class cFill_File
+{
+public:
+    int iFD = -1;
+    bool bDirect = false;
+    quint64 qui64First = 0; // index of its first word
+    quint64 qui64Block = stIO_Alignment;
+
+    // Writes as much of qui64Length bytes at word qui64Index as the file system takes:
+    // whole; where that is refused near the end of the space (a direct write is all or
+    // nothing), in halves down to the file system's block, then the rest buffered, so the
+    // volume really ends up full. Returns the bytes written; *piError why it stopped.
+    quint64 qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError);
+    // Keeps whole words up to qui64End (a write cut short may have left part of one), syncs
+    // and closes; returns the first error.
+    int iClose(const quint64 qui64End);
+    // Creates file iPart of the fill in qsVolume, new and the tool's own, for the words from
+    // qui64First_Index on; direct where the file system allows it. False with the reason.
+    bool bOpen(const QString &qsVolume, const int iPart, const quint64 qui64First_Index, QString *pqsError);
+};
+
+// Words pattern + qui64First ... into a buffer, big-endian.
+void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui64First, const quint64 qui64Count);
+
+// Writes the words qui64From .. qui64End - 1 in whole chunks from several threads, so that
+// several requests are in flight while words are made, as long as the file system takes
+// every chunk whole. Returns the first word not written: everything before it is in the
+// file, nothing after it (a chunk written past a refused one is cut off again). Only for
+// direct writes; otherwise it returns qui64From.
+quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
+                            const quint64 qui64End, cProgress &oProgress, bool *pbCancelled);
+// The same one chunk at a time through pucBuffer, down to the last block the file system
+// takes; *piError says why it stopped before qui64End.
+quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
+                              const quint64 qui64End, uchar *pucBuffer, cProgress &oProgress, bool *pbCancelled,
+                              int *piError);
+
+// Removes the continuation files a previous fill left: regular files only, by their names.
+void vRemove_Continuations(const QString &qsVolume);
+// Room the fill can take: the free space, the superuser's reserve included.
+quint64 qui64Free_Bytes(const QString &qsVolume);
+bool bOut_Of_Space(const int iError);
+
+#endif // FUNCTIONS_WRITER_H
+
