@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs from Debian's archive whatever building and testing need and the machine lacks,
-# then configures and builds into build/.
+# Installs from Debian's archive what building needs and the machine lacks (and any further
+# packages named on the command line), then configures and builds into build/.
+#   scripts/build.sh [PACKAGE ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libqt5widgets5
-          e2fsprogs util-linux mount libmount-dev fuse3 libfuse3-dev fonts-dejavu-core)
+packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libmount-dev qttranslations5-l10n help2man
+          fonts-dejavu-core e2fsprogs util-linux mount "$@")
 missing=()
 for package in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2> /dev/null | grep -q "install ok installed" || missing+=("$package")

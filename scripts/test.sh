@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the whole test suite three ways; fails when a
-# test fails:
-#   1. the normal build, as root (loop devices, mounts, FUSE);
-#   2. a build with AddressSanitizer and UndefinedBehaviorSanitizer, as root;
-#   3. that build again as the unprivileged user nobody: tests that need root skip with
-#      their reason, the rest must pass.
-#   ./scripts/test.sh           all three
+# Installs what is missing, builds, and runs the whole test suite; fails when any step fails:
+#   1. the suite on the normal build, as root (loop devices, mounts, FUSE, nbdkit);
+#   2. the Debian package: built with CPack, its menu entry validated, installed with apt,
+#      and the installed tool asked for its version;
+#   3. the suite on a build with AddressSanitizer and UndefinedBehaviorSanitizer, as root,
+#      then once more as the unprivileged user nobody: tests that need root skip with their
+#      reason, the rest must pass.
+#   ./scripts/test.sh           all of it (what CI runs)
 #   ./scripts/test.sh --quick   only the first
 set -euo pipefail
 if [ "$(id -u)" -ne 0 ]; then
@@ -13,23 +14,32 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
-"$here/build.sh"
+# What the tests use: file systems and their FUSE drivers, an emulated medium (nbdkit served
+# through nbdfuse), an encrypting file system, and the package tools.
+"$here/build.sh" fuse3 libfuse3-dev xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat \
+    nbdkit nbdkit-plugin-dev nbdfuse gocryptfs desktop-file-utils dpkg-dev
 cd "$top/build"
 echo "== tests, normal build, as root"
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure
 [ "${1:-}" = "--quick" ] && exit 0
 
-# The sanitizer build lives outside the checkout, in a directory nobody can reach too:
-# the checkout may sit below a home directory that only root may enter.
+echo "== the Debian package"
+rm -f fillscan_*.deb
+cpack -G DEB > /dev/null
+desktop-file-validate "$top/packaging/fillscan.desktop"
+DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "./$(ls fillscan_*.deb)"
+/usr/bin/fillscan --version
+man -w fillscan > /dev/null
+
+# The sanitizer build lives outside the checkout, in a directory nobody can reach too: the
+# checkout may sit below a home directory that only root may enter.
 san=$(mktemp -d /tmp/fillscan-sanitize.XXXXXX)
 trap 'rm -rf "$san"' EXIT
 chmod 755 "$san"
-(cd "$top" && git ls-files -z 2> /dev/null || find . -type f -not -path './build*' -not -path './.git/*' -print0) |
-    (cd "$top" && xargs -0 cp --parents -t "$san")
-mkdir "$san/build"
+(cd "$top" && git ls-files -z) | (cd "$top" && xargs -0 cp --parents -t "$san")
 cmake -S "$san" -B "$san/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DFILLSCAN_SANITIZE=ON > /dev/null
 cmake --build "$san/build" -j "$(nproc)"
-export ASAN_OPTIONS=detect_leaks=0:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1
+export ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1
 echo "== tests, sanitizer build, as root"
 (cd "$san/build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure)
 echo "== tests, sanitizer build, as nobody"
