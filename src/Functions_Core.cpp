@@ -6,11 +6,14 @@
 #include <QDesktopWidget>
 #include <QDialog>
 #include <QLabel>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include <climits>
@@ -201,6 +204,14 @@ void vProgressBar(QProgressBar *qProgress_Bar, const int iValue)
 {
     qProgress_Bar->setValue(iValue);
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void vInstall_Translations(QCoreApplication &qApplication)
+{
+    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
+    auto *qTranslator = new QTranslator(&qApplication);
+    if (qTranslator->load(QLocale(QLocale::Russian), "qtbase", "_", QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+        qApplication.installTranslator(qTranslator);
 }
 
 bool bOutput_Gone()

@@ -7,6 +7,7 @@
 
 #include <atomic>
 
+class QCoreApplication;
 class QDialog;
 class QLabel;
 class QProgressBar;
@@ -51,6 +52,9 @@ void vProgressBar(QProgressBar *qProgress_Bar, const int iValue);
 
 // True when no QApplication exists, so no widget may be created: batch mode.
 bool bConsole_Mode();
+// Qt's own texts (file dialogs, --help, button names) in Russian, like the rest of the tool.
+void vInstall_Translations(QCoreApplication &qApplication);
+
 // Standard output leads nowhere any more: its reader closed the pipe.
 bool bOutput_Gone();
 // Batch mode only: no progress lines on standard error.

@@ -337,6 +337,7 @@ cMap_Window::cMap_Window(const cRead_Result &oResult, QWidget *parent) : QDialog
     const QRect qrScreen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
                                                             : QRect(0, 0, 1366, 768);
     resize(qMin(qimgMap.width() + 460, qrScreen.width() - 40), qMin(qimgMap.height() + 80, qrScreen.height() - 60));
+    move(qrScreen.center() - rect().center());
 }
 
 QByteArray cMap_Window::qbaReport(const bool bJson) const

@@ -218,10 +218,15 @@ QString qsVerdict_Text(const cRead_Result &oResult)
                        "поверх начала. Настоящая ёмкость — около %2.")
             .arg(qsBytes_Text(oVerdict.qui64Usable_Bytes), qsSize_Text(oVerdict.qui64Usable_Bytes));
     case eVerdict_No_Plaintext:
-        return QString("Ни одного слова заполнения на носителе нет: данные попадают на носитель зашифрованными или "
-                       "сжатыми%1.")
-            .arg(oVerdict.oLayout.iOn_Device == 1 ? QString()
-                                                  : " (или раздел не лежит на этом носителе: установить это не удалось)");
+        return QString("%1: данные попадают на носитель зашифрованными или сжатыми%2.")
+            .arg(oVerdict.qui64Found == 0
+                     ? QString("Ни одного слова заполнения на носителе нет")
+                     : QString("В открытом виде на носителе только %1 слов заполнения из %2 (%3)")
+                           .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Words),
+                                qsPercent_Text(oVerdict.qui64Found, oVerdict.qui64Words)),
+                 oVerdict.oLayout.iOn_Device == 1
+                     ? QString()
+                     : " (или раздел не лежит на этом носителе: установить это не удалось)");
     case eVerdict_Not_On_Device:
         return QString("Раздел не лежит на носителе %1: проверить его этим чтением нельзя.").arg(oResult.qsDevice);
     case eVerdict_Incomplete:

@@ -286,9 +286,10 @@ eVerdict cJudge::eDecide() const
         return eVerdict_Incomplete;
     if (oVerdict.oLayout.iOn_Device == 0)
         return eVerdict_Not_On_Device;
-    // Nothing found of what the file system wrote: the words reach the medium in another form.
-    // A file without data (sparse) wrote nothing, so its words are simply missing.
-    if (oVerdict.qui64Found == 0 && (!oLayout.bPlaced || qui64Unplaced_Missing < oVerdict.qui64Missing))
+    // Next to nothing found of what the file system wrote: the words reach the medium in
+    // another form (a compressing file system still stores a small tail as it is). A file
+    // without data (sparse) wrote nothing, so its words are simply missing.
+    if (1000 * oVerdict.qui64Found <= qui64Words && (!oLayout.bPlaced || qui64Unplaced_Missing < oVerdict.qui64Missing))
         return eVerdict_No_Plaintext;
     if (oVerdict.qui64Missing == 0 && oVerdict.qui64Displaced == 0)
         return eVerdict_Intact;

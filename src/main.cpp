@@ -1,12 +1,10 @@
 #include "Functions_Batch.h"
+#include "Functions_Core.h"
 #include "mainwindow.h"
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QLibraryInfo>
-#include <QLocale>
 #include <QTemporaryDir>
-#include <QTranslator>
 
 #include <csignal>
 #include <memory>
@@ -14,15 +12,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Qt's own texts (file dialogs, --help) in Russian, like the rest of the tool.
-void vInstall_Translations(QCoreApplication &qApplication)
-{
-    QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
-    auto *qTranslator = new QTranslator(&qApplication);
-    if (qTranslator->load(QLocale(QLocale::Russian), "qtbase", "_", QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
-        qApplication.installTranslator(qTranslator);
-}
 
 void vName(QCoreApplication &qApplication)
 {

@@ -124,9 +124,12 @@ void tst_Media::verdict_data()
     QTest::newRow("addresses wrap every 320 MiB")
         << "wrap" << "wraparound" << quint64(320) << "Поддельная ёмкость: носитель зацикливает адреса";
     QTest::newRow("encrypted at rest (gocryptfs)")
-        << "gocryptfs" << "no_plaintext" << quint64(0) << "Ни одного слова заполнения на носителе нет";
+        << "gocryptfs" << "no_plaintext" << quint64(0)
+        << "Ни одного слова заполнения на носителе нет: данные попадают на носитель зашифрованными или сжатыми.";
+    // btrfs stores a few kilobytes of the file's tail as they are, so the first line may
+    // count them.
     QTest::newRow("compressed at rest (btrfs, zstd)")
-        << "btrfs" << "no_plaintext" << quint64(0) << "Ни одного слова заполнения на носителе нет";
+        << "btrfs" << "no_plaintext" << quint64(0) << "данные попадают на носитель зашифрованными или сжатыми";
     QTest::newRow("sparse fill file over an old fill")
         << "sparse" << "data_missing" << quint64(0) << "Часть данных потеряна: не найдено";
 }
@@ -196,7 +199,7 @@ void tst_Media::verdict()
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
     QCOMPARE(oAnswerer.qslMessages.size(), 1);
-    QVERIFY2(oAnswerer.qslMessages[0].startsWith(qsFirst_Line), qPrintable(oAnswerer.qslMessages[0]));
+    QVERIFY2(oAnswerer.qslMessages[0].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[0]));
     QCOMPARE(oAnswerer.qlIcons[0], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
 }
 

@@ -173,6 +173,10 @@ void tst_Scan::verdict_data()
     QTest::newRow("encrypted or compressed") << tRun_List{} << 0 << 1 << "no_plaintext" << tCounts{0, 0, 2000, 0, 0}
                                              << "Ни одного слова заполнения на носителе нет: данные попадают на носитель "
                                                 "зашифрованными или сжатыми.";
+    QTest::newRow("compressed, all but a small tail")
+        << tRun_List{{1998, 2, 15984}} << 0 << 1 << "no_plaintext" << tCounts{2, 0, 1998, 0, 0}
+        << "В открытом виде на носителе только 2 слов заполнения из 2 000 (0,10 %): данные попадают на носитель "
+           "зашифрованными или сжатыми.";
     QTest::newRow("not on the device") << tRun_List{} << 1 << 0 << "not_on_device" << tCounts{0, 0, 2000, 0, 0}
                                        << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя.";
     QTest::newRow("placement unknown, all found") << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact"
