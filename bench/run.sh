@@ -3,7 +3,8 @@
 # fio (4 MiB direct I/O, queue depth 8, libaio), dd (4 MiB direct) and f3write/f3read.
 # fio writes a new file as it grows, as the fill does (fallocate=none); its default, a file
 # allocated before it is written, is printed beside.
-#   sudo bench/run.sh [ROUNDS] [SIZE_MiB]      (defaults: 5 rounds after a warm-up, 2048 MiB)
+#   sudo bench/run.sh [ROUNDS] [SIZE_MiB] [DEVICES]
+#        (defaults: 5 rounds after a warm-up, 2048 MiB, "ram disk")
 # Two devices, each a loop device with ext4 on it:
 #   ram   an image on tmpfs: a steady stand-in for a fast NVMe disk;
 #   disk  an image on the machine's disk, attached with direct I/O, caches dropped before
@@ -14,6 +15,7 @@ set -euo pipefail
 
 rounds=${1:-5}
 size_mib=${2:-2048}
+devices=${3:-ram disk}
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${FILLSCAN_TOOL:-$here/../build/fillscan}
 [ "$(id -u)" -eq 0 ] || { echo "run.sh: needs root (loop devices, mount, dropping caches)" >&2; exit 1; }
@@ -62,8 +64,8 @@ make_device() { # NAME IMAGE_DIR LOSETUP_OPTIONS...
 mkdir "$work/tmpfs"
 mount -t tmpfs -o size=$((size_mib + 64))M tmpfs "$work/tmpfs"
 tmpfs=$work/tmpfs
-make_device ram "$work/tmpfs"
-make_device disk "$work" --direct-io=on
+[[ " $devices " == *" ram "* ]] && make_device ram "$work/tmpfs"
+[[ " $devices " == *" disk "* ]] && make_device disk "$work" --direct-io=on
 
 # One measurement each; every one prints MiB/s (the tool's also its wall time and peak memory).
 tool_fill() { # LOOP VOLUME -> rate_json rate_wall bytes
@@ -144,7 +146,7 @@ measure_round() { # ROUND DEVICE
 
 echo "fillscan benchmark: ${size_mib} MiB ext4 volumes, $rounds rounds after a warm-up, $(nproc) cores, $(uname -r)"
 for round in $(seq 0 "$rounds"); do
-    for name in ram disk; do
+    for name in $devices; do
         measure_round "$round" "$name"
         [ "$round" -eq 0 ] && continue
         v() { echo "${values[$name,$1,$round]}"; }
@@ -158,7 +160,7 @@ med() { for r in $(seq 1 "$rounds"); do echo "${values[$1,$2,$r]}"; done | media
 ratio() { for r in $(seq 1 "$rounds"); do awk -v a="${values[$1,$2,$r]}" -v b="${values[$1,$3,$r]}" 'BEGIN { printf "%.3f\n", a / b }'; done | median; }
 echo
 printf '%-5s %-30s %9s %9s %7s %s\n' device measure "MiB/s" "peer" ratio target
-for name in ram disk; do
+for name in $devices; do
     target_w=$([ "$name" = ram ] && echo ">= 0.95" || echo ">= 0.90")
     row() { printf '%-5s %-30s %9.1f %9.1f %7.2f %s\n' "$name" "$1" "$(med "$name" "$2")" "$(med "$name" "$3")" "$(ratio "$name" "$2" "$3")" "$4"; }
     row "fill vs fio write" tool_fill fio_write "$target_w"

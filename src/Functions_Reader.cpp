@@ -28,9 +28,10 @@ namespace {
 // file data in its other blocks is then read stale.
 std::atomic<eRead_Mode> eRead_Mode_Current{eRead_Direct};
 
-// Direct reads go to the disk in large requests; cached ones copy into a buffer small
-// enough to stay in the core's cache while it is scanned.
-const quint64 qui64Direct_Block = 4 << 20;
+// Blocks small enough to be still in the processor's cache when they are scanned after the
+// device has filled them; many of them in flight keep a disk's queue as deep as 4 MiB
+// requests at depth 8 would.
+const quint64 qui64Direct_Block = 1 << 20;
 const quint64 qui64Cached_Block = 1 << 20;
 const int iMax_Regions = 1024;
 // After a cancel, readers stuck in a stalled device are given this long to come back.
@@ -267,12 +268,9 @@ quint64 qui64Retry_Unit(const int iFD, const bool bDirect)
     return bDirect ? stIO_Alignment : 512;
 }
 
-// Readers enough to keep requests in flight while others scan: a reader waiting on the
-// device costs no processor time.
-int iReaders()
-{
-    return qBound(4, 2 * QThread::idealThreadCount(), 8);
-}
+// Readers, each with one request in flight: one waiting on the device costs no processor
+// time, and the scanning is shared by the cores.
+const int iReaders = 16;
 
 void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
                   const quint64 qui64Indexes)
@@ -409,7 +407,7 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
         posix_fadvise(pJob->iFD, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     vPrepare_Job(*pJob, qui64Bytes_Count, qui64Pattern, qui64Indexes);
-    for (int t = 0; t < iReaders(); ++t) {
+    for (int t = 0; t < iReaders; ++t) {
         pJob->vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, pJob->qui64Block)),
                                       &std::free);
         if (!pJob->vecBuffers.back()) {

@@ -160,10 +160,7 @@ bool cFill_File::bOpen(const QString &qsVolume, const int iPart, const quint64 q
 namespace {
 
 // Writers enough to keep requests in flight while others make words.
-int iWriters()
-{
-    return qBound(2, 2 * QThread::idealThreadCount(), 4);
-}
+const int iWriters = 8;
 
 // The writers' shared state: chunks are claimed in order; the first one not written whole
 // (refused, or claimed after the stop) ends the run of chunks that count.
@@ -180,6 +177,8 @@ public:
     std::atomic<quint64> qui64Done_Bytes{0};
     std::atomic<bool> bStop{false};
     std::atomic<int> iRunning{0};
+    std::mutex qMutex;
+    std::condition_variable qFinished; // a writer has left
 };
 
 void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
@@ -195,7 +194,12 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
     const quint64 qui64Words = stFill_Chunk / 8;
     struct cLeave {
         cWrite_Job &oJob;
-        ~cLeave() { --oJob.iRunning; }
+        ~cLeave()
+        {
+            std::lock_guard<std::mutex> qLock(oJob.qMutex);
+            --oJob.iRunning;
+            oJob.qFinished.notify_all();
+        }
     } oLeave{oJob};
     for (;;) {
         const quint64 qui64Chunk = oJob.qui64Next.fetch_add(1);
@@ -232,7 +236,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
         return qui64From;
     std::vector<std::unique_ptr<uchar, decltype(&std::free)>> vecBuffers;
     std::vector<std::thread> vecThreads;
-    for (int t = 0; t < iWriters(); ++t) {
+    for (int t = 0; t < iWriters; ++t) {
         vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, stFill_Chunk)), &std::free);
         if (!vecBuffers.back())
             break;
@@ -244,13 +248,17 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
             break;
         }
     }
+    std::unique_lock<std::mutex> qLock(oJob.qMutex);
     while (oJob.iRunning > 0) {
-        QThread::msleep(20);
+        oJob.qFinished.wait_for(qLock, std::chrono::milliseconds(50));
+        qLock.unlock();
         if (!oProgress.bUpdate(8 * qui64From + oJob.qui64Done_Bytes)) {
             *pbCancelled = true;
             oJob.bStop = true;
         }
+        qLock.lock();
     }
+    qLock.unlock();
     for (std::thread &qThread : vecThreads)
         qThread.join();
     const quint64 qui64Written = std::min({oJob.qui64First_Missing.load(), oJob.qui64Next.load(), oJob.qui64Chunks});

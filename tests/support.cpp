@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <QThread>
 
+#include <csignal>
+
 #include <fcntl.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
@@ -155,4 +157,39 @@ cLoop_Device::~cLoop_Device()
     } else {
         qsRun("losetup", {"-d", qsDevice});
     }
+}
+
+QString cFaulty_Disk::qsSkip_Reason()
+{
+    if (QString(FILLSCAN_FAULTY_FUSE).isEmpty())
+        return "the FUSE helper was not built (libfuse3-dev missing)";
+    if (!QFile::exists("/dev/fuse") || geteuid() != 0)
+        return "needs root and /dev/fuse to serve a failing disk";
+    return QString();
+}
+
+QString cFaulty_Disk::qsStart(const QString &qsImage, const quint64 qui64Bad_First, const quint64 qui64Bad_End,
+                              const int iDelay_Ms)
+{
+    qsMount = qTemp.filePath("fuse");
+    QDir().mkpath(qsMount);
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    qEnvironment.insert("FAULTY_FUSE_DELAY_MS", QString::number(iDelay_Ms));
+    qServer.setProcessEnvironment(qEnvironment);
+    qServer.start(FILLSCAN_FAULTY_FUSE, {qsImage, QString::number(qui64Bad_First), QString::number(qui64Bad_End),
+                                         qsMount, "-f", "-o", "allow_other"});
+    qsFile = qsMount + "/disk.img";
+    for (int iTry = 0; iTry < 200 && !QFile::exists(qsFile); ++iTry)
+        QThread::msleep(20);
+    return QFile::exists(qsFile) ? QString() : "the FUSE helper did not serve " + qsImage;
+}
+
+cFaulty_Disk::~cFaulty_Disk()
+{
+    if (qServer.state() == QProcess::NotRunning)
+        return;
+    kill(pid_t(qServer.processId()), SIGCONT);
+    qsRun("fusermount3", {"-u", qsMount});
+    if (!qServer.waitForFinished(10000))
+        qServer.kill();
 }

@@ -3,6 +3,7 @@
 
 #include <QMessageBox>
 #include <QObject>
+#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -67,5 +68,25 @@ private:
     void vUnmount();
     bool bRemoved = false;
 };
+
+// The FUSE helper serving an image as qsFile, failing every read of [first, end) and, when
+// asked, waiting before each read: a disk with bad sectors, or a slow one. Unmounted and
+// ended by exact path and PID when it goes, stopped or not.
+class cFaulty_Disk
+{
+public:
+    ~cFaulty_Disk();
+    // Empty when it serves, else why not (for QSKIP when empty qsSkip is returned first).
+    QString qsStart(const QString &qsImage, const quint64 qui64Bad_First, const quint64 qui64Bad_End,
+                    const int iDelay_Ms = 0);
+    static QString qsSkip_Reason(); // empty when the helper and /dev/fuse can be used here
+
+    QTemporaryDir qTemp;
+    QProcess qServer;
+    QString qsMount, qsFile;
+};
+#define NEED_FAULTY_DISK()                                                                               \
+    if (!cFaulty_Disk::qsSkip_Reason().isEmpty())                                                         \
+        QSKIP(qPrintable(cFaulty_Disk::qsSkip_Reason()));
 
 #endif // TESTS_SUPPORT_H
