@@ -13,7 +13,6 @@
 
 #include <csignal>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 class tst_Batch : public QObject
@@ -32,8 +31,6 @@ private slots:
     void stalledDevice();
     void closedOutput();
     void shrinkingDevice();
-    void volumeFull_data();
-    void volumeFull();
 };
 
 class cTool_Run
@@ -374,33 +371,6 @@ void tst_Batch::shrinkingDevice()
     QCOMPARE(qjRead["status"].toString(), QString("device_shrank"));
     QCOMPARE(qjRead["bytes_unreadable"].toDouble(), 0.0);
     QCOMPARE(qjRead["device_shrank_to"].toDouble(), double(1LL << 30));
-}
-
-void tst_Batch::volumeFull_data()
-{
-    QTest::addColumn<QString>("qsFs");
-    QTest::newRow("xfs") << "xfs";
-    QTest::newRow("ext4") << "ext4";
-}
-
-void tst_Batch::volumeFull()
-{
-    // "Full" means full: a direct write refused near the end is retried in smaller pieces,
-    // so no more than a block or two is left free.
-    NEED_LOOP();
-    QFETCH(QString, qsFs);
-    NEED_PROGRAMS("mkfs." + qsFs);
-    cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(320 * 1048576, 512, qsFs);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
-    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill",
-                                     "--json", "--quiet"});
-    QCOMPARE(oResult.iExit, 0);
-    QCOMPARE(oResult.qjLast()["status"].toString(), QString("full"));
-    // Not a block more fits (what statfs still counts free is kept by the file system).
-    QFile qFill(oLoop.qsMount + "data.data");
-    QVERIFY(qFill.open(QIODevice::Append));
-    QCOMPARE(qFill.write(QByteArray(4096, 'x')) <= 0 || !qFill.flush(), true);
 }
 
 QTEST_MAIN(tst_Batch)

@@ -514,7 +514,6 @@ void tst_Fill_Read::placement_data()
     QTest::addColumn<QStringList>("qslMkfs");
     QTest::addColumn<quint64>("qui64Offset"); // of the volume inside the image that is read
     QTest::newRow("ext4, 4 KiB blocks") << "ext4" << QStringList{"-b", "4096"} << quint64(0);
-    QTest::newRow("ext4, 1 KiB blocks") << "ext4" << QStringList{"-b", "1024"} << quint64(0);
     QTest::newRow("xfs") << "xfs" << QStringList() << quint64(0);
     QTest::newRow("ext4 at 3 MiB inside the image") << "ext4" << QStringList() << quint64(3 << 20);
 }

@@ -21,7 +21,6 @@ class tst_Probe : public QObject
 private slots:
     void drive_data();
     void drive();
-    void driveImageFile();
     void driveFailure_data();
     void driveFailure();
     void volume_data();
@@ -62,26 +61,6 @@ void tst_Probe::drive()
     QCOMPARE(oDrive.iSector_Size, iSector);
 }
 
-void tst_Probe::driveImageFile()
-{
-    QTemporaryDir qDir;
-    QFile qImage(qDir.filePath("disk.img"));
-    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(1000000));
-    qImage.close();
-    cDrive oDrive;
-    cBox_Answerer oAnswerer;
-    oDrive.vGet_Properties(qImage.fileName());
-    QCOMPARE(oAnswerer.qslHeadings.size(), 0);
-    QCOMPARE(oDrive.qsDrive_Name, qImage.fileName());
-    QCOMPARE(oDrive.iSector_Size, 512);
-    QCOMPARE(oDrive.qui64Sectors_Count, quint64(1000000 / 512));
-    QCOMPARE(oDrive.qui64Bytes_Count, quint64(1000000));
-    // Any other node that opens is a success with zeros.
-    oDrive.vGet_Properties("/dev/null");
-    QCOMPARE(oDrive.qsDrive_Name, QString("/dev/null"));
-    QCOMPARE(oDrive.qui64Bytes_Count + oDrive.qui64Sectors_Count + quint64(oDrive.iSector_Size), quint64(0));
-}
-
 void tst_Probe::driveFailure_data()
 {
     QTest::addColumn<bool>("bNode"); // false: a missing path
@@ -104,7 +83,7 @@ void tst_Probe::driveFailure()
     cDrive oDrive;
     QFile qImage(qDir.filePath("earlier.img"));
     QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(4096));
-    oDrive.vGet_Properties(qImage.fileName()); // an earlier successful probe
+    oDrive.vGet_Properties(qImage.fileName()); // an earlier successful probe, of an image: 512-byte sectors
     cBox_Answerer oAnswerer;
     QVERIFY(!oDrive.bGet_Properties(qsPath));
     QCOMPARE(oAnswerer.qslHeadings, QStringList{"Ошибка!"});
