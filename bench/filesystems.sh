@@ -35,7 +35,7 @@ for case in "ext4 ext4" "xfs xfs" "btrfs btrfs" "exfat exfat-fuse" "ntfs ntfs-3g
     ext4) mkfs.ext4 -q -F "$loop" ;;
     xfs | btrfs) "mkfs.$fs" -q -f "$loop" > /dev/null ;;
     exfat) mkfs.exfat "$loop" > /dev/null ;;
-    ntfs) mkfs.ntfs -Q -F -q "$loop" ;;
+    ntfs) mkfs.ntfs -Q -F -q "$loop" 2> /dev/null ;;
     esac
     mount -t "$type" "$loop" "$work/volume"
     mounted=$work/volume

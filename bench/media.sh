@@ -55,7 +55,7 @@ for medium in "healthy 512M" "limit 192M" "wrap 320M"; do
     f3write "$work/volume" > /dev/null 2>&1 || true
     sync
     echo 3 > /proc/sys/vm/drop_caches
-    f3=$(f3read "$work/volume" 2>&1 | awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 } END { print "OK " ok ", LOST " lost }')
+    f3=$(f3read "$work/volume" 2>&1 | awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 } END { print "OK " ok ", LOST " lost (ok lost == "0.00Byte0.00Byte" ? " (no file readable)" : "") }')
     f3_s=$(seconds "$start")
     detach
     printf '%-34s | %-44s %7s | %-44s %7s\n' "512 MiB announced, $mode $keep" "$verdict" "$tool_s" "$f3" "$f3_s"

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
+#include <QScreen>
 #include <QPushButton>
 #include <QTimer>
 #include <QTranslator>
@@ -149,8 +150,13 @@ int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int
     const int iWidth = qMsgBox.width();
     const int iHeight = qMsgBox.height();
     const QWidget *qDesktop = QApplication::desktop();
-    const int iLeft = qDesktop->width() / 4 - iWidth / 2 + 32;
-    const int iTop = qDesktop->height() / 2 - iHeight / 2;
+    int iLeft = qDesktop->width() / 4 - iWidth / 2 + 32;
+    int iTop = qDesktop->height() / 2 - iHeight / 2;
+    // A wide box (a long summary) would start left of the screen: it is kept on it.
+    const QScreen *qScreen = QGuiApplication::screenAt(QPoint(iLeft + iWidth / 2, iTop + iHeight / 2));
+    const QRect qrScreen = (qScreen ? qScreen : QGuiApplication::primaryScreen())->availableGeometry();
+    iLeft = qBound(qrScreen.left(), iLeft, qMax(qrScreen.left(), qrScreen.right() + 1 - iWidth));
+    iTop = qBound(qrScreen.top(), iTop, qMax(qrScreen.top(), qrScreen.bottom() + 1 - iHeight));
     qMsgBox.setGeometry(iLeft, iTop, iWidth, iHeight);
 
     return qMsgBox.exec() / 1024;

@@ -316,8 +316,12 @@ cMap_Window::cMap_Window(const cRead_Result &oResult, QWidget *parent) : QDialog
     qSummary->setObjectName("plainTextEdit_Summary");
     qSummary->setReadOnly(true);
     qSummary->setPlainText(qsRead_Heading(oRead) + "\n" + qsRead_Summary(oRead));
-    qBody->addWidget(qScroll, 3);
-    qBody->addWidget(qSummary, 2);
+    // The picture at its full width where the screen allows it; the summary takes the rest.
+    const QRect qrScreen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                            : QRect(0, 0, 1366, 768);
+    qScroll->setMinimumWidth(qMin(qimgMap.width() + 2 * qScroll->frameWidth() + 2, qrScreen.width() * 2 / 3));
+    qBody->addWidget(qScroll, 0);
+    qBody->addWidget(qSummary, 1);
     qLayout->addLayout(qBody);
     auto *qButtons = new QHBoxLayout;
     auto *qSave = new QPushButton("Сохранить карту (PNG)…", this);
@@ -334,8 +338,6 @@ cMap_Window::cMap_Window(const cRead_Result &oResult, QWidget *parent) : QDialog
     connect(qReport, &QPushButton::clicked, this, &cMap_Window::vSave_Report);
     connect(qClose, &QPushButton::clicked, this, &QDialog::accept);
     // The picture and the summary side by side where there is room; scrolled, never cut off.
-    const QRect qrScreen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
-                                                            : QRect(0, 0, 1366, 768);
     resize(qMin(qimgMap.width() + 460, qrScreen.width() - 40), qMin(qimgMap.height() + 80, qrScreen.height() - 60));
     move(qrScreen.center() - rect().center());
 }

@@ -179,7 +179,32 @@ public:
     std::atomic<int> iRunning{0};
     std::mutex qMutex;
     std::condition_variable qFinished; // a writer has left
+
+    // The file is allocated ahead of the writers: a write into allocated space need not wait
+    // for the others, as one that makes the file grow must.
+    std::mutex qAllocate;
+    std::atomic<quint64> qui64Allocated{0}; // file bytes allocated so far
+    std::atomic<bool> bAllocate{true};
 };
+
+// Steps in which the file is allocated ahead of the writers.
+const quint64 qui64Allocate_Step = 256 << 20;
+
+// Makes sure the file is allocated up to qui64End (file bytes). Where a step does not fit
+// (the end of the space, a size limit) or the file system cannot allocate ahead, the
+// writers go on without: the writes then find the end of the space themselves.
+void vAllocate_To(cWrite_Job &oJob, const quint64 qui64End)
+{
+    if (!oJob.bAllocate || oJob.qui64Allocated >= qui64End)
+        return;
+    std::lock_guard<std::mutex> qLock(oJob.qAllocate);
+    while (oJob.bAllocate && oJob.qui64Allocated < qui64End) {
+        if (fallocate(oJob.iFD, 0, off_t(oJob.qui64Allocated), off_t(qui64Allocate_Step)) == 0)
+            oJob.qui64Allocated += qui64Allocate_Step;
+        else
+            oJob.bAllocate = false;
+    }
+}
 
 void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
 {
@@ -210,10 +235,11 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
             return;
         }
         const quint64 qui64First = oJob.qui64From + qui64Chunk * qui64Words;
+        const quint64 qui64Offset = 8 * (qui64First - oJob.qui64File_First);
+        vAllocate_To(oJob, qui64Offset + stFill_Chunk);
         vMake_Words(pucBuffer, oJob.qui64Pattern, qui64First, qui64Words);
         int iError = 0;
-        if (qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, 8 * (qui64First - oJob.qui64File_First), &iError) !=
-            stFill_Chunk) {
+        if (qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, qui64Offset, &iError) != stFill_Chunk) {
             vNote_Missing(oJob, qui64Chunk);
             return;
         }
@@ -232,6 +258,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     oJob.qui64From = qui64From;
     oJob.qui64File_First = oFile.qui64First;
     oJob.qui64Chunks = (qui64End - qui64From) / (stFill_Chunk / 8);
+    oJob.qui64Allocated = 8 * (qui64From - oFile.qui64First);
     if (!oFile.bDirect || oJob.qui64Chunks < 2)
         return qui64From;
     std::vector<std::unique_ptr<uchar, decltype(&std::free)>> vecBuffers;
@@ -263,7 +290,8 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
         qThread.join();
     const quint64 qui64Written = std::min({oJob.qui64First_Missing.load(), oJob.qui64Next.load(), oJob.qui64Chunks});
     const quint64 qui64Next_Word = qui64From + qui64Written * (stFill_Chunk / 8);
-    // Chunks written after one that was refused would leave a gap: they go again.
+    // Chunks written after one that was refused would leave a gap: they go again. So does
+    // what was allocated and not written.
     if (ftruncate(oFile.iFD, off_t(8 * (qui64Next_Word - oFile.qui64First))) != 0)
         return qui64From;
     return qui64Next_Word;
