@@ -16,47 +16,29 @@ command -v f3write > /dev/null && command -v jq > /dev/null || {
 }
 
 work=$(mktemp -d /tmp/fillscan-media.XXXXXX)
-loop="" mounted="" fuse=""
-detach() {
-    [ -n "$mounted" ] && umount "$mounted"
-    [ -n "$loop" ] && losetup -d "$loop"
-    [ -n "$fuse" ] && fusermount3 -u "$fuse"
-    mounted="" loop="" fuse=""
-}
-cleanup() { set +e; detach; rm -rf "$work"; }
+source "$here/../scripts/fake-medium.sh"
+cleanup() { set +e; medium_detach; rm -rf "$work"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-
-attach() { # MODE KEEP: a new medium with ext4 on it, mounted at $work/volume
-    mkdir -p "$work/nbd" "$work/volume"
-    rm -f "$work/pid"
-    nbdfuse -P "$work/pid" "$work/nbd/medium.img" --command nbdkit -s "$plugin" size=512M keep="$2" mode="$1" &
-    for _ in $(seq 100); do [ -s "$work/pid" ] && break; sleep 0.1; done
-    fuse=$work/nbd
-    loop=$(losetup --show -f --direct-io=on "$work/nbd/medium.img")
-    mkfs.ext4 -q -O ^has_journal "$loop"
-    mount "$loop" "$work/volume"
-    mounted=$work/volume
-}
 seconds() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }'; }
 
 printf '%-34s | %-44s %7s | %-44s %7s\n' medium "fillscan verdict (usable)" "s" "f3 verdict" "s"
 for medium in "healthy 512M" "limit 192M" "wrap 320M"; do
     read -r mode keep <<< "$medium"
-    attach "$mode" "$keep"
+    medium_attach "$mode" "$keep"
     start=$(date +%s.%N)
     status=0
     out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet | tail -n 1) || status=$?
     tool_s=$(seconds "$start")
     verdict=$(jq -r '"\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB), exit '"$status"'"' <<< "$out")
-    detach
-    attach "$mode" "$keep"
+    medium_detach
+    medium_attach "$mode" "$keep"
     start=$(date +%s.%N)
     f3write "$work/volume" > /dev/null 2>&1 || true
     sync
     echo 3 > /proc/sys/vm/drop_caches
     f3=$(f3read "$work/volume" 2>&1 | awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 } END { print "OK " ok ", LOST " lost (ok lost == "0.00Byte0.00Byte" ? " (no file readable)" : "") }')
     f3_s=$(seconds "$start")
-    detach
+    medium_detach
     printf '%-34s | %-44s %7s | %-44s %7s\n' "512 MiB announced, $mode $keep" "$verdict" "$tool_s" "$f3" "$f3_s"
 done

@@ -12,25 +12,17 @@ top=$(cd "$here/.." && pwd)
 cmake --build "$top/build" --target fillscan_screenshots fake_medium > /dev/null
 
 work=$(mktemp -d /tmp/fillscan-shots.XXXXXX)
-loop="" mounted="" fuse="" xvfb=""
+plugin=$top/build/tests/fake_medium.so
+source "$here/fake-medium.sh"
+xvfb=""
 cleanup() {
     set +e
-    [ -n "$mounted" ] && umount "$mounted"
-    [ -n "$loop" ] && losetup -d "$loop"
-    [ -n "$fuse" ] && fusermount3 -u "$fuse"
+    medium_detach
     [ -n "$xvfb" ] && kill "$xvfb"
     rm -rf "$work"
 }
 trap cleanup EXIT
-mkdir "$work/nbd" "$work/volume"
-nbdfuse -P "$work/pid" "$work/nbd/medium.img" --command nbdkit -s "$top/build/tests/fake_medium.so" \
-    size=512M keep=192M mode=limit &
-for _ in $(seq 100); do [ -s "$work/pid" ] && break; sleep 0.1; done
-fuse=$work/nbd
-loop=$(losetup --show -f --direct-io=on "$work/nbd/medium.img")
-mkfs.ext4 -q -O ^has_journal "$loop"
-mount "$loop" "$work/volume"
-mounted=$work/volume
+medium_attach limit 192M
 "$top/build/fillscan" --device "$loop" --volume "$work/volume" --batch poll,fill --quiet > /dev/null
 
 Xvfb :47 -screen 0 1366x768x24 -nolisten tcp &
