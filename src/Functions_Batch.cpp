@@ -27,8 +27,9 @@ bool bWrite(FILE *pFile, const QString &qsText)
 void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const QString &qsText)
 {
     const bool bWritten =
-        oOptions.bJson ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
-                       : bWrite(stdout, qsText);
+        oOptions.bJson
+            ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
+            : bWrite(stdout, qsText);
     if (!bWritten) // nobody reads the results any more: stop as if told to
         vRequest_Cancel(SIGPIPE);
 }
@@ -111,16 +112,14 @@ int iRead_Step(const cOptions &oOptions)
 int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bool bPrint)
 {
     QCommandLineParser qParser;
-    qParser.setApplicationDescription(
-        "Заполняет раздел узнаваемыми 64-битными словами и ищет их на носителе под ним.");
+    qParser.setApplicationDescription("Заполняет раздел узнаваемыми 64-битными словами и ищет их на носителе под ним.");
     const QCommandLineOption qHelp = qParser.addHelpOption();
     const QCommandLineOption qVersion = qParser.addVersionOption();
     const QCommandLineOption qDevice("device", "Носитель (блочное устройство или образ), по умолчанию /dev/sdb.",
                                      "PATH", oOptions.qsDevice);
-    const QCommandLineOption qVolume("volume", "Каталог смонтированного раздела, по умолчанию /documents_hdd/.",
-                                     "DIR", oOptions.qsVolume);
-    const QCommandLineOption qBatch("batch", "Без окна: выполнить шаги poll, fill, read в заданном порядке.",
-                                    "STEPS");
+    const QCommandLineOption qVolume("volume", "Каталог смонтированного раздела, по умолчанию /documents_hdd/.", "DIR",
+                                     oOptions.qsVolume);
+    const QCommandLineOption qBatch("batch", "Без окна: выполнить шаги poll, fill, read в заданном порядке.", "STEPS");
     const QCommandLineOption qJson("json", "В пакетном режиме: по одному объекту JSON на шаг.");
     const QCommandLineOption qQuiet("quiet", "В пакетном режиме: без строки хода работы.");
     const QCommandLineOption qMap("map", "В пакетном режиме: после чтения сохранить карту носителя в PNG.", "FILE");
@@ -161,8 +160,7 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
         oOptions.qslSteps = qParser.value(qBatch).split(',');
         for (const QString &qsStep : oOptions.qslSteps)
             if (qsStep != "poll" && qsStep != "fill" && qsStep != "read")
-                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read)",
-                                    bPrint);
+                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read)", bPrint);
     }
     return -1;
 }
@@ -182,7 +180,7 @@ int iRun_Batch(const cOptions &oOptions)
     for (const QString &qsStep : oOptions.qslSteps) {
         if (iCancel_Signal() != 0)
             break;
-        const int iStep = qsStep == "poll" ? iPoll_Step(oOptions)
+        const int iStep = qsStep == "poll"   ? iPoll_Step(oOptions)
                           : qsStep == "fill" ? iFill_Step(oOptions)
                                              : iRead_Step(oOptions);
         if (iStep == 1) {

@@ -14,8 +14,8 @@ public:
     QStringList qslSteps; // poll, fill, read in the order given
     bool bJson = false;
     bool bQuiet = false;
-    bool bForce = false;  // fill even a volume not known to lie on the device
-    QString qsMap;        // PNG file for the device map after a read
+    bool bForce = false; // fill even a volume not known to lie on the device
+    QString qsMap;       // PNG file for the device map after a read
 };
 
 // Parses the arguments (program name first). Needs no application object, so that a usage

@@ -11,8 +11,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
-#include <QScreen>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 #include <QTranslator>
 #include <QVBoxLayout>
@@ -58,8 +58,8 @@ QMessageBox::ButtonRole eButton_Role(const int iCode)
     }
 }
 
-int iConsole_Message(const QString &qsTitle_Message, const QString &qsMain_Message,
-                     const int iMode, const bool bUnique_Button)
+int iConsole_Message(const QString &qsTitle_Message, const QString &qsMain_Message, const int iMode,
+                     const bool bUnique_Button)
 {
     const QByteArray qbaText = (qsTitle_Message + "\n" + qsMain_Message + "\n").toUtf8();
     std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), stderr);
@@ -103,13 +103,11 @@ int iMessageBox_Close_Result(const int iMode, const bool bUnique_Button)
     return 0;
 }
 
-int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int iIcon,
-                const int iMode, const int iDefault_Button, const int iTime,
-                const QString qsUnique_Button_Text)
+int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int iIcon, const int iMode,
+                const int iDefault_Button, const int iTime, const QString qsUnique_Button_Text)
 {
     if (bConsole_Mode())
-        return iConsole_Message(qsTitle_Message, qsMain_Message, iMode,
-                                !qsUnique_Button_Text.isEmpty());
+        return iConsole_Message(qsTitle_Message, qsMain_Message, iMode, !qsUnique_Button_Text.isEmpty());
 
     QMessageBox qMsgBox;
     QTimer qTimer_Msgbox_Down;
@@ -120,9 +118,8 @@ int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int
     qMsgBox.setInformativeText(qsMain_Message);
     qMsgBox.setWindowTitle(QString::fromUtf8(pcBox_Title));
 
-    static const QMessageBox::Icon aeIcons[] = {QMessageBox::NoIcon, QMessageBox::Information,
-                                                QMessageBox::Warning, QMessageBox::Critical,
-                                                QMessageBox::Question};
+    static const QMessageBox::Icon aeIcons[] = {QMessageBox::NoIcon, QMessageBox::Information, QMessageBox::Warning,
+                                                QMessageBox::Critical, QMessageBox::Question};
     if (unsigned(iIcon) <= 4)
         qMsgBox.setIcon(aeIcons[iIcon]);
 
@@ -184,13 +181,13 @@ QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
             qProcess->kill();
             qProcess->waitForFinished(3000);
         }
-        qsFailure = qsQuoted + " не завершился за отведённое время (" +
-                    QString::number(iTimeout_Ms / 1000) + " с) и был остановлен.";
+        qsFailure = qsQuoted + " не завершился за отведённое время (" + QString::number(iTimeout_Ms / 1000) +
+                    " с) и был остановлен.";
     } else if (qProcess->exitStatus() == QProcess::CrashExit) {
         qsFailure = qsQuoted + " завершился аварийно.";
     } else if (qProcess->exitCode() != 0) {
-        qsFailure = qsQuoted + " не отработал корректно. Код ошибки - " +
-                    QString::number(qProcess->exitCode(), 10) + ".";
+        qsFailure =
+            qsQuoted + " не отработал корректно. Код ошибки - " + QString::number(qProcess->exitCode(), 10) + ".";
     }
     if (!qsFailure.isEmpty())
         iMessageBox("Ошибка!", qsFailure, 3, iMsgBox_OK_Button, 0, 0, "");
@@ -216,7 +213,8 @@ void vInstall_Translations(QCoreApplication &qApplication)
 {
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));
     auto *qTranslator = new QTranslator(&qApplication);
-    if (qTranslator->load(QLocale(QLocale::Russian), "qtbase", "_", QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
+    if (qTranslator->load(QLocale(QLocale::Russian), "qtbase", "_",
+                          QLibraryInfo::location(QLibraryInfo::TranslationsPath)))
         qApplication.installTranslator(qTranslator);
 }
 
@@ -298,13 +296,11 @@ bool cProgress::bCancelled() const
 QString cProgress::qsText(const quint64 qui64Done) const
 {
     const qint64 qi64Ms = qTimer.elapsed();
-    QString qsResult = qsSize_Text(qui64Done) + " из " + qsSize_Text(qui64Total) + ", " +
-                       qsRate_Text(qui64Done, qi64Ms);
+    QString qsResult =
+        qsSize_Text(qui64Done) + " из " + qsSize_Text(qui64Total) + ", " + qsRate_Text(qui64Done, qi64Ms);
     if (qui64Done > 0 && qi64Ms > 0 && qui64Total > qui64Done) {
         const qint64 qi64Left_S = qint64(double(qui64Total - qui64Done) * double(qi64Ms) / double(qui64Done) / 1000.0);
-        qsResult += QString(", осталось %1:%2")
-                        .arg(qi64Left_S / 60)
-                        .arg(qi64Left_S % 60, 2, 10, QLatin1Char('0'));
+        qsResult += QString(", осталось %1:%2").arg(qi64Left_S / 60).arg(qi64Left_S % 60, 2, 10, QLatin1Char('0'));
     }
     return qsResult;
 }
@@ -314,7 +310,8 @@ void cProgress::vConsole_Line(const quint64 qui64Done, const bool bFinal)
     if (bQuiet_Mode)
         return;
     bPrinted = true;
-    const QString qsLine = qsTitle + ": " + QString::number(iPercent(qui64Done, qui64Total)) + "%, " + qsText(qui64Done);
+    const QString qsLine =
+        qsTitle + ": " + QString::number(iPercent(qui64Done, qui64Total)) + "%, " + qsText(qui64Done);
     const QByteArray qbaLine = qsLine.toUtf8();
     if (bTerminal)
         std::fprintf(stderr, "\r\033[K%s%s", qbaLine.constData(), bFinal ? "\n" : "");

@@ -36,9 +36,8 @@ const int iMsgBox_RestoreDefaults_Button = 131072;
 // ended the box, 0 for the extra button. Without a QApplication (batch mode) nothing
 // opens: heading and message go to standard error and the result is what closing the
 // box would give.
-int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int iIcon,
-                const int iMode, const int iDefault_Button, const int iTime,
-                const QString qsUnique_Button_Text);
+int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int iIcon, const int iMode,
+                const int iDefault_Button, const int iTime, const QString qsUnique_Button_Text);
 
 // What closing a box with these buttons returns: the code of QMessageBox's escape button,
 // 0 when it has none (the close is then refused) or when that is the extra button.

@@ -8,10 +8,10 @@
 #include <QElapsedTimer>
 #include <QtEndian>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <memory>
 
 #include <fcntl.h>
@@ -55,7 +55,6 @@ QString cData::qsText_Data(quint64 qui64Value)
     return qsBits + "..";
 }
 
-
 void cData::vWrite_Data(cVolume oVolume)
 {
     QElapsedTimer qTimer;
@@ -96,8 +95,8 @@ void cData::vWrite_Data(cVolume oVolume)
     for (;;) {
         i = qui64Write_Parallel(oFile, qui64Pattern, i, qui64Data_Count, oProgress, &bCancelled);
         if (!bCancelled)
-            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, pucBuffer.get(), oProgress,
-                                      &bCancelled, &iError);
+            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, pucBuffer.get(), oProgress, &bCancelled,
+                                      &iError);
         if (bCancelled || iError != EFBIG || i == oFile.qui64First)
             break;
         // The file system's largest file (FAT32: 4 GiB): the sequence goes on in the next file.

@@ -14,7 +14,7 @@ enum eFill_Status {
     eFill_Too_Large,   // the file system's file-size limit was reached
     eFill_Error,       // a write or the final sync failed
     eFill_Cancelled,
-    eFill_Refused      // the volume does not lie on the polled device, and no one said to go on
+    eFill_Refused // the volume does not lie on the polled device, and no one said to go on
 };
 // The status as scripts see it.
 const char *pcFill_Status_Name(const eFill_Status eStatus);
@@ -33,13 +33,13 @@ class cFill_Result
 public:
     eFill_Status eStatus = eFill_Not_Run;
     QString qsPath;
-    QString qsError;               // the system's reason for a failure
+    QString qsError; // the system's reason for a failure
     quint64 qui64Pattern = 0;
-    quint64 qui64Words_Total = 0;  // N: one word per 8 bytes of the volume
+    quint64 qui64Words_Total = 0; // N: one word per 8 bytes of the volume
     quint64 qui64Words_Written = 0;
     qint64 qi64Elapsed_Ms = 0;
-    bool bDirect = false;          // written past the page cache
-    int iFiles = 0;                // data.data and its continuations
+    bool bDirect = false; // written past the page cache
+    int iFiles = 0;       // data.data and its continuations
 };
 
 class cData

@@ -113,12 +113,11 @@ void vDraw_Strip(QPainter &qPainter, const cRead_Result &oResult)
 {
     const cVerdict &oVerdict = oResult.oVerdict;
     const QRect qrStrip = qrMap_Strip(oResult);
-    const QString qsTitle =
-        oVerdict.qui64Words == 0
-            ? QString("Индексы файла заполнения: файла нет")
-            : QString("Индексы файла заполнения 0 … %1 (слева направо): найдено %2 из %3")
-                  .arg(qsCount_Text(oVerdict.qui64Words - 1), qsCount_Text(oVerdict.qui64Found),
-                       qsCount_Text(oVerdict.qui64Words));
+    const QString qsTitle = oVerdict.qui64Words == 0
+                                ? QString("Индексы файла заполнения: файла нет")
+                                : QString("Индексы файла заполнения 0 … %1 (слева направо): найдено %2 из %3")
+                                      .arg(qsCount_Text(oVerdict.qui64Words - 1), qsCount_Text(oVerdict.qui64Found),
+                                           qsCount_Text(oVerdict.qui64Words));
     qPainter.drawText(QRect(iGrid_Left, iStrip_Title_Top(oResult), iGrid_Width, 20), Qt::AlignLeft | Qt::AlignVCenter,
                       qsTitle);
     const int iBuckets = oVerdict.qvStrip_Found.size();
@@ -221,8 +220,7 @@ QString qsMap_Tip(const cRead_Result &oResult, const QPoint &qpAt)
 QString qsMap_Title(const cRead_Result &oResult)
 {
     return QString("Носитель %1 — %2 — чтение %3")
-        .arg(oResult.qsDevice, qsVerdict_Short(oResult.oVerdict.eValue),
-             oResult.qdtRead.toString("dd.MM.yyyy HH:mm"));
+        .arg(oResult.qsDevice, qsVerdict_Short(oResult.oVerdict.eValue), oResult.qdtRead.toString("dd.MM.yyyy HH:mm"));
 }
 
 QImage qimgMap_Render(const cRead_Result &oResult)
@@ -271,8 +269,7 @@ namespace {
 class cMap_View : public QLabel
 {
 public:
-    cMap_View(const cRead_Result &oResult, const QImage &qimgPicture, QWidget *parent)
-        : QLabel(parent), oRead(oResult)
+    cMap_View(const cRead_Result &oResult, const QImage &qimgPicture, QWidget *parent) : QLabel(parent), oRead(oResult)
     {
         setPixmap(QPixmap::fromImage(qimgPicture));
         setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -364,8 +361,8 @@ void cMap_Window::vSave_Picture()
 void cMap_Window::vSave_Report()
 {
     QString qsFilter;
-    const QString qsPath = QFileDialog::getSaveFileName(this, "Сохранить отчёт", "report.txt",
-                                                        "Текст (*.txt);;JSON (*.json)", &qsFilter);
+    const QString qsPath =
+        QFileDialog::getSaveFileName(this, "Сохранить отчёт", "report.txt", "Текст (*.txt);;JSON (*.json)", &qsFilter);
     if (qsPath.isEmpty())
         return;
     QString qsError;

@@ -114,8 +114,8 @@ void vFor_Regions(const cScan_Job &oJob, quint64 qui64Offset, const quint64 qui6
 
 // Reads up to qui64Length bytes at qui64Offset into pucBuffer. A direct read must cover
 // whole sectors; the caller's buffer always has room up to the next sector boundary.
-quint64 qui64Read_Block(const cScan_Job &oJob, uchar *pucBuffer, const quint64 qui64Offset,
-                        const quint64 qui64Length, int *piError)
+quint64 qui64Read_Block(const cScan_Job &oJob, uchar *pucBuffer, const quint64 qui64Offset, const quint64 qui64Length,
+                        int *piError)
 {
     const quint64 qui64Unit = oJob.qui64Retry_Unit;
     const quint64 qui64Request = oJob.bDirect ? (qui64Length + qui64Unit - 1) / qui64Unit * qui64Unit : qui64Length;

@@ -31,20 +31,20 @@ class cRead_Result
 {
 public:
     eRead_Status eStatus = eRead_Not_Run;
-    QString qsError;              // the system's reason when the read could not start
+    QString qsError; // the system's reason when the read could not start
     QString qsDevice;
     QDateTime qdtRead;            // when it started
     quint64 qui64Bytes_Count = 0; // bytes the read was to cover
     quint64 qui64Pattern = 0;
-    quint64 qui64Indexes = 0;     // indexes 0 .. qui64Indexes - 1 are looked for
-    quint64 qui64Bytes_Done = 0;  // bytes read or given up as unreadable
+    quint64 qui64Indexes = 0;    // indexes 0 .. qui64Indexes - 1 are looked for
+    quint64 qui64Bytes_Done = 0; // bytes read or given up as unreadable
     quint64 qui64Bytes_Bad = 0;
-    quint64 qui64Shrunk_To = 0;   // the device's size when it shrank
-    quint64 qui64Hits = 0;        // fill words seen, duplicates included
-    quint64 qui64Distinct = 0;    // distinct indexes seen
+    quint64 qui64Shrunk_To = 0; // the device's size when it shrank
+    quint64 qui64Hits = 0;      // fill words seen, duplicates included
+    quint64 qui64Distinct = 0;  // distinct indexes seen
     qint64 qi64Elapsed_Ms = 0;
-    bool bDirect = false;         // the page cache was bypassed
-    bool bAbandoned = false;      // readers stuck in the device were left behind
+    bool bDirect = false;    // the page cache was bypassed
+    bool bAbandoned = false; // readers stuck in the device were left behind
 
     // Where the words lie, sorted by first index; words beyond the table's bound were
     // counted, not placed.

@@ -37,7 +37,7 @@ const int iPoll_Fields = 12;
 // In the order of the form's value widgets, which is the order the poll shows them in.
 extern const cPoll_Field aoPoll_Fields[iPoll_Fields];
 QStringList qslPoll_Values();
-QStringList qslPoll_Captions();  // as the window shows them
-QStringList qslPoll_Sections();  // the three headings
+QStringList qslPoll_Captions(); // as the window shows them
+QStringList qslPoll_Sections(); // the three headings
 
 #endif // FUNCTIONS_RECORDS_H

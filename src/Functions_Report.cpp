@@ -42,8 +42,8 @@ QString qsPoll_Text()
     for (int i = 0; i < iPoll_Fields; ++i) {
         if (i == 0 || aoPoll_Fields[i].iSection != aoPoll_Fields[i - 1].iSection)
             qsResult += qslSections[aoPoll_Fields[i].iSection] + "\n";
-        qsResult += "  " + QString(qslCaptions[i]).replace('\n', ' ') + ": " + QString(qslValues[i]).replace('\n', ' ') +
-                    "\n";
+        qsResult +=
+            "  " + QString(qslCaptions[i]).replace('\n', ' ') + ": " + QString(qslValues[i]).replace('\n', ' ') + "\n";
     }
     return qsResult;
 }
@@ -83,8 +83,8 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qsReason = QString("раздел заполнен на слове %1.").arg(qsCount_Text(i));
         break;
     case eFill_Too_Large:
-        qsReason = QString("достигнут предельный размер файла для этой файловой системы на слове %1.")
-                       .arg(qsCount_Text(i));
+        qsReason =
+            QString("достигнут предельный размер файла для этой файловой системы на слове %1.").arg(qsCount_Text(i));
         break;
     case eFill_Cancelled:
         qsReason = QString("прервано оператором на слове %1.").arg(qsCount_Text(i));
@@ -99,10 +99,10 @@ QString qsFill_Summary(const cFill_Result &oResult)
     }
     QStringList qslLines;
     if (oResult.iFiles > 1)
-        qslLines << QString("Файлы: %1 и продолжения до %2 — файловая система не принимает файлы больше.")
-                        .arg(oResult.qsPath, QFileInfo(qsFill_File_Path(QFileInfo(oResult.qsPath).path() + "/",
-                                                                         oResult.iFiles))
-                                                 .fileName());
+        qslLines
+            << QString("Файлы: %1 и продолжения до %2 — файловая система не принимает файлы больше.")
+                   .arg(oResult.qsPath,
+                        QFileInfo(qsFill_File_Path(QFileInfo(oResult.qsPath).path() + "/", oResult.iFiles)).fileName());
     else
         qslLines << QString("Файл: %1.").arg(oResult.qsPath);
     qslLines << QString("Записано слов: %1 из %2 — %3.")
@@ -305,17 +305,20 @@ QString qsRead_Summary(const cRead_Result &oResult)
                                  oVerdict.oLayout.qsPlacement_Why);
         for (const cMissing_Range &oRange : oVerdict.qvMissing)
             qslLines << QString("  не найдены: индексы %1 … %2 — %3%4")
-                            .arg(qsCount_Text(oRange.qui64First), qsCount_Text(oRange.qui64First + oRange.qui64Count - 1),
+                            .arg(qsCount_Text(oRange.qui64First),
+                                 qsCount_Text(oRange.qui64First + oRange.qui64Count - 1),
                                  qsFile_Place(oVerdict, oRange.qui64First, oRange.qui64Count),
-                                 oRange.bPlaced ? "; на носителе " + qsByte_Range_Text(oRange.qui64Offset,
-                                                                                       oRange.qui64Offset + 8 * oRange.qui64Count)
-                                                : QString("; данных у файла здесь нет"));
+                                 oRange.bPlaced
+                                     ? "; на носителе " + qsByte_Range_Text(oRange.qui64Offset,
+                                                                            oRange.qui64Offset + 8 * oRange.qui64Count)
+                                     : QString("; данных у файла здесь нет"));
         if (oVerdict.qvMissing.size() == cVerdict::iMax_Missing)
             qslLines << "  …";
     }
     qslLines << QString("Прочие слова заполнения (остатки прежних заполнений, освобождённые блоки, копии): %1.")
                     .arg(qsCount_Text(oVerdict.qui64Remnants));
-    qslLines << QString("Искались индексы 0 … %1 (паттерн %2); найдено различных: %3, всего совпадений: %4, повторов: %5.")
+    qslLines << QString(
+                    "Искались индексы 0 … %1 (паттерн %2); найдено различных: %3, всего совпадений: %4, повторов: %5.")
                     .arg(qsCount_Text(oResult.qui64Indexes == 0 ? 0 : oResult.qui64Indexes - 1))
                     .arg(oResult.qui64Pattern)
                     .arg(qsCount_Text(oResult.qui64Distinct), qsCount_Text(oResult.qui64Hits),
@@ -325,7 +328,8 @@ QString qsRead_Summary(const cRead_Result &oResult)
                             "но не размещены; выводы о них неполны.")
                         .arg(qsCount_Text(oResult.qui64Untracked_Words), qsCount_Text(oResult.qui64Untracked_From));
     if (oVerdict.oLayout.iOn_Device == 0)
-        qslLines << QString("Внимание: раздел не лежит на носителе %1 (%2).").arg(oResult.qsDevice, oVerdict.oLayout.qsOn_Device_Why);
+        qslLines << QString("Внимание: раздел не лежит на носителе %1 (%2).")
+                        .arg(oResult.qsDevice, oVerdict.oLayout.qsOn_Device_Why);
     else if (oVerdict.oLayout.iOn_Device < 0)
         qslLines << "Лежит ли раздел на носителе, установить не удалось: " + oVerdict.oLayout.qsOn_Device_Why + ".";
     return qslLines.join("\n");
@@ -369,7 +373,7 @@ QJsonObject qjPoll(const bool bDrive_Opened)
     QJsonObject qjData{{"pattern_text", oData.qsPattern}};
     vPut_Pattern(qjData, oData.qui64Pattern);
     vPut(qjData, "word_count", oData.qui64Data_Count);
-    return {{"step", "poll"}, {"ok", bOk},       {"error", qsError},
+    return {{"step", "poll"},     {"ok", bOk},          {"error", qsError},
             {"device", qjDevice}, {"volume", qjVolume}, {"data", qjData}};
 }
 
@@ -431,7 +435,8 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
         QJsonObject qjFill_File{{"path", oVerdict.oLayout.qvParts.first().qsPath}};
         QJsonArray qjParts;
         for (const cFill_Part &oPart : oVerdict.oLayout.qvParts)
-            qjParts.append(QJsonObject{{"path", oPart.qsPath}, {"first_index", double(oPart.qui64First)},
+            qjParts.append(QJsonObject{{"path", oPart.qsPath},
+                                       {"first_index", double(oPart.qui64First)},
                                        {"words", double(oPart.qui64Words)}});
         qjFill_File.insert("parts", qjParts);
         vPut(qjFill_File, "words", oVerdict.qui64Words);

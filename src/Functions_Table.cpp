@@ -26,7 +26,8 @@ inline void vAdd_Run(std::vector<cRun> &vecRuns, const cRun &oRun)
 inline quint64 qui64Extend_Run(const uchar *pucData, const quint64 j, quint64 qui64Run, const quint64 qui64Max_Run,
                                const quint64 qui64First_Word)
 {
-    while (qui64Run < qui64Max_Run && qFromBigEndian<quint64>(pucData + 8 * (j + qui64Run)) == qui64First_Word + qui64Run)
+    while (qui64Run < qui64Max_Run &&
+           qFromBigEndian<quint64>(pucData + 8 * (j + qui64Run)) == qui64First_Word + qui64Run)
         ++qui64Run;
     return qui64Run;
 }
@@ -57,24 +58,23 @@ __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, con
                                                        const quint64 qui64Offset, const quint64 qui64Pattern,
                                                        const quint64 qui64Bound, std::vector<cRun> &vecRuns)
 {
-    const __m256i qSwap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2,
-                                           1, 0, 15, 14, 13, 12, 11, 10, 9, 8);
+    const __m256i qSwap = _mm256_setr_epi8(7, 6, 5, 4, 3, 2, 1, 0, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0,
+                                           15, 14, 13, 12, 11, 10, 9, 8);
     const __m256i qPattern = _mm256_set1_epi64x(qint64(qui64Pattern));
     // AVX2 compares signed: flipping the top bit of both sides makes it an unsigned compare.
     const __m256i qSign = _mm256_set1_epi64x(qint64(0x8000000000000000ULL));
     const __m256i qBound = _mm256_xor_si256(_mm256_set1_epi64x(qint64(qui64Bound)), qSign);
     const __m256i qFour = _mm256_set1_epi64x(4);
-#define qIndexes(j)                                                                                      \
-    _mm256_sub_epi64(                                                                                    \
-        _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(pucData + 8 * (j))), qSwap), \
+#define qIndexes(j)                                                                                                    \
+    _mm256_sub_epi64(                                                                                                  \
+        _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(pucData + 8 * (j))), qSwap),          \
         qPattern)
     quint64 qui64Hits = 0;
     quint64 j = 0;
     while (j < qui64Words) {
         while (j + 8 <= qui64Words) {
-            const __m256i qIn = _mm256_or_si256(
-                _mm256_cmpgt_epi64(qBound, _mm256_xor_si256(qIndexes(j), qSign)),
-                _mm256_cmpgt_epi64(qBound, _mm256_xor_si256(qIndexes(j + 4), qSign)));
+            const __m256i qIn = _mm256_or_si256(_mm256_cmpgt_epi64(qBound, _mm256_xor_si256(qIndexes(j), qSign)),
+                                                _mm256_cmpgt_epi64(qBound, _mm256_xor_si256(qIndexes(j + 4), qSign)));
             if (!_mm256_testz_si256(qIn, qIn))
                 break;
             j += 8;
@@ -124,9 +124,7 @@ quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const qu
 // ---------------------------------------------------------------------------------------
 // Run table
 
-cRun_Table::cRun_Table(const quint64 qui64Max) : qui64Max_Runs(qui64Max)
-{
-}
+cRun_Table::cRun_Table(const quint64 qui64Max) : qui64Max_Runs(qui64Max) {}
 
 void cRun_Table::vAppend(const std::vector<cRun> &vecBlock)
 {
@@ -175,8 +173,7 @@ std::vector<cRun> cRun_Table::vecTake(quint64 *pqui64Untracked, quint64 *pqui64U
 
 quint64 qui64Sort_By_Index(std::vector<cRun> &vecRuns)
 {
-    std::sort(vecRuns.begin(), vecRuns.end(),
-              [](const cRun &a, const cRun &b) { return a.qui64First < b.qui64First; });
+    std::sort(vecRuns.begin(), vecRuns.end(), [](const cRun &a, const cRun &b) { return a.qui64First < b.qui64First; });
     quint64 qui64Distinct = 0, qui64Covered_To = 0;
     for (const cRun &oRun : vecRuns) {
         const quint64 qui64From = std::max(oRun.qui64First, qui64Covered_To);

@@ -5,12 +5,12 @@
 
 // Figures as a Russian reader reads them: digits grouped, a decimal comma, sizes in
 // binary units.
-QString qsCount_Text(const quint64 qui64Value);               // 4 125 097 984
-QString qsSize_Text(const quint64 qui64Bytes);                // 3,84 ГиБ
-QString qsBytes_Text(const quint64 qui64Bytes);               // 3,84 ГиБ (4 125 097 984 байт)
-QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms); // 680,8 МиБ/с
-QString qsSeconds_Text(const qint64 qi64Ms);                  // 0,34 с; 2 мин 05 с
-QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole); // 99,95 %
+QString qsCount_Text(const quint64 qui64Value);                              // 4 125 097 984
+QString qsSize_Text(const quint64 qui64Bytes);                               // 3,84 ГиБ
+QString qsBytes_Text(const quint64 qui64Bytes);                              // 3,84 ГиБ (4 125 097 984 байт)
+QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms);          // 680,8 МиБ/с
+QString qsSeconds_Text(const qint64 qi64Ms);                                 // 0,34 с; 2 мин 05 с
+QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole);   // 99,95 %
 QString qsByte_Range_Text(const quint64 qui64First, const quint64 qui64End); // байты 0 … 4 095
 
 #endif // FUNCTIONS_TEXT_H

@@ -292,7 +292,8 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
         pMap->fm_extent_count = iBatch;
         ui32Flags = 0;
         if (ioctl(iFD, FS_IOC_FIEMAP, pMap) != 0) {
-            *pqsWhy = QString("файловая система не сообщает, где лежат данные (FIEMAP: %1)").arg(qsSystem_Reason(errno));
+            *pqsWhy =
+                QString("файловая система не сообщает, где лежат данные (FIEMAP: %1)").arg(qsSystem_Reason(errno));
             break;
         }
         if (pMap->fm_mapped_extents == 0)
@@ -302,7 +303,8 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
             bLast = bLast || (oExtent.fe_flags & FIEMAP_EXTENT_LAST);
             qui64From = oExtent.fe_logical + oExtent.fe_length;
             if (oExtent.fe_flags & ui32Unplaced)
-                *pqsWhy = "файловая система хранит данные файла не там, куда показывает (сжатие, шифрование, встраивание)";
+                *pqsWhy =
+                    "файловая система хранит данные файла не там, куда показывает (сжатие, шифрование, встраивание)";
             else if (oExtent.fe_logical % 8 != 0 || oExtent.fe_physical % 8 != 0)
                 *pqsWhy = "данные файла лежат не по границам слов";
             else if (!(oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) && oExtent.fe_logical < qui64Bytes)

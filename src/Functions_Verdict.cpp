@@ -41,8 +41,9 @@ tRanges qvFound_Indexes(const std::vector<cRun> &vecBy_Index)
 template <typename tFunction>
 void vSplit(const tRanges &qvRanges, quint64 qui64First, const quint64 qui64End, tFunction vEach)
 {
-    auto it = std::upper_bound(qvRanges.begin(), qvRanges.end(), qui64First,
-                               [](quint64 qui64Value, const QPair<quint64, quint64> &qp) { return qui64Value < qp.second; });
+    auto it =
+        std::upper_bound(qvRanges.begin(), qvRanges.end(), qui64First,
+                         [](quint64 qui64Value, const QPair<quint64, quint64> &qp) { return qui64Value < qp.second; });
     while (qui64First < qui64End) {
         if (it == qvRanges.end() || it->first >= qui64End) {
             vEach(qui64First, qui64End, false);
@@ -82,7 +83,7 @@ private:
     quint64 qui64Words = 0;
     tRanges qvFound;
     std::vector<cRun> vecBy_Diagonal;
-    std::vector<cPiece> vecPlaced; // placed pieces, for the capacity check
+    std::vector<cPiece> vecPlaced;     // placed pieces, for the capacity check
     quint64 qui64Unplaced_Missing = 0; // missing where the file holds no data
 };
 
@@ -118,7 +119,8 @@ void cJudge::vNote_Missing(const cPiece &oPiece)
     QVector<cMissing_Range> &qvMissing = oVerdict.qvMissing;
     if (!qvMissing.isEmpty()) {
         cMissing_Range &oLast = qvMissing.last();
-        const bool bGoes_On = oLast.qui64First + oLast.qui64Count == oPiece.qui64First && oLast.bPlaced == oPiece.bPlaced &&
+        const bool bGoes_On = oLast.qui64First + oLast.qui64Count == oPiece.qui64First &&
+                              oLast.bPlaced == oPiece.bPlaced &&
                               (!oPiece.bPlaced || oLast.qui64Offset + 8 * oLast.qui64Count == oPiece.qui64Offset);
         if (bGoes_On) {
             oLast.qui64Count += oPiece.qui64Count;
@@ -174,7 +176,9 @@ void cJudge::vAdd(const cPiece &oPiece)
 // Words of a placed stretch found nowhere: missing, or not read where they should lie.
 void cJudge::vNot_Found(const quint64 qui64First, const quint64 qui64End, const cRun &oSegment)
 {
-    auto qui64Offset_Of = [&](quint64 qui64Index) { return oSegment.qui64Offset + 8 * (qui64Index - oSegment.qui64First); };
+    auto qui64Offset_Of = [&](quint64 qui64Index) {
+        return oSegment.qui64Offset + 8 * (qui64Index - oSegment.qui64First);
+    };
     vSplit(oResult.qvNot_Read, qui64Offset_Of(qui64First), qui64Offset_Of(qui64End),
            [&](quint64 qui64From, quint64 qui64To, bool bNot_Read) {
                const quint64 qui64Index = oSegment.qui64First + (qui64From - oSegment.qui64Offset + 7) / 8;
@@ -188,11 +192,11 @@ void cJudge::vPlaced_Segment(const cRun &oSegment)
 {
     // Runs on the segment's diagonal hold its words in place; they never overlap each other.
     const quint64 qui64Diagonal = oSegment.qui64Diagonal();
-    auto it = std::lower_bound(vecBy_Diagonal.begin(), vecBy_Diagonal.end(), oSegment,
-                               [](const cRun &a, const cRun &b) {
-                                   return a.qui64Diagonal() != b.qui64Diagonal() ? a.qui64Diagonal() < b.qui64Diagonal()
-                                                                                 : a.qui64End() <= b.qui64First;
-                               });
+    auto it =
+        std::lower_bound(vecBy_Diagonal.begin(), vecBy_Diagonal.end(), oSegment, [](const cRun &a, const cRun &b) {
+            return a.qui64Diagonal() != b.qui64Diagonal() ? a.qui64Diagonal() < b.qui64Diagonal()
+                                                          : a.qui64End() <= b.qui64First;
+        });
     quint64 qui64At = oSegment.qui64First;
     auto vGap = [&](quint64 qui64To) {
         vSplit(qvFound, qui64At, qui64To, [&](quint64 qui64From, quint64 qui64Until, bool bFound) {
@@ -306,13 +310,15 @@ void cJudge::vRun()
     qui64Words = std::min(oLayout.qui64Words(), oResult.qui64Indexes);
     oVerdict.qui64Words = qui64Words;
     const int iRegions = oResult.qvRegion_Hits.size();
-    for (QVector<quint64> *pqv : {&oVerdict.qvRegion_In_Place, &oVerdict.qvRegion_Displaced, &oVerdict.qvRegion_Missing})
+    for (QVector<quint64> *pqv :
+         {&oVerdict.qvRegion_In_Place, &oVerdict.qvRegion_Displaced, &oVerdict.qvRegion_Missing})
         pqv->fill(0, iRegions);
     const quint64 qui64Buckets = std::min<quint64>(1024, qui64Words);
     oVerdict.qui64Strip_Bucket = qui64Buckets == 0 ? 0 : (qui64Words + qui64Buckets - 1) / qui64Buckets;
-    const int iBuckets = qui64Buckets == 0 ? 0 : int((qui64Words + oVerdict.qui64Strip_Bucket - 1) / oVerdict.qui64Strip_Bucket);
-    for (QVector<quint64> *pqv : {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing,
-                                  &oVerdict.qvStrip_Not_Read})
+    const int iBuckets =
+        qui64Buckets == 0 ? 0 : int((qui64Words + oVerdict.qui64Strip_Bucket - 1) / oVerdict.qui64Strip_Bucket);
+    for (QVector<quint64> *pqv :
+         {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing, &oVerdict.qvStrip_Not_Read})
         pqv->fill(0, iBuckets);
 
     qvFound = qvFound_Indexes(oResult.vecRuns);

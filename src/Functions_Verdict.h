@@ -68,15 +68,15 @@ class cVerdict
 public:
     eVerdict eValue = eVerdict_None;
     cFill_Layout oLayout;
-    quint64 qui64Words = 0;     // words of the fill file(s)
+    quint64 qui64Words = 0; // words of the fill file(s)
     // Each word of the fill is one of these (in place and displaced only when placed).
-    quint64 qui64In_Place = 0;  // found at the offset the file system put it
-    quint64 qui64Displaced = 0; // found, but elsewhere
-    quint64 qui64Missing = 0;   // found nowhere
-    quint64 qui64Not_Read = 0;  // its place was not read (cancelled, unreadable)
-    quint64 qui64Found = 0;     // in place + displaced, or found anywhere when not placed
-    quint64 qui64Remnants = 0;  // fill-pattern words found that are none of the above
-    quint64 qui64Usable_Bytes = 0; // capacity limited, wraparound: what the medium really keeps
+    quint64 qui64In_Place = 0;         // found at the offset the file system put it
+    quint64 qui64Displaced = 0;        // found, but elsewhere
+    quint64 qui64Missing = 0;          // found nowhere
+    quint64 qui64Not_Read = 0;         // its place was not read (cancelled, unreadable)
+    quint64 qui64Found = 0;            // in place + displaced, or found anywhere when not placed
+    quint64 qui64Remnants = 0;         // fill-pattern words found that are none of the above
+    quint64 qui64Usable_Bytes = 0;     // capacity limited, wraparound: what the medium really keeps
     QVector<cMissing_Range> qvMissing; // the first stretches not found
     static const int iMax_Missing = 8;
 

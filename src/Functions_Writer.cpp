@@ -96,8 +96,7 @@ bool bOut_Of_Space(const int iError)
     return iError == ENOSPC || iError == EDQUOT;
 }
 
-quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index,
-                               int *piError)
+quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError)
 {
     const quint64 qui64Offset = 8 * (qui64Index - qui64First);
     quint64 qui64Done = 0, qui64Piece = qui64Length;
@@ -109,7 +108,8 @@ quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, 
         qui64Piece = std::min(qui64Piece, qui64Left);
         if (bDirect)
             qui64Piece = std::max(qui64Block, qui64Piece / qui64Block * qui64Block);
-        const quint64 qui64Written = qui64Write_Full(iFD, pucData + qui64Done, qui64Piece, qui64Offset + qui64Done, piError);
+        const quint64 qui64Written =
+            qui64Write_Full(iFD, pucData + qui64Done, qui64Piece, qui64Offset + qui64Done, piError);
         qui64Done += qui64Written;
         if (qui64Written == qui64Piece)
             continue;
@@ -169,8 +169,8 @@ class cWrite_Job
 public:
     int iFD = -1;
     quint64 qui64Pattern = 0;
-    quint64 qui64From = 0;         // index of the first word of chunk 0
-    quint64 qui64File_First = 0;   // index of the file's first word
+    quint64 qui64From = 0;       // index of the first word of chunk 0
+    quint64 qui64File_First = 0; // index of the file's first word
     quint64 qui64Chunks = 0;
     std::atomic<quint64> qui64Next{0};
     std::atomic<quint64> qui64First_Missing{~quint64(0)};
@@ -217,7 +217,8 @@ void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
 void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
 {
     const quint64 qui64Words = stFill_Chunk / 8;
-    struct cLeave {
+    struct cLeave
+    {
         cWrite_Job &oJob;
         ~cLeave()
         {

@@ -55,4 +55,3 @@ quint64 qui64Free_Bytes(const QString &qsVolume);
 bool bOut_Of_Space(const int iError);
 
 #endif // FUNCTIONS_WRITER_H
-

@@ -28,8 +28,9 @@ void MainWindow::on_pushButton_Properties_clicked()
 {
     bPoll_Records(qsDrive_Path, qsVolume_Path);
     if (!oVolume.qsError.isEmpty())
-        iMessageBox("Ошибка!", QString("Не удалось опросить раздел %1: %2.").arg(oVolume.qsVolume_Name, oVolume.qsError),
-                    3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!",
+                    QString("Не удалось опросить раздел %1: %2.").arg(oVolume.qsVolume_Name, oVolume.qsError), 3,
+                    iMsgBox_OK_Button, 0, 0, "");
     const QStringList qslValues = qslPoll_Values();
     for (int i = 0; i < iPoll_Fields; ++i) {
         QWidget *qWidget = findChild<QWidget *>(aoPoll_Fields[i].pcValue_Widget);
@@ -53,8 +54,7 @@ void MainWindow::on_pushButton_Write_clicked()
     if (!bFill_Ran(oResult))
         iMessageBox("Ошибка!", qsFill_Failure(oResult), 3, iMsgBox_OK_Button, 0, 0, "");
     else
-        iMessageBox(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult), iMsgBox_OK_Button, 0, 0,
-                    "");
+        iMessageBox(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult), iMsgBox_OK_Button, 0, 0, "");
 }
 
 void MainWindow::on_pushButton_Read_clicked()

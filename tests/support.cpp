@@ -71,8 +71,9 @@ QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size,
         return "cannot make the image file " + qsImage;
     qImage.close();
     int iExit = 0;
-    qsDevice = qsRun("losetup", {"--show", "-f", "--sector-size", QString::number(iSector_Size), "--offset",
-                                 QString::number(qui64Offset), qsImage},
+    qsDevice = qsRun("losetup",
+                     {"--show", "-f", "--sector-size", QString::number(iSector_Size), "--offset",
+                      QString::number(qui64Offset), qsImage},
                      &iExit);
     if (iExit != 0 || !qsDevice.startsWith("/dev/loop")) {
         qsDevice.clear();
@@ -95,8 +96,10 @@ QString cLoop_Device::qsAttach(const QString &qsFile)
 QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options)
 {
     // Quiet and forced, in each builder's words.
-    static const QMap<QString, QStringList> qmapForce = {{"ext4", {"-q", "-F"}}, {"xfs", {"-q", "-f"}},
-                                                         {"btrfs", {"-q", "-f"}}, {"exfat", {}},
+    static const QMap<QString, QStringList> qmapForce = {{"ext4", {"-q", "-F"}},
+                                                         {"xfs", {"-q", "-f"}},
+                                                         {"btrfs", {"-q", "-f"}},
+                                                         {"exfat", {}},
                                                          {"ntfs", {"-Q", "-F", "-q"}}};
     static const QMap<QString, QString> qmapMount_Type = {{"exfat", "exfat-fuse"}, {"ntfs", "ntfs-3g"}};
     int iExit = 0;

@@ -30,14 +30,14 @@ QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *pi
 
 // Empty when the programs are installed, else which one is missing.
 QString qsMissing_Program(const QStringList &qslPrograms);
-#define NEED_PROGRAMS(...)                                                                               \
-    if (!qsMissing_Program({__VA_ARGS__}).isEmpty())                                                     \
+#define NEED_PROGRAMS(...)                                                                                             \
+    if (!qsMissing_Program({__VA_ARGS__}).isEmpty())                                                                   \
         QSKIP(qPrintable("not installed: " + qsMissing_Program({__VA_ARGS__})));
 
 // Empty when loop devices can be attached here, else why not.
 QString qsLoop_Skip_Reason();
-#define NEED_LOOP()                                                                                      \
-    if (!qsLoop_Skip_Reason().isEmpty())                                                                 \
+#define NEED_LOOP()                                                                                                    \
+    if (!qsLoop_Skip_Reason().isEmpty())                                                                               \
         QSKIP(qPrintable(qsLoop_Skip_Reason()));
 
 // A loop device over a sparse image in a temporary directory (from qui64Offset of it),
@@ -85,8 +85,8 @@ public:
     QProcess qServer;
     QString qsMount, qsFile;
 };
-#define NEED_FAULTY_DISK()                                                                               \
-    if (!cFaulty_Disk::qsSkip_Reason().isEmpty())                                                         \
+#define NEED_FAULTY_DISK()                                                                                             \
+    if (!cFaulty_Disk::qsSkip_Reason().isEmpty())                                                                      \
         QSKIP(qPrintable(cFaulty_Disk::qsSkip_Reason()));
 
 #endif // TESTS_SUPPORT_H

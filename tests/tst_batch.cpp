@@ -72,7 +72,8 @@ static bool bWhole_Sequence(const QString &qsPath, const quint64 qui64Pattern, c
         return false;
     const quint64 qui64First = qFromBigEndian<quint64>(qFile.read(8).constData());
     qFile.seek(qint64(qui64Words - 1) * 8);
-    return qui64First == qui64Pattern && qFromBigEndian<quint64>(qFile.read(8).constData()) == qui64Pattern + qui64Words - 1;
+    return qui64First == qui64Pattern &&
+           qFromBigEndian<quint64>(qFile.read(8).constData()) == qui64Pattern + qui64Words - 1;
 }
 
 void tst_Batch::pollFillRead()
@@ -83,8 +84,8 @@ void tst_Batch::pollFillRead()
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     const QStringList qslVolume = qsRun("stat", {"-f", "-c", "%S %b %f", oLoop.qsMount}).split(' ');
     const QString qsMap = oLoop.qTemp.filePath("map.png");
-    const cTool_Run oJson = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read",
-                                   "--json", "--map", qsMap});
+    const cTool_Run oJson = oTool(
+        {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read", "--json", "--map", qsMap});
     QCOMPARE(oJson.iExit, 0);
     QVERIFY2(!oJson.qsErr.contains("XDG_RUNTIME_DIR"), qPrintable(oJson.qsErr));
     const QStringList qslLines = oJson.qsOut.trimmed().split('\n');
@@ -115,10 +116,10 @@ void tst_Batch::pollFillRead()
     // The same steps for a person: the window's captions and summaries.
     const cTool_Run oText = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read"});
     QCOMPARE(oText.iExit, 0);
-    for (const QString &qsLine : QStringList{"Носитель:\n", "  Системное имя: " + oLoop.qsDevice + "\n",
-                                             "  Размер сектора: 4096\n", "Раздел:\n",
-                                             "  Размер кластера: " + qslVolume[0] + "\n", QString("Данные\n"),
-                                             "Заполнение завершено.\n", "Чтение завершено.\nДанные целы: все "})
+    for (const QString &qsLine :
+         QStringList{"Носитель:\n", "  Системное имя: " + oLoop.qsDevice + "\n", "  Размер сектора: 4096\n",
+                     "Раздел:\n", "  Размер кластера: " + qslVolume[0] + "\n", QString("Данные\n"),
+                     "Заполнение завершено.\n", "Чтение завершено.\nДанные целы: все "})
         QVERIFY2(oText.qsOut.contains(qsLine), qPrintable(qsLine));
 }
 
@@ -145,19 +146,25 @@ void tst_Batch::failures_data()
     QTest::newRow("volume that is a file")
         << qslImage + QStringList{"--volume", qsPlain, "--batch", "poll"} << 1 << "Not a directory"
         << "не удалось опросить раздел " + qsPlain + "/: Not a directory";
-    QTest::newRow("fill before any poll") << QStringList{"--batch", "fill"} << 1
-                                          << "Раздел не опрошен: сначала выполните шаг poll" << "";
+    QTest::newRow("fill before any poll")
+        << QStringList{"--batch", "fill"} << 1 << "Раздел не опрошен: сначала выполните шаг poll"
+        << "";
     QTest::newRow("a FIFO as the device, without hanging")
         << QStringList{"--device", qsFifo, "--volume", "/tmp", "--batch", "poll,read", "--json"} << 1
         << "Не удалось открыть носитель " + qsFifo + " для чтения: это не блочное устройство и не файл образа."
         << "это не блочное устройство и не файл образа";
     QTest::newRow("/dev/null as the device")
         << QStringList{"--device", "/dev/null", "--volume", "/tmp", "--batch", "poll,read"} << 1
-        << "это не блочное устройство и не файл образа" << "";
-    QTest::newRow("unknown step") << QStringList{"--batch", "poll,erase"} << 2 << "неизвестный шаг \"erase\"" << "";
-    QTest::newRow("unknown option, in Russian") << QStringList{"--bogus"} << 2 << "Неизвестный параметр «bogus»" << "";
-    QTest::newRow("--json without --batch") << QStringList{"--json"} << 2 << "действуют только вместе с --batch" << "";
-    QTest::newRow("empty volume") << QStringList{"--volume", "", "--batch", "poll"} << 2 << "не могут быть пустыми" << "";
+        << "это не блочное устройство и не файл образа"
+        << "";
+    QTest::newRow("unknown step") << QStringList{"--batch", "poll,erase"} << 2 << "неизвестный шаг \"erase\""
+                                  << "";
+    QTest::newRow("unknown option, in Russian") << QStringList{"--bogus"} << 2 << "Неизвестный параметр «bogus»"
+                                                << "";
+    QTest::newRow("--json without --batch") << QStringList{"--json"} << 2 << "действуют только вместе с --batch"
+                                            << "";
+    QTest::newRow("empty volume") << QStringList{"--volume", "", "--batch", "poll"} << 2 << "не могут быть пустыми"
+                                  << "";
 }
 
 void tst_Batch::failures()
@@ -206,7 +213,8 @@ void tst_Batch::fillElsewhere()
         QCOMPARE(iExit, 0);
         oLoop.qsMount = qsVolume; // unmounted with the fixture
     }
-    QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", qsVolume, "--batch", "poll,fill", "--json", "--quiet"};
+    QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", qsVolume,
+                                "--batch",  "poll,fill",    "--json",   "--quiet"};
     if (bForce)
         qslArguments << "--force";
     const cTool_Run oResult = oTool(qslArguments);
@@ -309,7 +317,8 @@ void tst_Batch::stalledDevice()
     const QString qsError = oDisk.qsStart(qImage.fileName(), 0, 0, 20);
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     QProcess qTool;
-    qTool.start(FILLSCAN_TOOL, {"--device", oDisk.qsFile, "--volume", qDir.path(), "--batch", "poll,read", "--json", "--quiet"});
+    qTool.start(FILLSCAN_TOOL,
+                {"--device", oDisk.qsFile, "--volume", qDir.path(), "--batch", "poll,read", "--json", "--quiet"});
     QVERIFY(qTool.waitForStarted());
     QTest::qWait(500);
     kill(pid_t(oDisk.qServer.processId()), SIGSTOP);

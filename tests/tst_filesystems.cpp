@@ -22,19 +22,31 @@ private slots:
 void tst_File_Systems::fillAndRead_data()
 {
     QTest::addColumn<QString>("qsFs");
-    QTest::addColumn<QString>("qsDriver");   // a program the file system needs
+    QTest::addColumn<QString>("qsDriver");     // a program the file system needs
     QTest::addColumn<QString>("qsFile_Limit"); // prlimit --fsize for the tool, empty for none
     QTest::addColumn<QString>("qsPlacement");
     QTest::addColumn<double>("dShare"); // of the free space the fill must take at least
-    QTest::newRow("xfs") << "xfs" << "mkfs.xfs" << "" << "known" << 0.9;
+    QTest::newRow("xfs") << "xfs"
+                         << "mkfs.xfs"
+                         << ""
+                         << "known" << 0.9;
     // btrfs counts as free what its metadata will still take.
-    QTest::newRow("btrfs") << "btrfs" << "mkfs.btrfs" << "" << "unknown" << 0.8;
-    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse" << "" << "unknown" << 0.9;
-    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << "ntfs-3g" << "" << "unknown" << 0.9;
+    QTest::newRow("btrfs") << "btrfs"
+                           << "mkfs.btrfs"
+                           << ""
+                           << "unknown" << 0.8;
+    QTest::newRow("exfat (exfat-fuse)") << "exfat"
+                                        << "mount.exfat-fuse"
+                                        << ""
+                                        << "unknown" << 0.9;
+    QTest::newRow("ntfs (ntfs-3g)") << "ntfs"
+                                    << "ntfs-3g"
+                                    << ""
+                                    << "unknown" << 0.9;
     // FAT32 refuses files of 4 GiB and more with EFBIG, as a per-file limit does; a limit
     // off the word grid, as FAT32's 4 GiB - 1 is, cuts the last word of each file.
-    QTest::newRow("ext4 under a file size limit") << "ext4" << "prlimit" << QString::number((96 << 20) + 12345)
-                                                  << "known" << 0.9;
+    QTest::newRow("ext4 under a file size limit") << "ext4"
+                                                  << "prlimit" << QString::number((96 << 20) + 12345) << "known" << 0.9;
 }
 
 void tst_File_Systems::fillAndRead()
@@ -51,8 +63,8 @@ void tst_File_Systems::fillAndRead()
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     struct statvfs strBefore;
     QCOMPARE(statvfs(oLoop.qsMount.toLocal8Bit().constData(), &strBefore), 0);
-    QStringList qslCommand = {FILLSCAN_TOOL, "--device", oLoop.qsDevice, "--volume", oLoop.qsMount,
-                              "--batch", "poll,fill,read", "--json", "--quiet"};
+    QStringList qslCommand = {FILLSCAN_TOOL, "--device",       oLoop.qsDevice, "--volume", oLoop.qsMount,
+                              "--batch",     "poll,fill,read", "--json",       "--quiet"};
     if (!qsFile_Limit.isEmpty())
         qslCommand = QStringList{"--fsize=" + qsFile_Limit} + qslCommand;
     QProcess qTool;
@@ -81,7 +93,8 @@ void tst_File_Systems::fillAndRead()
         QCOMPARE(qjFill["files"].toInt(), qjParts.size());
         for (int i = 0; i < qjParts.size(); ++i) {
             const QJsonObject qjPart = qjParts[i].toObject();
-            QCOMPARE(qjPart["path"].toString(), oLoop.qsMount + "data.data" + (i == 0 ? QString() : "." + QString::number(i + 1)));
+            QCOMPARE(qjPart["path"].toString(),
+                     oLoop.qsMount + "data.data" + (i == 0 ? QString() : "." + QString::number(i + 1)));
             QVERIFY(qjPart["words"].toDouble() * 8 <= qsFile_Limit.toDouble());
         }
     }

@@ -49,7 +49,8 @@ private slots:
 static const quint64 qui64P = 0xFFFFFFC000000000ULL;
 
 // An image whose words are given: offset -> value (big-endian, at any byte offset).
-static QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size, const QList<QPair<qint64, quint64>> &qlWords)
+static QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size,
+                            const QList<QPair<qint64, quint64>> &qlWords)
 {
     QByteArray qbaImage(int(qi64Size), '\0');
     for (const auto &qpWord : qlWords)
@@ -151,10 +152,12 @@ void tst_Fill_Read::endToEnd()
     QVERIFY(oResult.qui64Distinct >= qui64Words);
     QCOMPARE(oVerdict.oLayout.iOn_Device, 1);
     QCOMPARE(oAnswerer.qslHeadings, QStringList({"Чтение завершено.", "Заполнение завершено.", "Чтение завершено."}));
-    QCOMPARE(oAnswerer.qlIcons, QList<int>({QMessageBox::Information, QMessageBox::Information, QMessageBox::Information}));
+    QCOMPARE(oAnswerer.qlIcons,
+             QList<int>({QMessageBox::Information, QMessageBox::Information, QMessageBox::Information}));
     QVERIFY(oAnswerer.qslMessages[1].contains(
         QString("Остановка: раздел заполнен на слове %1.").arg(qsCount_Text(qui64Words))));
-    QVERIFY(oAnswerer.qslMessages[2].startsWith(QString("Данные целы: все %1 слов файла заполнения").arg(qsCount_Text(qui64Words))));
+    QVERIFY(oAnswerer.qslMessages[2].startsWith(
+        QString("Данные целы: все %1 слов файла заполнения").arg(qsCount_Text(qui64Words))));
 }
 
 void tst_Fill_Read::fillFile_data()
@@ -213,11 +216,16 @@ void tst_Fill_Read::fillRefused_data()
 {
     QTest::addColumn<QString>("qsKind");
     QTest::addColumn<QString>("qsReason");
-    QTest::newRow("symbolic link") << "symlink" << "это символическая ссылка, а не файл";
-    QTest::newRow("hard link") << "hardlink" << "у файла есть другие жёсткие ссылки";
-    QTest::newRow("FIFO, without hanging") << "fifo" << "это не обычный файл";
-    QTest::newRow("directory") << "dir" << "это не обычный файл";
-    QTest::newRow("missing volume") << "missing" << "No such file or directory";
+    QTest::newRow("symbolic link") << "symlink"
+                                   << "это символическая ссылка, а не файл";
+    QTest::newRow("hard link") << "hardlink"
+                               << "у файла есть другие жёсткие ссылки";
+    QTest::newRow("FIFO, without hanging") << "fifo"
+                                           << "это не обычный файл";
+    QTest::newRow("directory") << "dir"
+                               << "это не обычный файл";
+    QTest::newRow("missing volume") << "missing"
+                                    << "No such file or directory";
 }
 
 void tst_Fill_Read::fillRefused()
@@ -312,8 +320,9 @@ void tst_Fill_Read::fillAsksFirst()
     MainWindow oWindow(nullptr, oLoop.qsDevice, qsVolume);
     for (const int iAnswer : {iMsgBox_No_Button, iMsgBox_Yes_Button}) {
         cBox_Answerer oAnswerer([iAnswer](QMessageBox *qBox) {
-            qBox->button(QMessageBox::StandardButton(iAnswer * 1024)) ? qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click()
-                                                                      : qBox->buttons().first()->click();
+            qBox->button(QMessageBox::StandardButton(iAnswer * 1024))
+                ? qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click()
+                : qBox->buttons().first()->click();
         });
         QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
         QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
@@ -330,13 +339,12 @@ void tst_Fill_Read::readBounds()
     QTemporaryDir qDir;
     // Runs, duplicates and words below the pattern are the kernel's (tst_scan); here the
     // device: the bound, the 8-byte grid, regions, and where each word lies.
-    QList<QPair<qint64, quint64>> qlWords = {
-        {0, qui64P},              // index 0
-        {8, qui64P + 999},        // the last one looked for
-        {16, qui64P + 1000},      // the first one beyond
-        {28, qui64P + 7},         // off the 8-byte grid: never seen
-        {64, qui64P + 5},         // region 1 (regions of 64 bytes here)
-        {65528, qui64P + 8191}};  // the device's last word
+    QList<QPair<qint64, quint64>> qlWords = {{0, qui64P},             // index 0
+                                             {8, qui64P + 999},       // the last one looked for
+                                             {16, qui64P + 1000},     // the first one beyond
+                                             {28, qui64P + 7},        // off the 8-byte grid: never seen
+                                             {64, qui64P + 5},        // region 1 (regions of 64 bytes here)
+                                             {65528, qui64P + 8191}}; // the device's last word
     cDrive oDrive_Image;
     oDrive_Image.vGet_Properties(qsMake_Image(qDir, 65536, qlWords));
     oDrive_Image.vRead_Data(qui64P, 1000);
@@ -344,9 +352,11 @@ void tst_Fill_Read::readBounds()
     QCOMPARE(oResult.eStatus, eRead_Done);
     QCOMPARE(oResult.qui64Indexes, quint64(1000));
     QCOMPARE(oResult.vecRuns.size(), size_t(3));
-    QCOMPARE((QVector<quint64>{oResult.vecRuns[0].qui64First, oResult.vecRuns[1].qui64First, oResult.vecRuns[2].qui64First}),
-             (QVector<quint64>{0, 5, 999}));
-    QCOMPARE((QVector<quint64>{oResult.vecRuns[0].qui64Offset, oResult.vecRuns[1].qui64Offset, oResult.vecRuns[2].qui64Offset}),
+    QCOMPARE(
+        (QVector<quint64>{oResult.vecRuns[0].qui64First, oResult.vecRuns[1].qui64First, oResult.vecRuns[2].qui64First}),
+        (QVector<quint64>{0, 5, 999}));
+    QCOMPARE((QVector<quint64>{oResult.vecRuns[0].qui64Offset, oResult.vecRuns[1].qui64Offset,
+                               oResult.vecRuns[2].qui64Offset}),
              (QVector<quint64>{0, 64, 8}));
     QCOMPARE(oResult.qui64Distinct, quint64(3));
     QCOMPARE(oResult.qui64Region_Bytes, quint64(64));
@@ -382,10 +392,12 @@ void tst_Fill_Read::readFailures_data()
     QTest::addColumn<QString>("qsMessage");
     QTest::newRow("missing") << "/nonexistent/disk" << int(eRead_Open_Failed)
                              << "Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory.";
-    QTest::newRow("a character device") << "/dev/zero" << int(eRead_Not_Device)
-                                        << "Не удалось открыть носитель /dev/zero для чтения: это не блочное устройство и не файл образа.";
-    QTest::newRow("a directory") << "/tmp" << int(eRead_Not_Device)
-                                 << "Не удалось открыть носитель /tmp для чтения: это не блочное устройство и не файл образа.";
+    QTest::newRow("a character device")
+        << "/dev/zero" << int(eRead_Not_Device)
+        << "Не удалось открыть носитель /dev/zero для чтения: это не блочное устройство и не файл образа.";
+    QTest::newRow("a directory")
+        << "/tmp" << int(eRead_Not_Device)
+        << "Не удалось открыть носитель /tmp для чтения: это не блочное устройство и не файл образа.";
     QTest::newRow("never polled") << "" << int(eRead_No_Poll) << "Носитель не опрошен: сначала нажмите «1. Опрос».";
 }
 
@@ -453,7 +465,8 @@ void tst_Fill_Read::readErrors()
         qlWords.append({qint64(8 * i), qui64P + i});
     QTemporaryDir qDir;
     cFaulty_Disk oDisk;
-    QString qsError = oDisk.qsStart(qsMake_Image(qDir, qint64(8 * qui64Words), qlWords), qui64Bad, qui64Bad + qui64Bad_Length);
+    QString qsError =
+        oDisk.qsStart(qsMake_Image(qDir, qint64(8 * qui64Words), qlWords), qui64Bad, qui64Bad + qui64Bad_Length);
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     cLoop_Device oLoop; // only its cleanup is used when the loop runs over the FUSE file
     QString qsDevice = oDisk.qsFile;
@@ -469,8 +482,8 @@ void tst_Fill_Read::readErrors()
     QCOMPARE(oResult.eStatus, eRead_Done);
     QCOMPARE(oResult.qui64Bytes_Bad, qui64Bad_Length);
     QCOMPARE(oResult.qui64Bytes_Done, qui64Words * 8);
-    QCOMPARE(qvFound(oResult), (QVector<QPair<quint64, quint64>>{{0, qui64Bad / 8},
-                                                                 {(qui64Bad + qui64Bad_Length) / 8, qui64Words}}));
+    QCOMPARE(qvFound(oResult),
+             (QVector<QPair<quint64, quint64>>{{0, qui64Bad / 8}, {(qui64Bad + qui64Bad_Length) / 8, qui64Words}}));
     QCOMPARE(oResult.qvNot_Read, (QVector<QPair<quint64, quint64>>{{qui64Bad, qui64Bad + qui64Bad_Length}}));
     const int iRegion = int(qui64Bad / oResult.qui64Region_Bytes);
     QCOMPARE(oResult.qvRegion_Bad.value(iRegion), qMin(oResult.qui64Region_Bytes, qui64Bad_Length));
@@ -505,7 +518,9 @@ void tst_Fill_Read::volumeOnDevice()
     QCOMPARE(iExit, 0);
     oOther.qsMount = qsFat; // unmounted with the fixture
     QCOMPARE(iVolume_On_Device(qsFat, oOther.qsDevice, &qsWhy), -1);
-    QCOMPARE(qsWhy, QString("файловая система fuse.fusefat из источника «fusefat»: на каком носителе она лежит, не установить"));
+    QCOMPARE(
+        qsWhy,
+        QString("файловая система fuse.fusefat из источника «fusefat»: на каком носителе она лежит, не установить"));
 }
 
 void tst_Fill_Read::placement_data()

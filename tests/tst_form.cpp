@@ -42,11 +42,18 @@ void tst_Form::slotsByName()
 void tst_Form::batchCaptions()
 {
     // Batch mode prints the values under the window's own captions.
-    const QStringList qslNames = {"label_Drive_Name", "label_Drive_Sector_Size", "label_Drive_Sectors_Count",
-                                  "label_Drive_Bytes_Count", "label_Volume_Name", "label_Volume_Cluster_Size",
-                                  "label_Volume_Clusters_Count", "label_Volume_Bytes_Count",
-                                  "label_Volume_Clusters_Free_Count", "label_Volume_Bytes_Free_Count",
-                                  "label_Data_Pattern", "label_Data_Pattern_Text"};
+    const QStringList qslNames = {"label_Drive_Name",
+                                  "label_Drive_Sector_Size",
+                                  "label_Drive_Sectors_Count",
+                                  "label_Drive_Bytes_Count",
+                                  "label_Volume_Name",
+                                  "label_Volume_Cluster_Size",
+                                  "label_Volume_Clusters_Count",
+                                  "label_Volume_Bytes_Count",
+                                  "label_Volume_Clusters_Free_Count",
+                                  "label_Volume_Bytes_Free_Count",
+                                  "label_Data_Pattern",
+                                  "label_Data_Pattern_Text"};
     MainWindow oWindow;
     QStringList qslForm;
     for (const QString &qsName : qslNames)

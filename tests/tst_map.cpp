@@ -143,7 +143,8 @@ void tst_Map::window()
     QVERIFY(qMap && qMap->isVisible());
     QVERIFY2(qMap->width() <= 1366 && qMap->height() <= 768,
              qPrintable(QString("%1 x %2").arg(qMap->width()).arg(qMap->height())));
-    QVERIFY(qMap->windowTitle().startsWith("Носитель " + qDir.filePath("crafted.img") + " — файла заполнения нет — чтение "));
+    QVERIFY(qMap->windowTitle().startsWith("Носитель " + qDir.filePath("crafted.img") +
+                                           " — файла заполнения нет — чтение "));
     QVERIFY(qMap->testAttribute(Qt::WA_AlwaysShowToolTips));
     const QString qsSummary = qMap->findChild<QPlainTextEdit *>("plainTextEdit_Summary")->toPlainText();
     QVERIFY(qsSummary.contains(qsRead_Summary(oDrive.oRead_Result).replace(QChar(0x00A0), ' ')));

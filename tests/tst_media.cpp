@@ -118,20 +118,26 @@ void tst_Media::verdict_data()
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<quint64>("qui64Usable");
     QTest::addColumn<QString>("qsFirst_Line");
-    QTest::newRow("healthy medium") << "healthy" << "intact" << quint64(0) << "Данные целы: все";
+    QTest::newRow("healthy medium") << "healthy"
+                                    << "intact" << quint64(0) << "Данные целы: все";
     QTest::newRow("512 MiB announced, 192 MiB kept")
-        << "limit" << "capacity_limited" << quint64(192) << "Поддельная ёмкость: носитель хранит данные только до";
+        << "limit"
+        << "capacity_limited" << quint64(192) << "Поддельная ёмкость: носитель хранит данные только до";
     QTest::newRow("addresses wrap every 320 MiB")
-        << "wrap" << "wraparound" << quint64(320) << "Поддельная ёмкость: носитель зацикливает адреса";
+        << "wrap"
+        << "wraparound" << quint64(320) << "Поддельная ёмкость: носитель зацикливает адреса";
     QTest::newRow("encrypted at rest (gocryptfs)")
-        << "gocryptfs" << "no_plaintext" << quint64(0)
+        << "gocryptfs"
+        << "no_plaintext" << quint64(0)
         << "Ни одного слова заполнения на носителе нет: данные попадают на носитель зашифрованными или сжатыми.";
     // btrfs stores a few kilobytes of the file's tail as they are, so the first line may
     // count them.
     QTest::newRow("compressed at rest (btrfs, zstd)")
-        << "btrfs" << "no_plaintext" << quint64(0) << "данные попадают на носитель зашифрованными или сжатыми";
+        << "btrfs"
+        << "no_plaintext" << quint64(0) << "данные попадают на носитель зашифрованными или сжатыми";
     QTest::newRow("sparse fill file over an old fill")
-        << "sparse" << "data_missing" << quint64(0) << "Часть данных потеряна: не найдено";
+        << "sparse"
+        << "data_missing" << quint64(0) << "Часть данных потеряна: не найдено";
 }
 
 void tst_Media::verdict()

@@ -3,9 +3,9 @@
 #include "support.h"
 
 #include <QAbstractButton>
-#include <QPushButton>
 #include <QDesktopWidget>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QtTest>
 
@@ -78,14 +78,16 @@ void tst_MessageBox::shows()
     QFETCH(int, iShown_Icon);
     QList<int> qlCodes;
     int iSeen_Default = -1, iSeen_Icon = -1;
-    iShow([&](QMessageBox *qBox) {
-        for (QAbstractButton *qButton : qBox->buttons())
-            qlCodes << int(qBox->standardButton(qButton)) / 1024;
-        QPushButton *qButton = qBox->defaultButton();
-        iSeen_Default = qButton ? int(qBox->standardButton(qButton)) / 1024 : 0;
-        iSeen_Icon = int(qBox->icon());
-        qBox->buttons().first()->click();
-    }, iMode, iDefault, iIcon);
+    iShow(
+        [&](QMessageBox *qBox) {
+            for (QAbstractButton *qButton : qBox->buttons())
+                qlCodes << int(qBox->standardButton(qButton)) / 1024;
+            QPushButton *qButton = qBox->defaultButton();
+            iSeen_Default = qButton ? int(qBox->standardButton(qButton)) / 1024 : 0;
+            iSeen_Icon = int(qBox->icon());
+            qBox->buttons().first()->click();
+        },
+        iMode, iDefault, iIcon);
     std::sort(qlCodes.begin(), qlCodes.end());
     QCOMPARE(qlCodes, qlButtons);
     QCOMPARE(iSeen_Default, iShown_Default);
@@ -127,13 +129,15 @@ void tst_MessageBox::result()
     QFETCH(QString, qsExtra);
     QFETCH(int, iPress);
     QFETCH(int, iExpected);
-    const int iResult = iShow([&](QMessageBox *qBox) {
-        if (iPress >= 0)
-            return vPress(qBox, iPress);
-        for (QAbstractButton *qButton : qBox->buttons())
-            if (qButton->text() == qsExtra)
-                qButton->click();
-    }, iMode, 0, 1, qsExtra);
+    const int iResult = iShow(
+        [&](QMessageBox *qBox) {
+            if (iPress >= 0)
+                return vPress(qBox, iPress);
+            for (QAbstractButton *qButton : qBox->buttons())
+                if (qButton->text() == qsExtra)
+                    qButton->click();
+        },
+        iMode, 0, 1, qsExtra);
     QCOMPARE(iResult, iExpected);
 }
 
@@ -162,10 +166,12 @@ void tst_MessageBox::hugeTimeIsClamped()
 void tst_MessageBox::placement()
 {
     QPoint qpBox;
-    iShow([&](QMessageBox *qBox) {
-        qpBox = qBox->geometry().topLeft();
-        vPress(qBox, 1);
-    }, 1);
+    iShow(
+        [&](QMessageBox *qBox) {
+            qpBox = qBox->geometry().topLeft();
+            vPress(qBox, 1);
+        },
+        1);
     // Placed by the size the same box takes after adjustSize(), before it is shown.
     QMessageBox qReference;
     qReference.setText("Заголовок");
@@ -182,8 +188,10 @@ void tst_MessageBox::placement()
                             qBound(qrScreen.top(), qDesktop->height() / 2 - qReference.height() / 2,
                                    qMax(qrScreen.top(), qrScreen.bottom() + 1 - qReference.height())));
     // The platform may nudge a window by its frame (2 px offscreen), nothing more.
-    QVERIFY2((qpBox - qpExpected).manhattanLength() <= 4,
-             qPrintable(QString("at %1,%2, expected %3,%4").arg(qpBox.x()).arg(qpBox.y()).arg(qpExpected.x()).arg(qpExpected.y())));
+    QVERIFY2(
+        (qpBox - qpExpected).manhattanLength() <= 4,
+        qPrintable(
+            QString("at %1,%2, expected %3,%4").arg(qpBox.x()).arg(qpBox.y()).arg(qpExpected.x()).arg(qpExpected.y())));
 }
 
 void tst_MessageBox::closeResult_data()
@@ -206,14 +214,16 @@ void tst_MessageBox::closeResult()
     QFETCH(int, iMode);
     QFETCH(bool, bExtra);
     bool bRefused = false;
-    const int iResult = iShow([&](QMessageBox *qBox) {
-        qBox->close();
-        QTimer::singleShot(50, qBox, [&bRefused, qBox] {
-            bRefused = qBox->isVisible();
-            if (bRefused)
-                qBox->buttons().first()->click();
-        });
-    }, iMode, 0, 3, bExtra ? "Карта" : "");
+    const int iResult = iShow(
+        [&](QMessageBox *qBox) {
+            qBox->close();
+            QTimer::singleShot(50, qBox, [&bRefused, qBox] {
+                bRefused = qBox->isVisible();
+                if (bRefused)
+                    qBox->buttons().first()->click();
+            });
+        },
+        iMode, 0, 3, bExtra ? "Карта" : "");
     const int iExpected = iMessageBox_Close_Result(iMode, bExtra);
     if (bRefused)
         QCOMPARE(iExpected, 0);

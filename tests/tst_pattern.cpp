@@ -37,16 +37,25 @@ void tst_Pattern::pattern_data()
                                << qsLines(6, "11111100...");
     QTest::newRow("cluster 4: no words") << 4 << quint64(12345) << quint64(0) << quint64(0xFFFFFFFFFFFFFFFE)
                                          << qsLines(7, "11111110...");
-    QTest::newRow("cluster 4100 loses its remainder") << 4100 << quint64(1000) << quint64(512000)
-                                                      << quint64(0xFFFFFFFFFFF00000) << qsLines(5, "11110000...");
+    QTest::newRow("cluster 4100 loses its remainder")
+        << 4100 << quint64(1000) << quint64(512000) << quint64(0xFFFFFFFFFFF00000) << qsLines(5, "11110000...");
     // Cluster size 8: one word per cluster, so the count is the cluster count.
-    const QList<QPair<quint64, quint64>> qlCounts = {
-        {0, 0xFFFFFFFFFFFFFFFE}, {1, 0xFFFFFFFFFFFFFFFE}, {2, 0xFFFFFFFFFFFFFFFC},
-        {3, 0xFFFFFFFFFFFFFFF8}, {4, 0xFFFFFFFFFFFFFFF8}, {64, 0xFFFFFFFFFFFFFF80},
-        {65, 0xFFFFFFFFFFFFFF00}, {128, 0xFFFFFFFFFFFFFF00}, {512, 0xFFFFFFFFFFFFFC00},
-        {(one << 36) + 1, 0xFFFFFFC000000000}, {one << 37, 0xFFFFFFC000000000},
-        {(one << 37) + 1, 0xFFFFFF8000000000}, {(one << 61) + 1, 0x8000000000000000},
-        {one << 62, 0x8000000000000000}, {(one << 62) + 1, 0}, {(one << 63) + 1, 0}};
+    const QList<QPair<quint64, quint64>> qlCounts = {{0, 0xFFFFFFFFFFFFFFFE},
+                                                     {1, 0xFFFFFFFFFFFFFFFE},
+                                                     {2, 0xFFFFFFFFFFFFFFFC},
+                                                     {3, 0xFFFFFFFFFFFFFFF8},
+                                                     {4, 0xFFFFFFFFFFFFFFF8},
+                                                     {64, 0xFFFFFFFFFFFFFF80},
+                                                     {65, 0xFFFFFFFFFFFFFF00},
+                                                     {128, 0xFFFFFFFFFFFFFF00},
+                                                     {512, 0xFFFFFFFFFFFFFC00},
+                                                     {(one << 36) + 1, 0xFFFFFFC000000000},
+                                                     {one << 37, 0xFFFFFFC000000000},
+                                                     {(one << 37) + 1, 0xFFFFFF8000000000},
+                                                     {(one << 61) + 1, 0x8000000000000000},
+                                                     {one << 62, 0x8000000000000000},
+                                                     {(one << 62) + 1, 0},
+                                                     {(one << 63) + 1, 0}};
     for (const auto &qpCount : qlCounts)
         QTest::newRow(qPrintable("n=" + QString::number(qpCount.first)))
             << 8 << qpCount.first << qpCount.first << qpCount.second << QString();

@@ -1,7 +1,7 @@
 // Drive and volume probes and the poll, on real loop devices and file systems.
 #include "Functions_Batch.h"
-#include "Functions_Records.h"
 #include "Functions_Core.h"
+#include "Functions_Records.h"
 #include "mainwindow.h"
 #include "support.h"
 
@@ -164,7 +164,8 @@ void tst_Probe::pollWindow()
     QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
     // Through the command line, the volume without its slash: the tool adds it.
     cOptions oOptions;
-    QCOMPARE(iParse_Options({"fillscan", "--device", oLoop.qsDevice, "--volume", oLoop.qsMount.chopped(1)}, oOptions), -1);
+    QCOMPARE(iParse_Options({"fillscan", "--device", oLoop.qsDevice, "--volume", oLoop.qsMount.chopped(1)}, oOptions),
+             -1);
     MainWindow oWindow(nullptr, oOptions.qsDevice, oOptions.qsVolume);
     oWindow.show();
     auto qsShown = [&](const char *pcName) {
@@ -180,16 +181,30 @@ void tst_Probe::pollWindow()
     const quint64 qui64Frsize = qslVolume[0].toULongLong();
     cData oExpected;
     oExpected.vGet_Properties(qslVolume[1].toULongLong(), int(qui64Frsize));
-    const QStringList qslExpected = {oLoop.qsDevice, qslDrive[0], qslDrive[1], qslDrive[2], oLoop.qsMount,
-                                     qslVolume[0], qslVolume[1], QString::number(qslVolume[1].toULongLong() * qui64Frsize),
-                                     qslVolume[2], QString::number(qslVolume[2].toULongLong() * qui64Frsize),
-                                     QString::number(oExpected.qui64Pattern), oExpected.qsPattern};
-    const char *const apcWidgets[] = {
-        "label_Drive_Name_Value", "label_Drive_Sector_Size_Value", "label_Drive_Sectors_Count_Value",
-        "label_Drive_Bytes_Count_Value", "label_Volume_Name_Value", "label_Volume_Cluster_Size_Value",
-        "label_Volume_Clusters_Count_Value", "label_Volume_Bytes_Count_Value",
-        "label_Volume_Clusters_Free_Count_Value", "label_Volume_Bytes_Free_Count_Value",
-        "textEdit_Data_Pattern_Value", "textEdit_Data_Pattern_Text_Value"};
+    const QStringList qslExpected = {oLoop.qsDevice,
+                                     qslDrive[0],
+                                     qslDrive[1],
+                                     qslDrive[2],
+                                     oLoop.qsMount,
+                                     qslVolume[0],
+                                     qslVolume[1],
+                                     QString::number(qslVolume[1].toULongLong() * qui64Frsize),
+                                     qslVolume[2],
+                                     QString::number(qslVolume[2].toULongLong() * qui64Frsize),
+                                     QString::number(oExpected.qui64Pattern),
+                                     oExpected.qsPattern};
+    const char *const apcWidgets[] = {"label_Drive_Name_Value",
+                                      "label_Drive_Sector_Size_Value",
+                                      "label_Drive_Sectors_Count_Value",
+                                      "label_Drive_Bytes_Count_Value",
+                                      "label_Volume_Name_Value",
+                                      "label_Volume_Cluster_Size_Value",
+                                      "label_Volume_Clusters_Count_Value",
+                                      "label_Volume_Bytes_Count_Value",
+                                      "label_Volume_Clusters_Free_Count_Value",
+                                      "label_Volume_Bytes_Free_Count_Value",
+                                      "textEdit_Data_Pattern_Value",
+                                      "textEdit_Data_Pattern_Text_Value"};
     for (int i = 0; i < 12; ++i)
         QCOMPARE(qsShown(apcWidgets[i]), qslExpected[i]);
     QVERIFY(!qsShown("textEdit_Data_Pattern_Value").startsWith('-')); // unsigned, never negative

@@ -50,17 +50,19 @@ void tst_Process::failures_data()
     QTest::addColumn<QString>("qsMessage_Start"); // the message after the quoted command line
     QTest::addColumn<QStringList>("qslOutput");
     QTest::addColumn<int>("iMin_Ms");
-    QTest::newRow("exit code 2 after output") << "sh -c \"echo out; exit 2\""
-                                              << " не отработал корректно. Код ошибки - 2." << QStringList{"out", ""} << 0;
-    QTest::newRow("missing program") << "/nonexistent/program --x" << " не удалось запустить. Причина - "
-                                     << QStringList{""} << 0;
-    QTest::newRow("crash") << "sh -c \"echo before; kill -SEGV $$\"" << " завершился аварийно."
-                           << QStringList{"before", ""} << 0;
-    QTest::newRow("time-out") << "sleep 10" << " не завершился за отведённое время (5 с) и был остановлен."
-                              << QStringList{""} << 4900;
-    QTest::newRow("waits on standard input") << "cat"
-                                             << " не завершился за отведённое время (5 с) и был остановлен."
-                                             << QStringList{""} << 4900;
+    QTest::newRow("exit code 2 after output")
+        << "sh -c \"echo out; exit 2\""
+        << " не отработал корректно. Код ошибки - 2." << QStringList{"out", ""} << 0;
+    QTest::newRow("missing program") << "/nonexistent/program --x"
+                                     << " не удалось запустить. Причина - " << QStringList{""} << 0;
+    QTest::newRow("crash") << "sh -c \"echo before; kill -SEGV $$\""
+                           << " завершился аварийно." << QStringList{"before", ""} << 0;
+    QTest::newRow("time-out") << "sleep 10"
+                              << " не завершился за отведённое время (5 с) и был остановлен." << QStringList{""}
+                              << 4900;
+    QTest::newRow("waits on standard input")
+        << "cat"
+        << " не завершился за отведённое время (5 с) и был остановлен." << QStringList{""} << 4900;
 }
 
 void tst_Process::failures()
@@ -120,12 +122,12 @@ void tst_Process::format()
 
     QFile qLog(qsLog);
     QVERIFY(qLog.open(QIODevice::ReadOnly));
-    QCOMPARE(QString::fromUtf8(qLog.readAll()),
-             QString("-t ntfs -c 512 -Q /dev/sdb1\n-t ext4 /dev/sdb1\n"));
+    QCOMPARE(QString::fromUtf8(qLog.readAll()), QString("-t ntfs -c 512 -Q /dev/sdb1\n-t ext4 /dev/sdb1\n"));
     const QStringList qslExpected =
-        iFirst_Exit == 0 ? QStringList()
-                         : QStringList{"Запрос \"mkfs -t ntfs -c 512 -Q /dev/sdb1\" не отработал корректно. Код ошибки - 1.\n" +
-                                       QString(127, '_')};
+        iFirst_Exit == 0
+            ? QStringList()
+            : QStringList{"Запрос \"mkfs -t ntfs -c 512 -Q /dev/sdb1\" не отработал корректно. Код ошибки - 1.\n" +
+                          QString(127, '_')};
     QCOMPARE(oAnswerer.qslMessages, qslExpected);
 }
 

@@ -59,16 +59,17 @@ void tst_Scan::kernels_data()
     QTest::newRow("a long run") << qlRun << quint64(1000) << tRun_List{{40, 21, 4096}} << quint64(21);
     QTest::newRow("run cut by the bound") << qlRun << quint64(50) << tRun_List{{40, 10, 4096}} << quint64(10);
     QTest::newRow("broken runs, duplicates, words below")
-        << tWords{0, P + 3, P + 4, P + 5, P + 9, P + 10, P + 4, P - 1, P + 11, 7, P + 12, P + 13, P + 14, P + 15, P + 16, 0}
-        << quint64(100)
-        << tRun_List{{3, 3, 4104}, {9, 2, 4128}, {4, 1, 4144}, {11, 1, 4160}, {12, 5, 4176}} << quint64(12);
-    QTest::newRow("a match after eight misses") << tWords{1, 2, 3, 4, 5, 6, 7, 8, 9, P + 2} << quint64(100)
-                                                << tRun_List{{2, 1, 4168}} << quint64(1);
+        << tWords{0,      P + 3, P + 4,  P + 5,  P + 9,  P + 10, P + 4,  P - 1,
+                  P + 11, 7,     P + 12, P + 13, P + 14, P + 15, P + 16, 0}
+        << quint64(100) << tRun_List{{3, 3, 4104}, {9, 2, 4128}, {4, 1, 4144}, {11, 1, 4160}, {12, 5, 4176}}
+        << quint64(12);
+    QTest::newRow("a match after eight misses")
+        << tWords{1, 2, 3, 4, 5, 6, 7, 8, 9, P + 2} << quint64(100) << tRun_List{{2, 1, 4168}} << quint64(1);
     // Indexes of words far below the pattern wrap to 2^63 and more: never "negative", never found.
     const quint64 W = 0x8000000000000000ULL;
     QTest::newRow("matches inside vector steps, wrapped indexes around them")
-        << tWords{W, W + 5, P + 1, 3, 4, 5, 6, 7, 8, W + 9, 10, 11, 12, P + 7, 14, 15, 16, W + 17, 18, 19, P + 50,
-                  P + 51, P + 52, P + 53}
+        << tWords{W,  W + 5, P + 1, 3,  4,  5,      6,  7,  8,      W + 9,  10,     11,
+                  12, P + 7, 14,    15, 16, W + 17, 18, 19, P + 50, P + 51, P + 52, P + 53}
         << quint64(100) << tRun_List{{1, 1, 4112}, {7, 1, 4200}, {50, 4, 4256}} << quint64(6);
     QTest::newRow("indexes past 12,000,000,000") << tWords{P + 12000000000ULL, P + 12000000001ULL} << quint64(13e9)
                                                  << tRun_List{{12000000000ULL, 2, 4096}} << quint64(2);
@@ -99,8 +100,8 @@ void tst_Scan::runTable()
     // Blocks of 100 words (800 bytes) finishing out of order; a run that crosses a block
     // boundary comes out as one record, and a block never read leaves its gap.
     cRun_Table oTable(4);
-    oTable.vAdd_Block(1, vecRuns({{50, 100, 800}, {500, 1, 1500}})); // waits for block 0
-    oTable.vAdd_Block(0, vecRuns({{0, 50, 400}}));                    // joins block 1's first run
+    oTable.vAdd_Block(1, vecRuns({{50, 100, 800}, {500, 1, 1500}}));   // waits for block 0
+    oTable.vAdd_Block(0, vecRuns({{0, 50, 400}}));                     // joins block 1's first run
     oTable.vAdd_Block(3, vecRuns({{900, 10, 2400}, {901, 10, 3000}})); // block 2 never comes
     oTable.vAdd_Block(4, vecRuns({{7, 1, 3200}, {8, 1, 3300}}));       // beyond the bound of 4 runs
     quint64 qui64Untracked = 0, qui64From = 0;
@@ -147,7 +148,7 @@ void tst_Scan::runTableMillions()
 void tst_Scan::verdict_data()
 {
     QTest::addColumn<tRun_List>("qlFound");
-    QTest::addColumn<int>("iPlaced");  // 1 placed at offset 0, 0 unknown, -1 a sparse file
+    QTest::addColumn<int>("iPlaced"); // 1 placed at offset 0, 0 unknown, -1 a sparse file
     QTest::addColumn<int>("iOn_Device");
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<QVector<quint64>>("qvCounts"); // in place / found, displaced, missing, remnants, usable bytes
@@ -156,35 +157,36 @@ void tst_Scan::verdict_data()
     QTest::newRow("intact, with an old copy beside it")
         << tRun_List{{0, 2000, 0}, {0, 100, 8000}} << 1 << 1 << "intact" << tCounts{2000, 0, 0, 100, 0}
         << "Данные целы: все 2 000 слов файла заполнения (15,6 КиБ) лежат на носителе на своих местах.";
-    QTest::newRow("a hole in the middle") << tRun_List{{0, 500, 0}, {600, 1400, 4800}} << 1 << 1 << "data_missing"
-                                          << tCounts{1900, 0, 100, 0, 0}
-                                          << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения).";
-    QTest::newRow("everything somewhere else") << tRun_List{{0, 1000, 8000}, {1000, 1000, 0}} << 1 << 1
-                                               << "data_missing" << tCounts{0, 2000, 0, 0, 0}
-                                               << "Данные не на своих местах: 2 000 слов файла заполнения найдены не там, "
-                                                  "куда их записала файловая система.";
-    QTest::newRow("nothing kept beyond 9,600 bytes") << tRun_List{{0, 1200, 0}} << 1 << 1 << "capacity_limited"
-                                                     << tCounts{1200, 0, 800, 0, 9600}
-                                                     << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600";
+    QTest::newRow("a hole in the middle")
+        << tRun_List{{0, 500, 0}, {600, 1400, 4800}} << 1 << 1 << "data_missing" << tCounts{1900, 0, 100, 0, 0}
+        << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения).";
+    QTest::newRow("everything somewhere else")
+        << tRun_List{{0, 1000, 8000}, {1000, 1000, 0}} << 1 << 1 << "data_missing" << tCounts{0, 2000, 0, 0, 0}
+        << "Данные не на своих местах: 2 000 слов файла заполнения найдены не там, "
+           "куда их записала файловая система.";
+    QTest::newRow("nothing kept beyond 9,600 bytes")
+        << tRun_List{{0, 1200, 0}} << 1 << 1 << "capacity_limited" << tCounts{1200, 0, 800, 0, 9600}
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600";
     // Addresses taken modulo 9,600: words 1,200 .. 1,999 landed on 0 .. 799 and read twice.
     QTest::newRow("addresses wrap every 9,600 bytes")
         << tRun_List{{1200, 800, 0}, {800, 400, 6400}, {1200, 800, 9600}} << 1 << 1 << "wraparound"
         << tCounts{1200, 0, 800, 800, 9600} << "Поддельная ёмкость: носитель зацикливает адреса через каждые 9,38 КиБ";
-    QTest::newRow("encrypted or compressed") << tRun_List{} << 0 << 1 << "no_plaintext" << tCounts{0, 0, 2000, 0, 0}
-                                             << "Ни одного слова заполнения на носителе нет: данные попадают на носитель "
-                                                "зашифрованными или сжатыми.";
+    QTest::newRow("encrypted or compressed")
+        << tRun_List{} << 0 << 1 << "no_plaintext" << tCounts{0, 0, 2000, 0, 0}
+        << "Ни одного слова заполнения на носителе нет: данные попадают на носитель "
+           "зашифрованными или сжатыми.";
     QTest::newRow("compressed, all but a small tail")
         << tRun_List{{1998, 2, 15984}} << 0 << 1 << "no_plaintext" << tCounts{2, 0, 1998, 0, 0}
         << "В открытом виде на носителе только 2 слов заполнения из 2 000 (0,10 %): данные попадают на носитель "
            "зашифрованными или сжатыми.";
     QTest::newRow("not on the device") << tRun_List{} << 1 << 0 << "not_on_device" << tCounts{0, 0, 2000, 0, 0}
                                        << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя.";
-    QTest::newRow("placement unknown, all found") << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact"
-                                                  << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов";
+    QTest::newRow("placement unknown, all found")
+        << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов";
     // A sparse fill file holds no words at all: an earlier fill's words are only remnants.
-    QTest::newRow("sparse fill file over an old fill") << tRun_List{{0, 2000, 0}} << -1 << 1 << "data_missing"
-                                                       << tCounts{0, 0, 2000, 2000, 0}
-                                                       << "Часть данных потеряна: не найдено 2 000 слов";
+    QTest::newRow("sparse fill file over an old fill")
+        << tRun_List{{0, 2000, 0}} << -1 << 1 << "data_missing" << tCounts{0, 0, 2000, 2000, 0}
+        << "Часть данных потеряна: не найдено 2 000 слов";
 }
 
 void tst_Scan::verdict()
@@ -228,8 +230,8 @@ void tst_Scan::verdict()
     QCOMPARE(iRead_Icon(oRead), bVerdict_Good(oVerdict.eValue) ? 1 : 2);
     // The map's strip accounts for every word of the fill once.
     quint64 qui64Strip = 0;
-    for (const QVector<quint64> *pqv : {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing,
-                                        &oVerdict.qvStrip_Not_Read})
+    for (const QVector<quint64> *pqv :
+         {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing, &oVerdict.qvStrip_Not_Read})
         qui64Strip += std::accumulate(pqv->begin(), pqv->end(), quint64(0));
     QCOMPARE(qui64Strip, quint64(2000));
     if (iPlaced == 1) // the missing words are shown where they belong
