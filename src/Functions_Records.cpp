@@ -4,19 +4,28 @@
 
 #include <QCoreApplication>
 
+// Each value in decimal, as the form shows it.
 const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
-    {"label_Drive_Name_Value", "Системное имя", 0},
-    {"label_Drive_Sector_Size_Value", "Размер сектора", 0},
-    {"label_Drive_Sectors_Count_Value", "Количество секторов", 0},
-    {"label_Drive_Bytes_Count_Value", "Объём носителя", 0},
-    {"label_Volume_Name_Value", "Системное имя", 1},
-    {"label_Volume_Cluster_Size_Value", "Размер кластера", 1},
-    {"label_Volume_Clusters_Count_Value", "Количество кластеров", 1},
-    {"label_Volume_Bytes_Count_Value", "Объём раздела", 1},
-    {"label_Volume_Clusters_Free_Count_Value", "Количество свободных кластеров", 1},
-    {"label_Volume_Bytes_Free_Count_Value", "Количество свободного места", 1},
-    {"textEdit_Data_Pattern_Value", "Паттерн 11...10\nдля свободного места\n(числом)", 2},
-    {"textEdit_Data_Pattern_Text_Value", "Паттерн 11...10\nдля свободного места\n(текстом)", 2}};
+    {"label_Drive_Name_Value", "Системное имя", 0, [] { return oDrive.qsDrive_Name; }},
+    {"label_Drive_Sector_Size_Value", "Размер сектора", 0, [] { return QString::number(oDrive.iSector_Size, 10); }},
+    {"label_Drive_Sectors_Count_Value", "Количество секторов", 0,
+     [] { return QString::number(oDrive.qui64Sectors_Count, 10); }},
+    {"label_Drive_Bytes_Count_Value", "Объём носителя", 0, [] { return QString::number(oDrive.qui64Bytes_Count, 10); }},
+    {"label_Volume_Name_Value", "Системное имя", 1, [] { return oVolume.qsVolume_Name; }},
+    {"label_Volume_Cluster_Size_Value", "Размер кластера", 1,
+     [] { return QString::number(oVolume.iCluster_Size, 10); }},
+    {"label_Volume_Clusters_Count_Value", "Количество кластеров", 1,
+     [] { return QString::number(oVolume.qui64Clusters_Count, 10); }},
+    {"label_Volume_Bytes_Count_Value", "Объём раздела", 1,
+     [] { return QString::number(oVolume.qui64Bytes_Count, 10); }},
+    {"label_Volume_Clusters_Free_Count_Value", "Количество свободных кластеров", 1,
+     [] { return QString::number(oVolume.qui64Clusters_Free_Count, 10); }},
+    {"label_Volume_Bytes_Free_Count_Value", "Количество свободного места", 1,
+     [] { return QString::number(oVolume.qui64Bytes_Free_Count, 10); }},
+    {"textEdit_Data_Pattern_Value", "Паттерн 11...10\nдля свободного места\n(числом)", 2,
+     [] { return QString::number(oData.qui64Pattern, 10); }},
+    {"textEdit_Data_Pattern_Text_Value", "Паттерн 11...10\nдля свободного места\n(текстом)", 2,
+     [] { return oData.qsPattern; }}};
 
 namespace {
 
@@ -91,18 +100,10 @@ bool bRead_Records()
 
 QStringList qslPoll_Values()
 {
-    return {oDrive.qsDrive_Name,
-            QString::number(oDrive.iSector_Size, 10),
-            QString::number(oDrive.qui64Sectors_Count, 10),
-            QString::number(oDrive.qui64Bytes_Count, 10),
-            oVolume.qsVolume_Name,
-            QString::number(oVolume.iCluster_Size, 10),
-            QString::number(oVolume.qui64Clusters_Count, 10),
-            QString::number(oVolume.qui64Bytes_Count, 10),
-            QString::number(oVolume.qui64Clusters_Free_Count, 10),
-            QString::number(oVolume.qui64Bytes_Free_Count, 10),
-            QString::number(oData.qui64Pattern, 10),
-            oData.qsPattern};
+    QStringList qslResult;
+    for (const cPoll_Field &oField : aoPoll_Fields)
+        qslResult << oField.qsValue();
+    return qslResult;
 }
 
 QStringList qslPoll_Captions()

@@ -25,13 +25,15 @@ bool bRead_Records();
 // What a read of qsDevice is compared with: the fill in qsVolume and where it lies.
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
 
-// One value of the poll: the widget that shows it, its caption there, and its section.
+// One value of the poll: the widget that shows it, its caption there, its section, and
+// where it comes from.
 class cPoll_Field
 {
 public:
     const char *pcValue_Widget;
     const char *pcCaption;
     int iSection; // 0 the device, 1 the volume, 2 the data
+    QString (*qsValue)();
 };
 const int iPoll_Fields = 12;
 // In the order of the form's value widgets, which is the order the poll shows them in.

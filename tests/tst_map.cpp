@@ -1,11 +1,13 @@
 // The device map: what each region and index bucket shows, hover texts, and the window
 // that keeps the result open.
+#include "Functions_Core.h"
 #include "Functions_Map.h"
 #include "Functions_Report.h"
 #include "mainwindow.h"
 #include "support.h"
 
 #include <QAbstractButton>
+#include <QFileDialog>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QPlainTextEdit>
@@ -148,7 +150,24 @@ void tst_Map::window()
     QVERIFY(qMap->testAttribute(Qt::WA_AlwaysShowToolTips));
     const QString qsSummary = qMap->findChild<QPlainTextEdit *>("plainTextEdit_Summary")->toPlainText();
     QVERIFY(qsSummary.contains(qsRead_Summary(oDrive.oRead_Result).replace(QChar(0x00A0), ' ')));
-    const QList<QByteArray> qlReport = qMap->qbaReport(false).trimmed().split('\n');
+
+    // The report is saved through Qt's file dialog, in Russian like the rest.
+    vInstall_Translations(*qApp);
+    const QString qsReport = qDir.filePath("report.txt");
+    QString qsSave_Label;
+    QTimer::singleShot(300, [&] {
+        auto *qDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (!qDialog)
+            return;
+        qsSave_Label = qDialog->labelText(QFileDialog::Accept);
+        qDialog->selectFile(qsReport);
+        QMetaObject::invokeMethod(qDialog, "accept");
+    });
+    qMap->findChild<QPushButton *>("pushButton_Save_Report")->click();
+    QCOMPARE(qsSave_Label, QString("Сохранить"));
+    QFile qFile(qsReport);
+    QVERIFY(qFile.open(QIODevice::ReadOnly));
+    const QList<QByteArray> qlReport = qFile.readAll().trimmed().split('\n');
     QCOMPARE(QJsonDocument::fromJson(qlReport.last()).object()["verdict"].toString(), QString("no_fill_file"));
     QCOMPARE(QString::fromUtf8(qlReport.first()), QString("Чтение завершено."));
 }
