@@ -25,6 +25,13 @@ private:
     std::function<void(QMessageBox *)> fHandler;
 };
 
+// Fails the test, with the reason, when a fixture could not be made (an error text).
+#define QVERIFY_MADE(qsMade)                                                                                           \
+    do {                                                                                                               \
+        const QString qsWhy_Not_Made = (qsMade);                                                                       \
+        QVERIFY2(qsWhy_Not_Made.isEmpty(), qPrintable(qsWhy_Not_Made));                                                \
+    } while (false)
+
 // Runs a command and returns its standard output, trimmed.
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit = nullptr);
 

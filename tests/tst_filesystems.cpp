@@ -59,8 +59,7 @@ void tst_File_Systems::fillAndRead()
     QFETCH(double, dShare);
     NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(512 * 1048576, 512, qsFs);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(512 * 1048576, 512, qsFs));
     struct statvfs strBefore;
     QCOMPARE(statvfs(oLoop.qsMount.toLocal8Bit().constData(), &strBefore), 0);
     QStringList qslCommand = {FILLSCAN_TOOL, "--device",       oLoop.qsDevice, "--volume", oLoop.qsMount,

@@ -118,8 +118,7 @@ void tst_Fill_Read::endToEnd()
     // fill, as pages that ext4 keeps as metadata buffers stay cached.
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(64 * 1048576, 512, "ext4");
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     cBox_Answerer oAnswerer;
     auto vClick = [&](const char *pcButton) {
@@ -199,8 +198,7 @@ void tst_Fill_Read::fillReachesDisk()
     // itself; noauto_da_alloc leaves that to the fill.)
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(32 * 1048576, 512, "ext4", {}, "noauto_da_alloc");
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4", {}, "noauto_da_alloc"));
     const quint64 qui64Words = (4 << 17) + 100;
     cData oFill;
     oFill.qui64Pattern = qui64P;
@@ -263,8 +261,7 @@ void tst_Fill_Read::fillCancel()
 {
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4");
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     oWindow.show();
     bool bCancel_Clicked = false;
@@ -309,8 +306,7 @@ void tst_Fill_Read::fillAsksFirst()
     // A volume not on the polled device (here tmpfs) is filled only after a yes.
     NEED_LOOP();
     cLoop_Device oLoop;
-    QString qsError = oLoop.qsCreate(16 * 1048576);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(16 * 1048576));
     const QString qsVolume = oLoop.qTemp.filePath("tmpfs") + "/";
     QDir().mkpath(qsVolume);
     int iExit = 0;
@@ -465,13 +461,12 @@ void tst_Fill_Read::readErrors()
         qlWords.append({qint64(8 * i), qui64P + i});
     QTemporaryDir qDir;
     cFaulty_Disk oDisk;
-    QString qsError =
-        oDisk.qsStart(qsMake_Image(qDir, qint64(8 * qui64Words), qlWords), qui64Bad, qui64Bad + qui64Bad_Length);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(
+        oDisk.qsStart(qsMake_Image(qDir, qint64(8 * qui64Words), qlWords), qui64Bad, qui64Bad + qui64Bad_Length));
     cLoop_Device oLoop; // only its cleanup is used when the loop runs over the FUSE file
     QString qsDevice = oDisk.qsFile;
     if (bLoop) {
-        QVERIFY((qsError = oLoop.qsAttach(qsDevice)).isEmpty());
+        QVERIFY_MADE(oLoop.qsAttach(qsDevice));
         qsDevice = oLoop.qsDevice;
     }
 
@@ -495,10 +490,8 @@ void tst_Fill_Read::volumeOnDevice()
 {
     NEED_LOOP();
     cLoop_Device oLoop, oOther;
-    QString qsError = oLoop.qsCreate(32 * 1048576, 512, "ext4");
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
-    qsError = oOther.qsCreate(8 * 1048576);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
+    QVERIFY_MADE(oOther.qsCreate(8 * 1048576));
     QCOMPARE(iVolume_On_Device(oLoop.qsMount, oLoop.qsDevice), 1);
     QCOMPARE(iVolume_On_Device(oLoop.qsMount, oLoop.qsImage), 1); // the image behind the loop device
     QString qsWhy;
@@ -543,8 +536,7 @@ void tst_Fill_Read::placement()
     QFETCH(quint64, qui64Offset);
     NEED_PROGRAMS("mkfs." + qsFs);
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(320 * 1048576, 512, qsFs, qslMkfs, "defaults", qui64Offset);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(320 * 1048576, 512, qsFs, qslMkfs, "defaults", qui64Offset));
     QVERIFY(bPoll_Records(qui64Offset == 0 ? oLoop.qsDevice : oLoop.qsImage, oLoop.qsMount));
     QVERIFY(bFill_Records());
     QVERIFY(bRead_Records());

@@ -1,10 +1,9 @@
-// The message box: what it shows, what it returns, where it stands; and the progress bar update.
+// The message box: what it shows, what it returns, where it stands.
 #include "Functions_Core.h"
 #include "support.h"
 
 #include <QAbstractButton>
 #include <QDesktopWidget>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
 #include <QtTest>
@@ -18,7 +17,6 @@ class tst_MessageBox : public QObject
 private slots:
     void shows_data();
     void shows();
-    void texts();
     void result_data();
     void result();
     void autoClose();
@@ -26,7 +24,6 @@ private slots:
     void placement();
     void closeResult_data();
     void closeResult();
-    void progressBar();
 };
 
 // Opens a box and lets fInspect look at it before fAnswer ends it; returns the result.
@@ -92,22 +89,6 @@ void tst_MessageBox::shows()
     QCOMPARE(qlCodes, qlButtons);
     QCOMPARE(iSeen_Default, iShown_Default);
     QCOMPARE(iSeen_Icon, iShown_Icon);
-}
-
-void tst_MessageBox::texts()
-{
-    QString qsTitle;
-    cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
-        qsTitle = qBox->windowTitle();
-        vPress(qBox, iMsgBox_OK_Button);
-    });
-    iMessageBox("Ошибка!", "Сообщение", 3, 1, 0, 0, "");
-    iMessageBox("Ошибка!", "", 3, 1, 0, 0, "");
-    const QString qsSeparator = "\n" + QString(127, '_');
-    QCOMPARE(qsSeparator.size(), 128);
-    QCOMPARE(oAnswerer.qslHeadings, QStringList({"Ошибка!", "Ошибка!"}));
-    QCOMPARE(oAnswerer.qslMessages, QStringList({"Сообщение" + qsSeparator, qsSeparator}));
-    QCOMPARE(qsTitle, QString("Оставь надежду всяк сюда входящий."));
 }
 
 void tst_MessageBox::result_data()
@@ -229,17 +210,6 @@ void tst_MessageBox::closeResult()
         QCOMPARE(iExpected, 0);
     else
         QCOMPARE(iResult, iExpected);
-}
-
-void tst_MessageBox::progressBar()
-{
-    // The bar moves and pending events run within the call (a long loop stays responsive).
-    QProgressBar qBar;
-    bool bHandled = false;
-    QTimer::singleShot(0, [&] { bHandled = true; });
-    vProgressBar(&qBar, 70);
-    QCOMPARE(qBar.value(), 70);
-    QVERIFY(bHandled);
 }
 
 QTEST_MAIN(tst_MessageBox)

@@ -19,8 +19,6 @@ class tst_Probe : public QObject
     Q_OBJECT
 
 private slots:
-    void drive_data();
-    void drive();
     void driveFailure_data();
     void driveFailure();
     void volume_data();
@@ -31,35 +29,6 @@ private slots:
 
 static const QString qsOpen_Failure =
     "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права 777.";
-
-void tst_Probe::drive_data()
-{
-    QTest::addColumn<int>("iSector");
-    QTest::addColumn<quint64>("qui64Bytes");
-    QTest::newRow("512-byte sectors") << 512 << quint64(64) * 1048576;
-    QTest::newRow("4096-byte sectors") << 4096 << quint64(96) * 1048576;
-}
-
-void tst_Probe::drive()
-{
-    NEED_LOOP();
-    QFETCH(int, iSector);
-    QFETCH(quint64, qui64Bytes);
-    cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(qui64Bytes, iSector);
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
-    const QStringList qslKernel =
-        qsRun("blockdev", {"--getss", "--getsize", "--getsize64", oLoop.qsDevice}).split('\n');
-    QCOMPARE(qslKernel.size(), 3);
-
-    cDrive oDrive;
-    QVERIFY(oDrive.bGet_Properties(oLoop.qsDevice));
-    QCOMPARE(oDrive.qsDrive_Name, oLoop.qsDevice);
-    QCOMPARE(QString::number(oDrive.iSector_Size), qslKernel[0]);
-    QCOMPARE(QString::number(oDrive.qui64Sectors_Count), qslKernel[1]); // 512-byte units whatever the sector
-    QCOMPARE(QString::number(oDrive.qui64Bytes_Count), qslKernel[2]);
-    QCOMPARE(oDrive.iSector_Size, iSector);
-}
 
 void tst_Probe::driveFailure_data()
 {
@@ -109,8 +78,7 @@ void tst_Probe::volume()
     cLoop_Device oLoop;
     QString qsDir;
     if (qsType == "ext4") {
-        const QString qsError = oLoop.qsCreate(64 * 1048576, 512, "ext4");
-        QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+        QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
         qsDir = oLoop.qsMount;
     } else {
         qsDir = oLoop.qTemp.filePath("tmpfs") + "/";
@@ -160,8 +128,7 @@ void tst_Probe::pollWindow()
 {
     NEED_LOOP();
     cLoop_Device oLoop;
-    const QString qsError = oLoop.qsCreate(48 * 1048576, 4096, "ext4");
-    QVERIFY2(qsError.isEmpty(), qPrintable(qsError));
+    QVERIFY_MADE(oLoop.qsCreate(48 * 1048576, 4096, "ext4"));
     // Through the command line, the volume without its slash: the tool adds it.
     cOptions oOptions;
     QCOMPARE(iParse_Options({"fillscan", "--device", oLoop.qsDevice, "--volume", oLoop.qsMount.chopped(1)}, oOptions),
@@ -174,6 +141,7 @@ void tst_Probe::pollWindow()
         return oWindow.findChild<QTextEdit *>(pcName)->toPlainText();
     };
     QCOMPARE(qsShown("label_Drive_Name_Value"), QString("-"));
+    // The sector count is in 512-byte units whatever the sector size (4096 here).
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
 
     const QStringList qslDrive = qsRun("blockdev", {"--getss", "--getsize", "--getsize64", oLoop.qsDevice}).split('\n');
@@ -193,20 +161,8 @@ void tst_Probe::pollWindow()
                                      QString::number(qslVolume[2].toULongLong() * qui64Frsize),
                                      QString::number(oExpected.qui64Pattern),
                                      oExpected.qsPattern};
-    const char *const apcWidgets[] = {"label_Drive_Name_Value",
-                                      "label_Drive_Sector_Size_Value",
-                                      "label_Drive_Sectors_Count_Value",
-                                      "label_Drive_Bytes_Count_Value",
-                                      "label_Volume_Name_Value",
-                                      "label_Volume_Cluster_Size_Value",
-                                      "label_Volume_Clusters_Count_Value",
-                                      "label_Volume_Bytes_Count_Value",
-                                      "label_Volume_Clusters_Free_Count_Value",
-                                      "label_Volume_Bytes_Free_Count_Value",
-                                      "textEdit_Data_Pattern_Value",
-                                      "textEdit_Data_Pattern_Text_Value"};
     for (int i = 0; i < 12; ++i)
-        QCOMPARE(qsShown(apcWidgets[i]), qslExpected[i]);
+        QCOMPARE(qsShown(aoPoll_Fields[i].pcValue_Widget), qslExpected[i]);
     QVERIFY(!qsShown("textEdit_Data_Pattern_Value").startsWith('-')); // unsigned, never negative
 
     // The disk goes away: one error box, the drive keeps what the last good poll saw.
@@ -216,7 +172,7 @@ void tst_Probe::pollWindow()
     QCOMPARE(oAnswerer.qslMessages.size(), 1);
     QVERIFY(oAnswerer.qslMessages[0].startsWith(qsOpen_Failure));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(qsShown(apcWidgets[i]), qslExpected[i]);
+        QCOMPARE(qsShown(aoPoll_Fields[i].pcValue_Widget), qslExpected[i]);
 }
 
 QTEST_MAIN(tst_Probe)
