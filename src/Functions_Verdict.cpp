@@ -75,7 +75,7 @@ private:
     void vNote_Missing(const cPiece &oPiece);
     quint64 qui64Wrap_Period() const;
     quint64 qui64Capacity_Limit() const;
-    eVerdict eDecide() const;
+    eVerdict eDecide(const eVerdict eFake) const;
 
     cRead_Result &oResult;
     const cFill_Layout &oLayout;
@@ -282,7 +282,8 @@ quint64 cJudge::qui64Capacity_Limit() const
     return 100 * qui64Kept <= qui64Expected && 1000 * qui64Found_Beyond <= qui64Expected ? qui64Limit : 0;
 }
 
-eVerdict cJudge::eDecide() const
+// eFake: what the medium's pattern of losses says, when it says anything.
+eVerdict cJudge::eDecide(const eVerdict eFake) const
 {
     if (oLayout.qvParts.isEmpty() || qui64Words == 0)
         return eVerdict_No_Fill_File;
@@ -297,9 +298,7 @@ eVerdict cJudge::eDecide() const
         return eVerdict_No_Plaintext;
     if (oVerdict.qui64Missing == 0 && oVerdict.qui64Displaced == 0)
         return eVerdict_Intact;
-    if (oVerdict.qui64Usable_Bytes > 0)
-        return oVerdict.eValue;
-    return eVerdict_Data_Missing;
+    return eFake != eVerdict_None ? eFake : eVerdict_Data_Missing;
 }
 
 void cJudge::vRun()
@@ -354,15 +353,16 @@ void cJudge::vRun()
     oVerdict.qvRegion_Stray = oResult.qvRegion_Hits;
     for (int r = 0; r < iRegions; ++r)
         oVerdict.qvRegion_Stray[r] -= std::min(oVerdict.qvRegion_Stray[r], oVerdict.qvRegion_In_Place[r]);
+    eVerdict eFake = eVerdict_None;
+    quint64 qui64Usable = 0;
     if (oVerdict.qui64Missing + oVerdict.qui64Displaced > 0) {
-        if ((oVerdict.qui64Usable_Bytes = qui64Wrap_Period()) > 0)
-            oVerdict.eValue = eVerdict_Wraparound;
-        else if ((oVerdict.qui64Usable_Bytes = qui64Capacity_Limit()) > 0)
-            oVerdict.eValue = eVerdict_Capacity_Limited;
+        if ((qui64Usable = qui64Wrap_Period()) > 0)
+            eFake = eVerdict_Wraparound;
+        else if ((qui64Usable = qui64Capacity_Limit()) > 0)
+            eFake = eVerdict_Capacity_Limited;
     }
-    oVerdict.eValue = eDecide();
-    if (oVerdict.eValue != eVerdict_Wraparound && oVerdict.eValue != eVerdict_Capacity_Limited)
-        oVerdict.qui64Usable_Bytes = 0;
+    oVerdict.eValue = eDecide(eFake);
+    oVerdict.qui64Usable_Bytes = oVerdict.eValue == eFake ? qui64Usable : 0;
 }
 
 } // namespace
