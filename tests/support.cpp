@@ -192,7 +192,16 @@ cFaulty_Disk::~cFaulty_Disk()
     if (qServer.state() == QProcess::NotRunning)
         return;
     kill(pid_t(qServer.processId()), SIGCONT);
-    qsRun("fusermount3", {"-u", qsMount});
-    if (!qServer.waitForFinished(10000))
+    // A reader that has just ended may keep the mount busy for a moment.
+    int iExit = 1;
+    for (int iTry = 0; iTry < 50 && iExit != 0; ++iTry) {
+        qsRun("fusermount3", {"-u", qsMount}, &iExit);
+        if (iExit != 0)
+            QThread::msleep(100);
+    }
+    if (!qServer.waitForFinished(10000)) {
         qServer.kill();
+        qServer.waitForFinished();
+        qsRun("umount", {"-l", qsMount}); // the server is gone: take its mount away all the same
+    }
 }
