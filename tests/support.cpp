@@ -187,14 +187,13 @@ QString cFaulty_Disk::qsStart(const QString &qsImage, const quint64 qui64Bad_Fir
     return QFile::exists(qsFile) ? QString() : "the FUSE helper did not serve " + qsImage;
 }
 
-cFaulty_Disk::~cFaulty_Disk()
+void vStop_Fuse(const QString &qsMount, QProcess &qServer)
 {
     if (qServer.state() == QProcess::NotRunning)
         return;
-    kill(pid_t(qServer.processId()), SIGCONT);
-    // A reader that has just ended may keep the mount busy for a moment.
+    kill(pid_t(qServer.processId()), SIGCONT); // a stopped server could not answer the unmount
     int iExit = 1;
-    for (int iTry = 0; iTry < 50 && iExit != 0; ++iTry) {
+    for (int iTry = 0; iTry < 50 && iExit != 0 && !qsMount.isEmpty(); ++iTry) {
         qsRun("fusermount3", {"-u", qsMount}, &iExit);
         if (iExit != 0)
             QThread::msleep(100);
@@ -202,6 +201,24 @@ cFaulty_Disk::~cFaulty_Disk()
     if (!qServer.waitForFinished(10000)) {
         qServer.kill();
         qServer.waitForFinished();
-        qsRun("umount", {"-l", qsMount}); // the server is gone: take its mount away all the same
+        if (!qsMount.isEmpty())
+            qsRun("umount", {"-l", qsMount});
     }
+}
+
+cFaulty_Disk::~cFaulty_Disk()
+{
+    vStop_Fuse(qsMount, qServer);
+}
+
+QString cLoop_Device::qsMount_Tmpfs(const QString &qsSize)
+{
+    const QString qsDir = qTemp.filePath("tmpfs") + "/";
+    QDir().mkpath(qsDir);
+    int iExit = 0;
+    qsRun("mount", {"-t", "tmpfs", "-o", "size=" + qsSize, "tmpfs", qsDir}, &iExit);
+    if (iExit != 0)
+        return "cannot mount a tmpfs at " + qsDir;
+    qsMount = qsDir; // unmounted with the fixture
+    return QString();
 }

@@ -63,6 +63,9 @@ public:
     // that no page cache hides what the medium does.
     QString qsAttach(const QString &qsFile);
     QString qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options);
+    // Mounts a tmpfs of qsSize in the temporary directory as the volume (qsMount): a file
+    // system that lies on no device.
+    QString qsMount_Tmpfs(const QString &qsSize);
     // Unmounts, detaches and removes the device node, as when a disk is pulled out.
     void vUnplug();
 
@@ -75,6 +78,11 @@ private:
     void vUnmount();
     bool bRemoved = false;
 };
+
+// Ends a FUSE server started in the foreground: unmounts qsMount (waiting while a reader that
+// has just ended keeps it busy), then waits for the server, killing it and detaching its
+// mount if it will not go.
+void vStop_Fuse(const QString &qsMount, QProcess &qServer);
 
 // The FUSE helper serving an image as qsFile, failing every read of [first, end) and, when
 // asked, waiting before each read: a disk with bad sectors, or a slow one. Unmounted and

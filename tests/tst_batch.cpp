@@ -202,12 +202,8 @@ void tst_Batch::fillElsewhere()
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(16 * 1048576));
     if (qsVolume == "tmpfs") {
-        qsVolume = oLoop.qTemp.filePath("tmpfs") + "/";
-        QDir().mkpath(qsVolume);
-        int iExit = 0;
-        qsRun("mount", {"-t", "tmpfs", "-o", "size=8m", "tmpfs", qsVolume}, &iExit);
-        QCOMPARE(iExit, 0);
-        oLoop.qsMount = qsVolume; // unmounted with the fixture
+        QVERIFY_MADE(oLoop.qsMount_Tmpfs("8m"));
+        qsVolume = oLoop.qsMount;
     }
     QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", qsVolume,
                                 "--batch",  "poll,fill",    "--json",   "--quiet"};

@@ -307,12 +307,8 @@ void tst_Fill_Read::fillAsksFirst()
     NEED_LOOP();
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(16 * 1048576));
-    const QString qsVolume = oLoop.qTemp.filePath("tmpfs") + "/";
-    QDir().mkpath(qsVolume);
-    int iExit = 0;
-    qsRun("mount", {"-t", "tmpfs", "-o", "size=4m", "tmpfs", qsVolume}, &iExit);
-    QCOMPARE(iExit, 0);
-    oLoop.qsMount = qsVolume; // unmounted with the fixture
+    QVERIFY_MADE(oLoop.qsMount_Tmpfs("4m"));
+    const QString qsVolume = oLoop.qsMount;
     MainWindow oWindow(nullptr, oLoop.qsDevice, qsVolume);
     for (const int iAnswer : {iMsgBox_No_Button, iMsgBox_Yes_Button}) {
         cBox_Answerer oAnswerer([iAnswer](QMessageBox *qBox) {

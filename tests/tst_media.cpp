@@ -27,13 +27,7 @@ private slots:
 class cFuse_Server
 {
 public:
-    ~cFuse_Server()
-    {
-        if (!qsDir.isEmpty())
-            qsRun("fusermount3", {"-u", qsDir});
-        if (qProcess.state() != QProcess::NotRunning && !qProcess.waitForFinished(10000))
-            qProcess.kill();
-    }
+    ~cFuse_Server() { vStop_Fuse(qsDir, qProcess); }
 
     QString qsDir;
     QProcess qProcess;
@@ -74,13 +68,7 @@ public:
 class cEncrypted_Volume
 {
 public:
-    ~cEncrypted_Volume()
-    {
-        if (!qsPlain.isEmpty())
-            qsRun("fusermount3", {"-u", qsPlain});
-        if (qServer.state() != QProcess::NotRunning && !qServer.waitForFinished(10000))
-            qServer.kill();
-    }
+    ~cEncrypted_Volume() { vStop_Fuse(qsPlain, qServer); }
 
     QString qsStart()
     {

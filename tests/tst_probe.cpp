@@ -81,12 +81,8 @@ void tst_Probe::volume()
         QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
         qsDir = oLoop.qsMount;
     } else {
-        qsDir = oLoop.qTemp.filePath("tmpfs") + "/";
-        QDir().mkpath(qsDir);
-        int iExit = 0;
-        qsRun("mount", {"-t", "tmpfs", "-o", "size=16m", "tmpfs", qsDir}, &iExit);
-        QCOMPARE(iExit, 0);
-        oLoop.qsMount = qsDir; // unmounted with the fixture
+        QVERIFY_MADE(oLoop.qsMount_Tmpfs("16m"));
+        qsDir = oLoop.qsMount;
     }
     // f_frsize, f_blocks, f_bfree (the reserve included), f_bavail
     auto qslStat = [&] { return qsRun("stat", {"-f", "-c", "%S %b %f %a", qsDir}).split(' '); };
