@@ -52,8 +52,8 @@ quint64 qui64Scan_Portable(const uchar *pucData, const quint64 qui64Words, const
     return qui64Hits;
 }
 
-// The same with AVX2: eight words tested per step where nothing matches, four compared
-// per step inside a run. Memory, not this loop, then limits a cached read.
+// The same with AVX2, eight words a step both where nothing matches and inside a run.
+// Memory, not this loop, then limits a cached read.
 __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, const quint64 qui64Words,
                                                        const quint64 qui64Offset, const quint64 qui64Pattern,
                                                        const quint64 qui64Bound, std::vector<cRun> &vecRuns)
@@ -65,10 +65,9 @@ __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, con
     const __m256i qSign = _mm256_set1_epi64x(qint64(0x8000000000000000ULL));
     const __m256i qBound = _mm256_xor_si256(_mm256_set1_epi64x(qint64(qui64Bound)), qSign);
     const __m256i qFour = _mm256_set1_epi64x(4);
-#define qIndexes(j)                                                                                                    \
-    _mm256_sub_epi64(                                                                                                  \
-        _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(pucData + 8 * (j))), qSwap),          \
-        qPattern)
+    const __m256i qEight = _mm256_set1_epi64x(8);
+#define qWords(j) _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(pucData + 8 * (j))), qSwap)
+#define qIndexes(j) _mm256_sub_epi64(qWords(j), qPattern)
     quint64 qui64Hits = 0;
     quint64 j = 0;
     while (j < qui64Words) {
@@ -87,12 +86,19 @@ __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, con
             continue;
         }
         const quint64 qui64Max_Run = std::min(qui64Words - j, qui64Bound - qui64Index);
+        // Inside a run the words themselves are compared with the ones expected, eight a step.
         quint64 qui64Run = 1;
-        __m256i qNext = _mm256_add_epi64(_mm256_set1_epi64x(qint64(qui64Index + 1)), _mm256_setr_epi64x(0, 1, 2, 3));
-        while (qui64Run + 4 <= qui64Max_Run &&
-               _mm256_movemask_epi8(_mm256_cmpeq_epi64(qIndexes(j + qui64Run), qNext)) == -1) {
-            qui64Run += 4;
-            qNext = _mm256_add_epi64(qNext, qFour);
+        __m256i qNext =
+            _mm256_add_epi64(_mm256_set1_epi64x(qint64(qui64Pattern + qui64Index + 1)), _mm256_setr_epi64x(0, 1, 2, 3));
+        __m256i qNext_High = _mm256_add_epi64(qNext, qFour);
+        while (qui64Run + 8 <= qui64Max_Run) {
+            const __m256i qDiffer = _mm256_or_si256(_mm256_xor_si256(qWords(j + qui64Run), qNext),
+                                                    _mm256_xor_si256(qWords(j + qui64Run + 4), qNext_High));
+            if (!_mm256_testz_si256(qDiffer, qDiffer))
+                break;
+            qui64Run += 8;
+            qNext = _mm256_add_epi64(qNext, qEight);
+            qNext_High = _mm256_add_epi64(qNext_High, qEight);
         }
         qui64Run = qui64Extend_Run(pucData, j, qui64Run, qui64Max_Run, qui64Pattern + qui64Index);
         vAdd_Run(vecRuns, cRun{qui64Index, qui64Run, qui64Offset + 8 * j});
@@ -100,6 +106,7 @@ __attribute__((target("avx2"))) quint64 qui64Scan_Avx2(const uchar *pucData, con
         j += qui64Run;
     }
 #undef qIndexes
+#undef qWords
     return qui64Hits;
 }
 

@@ -58,6 +58,10 @@ void tst_Scan::kernels_data()
     QTest::newRow("nothing") << tWords(19, 0) << quint64(1000) << tRun_List() << quint64(0);
     QTest::newRow("a long run") << qlRun << quint64(1000) << tRun_List{{40, 21, 4096}} << quint64(21);
     QTest::newRow("run cut by the bound") << qlRun << quint64(50) << tRun_List{{40, 10, 4096}} << quint64(10);
+    tWords qlBroken = qlRun.mid(0, 20);
+    qlBroken[13] = P + 99;
+    QTest::newRow("a run broken inside a vector step")
+        << qlBroken << quint64(1000) << tRun_List{{40, 13, 4096}, {99, 1, 4200}, {54, 6, 4208}} << quint64(20);
     QTest::newRow("broken runs, duplicates, words below")
         << tWords{0,      P + 3, P + 4,  P + 5,  P + 9,  P + 10, P + 4,  P - 1,
                   P + 11, 7,     P + 12, P + 13, P + 14, P + 15, P + 16, 0}
