@@ -10,9 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -71,9 +69,8 @@ void cData::vWrite_Data(cVolume oVolume)
     }
     const QString &qsVolume = oVolume.qsVolume_Name;
     oResult.qsPath = qsFill_File_Path(qsVolume);
-    std::unique_ptr<uchar, decltype(&std::free)> pucBuffer(
-        static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, stFill_Chunk)), &std::free);
-    if (!pucBuffer) {
+    const cIO_Buffers oBuffer(1, stFill_Chunk);
+    if (oBuffer.iCount() == 0) {
         oResult.eStatus = eFill_Error;
         oResult.qsError = qsSystem_Reason(ENOMEM);
         return;
@@ -95,8 +92,8 @@ void cData::vWrite_Data(cVolume oVolume)
     for (;;) {
         i = qui64Write_Parallel(oFile, qui64Pattern, i, qui64Data_Count, oProgress, &bCancelled);
         if (!bCancelled)
-            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, pucBuffer.get(), oProgress, &bCancelled,
-                                      &iError);
+            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oBuffer.pucBuffer(0), oProgress,
+                                      &bCancelled, &iError);
         if (bCancelled || iError != EFBIG || i == oFile.qui64First)
             break;
         // The file system's largest file (FAT32: 4 GiB): the sequence goes on in the next file.

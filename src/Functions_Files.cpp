@@ -5,12 +5,30 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 QString qsSystem_Reason(const int iError)
 {
     return QString::fromLocal8Bit(std::strerror(iError));
+}
+
+// The size of a huge page on x86-64 and most other systems; elsewhere the region is merely
+// aligned more than it needs.
+const size_t stHuge_Page = size_t(2) << 20;
+
+cIO_Buffers::cIO_Buffers(const int iWanted, const size_t stSize) : stBuffer(stSize)
+{
+    for (int iTry = iWanted; iTry > 0 && !pucRegion; iTry /= 2) {
+        const size_t stRegion = (size_t(iTry) * stSize + stHuge_Page - 1) / stHuge_Page * stHuge_Page;
+        pucRegion.reset(static_cast<uchar *>(std::aligned_alloc(stHuge_Page, stRegion)));
+        if (pucRegion) {
+            iBuffers = iTry;
+            // Only a hint: without huge pages the region works as well, a little slower.
+            madvise(pucRegion.get(), stRegion, MADV_HUGEPAGE);
+        }
+    }
 }
 
 quint64 qui64Read_Full(const int iFD, uchar *pucBuffer, const quint64 qui64Length, const quint64 qui64Offset,

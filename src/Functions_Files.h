@@ -4,9 +4,28 @@
 #include <QString>
 
 #include <cstddef>
+#include <cstdlib>
+#include <memory>
 
 // Direct I/O wants buffers, offsets and lengths in whole pages on every file system here.
 const size_t stIO_Alignment = 4096;
+
+// Equal buffers for direct I/O in one region, on huge pages where the system allows it: a
+// request then pins a few large pages instead of hundreds of small ones, and reaches the
+// device in a few long segments. Fewer buffers when memory is short; none when there is
+// none at all.
+class cIO_Buffers
+{
+public:
+    cIO_Buffers(const int iWanted, const size_t stSize);
+    int iCount() const { return iBuffers; }
+    uchar *pucBuffer(const int i) const { return pucRegion.get() + size_t(i) * stBuffer; }
+
+private:
+    std::unique_ptr<uchar, decltype(&std::free)> pucRegion{nullptr, &std::free};
+    int iBuffers = 0;
+    size_t stBuffer = 0;
+};
 
 // The system's text for an errno value.
 QString qsSystem_Reason(const int iError);

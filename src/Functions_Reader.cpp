@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -37,8 +36,6 @@ const int iMax_Regions = 1024;
 // After a cancel, readers stuck in a stalled device are given this long to come back.
 const int iAbandon_After_Ms = 3000;
 
-using tBuffer = std::unique_ptr<uchar, decltype(&std::free)>;
-
 // One read, shared by the readers and the caller. Whoever lets go of it last closes the
 // device: a reader abandoned in a stalled request may outlive the call.
 class cScan_Job
@@ -61,7 +58,7 @@ public:
     quint64 qui64Bound = 0;
     quint64 qui64Region_Bytes = 0;
     int iRegions = 0;
-    std::vector<tBuffer> vecBuffers;
+    std::unique_ptr<cIO_Buffers> pBuffers;
 
     std::atomic<quint64> qui64Next_Block{0};
     std::atomic<quint64> qui64Done{0};
@@ -298,10 +295,10 @@ bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, const QString &qsDevic
     cScan_Job &oJob = *pJob;
     std::vector<std::thread> vecThreads;
     cProgress oProgress("Чтение", "Чтение носителя " + qsDevice, oJob.qui64Bytes);
-    for (size_t t = 0; t < oJob.vecBuffers.size(); ++t) {
+    for (int t = 0; t < oJob.pBuffers->iCount(); ++t) {
         std::lock_guard<std::mutex> qLock(oJob.qMutex);
         try {
-            vecThreads.emplace_back(vScan_Worker, pJob, oJob.vecBuffers[t].get());
+            vecThreads.emplace_back(vScan_Worker, pJob, oJob.pBuffers->pucBuffer(t));
             ++oJob.iRunning;
         } catch (const std::system_error &) {
             break; // fewer readers still finish the scan
@@ -309,7 +306,7 @@ bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, const QString &qsDevic
     }
     if (vecThreads.empty()) { // no thread could be started: read on this one
         ++oJob.iRunning;
-        vScan_Worker(pJob, oJob.vecBuffers[0].get());
+        vScan_Worker(pJob, oJob.pBuffers->pucBuffer(0));
     }
     QElapsedTimer qStopping;
     std::unique_lock<std::mutex> qLock(oJob.qMutex);
@@ -407,15 +404,8 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
         posix_fadvise(pJob->iFD, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
     vPrepare_Job(*pJob, qui64Bytes_Count, qui64Pattern, qui64Indexes);
-    for (int t = 0; t < iReaders; ++t) {
-        pJob->vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, pJob->qui64Block)),
-                                      &std::free);
-        if (!pJob->vecBuffers.back()) {
-            pJob->vecBuffers.pop_back();
-            break;
-        }
-    }
-    if (pJob->vecBuffers.empty()) {
+    pJob->pBuffers = std::make_unique<cIO_Buffers>(iReaders, pJob->qui64Block);
+    if (pJob->pBuffers->iCount() == 0) {
         oResult.eStatus = eRead_Alloc_Failed;
         oResult.qsError = qsSystem_Reason(ENOMEM);
         return;

@@ -12,8 +12,6 @@
 #include <atomic>
 #include <cerrno>
 #include <condition_variable>
-#include <cstdlib>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -262,15 +260,12 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     oJob.qui64Allocated = 8 * (qui64From - oFile.qui64First);
     if (!oFile.bDirect || oJob.qui64Chunks < 2)
         return qui64From;
-    std::vector<std::unique_ptr<uchar, decltype(&std::free)>> vecBuffers;
+    const cIO_Buffers oBuffers(iWriters, stFill_Chunk);
     std::vector<std::thread> vecThreads;
-    for (int t = 0; t < iWriters; ++t) {
-        vecBuffers.emplace_back(static_cast<uchar *>(std::aligned_alloc(stIO_Alignment, stFill_Chunk)), &std::free);
-        if (!vecBuffers.back())
-            break;
+    for (int t = 0; t < oBuffers.iCount(); ++t) {
         try {
             ++oJob.iRunning;
-            vecThreads.emplace_back(vWrite_Chunks, std::ref(oJob), vecBuffers.back().get());
+            vecThreads.emplace_back(vWrite_Chunks, std::ref(oJob), oBuffers.pucBuffer(t));
         } catch (const std::system_error &) {
             --oJob.iRunning;
             break;
