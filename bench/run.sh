@@ -9,8 +9,9 @@
 #   ram   an image on tmpfs: a steady stand-in for a fast NVMe disk;
 #   disk  an image on the machine's disk, attached with direct I/O, caches dropped before
 #         every pass, so each read comes from the disk.
-# Every round runs each program once per device, in an order that rotates from round to
-# round; ratios are taken within a round, then their median is printed. MiB = 2^20 bytes.
+# Every round runs each program once per device (each read three times), in an order that
+# rotates from round to round; ratios are taken within a round, then their median is
+# printed. MiB = 2^20 bytes.
 set -euo pipefail
 
 rounds=${1:-5}
@@ -87,7 +88,7 @@ tool_read() { # LOOP VOLUME -> rate_json rate_wall peak_KiB verdict
 }
 fio_rate() { # fio options... -> MiB/s of its one job
     fio --output-format=json --name=bench --bs=4M --direct=1 --ioengine=libaio --iodepth=8 "$@" |
-        jq -r '.jobs[0] | (.read.bw_bytes + .write.bw_bytes) / 1048576'
+        jq -r '.jobs[0] | (.read.bw_bytes + .write.bw_bytes) / 1048576 * 10 | round / 10'
 }
 dd_rate() { # dd options... -> MiB/s from its bytes and seconds
     dd "$@" 2>&1 | awk '/copied/ { for (i = 1; i <= NF; i++) if ($i == "s,") s = $(i - 1); printf "%.1f\n", $1 / 1048576 / s }'
@@ -99,15 +100,23 @@ f3_rate() { # f3write|f3read VOLUME -> MiB/s as f3 reports it
 
 declare -A values # "device,measure,round" -> value
 put() { values[$1]=$2; } # KEY VALUE
+# Reads change nothing and take a second or two, so each round reads $read_reps times and
+# keeps each program's median: one slow pass on a shared machine does not decide a round.
+read_reps=3
 measure_round() { # ROUND DEVICE
     local round=$1 name=$2 loop volume
     read -r loop volume <<< "${device[$name]}"
-    local steps=(tool_w fio_w dd_w f3 tool_r fio_r dd_r)
-    local shift=$((round % 3)) i step
+    local writes=(tool_w fio_w dd_w) reads=(tool_r fio_r dd_r)
+    local shift=$((round % 3)) step rep
     # The writes and the reads rotate within their group, so no program always goes first.
-    local order=("${steps[@]:shift:3-shift}" "${steps[@]:0:shift}" f3 "${steps[@]:4+shift:3-shift}" "${steps[@]:4:shift}")
+    local order=("${writes[@]:shift}" "${writes[@]:0:shift}" f3)
+    for rep in $(seq 0 $((read_reps - 1))); do
+        local r=$(((shift + rep) % 3))
+        order+=("${reads[@]:r}" "${reads[@]:0:r}")
+    done
     rm -f "$volume"/data.data* "$volume"/*.h2w "$volume"/fio.bin "$volume"/dd.bin
     local a b c d
+    local -a tool_reads=() tool_walls=() fio_reads=() dd_reads=()
     for step in "${order[@]}"; do
         drop_caches
         case $step in
@@ -134,14 +143,18 @@ measure_round() { # ROUND DEVICE
             tool_fill "$loop" "$volume" > /dev/null ;; # the reads below find the tool's words on the device
         tool_r)
             read -r a b c d < <(tool_read "$loop" "$volume")
-            put "$name,tool_read,$round" "$a"; put "$name,tool_read_wall,$round" "$b"
+            tool_reads+=("$a"); tool_walls+=("$b")
             put "$name,peak,$round" "$c"; put "$name,verdict,$round" "$d" ;;
         fio_r)
-            put "$name,fio_read,$round" "$(fio_rate --filename="$loop" --rw=read --readonly)" ;;
+            fio_reads+=("$(fio_rate --filename="$loop" --rw=read --readonly)") ;;
         dd_r)
-            put "$name,dd_read,$round" "$(dd_rate if="$loop" of=/dev/null bs=4M iflag=direct)" ;;
+            dd_reads+=("$(dd_rate if="$loop" of=/dev/null bs=4M iflag=direct)") ;;
         esac
     done
+    put "$name,tool_read,$round" "$(printf '%s\n' "${tool_reads[@]}" | median)"
+    put "$name,tool_read_wall,$round" "$(printf '%s\n' "${tool_walls[@]}" | median)"
+    put "$name,fio_read,$round" "$(printf '%s\n' "${fio_reads[@]}" | median)"
+    put "$name,dd_read,$round" "$(printf '%s\n' "${dd_reads[@]}" | median)"
 }
 
 echo "fillscan benchmark: ${size_mib} MiB ext4 volumes, $rounds rounds after a warm-up, $(nproc) cores, $(uname -r)"
