@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
+#include <QtEndian>
 
 #include <csignal>
 
@@ -221,4 +222,20 @@ QString cLoop_Device::qsMount_Tmpfs(const QString &qsSize)
         return "cannot mount a tmpfs at " + qsDir;
     qsMount = qsDir; // unmounted with the fixture
     return QString();
+}
+
+bool bFill_Sequence(const QString &qsPath, const quint64 qui64Pattern, quint64 *pqui64Words)
+{
+    QFile qFile(qsPath);
+    if (!qFile.open(QIODevice::ReadOnly) || qFile.size() % 8 != 0)
+        return false;
+    *pqui64Words = quint64(qFile.size()) / 8;
+    quint64 i = 0;
+    while (!qFile.atEnd()) {
+        const QByteArray qbaChunk = qFile.read(1 << 20);
+        for (int j = 0; j + 8 <= qbaChunk.size(); j += 8, ++i)
+            if (qFromBigEndian<quint64>(qbaChunk.constData() + j) != qui64Pattern + i)
+                return false;
+    }
+    return true;
 }

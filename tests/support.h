@@ -35,6 +35,10 @@ private:
 // Runs a command and returns its standard output, trimmed.
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit = nullptr);
 
+// Reads a fill file and checks that it holds whole words pattern + i from i = 0; their
+// number goes to *pqui64Words.
+bool bFill_Sequence(const QString &qsPath, const quint64 qui64Pattern, quint64 *pqui64Words);
+
 // Empty when the programs are installed, else which one is missing.
 QString qsMissing_Program(const QStringList &qslPrograms);
 #define NEED_PROGRAMS(...)                                                                                             \

@@ -61,23 +61,6 @@ static QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size,
     return qFile.fileName();
 }
 
-// Reads a fill file and checks that it holds whole words pattern + i from i = 0.
-static bool bLeading_Sequence(const QString &qsPath, const quint64 qui64Pattern, quint64 *pqui64Words)
-{
-    QFile qFile(qsPath);
-    if (!qFile.open(QIODevice::ReadOnly) || qFile.size() % 8 != 0)
-        return false;
-    *pqui64Words = quint64(qFile.size()) / 8;
-    quint64 i = 0;
-    while (!qFile.atEnd()) {
-        const QByteArray qbaChunk = qFile.read(1 << 20);
-        for (int j = 0; j + 8 <= qbaChunk.size(); j += 8, ++i)
-            if (qFromBigEndian<quint64>(qbaChunk.constData() + j) != qui64Pattern + i)
-                return false;
-    }
-    return true;
-}
-
 static cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes)
 {
     cVolume oResult;
@@ -139,7 +122,7 @@ void tst_Fill_Read::endToEnd()
     vClick("pushButton_Read");
 
     quint64 qui64Words = 0;
-    QVERIFY(bLeading_Sequence(oLoop.qsMount + "data.data", oData.qui64Pattern, &qui64Words));
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data", oData.qui64Pattern, &qui64Words));
     QVERIFY(qui64Words > 6 * 1048576); // most of 64 MiB
     const cRead_Result &oResult = oDrive.oRead_Result;
     QCOMPARE(oResult.eStatus, eRead_Done);
@@ -182,7 +165,7 @@ void tst_Fill_Read::fillFile()
     QCOMPARE(oFill.oFill_Result.eStatus, eFill_Complete);
     QCOMPARE(oFill.oFill_Result.qui64Words_Written, qui64Words);
     quint64 qui64Found = 0;
-    QVERIFY(bLeading_Sequence(qDir.filePath("data.data"), qui64P, &qui64Found));
+    QVERIFY(bFill_Sequence(qDir.filePath("data.data"), qui64P, &qui64Found));
     QCOMPARE(qui64Found, qui64Words);
     QFile qFile(qDir.filePath("data.data"));
     QVERIFY(qFile.open(QIODevice::ReadOnly));
@@ -283,7 +266,7 @@ void tst_Fill_Read::fillCancel()
     QCOMPARE(oResult.eStatus, eFill_Cancelled);
     QCOMPARE(oAnswerer.qslHeadings, QStringList{"Заполнение прервано."});
     quint64 qui64Words = 0;
-    QVERIFY(bLeading_Sequence(oResult.qsPath, oData.qui64Pattern, &qui64Words));
+    QVERIFY(bFill_Sequence(oResult.qsPath, oData.qui64Pattern, &qui64Words));
     QCOMPARE(oResult.qui64Words_Written, qui64Words);
     QVERIFY(qui64Words > 0 && qui64Words * 8 < 1800ULL * 1048576);
 }
