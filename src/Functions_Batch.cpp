@@ -2,11 +2,14 @@
 
 #include "Functions_Core.h"
 #include "Functions_Map.h"
-#include "Functions_Records.h"
+#include "Functions_Operator.h"
 #include "Functions_Report.h"
+#include "Functions_Steps.h"
+#include "Functions_Text.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -14,7 +17,102 @@
 #include <cstdio>
 #include <cstring>
 
+#include <poll.h>
+#include <unistd.h>
+
 namespace {
+
+// The signal that stopped the run; a handler can set nothing but such a value.
+volatile std::sig_atomic_t iStop_Signal = 0;
+
+extern "C" void vOn_Signal(int iSignal)
+{
+    iStop_Signal = iSignal;
+}
+
+// Standard output leads nowhere any more: its reader closed the pipe.
+bool bOutput_Gone()
+{
+    struct pollfd strOutput = {STDOUT_FILENO, 0, 0};
+    return poll(&strOutput, 1, 0) == 1 && (strOutput.revents & (POLLERR | POLLHUP)) != 0;
+}
+
+// Batch mode as the operator: messages and a progress line on standard error, no
+// questions (the options answer them), and signals or a closed output as "Отмена".
+class cConsole_Operator : public cOperator
+{
+public:
+    explicit cConsole_Operator(const cOptions &oOptions_In) : oOptions(oOptions_In) {}
+
+    void vTell(const QString &qsHeading, const QString &qsMessage, const int iIcon) override
+    {
+        iMessageBox(qsHeading, qsMessage, iIcon, iMsgBox_OK_Button, 0, 0, "");
+    }
+    // The one question, whether to fill a volume not known to lie on the device: --force.
+    bool bAsk(const QString &, const QString &) override { return oOptions.bForce; }
+    QString qsPoll_First() const override { return "сначала выполните шаг poll"; }
+
+    void vStart(const QString &qsTitle_Text, const QString &, const quint64 qui64Total_Bytes) override
+    {
+        qsTitle = qsTitle_Text;
+        qui64Total = qui64Total_Bytes;
+        qui64Last_Done = 0;
+        bPrinted = false;
+        bTerminal = isatty(STDERR_FILENO) == 1;
+        qTimer.start();
+        qi64Last_Line = 0; // the first line after one period, so short steps stay silent
+        qi64Last_Output_Check = 0;
+    }
+    bool bAdvance(const quint64 qui64Done) override
+    {
+        qui64Last_Done = qui64Done;
+        const qint64 qi64Now = qTimer.elapsed();
+        // A terminal line is redrawn often; a log gets a line every few seconds.
+        if (qi64Now - qi64Last_Line >= (bTerminal ? 200 : 5000)) {
+            qi64Last_Line = qi64Now;
+            vLine(false);
+        }
+        if (qi64Now - qi64Last_Output_Check >= 200) {
+            qi64Last_Output_Check = qi64Now;
+            if (bOutput_Gone()) // the results would have nowhere to go
+                iStop_Signal = SIGPIPE;
+        }
+        return !bCancelled();
+    }
+    void vFinish() override
+    {
+        if (bPrinted)
+            vLine(true);
+        bPrinted = false;
+    }
+    bool bCancelled() const override { return iStop_Signal != 0; }
+
+private:
+    void vLine(const bool bFinal)
+    {
+        if (oOptions.bQuiet)
+            return;
+        bPrinted = true;
+        const QByteArray qbaLine = (qsTitle + ": " + QString::number(iPercent(qui64Last_Done, qui64Total)) + "%, " +
+                                    qsProgress_Text(qui64Last_Done, qui64Total, qTimer.elapsed()))
+                                       .toUtf8();
+        if (bTerminal)
+            std::fprintf(stderr, "\r\033[K%s%s", qbaLine.constData(), bFinal ? "\n" : "");
+        else
+            std::fprintf(stderr, "%s\n", qbaLine.constData());
+        std::fflush(stderr);
+    }
+
+    const cOptions &oOptions;
+    QString qsTitle;
+    quint64 qui64Total = 0;
+    quint64 qui64Last_Done = 0;
+    QElapsedTimer qTimer;
+    qint64 qi64Last_Line = 0;
+    qint64 qi64Last_Output_Check = 0;
+    bool bTerminal = false;
+    bool bPrinted = false;
+};
 
 // Writes to standard output or error; false once the reader is gone (a closed pipe).
 bool bWrite(FILE *pFile, const QString &qsText)
@@ -31,17 +129,12 @@ void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const 
             ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
             : bWrite(stdout, qsText);
     if (!bWritten) // nobody reads the results any more: stop as if told to
-        vRequest_Cancel(SIGPIPE);
+        iStop_Signal = SIGPIPE;
 }
 
-void vTell_Error(const QString &qsMessage)
+void vTell_Error(cOperator &oOperator, const QString &qsMessage)
 {
-    iMessageBox("Ошибка!", qsMessage, 3, iMsgBox_OK_Button, 0, 0, "");
-}
-
-extern "C" void vOn_Signal(int iSignal)
-{
-    vRequest_Cancel(iSignal);
+    oOperator.vTell("Ошибка!", qsMessage, 3);
 }
 
 // SIGINT, SIGTERM and SIGHUP stop the running step as "Отмена" does; a second one ends the
@@ -64,42 +157,56 @@ int iUsage_Error(const QCommandLineParser &qParser, const QString &qsError, cons
     return 2;
 }
 
-// Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
-int iPoll_Step(const cOptions &oOptions)
+// The records and the operator the steps of one run share.
+class cBatch_Run
 {
-    bool bDrive_Opened = false;
-    const bool bOk = bPoll_Records(oOptions.qsDevice, oOptions.qsVolume, &bDrive_Opened);
-    if (!oVolume.qsError.isEmpty())
-        vTell_Error(QString("Не удалось опросить раздел %1: %2.").arg(oVolume.qsVolume_Name, oVolume.qsError));
-    vPrint_Result(oOptions, qjPoll(bDrive_Opened), qsPoll_Text());
-    return bOk ? 0 : 1;
+public:
+    const cOptions &oOptions;
+    cDrive &oDrive;
+    cVolume &oVolume;
+    cData &oData;
+    cConsole_Operator oOperator;
+};
+
+// Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
+int iPoll_Step(cBatch_Run &oRun)
+{
+    const cPoll_Result oResult = oPoll(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOptions.qsDevice,
+                                       oRun.oOptions.qsVolume);
+    if (!oResult.qsVolume_Error.isEmpty())
+        vTell_Error(oRun.oOperator, qsPoll_Volume_Failure(oRun.oVolume));
+    vPrint_Result(oRun.oOptions, qjPoll(oResult, oRun.oDrive, oRun.oVolume, oRun.oData),
+                  qsPoll_Text(oRun.oDrive, oRun.oVolume, oRun.oData));
+    return oResult.bOk() ? 0 : 1;
 }
 
-int iFill_Step(const cOptions &oOptions)
+int iFill_Step(cBatch_Run &oRun)
 {
-    const bool bOk = bFill_Records(oOptions.bForce);
-    const cFill_Result &oResult = oData.oFill_Result;
+    const cFill_Result oResult = oFill(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator);
+    const bool bOk = bFill_Ok(oResult);
+    const QString qsFailure = qsFill_Failure(oResult, oRun.oOperator.qsPoll_First());
     if (oResult.eStatus == eFill_Refused)
-        vTell_Error(qsFill_Failure(oResult) + " Чтобы заполнить его всё равно, добавьте --force.");
+        vTell_Error(oRun.oOperator, qsFailure + " Чтобы заполнить его всё равно, добавьте --force.");
     else if (!bFill_Ran(oResult))
-        vTell_Error(qsFill_Failure(oResult));
-    vPrint_Result(oOptions, qjFill(oResult, bOk),
+        vTell_Error(oRun.oOperator, qsFailure);
+    vPrint_Result(oRun.oOptions, qjFill(oResult, bOk),
                   bFill_Ran(oResult) ? qsFill_Heading(oResult) + "\n" + qsFill_Summary(oResult) + "\n" : QString());
     return bOk ? 0 : 1;
 }
 
-int iRead_Step(const cOptions &oOptions)
+int iRead_Step(cBatch_Run &oRun)
 {
-    const bool bOk = bRead_Records();
-    const cRead_Result &oResult = oDrive.oRead_Result;
+    const cRead_Result oResult = oRead(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator);
+    const bool bOk = bRead_Ok(oResult);
     const bool bScanned = bRead_Ran(oResult);
     if (!bScanned)
-        vTell_Error(qsRead_Failure(oResult));
-    vPrint_Result(oOptions, qjRead(oResult, bOk),
+        vTell_Error(oRun.oOperator, qsRead_Failure(oResult, oRun.oOperator.qsPoll_First()));
+    vPrint_Result(oRun.oOptions, qjRead(oResult, bOk),
                   bScanned ? qsRead_Heading(oResult) + "\n" + qsRead_Summary(oResult) + "\n" : QString());
+    const QString &qsMap = oRun.oOptions.qsMap;
     QString qsError;
-    if (bScanned && !oOptions.qsMap.isEmpty() && !bSave_Png(qimgMap_Render(oResult), oOptions.qsMap, &qsError)) {
-        vTell_Error(QString("Не удалось сохранить карту в %1: %2.").arg(oOptions.qsMap, qsError));
+    if (bScanned && !qsMap.isEmpty() && !bSave_Png(qimgMap_Render(oResult), qsMap, &qsError)) {
+        vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
         return 1;
     }
     if (!bOk)
@@ -172,22 +279,23 @@ eApp_Kind eApp_For(const cOptions &oOptions)
     return oOptions.qsMap.isEmpty() ? eApp_Core : eApp_Gui;
 }
 
-int iRun_Batch(const cOptions &oOptions)
+int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData &oData)
 {
+    iStop_Signal = 0;
     vCatch_Signals();
-    vSet_Quiet(oOptions.bQuiet);
+    cBatch_Run oRun{oOptions, oDrive, oVolume, oData, cConsole_Operator(oOptions)};
     int iResult = 0;
     for (const QString &qsStep : oOptions.qslSteps) {
-        if (iCancel_Signal() != 0)
+        if (iStop_Signal != 0)
             break;
-        const int iStep = qsStep == "poll"   ? iPoll_Step(oOptions)
-                          : qsStep == "fill" ? iFill_Step(oOptions)
-                                             : iRead_Step(oOptions);
+        const int iStep = qsStep == "poll"   ? iPoll_Step(oRun)
+                          : qsStep == "fill" ? iFill_Step(oRun)
+                                             : iRead_Step(oRun);
         if (iStep == 1) {
             iResult = 1;
             break;
         }
         iResult = qMax(iResult, iStep);
     }
-    return iCancel_Signal() != 0 ? 128 + iCancel_Signal() : iResult;
+    return iStop_Signal != 0 ? 128 + iStop_Signal : iResult;
 }

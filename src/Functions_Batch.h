@@ -29,8 +29,13 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
 enum eApp_Kind { eApp_Widgets, eApp_Core, eApp_Gui };
 eApp_Kind eApp_For(const cOptions &oOptions);
 
-// Runs the steps on the shared records and prints their results; returns the exit code:
-// 0 done, 1 a step failed, 3 the medium failed the check, 128 + the signal that stopped it.
-int iRun_Batch(const cOptions &oOptions);
+class cDrive;
+class cVolume;
+class cData;
+
+// Runs the steps on the records it is given and prints their results; returns the exit
+// code: 0 done, 1 a step failed, 3 the medium failed the check, 128 + the signal that
+// stopped it (141 when standard output was closed).
+int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData &oData);
 
 #endif // FUNCTIONS_BATCH_H

@@ -1,20 +1,14 @@
 #include "Functions_Data.h"
 
-#include "Functions_Core.h"
 #include "Functions_Files.h"
+#include "Functions_Operator.h"
 #include "Functions_Writer.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QtEndian>
 
-#include <algorithm>
 #include <cerrno>
-#include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <unistd.h>
 
 void cData::vGet_Properties(quint64 qui64Clusters_Free_Count, int iCluster_Size)
@@ -26,7 +20,7 @@ void cData::vGet_Properties(quint64 qui64Clusters_Free_Count, int iCluster_Size)
     qsPattern = qsText_Data(qui64Pattern);
 }
 
-quint64 cData::qui64Calc_Pattern(quint64 qui64Value)
+quint64 cData::qui64Calc_Pattern(quint64 qui64Value) const
 {
     // The smallest k with 2^k >= value; 64 when the value is above 2^63.
     int iPow_2 = 0;
@@ -39,7 +33,7 @@ quint64 cData::qui64Calc_Pattern(quint64 qui64Value)
     return qui64Result;
 }
 
-QString cData::qsText_Data(quint64 qui64Value)
+QString cData::qsText_Data(quint64 qui64Value) const
 {
     const QString qsBits_Temp = QString::number(qui64Value, 2);
     QString qsBits;
@@ -53,14 +47,13 @@ QString cData::qsText_Data(quint64 qui64Value)
     return qsBits + "..";
 }
 
-void cData::vWrite_Data(cVolume oVolume)
+void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult) const
 {
     QElapsedTimer qTimer;
     qTimer.start();
-    cFill_Result &oResult = oFill_Result;
     oResult = cFill_Result();
     const quint64 qui64Data_Count = oVolume.qui64Bytes_Count >> 3;
-    oResult.qui64Words_Total = qui64Data_Count;
+    oResult.qui64Data_Count = qui64Data_Count;
     oResult.qui64Pattern = qui64Pattern;
     if (oVolume.qsVolume_Name.isEmpty()) {
         // Without a volume the name would be relative to the working directory.
@@ -84,15 +77,17 @@ void cData::vWrite_Data(cVolume oVolume)
     oResult.bDirect = oFile.bDirect;
     oResult.iFiles = 1;
 
-    cProgress oProgress("Заполнение", "Запись файла " + oResult.qsPath,
-                        qMin(qui64Data_Count * 8, qui64Free_Bytes(qsVolume)));
+    cProgress_Scope oProgress(oOperator, "Заполнение", "Запись файла " + oResult.qsPath,
+                              qMin(qui64Data_Count * 8, qui64Free_Bytes(qsVolume)));
     quint64 i = 0;
     int iError = 0;
     bool bCancelled = false;
     for (;;) {
-        i = qui64Write_Parallel(oFile, qui64Pattern, i, qui64Data_Count, oProgress, &bCancelled);
+        i = qui64Write_Parallel(oFile, qui64Pattern, i, qui64Data_Count, oOperator, &bCancelled, &oResult.bAbandoned);
+        if (oResult.bAbandoned)
+            break;
         if (!bCancelled)
-            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oBuffer.pucBuffer(0), oProgress,
+            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oBuffer.pucBuffer(0), oOperator,
                                       &bCancelled, &iError);
         if (bCancelled || iError != EFBIG || i == oFile.qui64First)
             break;
@@ -106,8 +101,13 @@ void cData::vWrite_Data(cVolume oVolume)
             break;
         }
     }
-    oProgress.vFinish();
-    const int iClose_Error = oFile.iFD >= 0 ? oFile.iClose(i) : 0;
+    int iClose_Error = 0;
+    if (oResult.bAbandoned) {
+        close(oFile.iFD); // no cut, no sync: either would wait for the writers left in the device
+        oFile.iFD = -1;
+    } else if (oFile.iFD >= 0) {
+        iClose_Error = oFile.iClose(i);
+    }
     oResult.qui64Words_Written = i;
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
     if (iError == -1) {
@@ -115,7 +115,7 @@ void cData::vWrite_Data(cVolume oVolume)
     } else if (iClose_Error != 0) {
         oResult.eStatus = eFill_Error;
         oResult.qsError = qsSystem_Reason(iClose_Error);
-    } else if (bCancelled) {
+    } else if (bCancelled || oResult.bAbandoned) {
         oResult.eStatus = eFill_Cancelled;
     } else if (iError == 0) {
         oResult.eStatus = eFill_Complete;

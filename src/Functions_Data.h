@@ -35,12 +35,15 @@ public:
     QString qsPath;
     QString qsError; // the system's reason for a failure
     quint64 qui64Pattern = 0;
-    quint64 qui64Words_Total = 0; // N: one word per 8 bytes of the volume
+    quint64 qui64Data_Count = 0; // N: one word per 8 bytes of the volume
     quint64 qui64Words_Written = 0;
     qint64 qi64Elapsed_Ms = 0;
-    bool bDirect = false; // written past the page cache
-    int iFiles = 0;       // data.data and its continuations
+    bool bDirect = false;    // written past the page cache
+    bool bAbandoned = false; // writers stuck in a device that stopped answering were left behind
+    int iFiles = 0;          // data.data and its continuations
 };
+
+class cOperator;
 
 class cData
 {
@@ -48,14 +51,15 @@ public:
     quint64 qui64Pattern = 0;
     QString qsPattern;
     quint64 qui64Data_Count = 0;
-    cFill_Result oFill_Result; // the last fill
 
     void vGet_Properties(quint64 qui64Clusters_Free_Count, int iCluster_Size);
-    QString qsText_Data(quint64 qui64Value);
-    void vWrite_Data(cVolume oVolume);
+    QString qsText_Data(quint64 qui64Value) const;
+    // Writes the fill into the volume of oVolume until it is full; shows progress through
+    // the operator and tells it nothing else: what it did is in oResult.
+    void vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult) const;
 
 private:
-    quint64 qui64Calc_Pattern(quint64 qui64Value);
+    quint64 qui64Calc_Pattern(quint64 qui64Value) const;
 };
 
 #endif // FUNCTIONS_DATA_H

@@ -32,8 +32,7 @@ bool cDrive::bGet_Properties(QString qsDrive)
 
     struct stat strStat;
     std::memset(&strStat, 0, sizeof strStat);
-    fstat(iFD, &strStat);
-    if (S_ISREG(strStat.st_mode)) {
+    if (fstat(iFD, &strStat) == 0 && S_ISREG(strStat.st_mode)) {
         // A disk image: 512-byte sectors over the file's length.
         iSector_Size = 512;
         qui64Sectors_Count = quint64(strStat.st_size) / 512;
@@ -83,7 +82,8 @@ void cVolume::vGet_Properties(QString qsPath)
     qsVolume_Name = qsPath;
 }
 
-void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part)
+void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator,
+                        cRead_Result &oResult) const
 {
-    vScan_Device(qsDrive_Name, qui64Bytes_Count, qui64Pattern, qui64Data_Part, oRead_Result);
+    vScan_Device(qsDrive_Name, qui64Bytes_Count, qui64Pattern, qui64Data_Part, oOperator, oResult);
 }

@@ -12,13 +12,14 @@ public:
     int iSector_Size = 0;
     quint64 qui64Sectors_Count = 0;
     quint64 qui64Bytes_Count = 0;
-    cRead_Result oRead_Result; // the last read
 
     void vGet_Properties(QString qsDrive);
     // The probe itself; false when the device did not open (the operator was told).
     bool bGet_Properties(QString qsDrive);
     void vFormat(QString qsVolume);
-    void vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part);
+    // Reads the whole device for the words pattern + i, i below qui64Data_Part; what it saw
+    // is in oResult, progress goes to the operator.
+    void vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult) const;
 };
 
 class cVolume

@@ -3,7 +3,6 @@
 
 #include "Functions_Reader.h"
 
-#include <QDialog>
 #include <QImage>
 #include <QRgb>
 
@@ -33,25 +32,5 @@ QString qsMap_Title(const cRead_Result &oResult);
 
 // Saves a picture as PNG the way the tool saves every file (atomically, no links followed).
 bool bSave_Png(const QImage &qimgPicture, const QString &qsPath, QString *pqsError);
-
-// The window that keeps a read's result open: the map, the summary beside it, hover
-// texts, and saving the picture and the report.
-class cMap_Window : public QDialog
-{
-    Q_OBJECT
-
-public:
-    cMap_Window(const cRead_Result &oResult, QWidget *parent = nullptr);
-    const QImage &qimgPicture() const { return qimgMap; }
-    // The report as saved: the summary, then the JSON batch mode prints (.json: that alone).
-    QByteArray qbaReport(const bool bJson) const;
-
-private:
-    void vSave_Picture();
-    void vSave_Report();
-
-    cRead_Result oRead; // a copy, so the window outlives the next read
-    QImage qimgMap;
-};
 
 #endif // FUNCTIONS_MAP_H

@@ -1,18 +1,16 @@
 #include "Functions_Reader.h"
 
-#include "Functions_Core.h"
 #include "Functions_Files.h"
+#include "Functions_Operator.h"
+#include "Functions_Pool.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -22,19 +20,11 @@
 
 namespace {
 
-// Direct, because dropping the cache is not enough: on a file system with blocks smaller
-// than a page, a page that still carries a metadata buffer cannot be dropped, and the
-// file data in its other blocks is then read stale.
-std::atomic<eRead_Mode> eRead_Mode_Current{eRead_Direct};
-
 // Blocks small enough to be still in the processor's cache when they are scanned after the
 // device has filled them; many of them in flight keep a disk's queue as deep as 4 MiB
 // requests at depth 8 would.
-const quint64 qui64Direct_Block = 1 << 20;
-const quint64 qui64Cached_Block = 1 << 20;
+const quint64 qui64Block_Bytes = 1 << 20;
 const int iMax_Regions = 1024;
-// After a cancel, readers stuck in a stalled device are given this long to come back.
-const int iAbandon_After_Ms = 3000;
 
 // One read, shared by the readers and the caller. Whoever lets go of it last closes the
 // device: a reader abandoned in a stalled request may outlive the call.
@@ -47,6 +37,7 @@ public:
             close(iFD);
     }
 
+    QString qsDevice;
     int iFD = -1;
     bool bDirect = false;
     bool bImage = false; // a regular file: its holes need not be read
@@ -67,8 +58,6 @@ public:
 
     // What the finished blocks saw, under qMutex.
     std::mutex qMutex;
-    std::condition_variable qFinished;
-    int iRunning = 0;
     quint64 qui64Hits = 0;
     quint64 qui64Bad = 0;
     quint64 qui64Shrunk_To = 0; // the device's size when it turned out smaller
@@ -90,7 +79,9 @@ public:
 quint64 qui64Device_Size(const int iFD)
 {
     struct stat strStat;
-    if (fstat(iFD, &strStat) == 0 && S_ISREG(strStat.st_mode))
+    if (fstat(iFD, &strStat) != 0)
+        return 0;
+    if (S_ISREG(strStat.st_mode))
         return quint64(strStat.st_size);
     quint64 qui64Size = 0;
     return ioctl(iFD, BLKGETSIZE64, &qui64Size) == 0 ? qui64Size : 0;
@@ -204,9 +195,8 @@ void vMerge_Block(cScan_Job &oJob, const quint64 qui64Block, const quint64 qui64
     oJob.qui64Done += qui64Length;
 }
 
-void vScan_Worker(const std::shared_ptr<cScan_Job> &pJob, uchar *pucBuffer)
+void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer)
 {
-    cScan_Job &oJob = *pJob;
     while (!oJob.bStop) {
         const quint64 qui64Block = oJob.qui64Next_Block.fetch_add(1);
         if (qui64Block >= oJob.qui64Blocks)
@@ -219,22 +209,23 @@ void vScan_Worker(const std::shared_ptr<cScan_Job> &pJob, uchar *pucBuffer)
             break;
         if (!oJob.bDirect) // drop behind the read, so a whole-disk scan does not flood the page cache
             posix_fadvise(oJob.iFD, off_t(qui64Offset), off_t(qui64Length), POSIX_FADV_DONTNEED);
-        oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
+        // The region totals first: the table takes the block's runs away.
         vMerge_Block(oJob, qui64Block, qui64Offset, qui64Length, oBlock);
+        oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
     }
-    std::lock_guard<std::mutex> qLock(oJob.qMutex);
-    --oJob.iRunning;
-    oJob.qFinished.notify_all();
 }
 
 // Opens the device for the read without waiting (a FIFO would block for ever) and takes
-// only what can hold a volume: a block device or an image file. A direct open that the
-// file system refuses (tmpfs) falls back to a buffered one.
+// only what can hold a volume: a block device or an image file. Direct, because dropping
+// the cache is not enough: on a file system with blocks smaller than a page, a page that
+// still carries a metadata buffer cannot be dropped, and the file data in its other blocks
+// is then read stale. A direct open that the file system refuses (tmpfs) falls back to a
+// buffered one.
 eRead_Status eOpen_Device(const QString &qsDevice, cScan_Job &oJob, QString *pqsError)
 {
     const std::string sPath = qsDevice.toStdString();
     const int iFlags = O_RDONLY | O_CLOEXEC | O_NONBLOCK;
-    int iFD = eRead_Mode_Current == eRead_Direct ? open(sPath.c_str(), iFlags | O_DIRECT) : -1;
+    int iFD = open(sPath.c_str(), iFlags | O_DIRECT);
     oJob.bDirect = iFD >= 0;
     if (iFD < 0)
         iFD = open(sPath.c_str(), iFlags);
@@ -253,7 +244,11 @@ eRead_Status eOpen_Device(const QString &qsDevice, cScan_Job &oJob, QString *pqs
         return eRead_Not_Device;
     }
     oJob.bImage = S_ISREG(strStat.st_mode);
-    fcntl(iFD, F_SETFL, fcntl(iFD, F_GETFL) & ~O_NONBLOCK);
+    const int iOpen_Flags = fcntl(iFD, F_GETFL);
+    if (iOpen_Flags == -1 || fcntl(iFD, F_SETFL, iOpen_Flags & ~O_NONBLOCK) != 0) {
+        *pqsError = qsSystem_Reason(errno);
+        return eRead_Open_Failed;
+    }
     return eRead_Done;
 }
 
@@ -270,15 +265,15 @@ quint64 qui64Retry_Unit(const int iFD, const bool bDirect)
 const int iReaders = 16;
 
 void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
-                  const quint64 qui64Indexes)
+                  const quint64 qui64Data_Count)
 {
     oJob.qui64Bytes = qui64Bytes_Count & ~7ULL; // a trailing part-word is never a fill word
-    oJob.qui64Block = oJob.bDirect ? qui64Direct_Block : qui64Cached_Block;
+    oJob.qui64Block = qui64Block_Bytes;
     oJob.qui64Blocks = (oJob.qui64Bytes + oJob.qui64Block - 1) / oJob.qui64Block;
     oJob.qui64Retry_Unit = qui64Retry_Unit(oJob.iFD, oJob.bDirect);
     oJob.qui64Pattern = qui64Pattern;
     // Only words >= pattern count: at most 2^64 - pattern indexes exist above it.
-    oJob.qui64Bound = qui64Pattern == 0 ? qui64Indexes : std::min(qui64Indexes, 0 - qui64Pattern);
+    oJob.qui64Bound = qui64Pattern == 0 ? qui64Data_Count : std::min(qui64Data_Count, 0 - qui64Pattern);
     const quint64 qui64Cell = (oJob.qui64Bytes + iMax_Regions - 1) / iMax_Regions;
     oJob.qui64Region_Bytes = std::max<quint64>(8, (qui64Cell + 7) & ~7ULL);
     oJob.iRegions = int((oJob.qui64Bytes + oJob.qui64Region_Bytes - 1) / oJob.qui64Region_Bytes);
@@ -290,46 +285,13 @@ void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64
 
 // Runs the readers and waits for them, showing progress. Returns false when a cancelled
 // read's readers did not come back in time and were left behind.
-bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, const QString &qsDevice)
+bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, cOperator &oOperator)
 {
     cScan_Job &oJob = *pJob;
-    std::vector<std::thread> vecThreads;
-    cProgress oProgress("Чтение", "Чтение носителя " + qsDevice, oJob.qui64Bytes);
-    for (int t = 0; t < oJob.pBuffers->iCount(); ++t) {
-        std::lock_guard<std::mutex> qLock(oJob.qMutex);
-        try {
-            vecThreads.emplace_back(vScan_Worker, pJob, oJob.pBuffers->pucBuffer(t));
-            ++oJob.iRunning;
-        } catch (const std::system_error &) {
-            break; // fewer readers still finish the scan
-        }
-    }
-    if (vecThreads.empty()) { // no thread could be started: read on this one
-        ++oJob.iRunning;
-        vScan_Worker(pJob, oJob.pBuffers->pucBuffer(0));
-    }
-    QElapsedTimer qStopping;
-    std::unique_lock<std::mutex> qLock(oJob.qMutex);
-    while (oJob.iRunning > 0) {
-        oJob.qFinished.wait_for(qLock, std::chrono::milliseconds(100));
-        qLock.unlock();
-        if (!oProgress.bUpdate(oJob.qui64Done))
-            oJob.bStop = true;
-        qLock.lock();
-        if (oJob.bStop && !qStopping.isValid())
-            qStopping.start();
-        if (qStopping.isValid() && qStopping.elapsed() > iAbandon_After_Ms && oJob.iRunning > 0)
-            break;
-    }
-    const bool bAll_Back = oJob.iRunning == 0;
-    qLock.unlock();
-    for (std::thread &qThread : vecThreads) {
-        if (bAll_Back)
-            qThread.join();
-        else
-            qThread.detach(); // it holds the job until its request comes back
-    }
-    return bAll_Back;
+    const cProgress_Scope oProgress(oOperator, "Чтение", "Чтение носителя " + oJob.qsDevice, oJob.qui64Bytes);
+    return bRun_Workers(
+        oJob.pBuffers->iCount(), [pJob](int iReader) { vScan_Worker(*pJob, pJob->pBuffers->pucBuffer(iReader)); },
+        oJob.bStop, [&] { return oOperator.bAdvance(oJob.qui64Done); });
 }
 
 // What the read did not cover: the unreadable ranges and the blocks never read.
@@ -372,13 +334,8 @@ void vCollect(cScan_Job &oJob, cRead_Result &oResult)
 
 } // namespace
 
-void vSet_Read_Mode(const eRead_Mode eMode)
-{
-    eRead_Mode_Current = eMode;
-}
-
 void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
-                  const quint64 qui64Indexes, cRead_Result &oResult)
+                  const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult)
 {
     QElapsedTimer qTimer;
     qTimer.start();
@@ -386,7 +343,7 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
     oResult.qsDevice = qsDrive_Name;
     oResult.qui64Pattern = qui64Pattern;
     oResult.qui64Bytes_Count = qui64Bytes_Count;
-    oResult.qui64Indexes = qui64Indexes;
+    oResult.qui64Data_Count = qui64Data_Part;
     oResult.qdtRead = QDateTime::currentDateTime();
     if (qsDrive_Name.isEmpty()) {
         oResult.eStatus = eRead_No_Poll;
@@ -394,6 +351,7 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
     }
 
     auto pJob = std::make_shared<cScan_Job>();
+    pJob->qsDevice = qsDrive_Name;
     oResult.eStatus = eOpen_Device(qsDrive_Name, *pJob, &oResult.qsError);
     if (oResult.eStatus != eRead_Done)
         return;
@@ -403,14 +361,14 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
         posix_fadvise(pJob->iFD, 0, 0, POSIX_FADV_DONTNEED);
         posix_fadvise(pJob->iFD, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    vPrepare_Job(*pJob, qui64Bytes_Count, qui64Pattern, qui64Indexes);
+    vPrepare_Job(*pJob, qui64Bytes_Count, qui64Pattern, qui64Data_Part);
     pJob->pBuffers = std::make_unique<cIO_Buffers>(iReaders, pJob->qui64Block);
     if (pJob->pBuffers->iCount() == 0) {
         oResult.eStatus = eRead_Alloc_Failed;
         oResult.qsError = qsSystem_Reason(ENOMEM);
         return;
     }
-    oResult.bAbandoned = !bRun_Readers(pJob, qsDrive_Name);
+    oResult.bAbandoned = !bRun_Readers(pJob, oOperator);
     vCollect(*pJob, oResult);
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
 }

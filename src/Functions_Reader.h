@@ -36,7 +36,7 @@ public:
     QDateTime qdtRead;            // when it started
     quint64 qui64Bytes_Count = 0; // bytes the read was to cover
     quint64 qui64Pattern = 0;
-    quint64 qui64Indexes = 0;    // indexes 0 .. qui64Indexes - 1 are looked for
+    quint64 qui64Data_Count = 0; // indexes 0 .. qui64Data_Count - 1 are looked for
     quint64 qui64Bytes_Done = 0; // bytes read or given up as unreadable
     quint64 qui64Bytes_Bad = 0;
     quint64 qui64Shrunk_To = 0; // the device's size when it shrank
@@ -63,16 +63,13 @@ public:
     cVerdict oVerdict;
 };
 
-// Reads the device qsDevice over qui64Bytes_Count bytes from offset 0 with a few threads
-// and notes where every word pattern + i with i below qui64Indexes lies. Fills oResult;
-// reports nothing. A cancelled read ends within a few seconds even when the device has
-// stopped answering.
-void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
-                  const quint64 qui64Indexes, cRead_Result &oResult);
+class cOperator;
 
-// How the read reaches the medium: O_DIRECT, or buffered after dropping the device's
-// cached pages. The benchmark compares both; the tool uses the default.
-enum eRead_Mode { eRead_Direct, eRead_Buffered };
-void vSet_Read_Mode(const eRead_Mode eMode);
+// Reads the device qsDevice over qui64Bytes_Count bytes from offset 0 with a few threads
+// and notes where every word pattern + i with i below qui64Data_Part lies. Fills oResult;
+// shows progress through the operator and tells it nothing else. A cancelled read ends
+// within a few seconds even when the device has stopped answering.
+void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
+                  const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult);
 
 #endif // FUNCTIONS_READER_H

@@ -1,7 +1,5 @@
 #include "Functions_Report.h"
 
-#include "Functions_Core.h"
-#include "Functions_Records.h"
 #include "Functions_Text.h"
 
 #include <QFileInfo>
@@ -28,15 +26,10 @@ void vPut_Pattern(QJsonObject &qjObject, const quint64 qui64Pattern)
 
 } // namespace
 
-QString qsPoll_First()
-{
-    return bConsole_Mode() ? "сначала выполните шаг poll" : "сначала нажмите «1. Опрос»";
-}
-
-QString qsPoll_Text()
+QString qsPoll_Text(const cDrive &oDrive, const cVolume &oVolume, const cData &oData)
 {
     const QStringList qslCaptions = qslPoll_Captions();
-    const QStringList qslValues = qslPoll_Values();
+    const QStringList qslValues = qslPoll_Values(oDrive, oVolume, oData);
     const QStringList qslSections = qslPoll_Sections();
     QString qsResult;
     for (int i = 0; i < iPoll_Fields; ++i) {
@@ -106,16 +99,18 @@ QString qsFill_Summary(const cFill_Result &oResult)
     else
         qslLines << QString("Файл: %1.").arg(oResult.qsPath);
     qslLines << QString("Записано слов: %1 из %2 — %3.")
-                    .arg(qsCount_Text(i), qsCount_Text(oResult.qui64Words_Total), qsBytes_Text(i * 8));
+                    .arg(qsCount_Text(i), qsCount_Text(oResult.qui64Data_Count), qsBytes_Text(i * 8));
     qslLines << "Остановка: " + qsReason;
     qslLines << QString("Время: %1, %2.")
                     .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms), qsRate_Text(i * 8, oResult.qi64Elapsed_Ms));
     if (!oResult.bDirect)
         qslLines << "Прямая запись (O_DIRECT) на этой файловой системе недоступна: запись шла через кэш страниц.";
+    if (oResult.bAbandoned)
+        qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
     return qslLines.join("\n");
 }
 
-QString qsFill_Failure(const cFill_Result &oResult)
+QString qsFill_Failure(const cFill_Result &oResult, const QString &qsPoll_First)
 {
     if (oResult.eStatus == eFill_Refused)
         return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
@@ -123,7 +118,7 @@ QString qsFill_Failure(const cFill_Result &oResult)
             .arg(QFileInfo(oResult.qsPath).path(), oResult.qsError);
     if (oResult.eStatus == eFill_Open_Failed)
         return QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError);
-    return "Раздел не опрошен: " + qsPoll_First() + ". Файл заполнения не создан.";
+    return "Раздел не опрошен: " + qsPoll_First + ". Файл заполнения не создан.";
 }
 
 bool bRead_Ran(const cRead_Result &oResult)
@@ -224,7 +219,7 @@ QString qsVerdict_Text(const cRead_Result &oResult)
                      : QString("В открытом виде на носителе только %1 слов заполнения из %2 (%3)")
                            .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Words),
                                 qsPercent_Text(oVerdict.qui64Found, oVerdict.qui64Words)),
-                 oVerdict.oLayout.iOn_Device == 1
+                 oVerdict.oLayout.eOn == eOn_Device_Yes
                      ? QString()
                      : " (или раздел не лежит на этом носителе: установить это не удалось)");
     case eVerdict_Not_On_Device:
@@ -319,7 +314,7 @@ QString qsRead_Summary(const cRead_Result &oResult)
                     .arg(qsCount_Text(oVerdict.qui64Remnants));
     qslLines << QString(
                     "Искались индексы 0 … %1 (паттерн %2); найдено различных: %3, всего совпадений: %4, повторов: %5.")
-                    .arg(qsCount_Text(oResult.qui64Indexes == 0 ? 0 : oResult.qui64Indexes - 1))
+                    .arg(qsCount_Text(oResult.qui64Data_Count == 0 ? 0 : oResult.qui64Data_Count - 1))
                     .arg(oResult.qui64Pattern)
                     .arg(qsCount_Text(oResult.qui64Distinct), qsCount_Text(oResult.qui64Hits),
                          qsCount_Text(oResult.qui64Hits - oResult.qui64Distinct));
@@ -327,15 +322,15 @@ QString qsRead_Summary(const cRead_Result &oResult)
         qslLines << QString("Памяти хватило не на всё: %1 слов, найденных начиная со смещения %2, посчитаны, "
                             "но не размещены; выводы о них неполны.")
                         .arg(qsCount_Text(oResult.qui64Untracked_Words), qsCount_Text(oResult.qui64Untracked_From));
-    if (oVerdict.oLayout.iOn_Device == 0)
+    if (oVerdict.oLayout.eOn == eOn_Device_No)
         qslLines << QString("Внимание: раздел не лежит на носителе %1 (%2).")
                         .arg(oResult.qsDevice, oVerdict.oLayout.qsOn_Device_Why);
-    else if (oVerdict.oLayout.iOn_Device < 0)
+    else if (oVerdict.oLayout.eOn == eOn_Device_Unknown)
         qslLines << "Лежит ли раздел на носителе, установить не удалось: " + oVerdict.oLayout.qsOn_Device_Why + ".";
     return qslLines.join("\n");
 }
 
-QString qsRead_Failure(const cRead_Result &oResult)
+QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First)
 {
     switch (oResult.eStatus) {
     case eRead_Open_Failed:
@@ -344,23 +339,28 @@ QString qsRead_Failure(const cRead_Result &oResult)
     case eRead_Alloc_Failed:
         return QString("Не хватает памяти для буферов чтения: %1.").arg(oResult.qsError);
     default:
-        return "Носитель не опрошен: " + qsPoll_First() + ".";
+        return "Носитель не опрошен: " + qsPoll_First + ".";
     }
 }
 
-QString qsPoll_Error(const bool bDrive_Opened)
+QString qsPoll_Volume_Failure(const cVolume &oVolume)
+{
+    return QString("Не удалось опросить раздел %1: %2.").arg(oVolume.qsVolume_Name, oVolume.qsError);
+}
+
+QString qsPoll_Error(const cPoll_Result &oPoll, const cVolume &oVolume)
 {
     QStringList qslErrors;
-    if (!oVolume.qsError.isEmpty())
-        qslErrors << QString("не удалось опросить раздел %1: %2").arg(oVolume.qsVolume_Name, oVolume.qsError);
-    if (!bDrive_Opened)
+    if (!oPoll.qsVolume_Error.isEmpty())
+        qslErrors << QString("не удалось опросить раздел %1: %2").arg(oVolume.qsVolume_Name, oPoll.qsVolume_Error);
+    if (!oPoll.bDrive_Opened)
         qslErrors << "не удалось открыть носитель";
     return qslErrors.join("; ");
 }
 
-QJsonObject qjPoll(const bool bDrive_Opened)
+QJsonObject qjPoll(const cPoll_Result &oPoll, const cDrive &oDrive, const cVolume &oVolume, const cData &oData)
 {
-    const QString qsError = qsPoll_Error(bDrive_Opened);
+    const QString qsError = qsPoll_Error(oPoll, oVolume);
     const bool bOk = qsError.isEmpty();
     QJsonObject qjDevice{{"name", oDrive.qsDrive_Name}, {"sector_size", oDrive.iSector_Size}};
     vPut(qjDevice, "sectors_count", oDrive.qui64Sectors_Count);
@@ -388,7 +388,7 @@ QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
                          {"files", oResult.iFiles},
                          {"direct_io", oResult.bDirect}};
     vPut_Pattern(qjResult, oResult.qui64Pattern);
-    vPut(qjResult, "words_total", oResult.qui64Words_Total);
+    vPut(qjResult, "words_total", oResult.qui64Data_Count);
     vPut(qjResult, "words_written", oResult.qui64Words_Written);
     vPut(qjResult, "bytes_written", oResult.qui64Words_Written * 8);
     return qjResult;
@@ -413,7 +413,7 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
     vPut(qjResult, "bytes_unreadable", oResult.qui64Bytes_Bad);
     vPut_Pattern(qjResult, oResult.qui64Pattern);
-    vPut(qjResult, "indexes_tracked", oResult.qui64Indexes);
+    vPut(qjResult, "indexes_tracked", oResult.qui64Data_Count);
     vPut(qjResult, "distinct", oResult.qui64Distinct);
     vPut(qjResult, "hits", oResult.qui64Hits);
     vPut(qjResult, "duplicates", oResult.qui64Hits - oResult.qui64Distinct);
@@ -457,8 +457,9 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
         qjFill_File.insert("missing_ranges", qjRanges);
         qjResult.insert("fill_file", qjFill_File);
     }
-    const int iOn_Device = oVerdict.oLayout.iOn_Device;
-    qjResult.insert("volume_on_device", iOn_Device < 0 ? QJsonValue(QJsonValue::Null) : QJsonValue(iOn_Device == 1));
+    const eOn_Device eOn = oVerdict.oLayout.eOn;
+    qjResult.insert("volume_on_device",
+                    eOn == eOn_Device_Unknown ? QJsonValue(QJsonValue::Null) : QJsonValue(eOn == eOn_Device_Yes));
     if (oResult.eStatus == eRead_Shrunk)
         vPut(qjResult, "device_shrank_to", oResult.qui64Shrunk_To);
     return qjResult;

@@ -3,6 +3,7 @@
 
 #include "Functions_Data.h"
 #include "Functions_Drive.h"
+#include "Functions_Steps.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -11,26 +12,29 @@
 // batch mode on its outputs. A fill or read that ran has a heading, a summary and an
 // icon; one that could not start has a failure text instead.
 
-QString qsPoll_Text();  // the poll's values under the window's captions
-QString qsPoll_First(); // what to do first when no poll was made, in the words of the window or of batch mode
-QString qsPoll_Error(const bool bDrive_Opened); // what went wrong in the last poll, empty when nothing
+// The poll's values under the window's captions.
+QString qsPoll_Text(const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
+// What went wrong in a poll, empty when nothing; the sentence the operator is told.
+QString qsPoll_Error(const cPoll_Result &oPoll, const cVolume &oVolume);
+QString qsPoll_Volume_Failure(const cVolume &oVolume);
 
 bool bFill_Ran(const cFill_Result &oResult);
 QString qsFill_Heading(const cFill_Result &oResult);
 QString qsFill_Summary(const cFill_Result &oResult);
 int iFill_Icon(const cFill_Result &oResult);
-QString qsFill_Failure(const cFill_Result &oResult);
+// qsPoll_First: what to do first when no poll was made, in the operator's words.
+QString qsFill_Failure(const cFill_Result &oResult, const QString &qsPoll_First);
 
 bool bRead_Ran(const cRead_Result &oResult);
 QString qsRead_Heading(const cRead_Result &oResult);
 QString qsRead_Summary(const cRead_Result &oResult);
 int iRead_Icon(const cRead_Result &oResult);
-QString qsRead_Failure(const cRead_Result &oResult);
+QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First);
 QString qsVerdict_Text(const cRead_Result &oResult); // the summary's first line
 QString qsVerdict_Short(const eVerdict eValue);      // a few words, for titles
 
 // The same for scripts: one object per step, English keys.
-QJsonObject qjPoll(const bool bDrive_Opened);
+QJsonObject qjPoll(const cPoll_Result &oPoll, const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk);
 QJsonObject qjRead(const cRead_Result &oResult, const bool bOk);
 

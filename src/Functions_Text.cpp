@@ -70,3 +70,20 @@ QString qsByte_Range_Text(const quint64 qui64First, const quint64 qui64End)
 {
     return "байты " + qsCount_Text(qui64First) + " … " + qsCount_Text(qui64End - 1);
 }
+
+int iPercent(const quint64 qui64Done, const quint64 qui64Total)
+{
+    if (qui64Total == 0)
+        return 100;
+    return int(qMin<quint64>(100, quint64(double(qui64Done) * 100.0 / double(qui64Total))));
+}
+
+QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const qint64 qi64Ms)
+{
+    QString qsResult = qsSize_Text(qui64Done) + " из " + qsSize_Text(qui64Total) + ", " + qsRate_Text(qui64Done, qi64Ms);
+    if (qui64Done > 0 && qi64Ms > 0 && qui64Total > qui64Done) {
+        const qint64 qi64Left_S = qint64(double(qui64Total - qui64Done) * double(qi64Ms) / double(qui64Done) / 1000.0);
+        qsResult += QString(", осталось %1:%2").arg(qi64Left_S / 60).arg(qi64Left_S % 60, 2, 10, QLatin1Char('0'));
+    }
+    return qsResult;
+}

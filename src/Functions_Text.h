@@ -12,5 +12,8 @@ QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms);          // 
 QString qsSeconds_Text(const qint64 qi64Ms);                                 // 0,34 с; 2 мин 05 с
 QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole);   // 99,95 %
 QString qsByte_Range_Text(const quint64 qui64First, const quint64 qui64End); // байты 0 … 4 095
+int iPercent(const quint64 qui64Done, const quint64 qui64Total);               // whole per cent, 100 of 0
+// A running step's figures: 1,00 ГиБ из 3,84 ГиБ, 680,8 МиБ/с, осталось 0:04
+QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const qint64 qi64Ms);
 
 #endif // FUNCTIONS_TEXT_H

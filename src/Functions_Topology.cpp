@@ -127,121 +127,149 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
     return -1;
 }
 
-// The image a loop device reads, empty for any other device.
+// The image a loop device reads, empty for any other device. Only the line's end is cut:
+// a name may end in blanks, and "IMG " is not "IMG".
 QString qsLoop_Backing(const dev_t devDevice)
 {
-    return QString::fromLocal8Bit(qbaRead_Sys(qsSys_Block(devDevice) + "/loop/backing_file"));
+    QFile qFile(qsSys_Block(devDevice) + "/loop/backing_file");
+    if (!qFile.open(QIODevice::ReadOnly))
+        return QString();
+    QByteArray qbaName = qFile.readAll();
+    if (qbaName.endsWith('\n'))
+        qbaName.chop(1);
+    return QFile::decodeName(qbaName);
 }
 
-// What qsDevice names: a block device (*pdevDevice) or an image file (*pqsImage).
-bool bTarget(const QString &qsDevice, dev_t *pdevDevice, QString *pqsImage)
+// What a read scans: a block device, or an image file.
+class cTarget
+{
+public:
+    dev_t devDevice = 0;
+    QString qsImage; // canonical path; empty for a block device
+};
+
+bool bTarget(const QString &qsDevice, cTarget *pTarget)
 {
     struct stat strDevice;
     if (stat(qsDevice.toStdString().c_str(), &strDevice) != 0)
         return false;
     if (S_ISBLK(strDevice.st_mode)) {
-        *pdevDevice = strDevice.st_rdev;
+        pTarget->devDevice = strDevice.st_rdev;
         return true;
     }
     if (S_ISREG(strDevice.st_mode)) {
-        *pqsImage = QFileInfo(qsDevice).canonicalFilePath();
+        pTarget->qsImage = QFileInfo(qsDevice).canonicalFilePath();
         return true;
+    }
+    return false;
+}
+
+// One device on the way down from a file system to what it is built on, and where it
+// starts inside the first device of the way (known only through partitions and loop
+// offsets: a layer that maps blocks itself, such as device-mapper, or a loop over a file of
+// another file system, loses it).
+class cLayer
+{
+public:
+    dev_t devDevice;
+    quint64 qui64Offset;
+    bool bPlaced;
+};
+
+// Walks from the devices in qlStart down the layers under them: partitions to their disk,
+// loop devices to their image (or the devices of the file system the image is on), stacked
+// devices to their members. True when it reaches the target; *pLayer then says where the
+// first of qlStart starts inside it.
+bool bReach_Target(const QList<dev_t> &qlStart, const cTarget &oTarget, cLayer *pLayer)
+{
+    QList<cLayer> qlPending;
+    for (const dev_t devStart : qlStart)
+        qlPending.append({devStart, 0, qlStart.size() == 1});
+    QSet<quint64> qsetSeen;
+    while (!qlPending.isEmpty() && qsetSeen.size() < 64) {
+        const cLayer oLayer = qlPending.takeFirst();
+        if (qsetSeen.contains(quint64(oLayer.devDevice)))
+            continue;
+        qsetSeen.insert(quint64(oLayer.devDevice));
+        if (oTarget.qsImage.isEmpty() && oLayer.devDevice == oTarget.devDevice) {
+            *pLayer = oLayer;
+            return true;
+        }
+        const QString qsSys = qsSys_Block(oLayer.devDevice);
+        dev_t devNext;
+        if (QFile::exists(qsSys + "/partition") &&
+            bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext)) {
+            // sysfs counts a partition's start in 512-byte sectors, whatever the device's own
+            const quint64 qui64Start = qbaRead_Sys(qsSys + "/start").toULongLong() * 512;
+            qlPending.append({devNext, oLayer.qui64Offset + qui64Start, oLayer.bPlaced});
+        }
+        const QString qsBacking = qsLoop_Backing(oLayer.devDevice);
+        if (!qsBacking.isEmpty()) {
+            const quint64 qui64Loop_Offset = oLayer.qui64Offset + qbaRead_Sys(qsSys + "/loop/offset").toULongLong();
+            if (!oTarget.qsImage.isEmpty() && QFileInfo(qsBacking).canonicalFilePath() == oTarget.qsImage) {
+                *pLayer = {oLayer.devDevice, qui64Loop_Offset, oLayer.bPlaced};
+                return true;
+            }
+            struct stat strBacking;
+            if (stat(qsBacking.toStdString().c_str(), &strBacking) == 0 && S_ISBLK(strBacking.st_mode)) {
+                qlPending.append({strBacking.st_rdev, qui64Loop_Offset, oLayer.bPlaced});
+            } else {
+                QList<dev_t> qlUnder; // a loop over a file lies where that file lies
+                QString qsIgnored;
+                iFile_System_Devices(qsBacking, &qlUnder, &qsIgnored);
+                for (const dev_t devUnder : qlUnder)
+                    qlPending.append({devUnder, 0, false});
+            }
+        }
+        const QDir qSlaves(qsSys + "/slaves");
+        for (const QString &qsSlave : qSlaves.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (bRead_Dev(qSlaves.filePath(qsSlave) + "/dev", &devNext))
+                qlPending.append({devNext, 0, false});
     }
     return false;
 }
 
 } // namespace
 
-int iVolume_On_Device(const QString &qsVolume, const QString &qsDevice, QString *pqsWhy)
+eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, QString *pqsWhy)
 {
     QString qsWhy;
-    dev_t devTarget = 0;
-    QString qsImage;
-    QList<dev_t> qlPending;
-    int iResult = -1;
-    if (!bTarget(qsDevice, &devTarget, &qsImage))
+    cTarget oTarget;
+    QList<dev_t> qlDevices;
+    eOn_Device eResult = eOn_Device_Unknown;
+    if (!bTarget(qsDevice, &oTarget)) {
         qsWhy = "носитель не блочное устройство и не файл образа";
-    else
-        iResult = iFile_System_Devices(qsVolume, &qlPending, &qsWhy);
-    if (iResult == 1) {
-        // Walk from the volume's devices down to what they are built on.
-        QSet<quint64> qsetSeen;
-        const dev_t devVolume = qlPending.isEmpty() ? 0 : qlPending.first();
-        iResult = 0;
-        while (!qlPending.isEmpty() && iResult == 0) {
-            const dev_t devCurrent = qlPending.takeFirst();
-            if (qsetSeen.contains(quint64(devCurrent)))
-                continue;
-            qsetSeen.insert(quint64(devCurrent));
-            if (qsImage.isEmpty() && devCurrent == devTarget) {
-                iResult = 1;
-                break;
-            }
-            const QString qsSys = qsSys_Block(devCurrent);
-            const QString qsBacking = qsLoop_Backing(devCurrent);
-            if (!qsBacking.isEmpty()) {
-                if (!qsImage.isEmpty() && QFileInfo(qsBacking).canonicalFilePath() == qsImage) {
-                    iResult = 1;
-                    break;
-                }
-                QString qsIgnored; // a loop over a file lies where that file lies
-                if (qsetSeen.size() < 64)
-                    iFile_System_Devices(qsBacking, &qlPending, &qsIgnored);
-            }
-            dev_t devNext;
-            if (QFile::exists(qsSys + "/partition") &&
-                bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext))
-                qlPending << devNext;
-            const QDir qSlaves(qsSys + "/slaves");
-            for (const QString &qsSlave : qSlaves.entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-                if (bRead_Dev(qSlaves.filePath(qsSlave) + "/dev", &devNext))
-                    qlPending << devNext;
+    } else {
+        const int iDevices = iFile_System_Devices(qsVolume, &qlDevices, &qsWhy);
+        cLayer oLayer;
+        if (iDevices == 0)
+            eResult = eOn_Device_No;
+        else if (iDevices == 1 && bReach_Target(qlDevices, oTarget, &oLayer))
+            eResult = eOn_Device_Yes;
+        else if (iDevices == 1) {
+            eResult = eOn_Device_No;
+            qsWhy = QString("раздел лежит на %1, а не на %2").arg(qsDevice_Text(qlDevices.first()), qsDevice);
         }
-        if (iResult == 0)
-            qsWhy = QString("раздел лежит на %1, а не на %2").arg(qsDevice_Text(devVolume), qsDevice);
     }
     if (pqsWhy)
         *pqsWhy = qsWhy;
-    return iResult;
+    return eResult;
 }
 
 namespace {
 
 // Where the block device devFs starts inside qsDevice, through partitions and loop devices.
-bool bDevice_Offset(dev_t devFs, const QString &qsDevice, quint64 *pqui64Offset, QString *pqsWhy)
+bool bDevice_Offset(const dev_t devFs, const QString &qsDevice, quint64 *pqui64Offset, QString *pqsWhy)
 {
-    dev_t devTarget = 0;
-    QString qsImage;
-    if (!bTarget(qsDevice, &devTarget, &qsImage)) {
+    cTarget oTarget;
+    if (!bTarget(qsDevice, &oTarget)) {
         *pqsWhy = "носитель не блочное устройство и не файл образа";
         return false;
     }
-    quint64 qui64Offset = 0;
-    for (int iDepth = 0; iDepth < iMax_Depth; ++iDepth) {
-        if (qsImage.isEmpty() && devFs == devTarget) {
-            *pqui64Offset = qui64Offset;
-            return true;
-        }
-        const QString qsSys = qsSys_Block(devFs);
-        const QString qsBacking = qsLoop_Backing(devFs);
-        dev_t devNext;
-        if (QFile::exists(qsSys + "/partition") &&
-            bRead_Dev(QFileInfo(QFileInfo(qsSys).canonicalFilePath()).path() + "/dev", &devNext)) {
-            qui64Offset += qbaRead_Sys(qsSys + "/start").toULongLong() * 512; // sysfs counts 512-byte sectors
-            devFs = devNext;
-        } else if (!qsBacking.isEmpty()) {
-            qui64Offset += qbaRead_Sys(qsSys + "/loop/offset").toULongLong();
-            if (!qsImage.isEmpty() && QFileInfo(qsBacking).canonicalFilePath() == qsImage) {
-                *pqui64Offset = qui64Offset;
-                return true;
-            }
-            struct stat strBacking;
-            if (stat(qsBacking.toStdString().c_str(), &strBacking) != 0 || !S_ISBLK(strBacking.st_mode))
-                break;
-            devFs = strBacking.st_rdev;
-        } else {
-            break;
-        }
+    cLayer oLayer;
+    if (bReach_Target({devFs}, oTarget, &oLayer) && oLayer.bPlaced) {
+        *pqui64Offset = oLayer.qui64Offset;
+        return true;
     }
     *pqsWhy = QString("устройство раздела %1 не является простой частью %2").arg(qsDevice_Text(devFs), qsDevice);
     return false;
@@ -274,7 +302,11 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
         return false;
     }
     struct stat strFile;
-    fstat(iFD, &strFile);
+    if (fstat(iFD, &strFile) != 0) {
+        *pqsWhy = QString("%1: %2").arg(oPart.qsPath, qsSystem_Reason(errno));
+        close(iFD);
+        return false;
+    }
     *pdevFs = strFile.st_dev;
     *pqsWhy = qsNo_Offsets(iFD);
     const int iBatch = 256;

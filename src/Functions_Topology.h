@@ -5,11 +5,10 @@
 
 #include <QString>
 
-// 1 when the file system holding qsVolume lies on qsDevice (the device itself, a
+// Whether the file system holding qsVolume lies on qsDevice (the device itself, a
 // partition, a loop device or another layer on it, or a loop device over the image file
-// qsDevice), 0 when it does not, -1 when that cannot be told; *pqsWhy says why not, or
-// why it cannot be told.
-int iVolume_On_Device(const QString &qsVolume, const QString &qsDevice, QString *pqsWhy = nullptr);
+// qsDevice); *pqsWhy says why not, or why it cannot be told.
+eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, QString *pqsWhy = nullptr);
 
 // Where the file system put the words of the fill's files, as device offsets of qsDevice
 // (runs sorted by index; holes and unwritten extents have none). False, with the reason,

@@ -8,8 +8,6 @@
 
 namespace {
 
-typedef QVector<QPair<quint64, quint64>> tRanges; // [first, end), sorted, apart
-
 // The fate of one stretch of the fill.
 enum eFate { eFate_In_Place, eFate_Displaced, eFate_Found, eFate_Missing, eFate_Not_Read };
 
@@ -22,19 +20,6 @@ public:
     quint64 qui64Offset;
     eFate eValue;
 };
-
-// The index ranges the read found anywhere.
-tRanges qvFound_Indexes(const std::vector<cRun> &vecBy_Index)
-{
-    tRanges qvResult;
-    for (const cRun &oRun : vecBy_Index) {
-        if (!qvResult.isEmpty() && qvResult.last().second >= oRun.qui64First)
-            qvResult.last().second = std::max(qvResult.last().second, oRun.qui64End());
-        else
-            qvResult.append({oRun.qui64First, oRun.qui64End()});
-    }
-    return qvResult;
-}
 
 // Calls vEach(first, end, inside) for the pieces of [qui64First, qui64End) inside and
 // outside the ranges.
@@ -289,7 +274,7 @@ eVerdict cJudge::eDecide(const eVerdict eFake) const
         return eVerdict_No_Fill_File;
     if (oResult.eStatus != eRead_Done || oResult.qui64Bytes_Bad > 0)
         return eVerdict_Incomplete;
-    if (oVerdict.oLayout.iOn_Device == 0)
+    if (oVerdict.oLayout.eOn == eOn_Device_No)
         return eVerdict_Not_On_Device;
     // Next to nothing found of what the file system wrote: the words reach the medium in
     // another form (a compressing file system still stores a small tail as it is). A file
@@ -306,7 +291,7 @@ void cJudge::vRun()
     oVerdict = cVerdict();
     oVerdict.oLayout = oLayout;
     oVerdict.oLayout.vecExpected.clear(); // the verdict keeps what it says, not the extents
-    qui64Words = std::min(oLayout.qui64Words(), oResult.qui64Indexes);
+    qui64Words = std::min(oLayout.qui64Words(), oResult.qui64Data_Count);
     oVerdict.qui64Words = qui64Words;
     const int iRegions = oResult.qvRegion_Hits.size();
     for (QVector<quint64> *pqv :
@@ -347,8 +332,8 @@ void cJudge::vRun()
     }
 
     // Words of the file found on the device show that the volume lies on it.
-    if (oVerdict.oLayout.iOn_Device < 0 && oVerdict.qui64Found > 0)
-        oVerdict.oLayout.iOn_Device = 1;
+    if (oVerdict.oLayout.eOn == eOn_Device_Unknown && oVerdict.qui64Found > 0)
+        oVerdict.oLayout.eOn = eOn_Device_Yes;
     oVerdict.qui64Remnants = oResult.qui64Hits > oVerdict.qui64Found ? oResult.qui64Hits - oVerdict.qui64Found : 0;
     oVerdict.qvRegion_Stray = oResult.qvRegion_Hits;
     for (int r = 0; r < iRegions; ++r)
@@ -366,6 +351,18 @@ void cJudge::vRun()
 }
 
 } // namespace
+
+tRanges qvFound_Indexes(const std::vector<cRun> &vecBy_Index)
+{
+    tRanges qvResult;
+    for (const cRun &oRun : vecBy_Index) {
+        if (!qvResult.isEmpty() && qvResult.last().second >= oRun.qui64First)
+            qvResult.last().second = std::max(qvResult.last().second, oRun.qui64End());
+        else
+            qvResult.append({oRun.qui64First, oRun.qui64End()});
+    }
+    return qvResult;
+}
 
 void vJudge(cRead_Result &oResult, const cFill_Layout &oLayout)
 {

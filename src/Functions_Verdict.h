@@ -11,6 +11,8 @@
 
 class cRead_Result;
 
+typedef QVector<QPair<quint64, quint64>> tRanges; // [first, end), sorted, apart
+
 // What a read says of the medium, worst news first where several apply.
 enum eVerdict {
     eVerdict_None,             // no read has been compared yet
@@ -37,9 +39,12 @@ public:
     quint64 qui64Words = 0;
 };
 
+// Whether a volume lies on the scanned device.
+enum eOn_Device { eOn_Device_Unknown, eOn_Device_Yes, eOn_Device_No };
+
 // What a read is compared with: the fill's files, where the file system put their words
 // (runs in device offsets, sorted by index; holes have none), and whether the volume lies
-// on the scanned device (1, 0, -1 when that cannot be told).
+// on the scanned device.
 class cFill_Layout
 {
 public:
@@ -47,7 +52,7 @@ public:
     bool bPlaced = false;
     std::vector<cRun> vecExpected;
     QString qsPlacement_Why; // why the placement is unknown
-    int iOn_Device = -1;
+    eOn_Device eOn = eOn_Device_Unknown;
     QString qsOn_Device_Why;
 
     quint64 qui64Words() const { return qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words; }
@@ -88,8 +93,10 @@ public:
     QVector<quint64> qvStrip_Found, qvStrip_Displaced, qvStrip_Missing, qvStrip_Not_Read;
 };
 
-// Compares a finished read with the fill and gives the verdict (oResult.oVerdict). Pure:
-// all it needs is in the read and the layout.
+// Compares a finished read with the fill and writes the verdict into oResult.oVerdict.
+// It asks the system nothing: all it needs is in the read and the layout.
 void vJudge(cRead_Result &oResult, const cFill_Layout &oLayout);
+// The index ranges found anywhere, from runs sorted by first index.
+tRanges qvFound_Indexes(const std::vector<cRun> &vecBy_Index);
 
 #endif // FUNCTIONS_VERDICT_H

@@ -1,20 +1,18 @@
 #include "Functions_Writer.h"
 
-#include "Functions_Core.h"
 #include "Functions_Data.h"
 #include "Functions_Files.h"
+#include "Functions_Operator.h"
+#include "Functions_Pool.h"
 
 #include <QDir>
-#include <QThread>
 #include <QtEndian>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
+#include <memory>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -79,8 +77,6 @@ void vRemove_Continuations(const QString &qsVolume)
     }
 }
 
-// Creates one file of the fill, new and the tool's own: never through a link, never over
-// something that appeared meanwhile.
 quint64 qui64Free_Bytes(const QString &qsVolume)
 {
     struct statvfs strStat;
@@ -141,6 +137,8 @@ int cFill_File::iClose(const quint64 qui64End)
     return iError;
 }
 
+// Creates one file of the fill, new and the tool's own: never through a link, never over
+// something that appeared meanwhile.
 bool cFill_File::bOpen(const QString &qsVolume, const int iPart, const quint64 qui64First_Index, QString *pqsError)
 {
     const QString qsPath = qsFill_File_Path(qsVolume, iPart);
@@ -161,11 +159,21 @@ namespace {
 const int iWriters = 8;
 
 // The writers' shared state: chunks are claimed in order; the first one not written whole
-// (refused, or claimed after the stop) ends the run of chunks that count.
+// (refused, or claimed after the stop) ends the run of chunks that count. Writers stuck in
+// a device that stopped answering may outlive the fill, so the job has a descriptor and
+// buffers of its own.
 class cWrite_Job
 {
 public:
-    int iFD = -1;
+    cWrite_Job(const int iFile, const int iWanted) : iFD(dup(iFile)), oBuffers(iWanted, stFill_Chunk) {}
+    ~cWrite_Job()
+    {
+        if (iFD >= 0)
+            close(iFD);
+    }
+
+    const int iFD;
+    const cIO_Buffers oBuffers;
     quint64 qui64Pattern = 0;
     quint64 qui64From = 0;       // index of the first word of chunk 0
     quint64 qui64File_First = 0; // index of the file's first word
@@ -174,9 +182,7 @@ public:
     std::atomic<quint64> qui64First_Missing{~quint64(0)};
     std::atomic<quint64> qui64Done_Bytes{0};
     std::atomic<bool> bStop{false};
-    std::atomic<int> iRunning{0};
-    std::mutex qMutex;
-    std::condition_variable qFinished; // a writer has left
+    std::unique_ptr<std::atomic<bool>[]> pbChunk_Done; // written whole
 
     // The file is allocated ahead of the writers: a write into allocated space need not wait
     // for the others, as one that makes the file grow must.
@@ -215,16 +221,6 @@ void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
 void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
 {
     const quint64 qui64Words = stFill_Chunk / 8;
-    struct cLeave
-    {
-        cWrite_Job &oJob;
-        ~cLeave()
-        {
-            std::lock_guard<std::mutex> qLock(oJob.qMutex);
-            --oJob.iRunning;
-            oJob.qFinished.notify_all();
-        }
-    } oLeave{oJob};
     for (;;) {
         const quint64 qui64Chunk = oJob.qui64Next.fetch_add(1);
         if (qui64Chunk >= oJob.qui64Chunks)
@@ -242,50 +238,53 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
             vNote_Missing(oJob, qui64Chunk);
             return;
         }
+        oJob.pbChunk_Done[qui64Chunk] = true;
         oJob.qui64Done_Bytes += stFill_Chunk;
     }
+}
+
+// Chunks written whole from the first on.
+quint64 qui64Chunks_In_A_Row(const cWrite_Job &oJob)
+{
+    quint64 c = 0;
+    while (c < oJob.qui64Chunks && oJob.pbChunk_Done[c])
+        ++c;
+    return c;
 }
 
 } // namespace
 
 quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                            const quint64 qui64End, cProgress &oProgress, bool *pbCancelled)
+                            const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned)
 {
-    cWrite_Job oJob;
-    oJob.iFD = oFile.iFD;
+    const quint64 qui64Chunks = (qui64End - qui64From) / (stFill_Chunk / 8);
+    if (!oFile.bDirect || qui64Chunks < 2)
+        return qui64From;
+    auto pJob = std::make_shared<cWrite_Job>(oFile.iFD, iWriters);
+    if (pJob->iFD < 0 || pJob->oBuffers.iCount() == 0)
+        return qui64From; // the sequential writer goes on alone
+    cWrite_Job &oJob = *pJob;
     oJob.qui64Pattern = qui64Pattern;
     oJob.qui64From = qui64From;
     oJob.qui64File_First = oFile.qui64First;
-    oJob.qui64Chunks = (qui64End - qui64From) / (stFill_Chunk / 8);
+    oJob.qui64Chunks = qui64Chunks;
+    oJob.pbChunk_Done.reset(new std::atomic<bool>[qui64Chunks]());
     oJob.qui64Allocated = 8 * (qui64From - oFile.qui64First);
-    if (!oFile.bDirect || oJob.qui64Chunks < 2)
-        return qui64From;
-    const cIO_Buffers oBuffers(iWriters, stFill_Chunk);
-    std::vector<std::thread> vecThreads;
-    for (int t = 0; t < oBuffers.iCount(); ++t) {
-        try {
-            ++oJob.iRunning;
-            vecThreads.emplace_back(vWrite_Chunks, std::ref(oJob), oBuffers.pucBuffer(t));
-        } catch (const std::system_error &) {
-            --oJob.iRunning;
-            break;
-        }
-    }
-    std::unique_lock<std::mutex> qLock(oJob.qMutex);
-    while (oJob.iRunning > 0) {
-        oJob.qFinished.wait_for(qLock, std::chrono::milliseconds(50));
-        qLock.unlock();
-        if (!oProgress.bUpdate(8 * qui64From + oJob.qui64Done_Bytes)) {
+    const bool bAll_Back = bRun_Workers(
+        oJob.oBuffers.iCount(), [pJob](int iWriter) { vWrite_Chunks(*pJob, pJob->oBuffers.pucBuffer(iWriter)); },
+        oJob.bStop, [&] {
+            if (oOperator.bAdvance(8 * qui64From + oJob.qui64Done_Bytes))
+                return true;
             *pbCancelled = true;
-            oJob.bStop = true;
-        }
-        qLock.lock();
+            return false;
+        });
+    if (!bAll_Back) {
+        // A writer is still inside the device: touching the file again (cutting it, syncing
+        // it) would wait for it too. What was written whole before the stop counts.
+        *pbAbandoned = true;
+        return qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8);
     }
-    qLock.unlock();
-    for (std::thread &qThread : vecThreads)
-        qThread.join();
-    const quint64 qui64Written = std::min({oJob.qui64First_Missing.load(), oJob.qui64Next.load(), oJob.qui64Chunks});
-    const quint64 qui64Next_Word = qui64From + qui64Written * (stFill_Chunk / 8);
+    const quint64 qui64Next_Word = qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8);
     // Chunks written after one that was refused would leave a gap: they go again. So does
     // what was allocated and not written.
     if (ftruncate(oFile.iFD, off_t(8 * (qui64Next_Word - oFile.qui64First))) != 0)
@@ -294,7 +293,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
 }
 
 quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                              const quint64 qui64End, uchar *pucBuffer, cProgress &oProgress, bool *pbCancelled,
+                              const quint64 qui64End, uchar *pucBuffer, cOperator &oOperator, bool *pbCancelled,
                               int *piError)
 {
     quint64 i = qui64From;
@@ -305,7 +304,7 @@ quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, con
         i += oFile.qui64Write(pucBuffer, qui64Words * 8, i, piError) / 8;
         if (*piError != 0)
             break;
-        if (!oProgress.bUpdate(i * 8)) {
+        if (!oOperator.bAdvance(i * 8)) {
             *pbCancelled = true;
             break;
         }

@@ -5,7 +5,7 @@
 
 #include <QString>
 
-class cProgress;
+class cOperator;
 
 // Words are written in chunks of this size, each from a buffer of its own.
 const size_t stFill_Chunk = 4 << 20;
@@ -39,13 +39,14 @@ void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui
 // several requests are in flight while words are made, as long as the file system takes
 // every chunk whole. Returns the first word not written: everything before it is in the
 // file, nothing after it (a chunk written past a refused one is cut off again). Only for
-// direct writes; otherwise it returns qui64From.
+// direct writes; otherwise it returns qui64From. *pbAbandoned: after a cancel, writers
+// stuck in the device were left behind; the file must then not be touched again.
 quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                            const quint64 qui64End, cProgress &oProgress, bool *pbCancelled);
+                            const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned);
 // The same one chunk at a time through pucBuffer, down to the last block the file system
 // takes; *piError says why it stopped before qui64End.
 quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                              const quint64 qui64End, uchar *pucBuffer, cProgress &oProgress, bool *pbCancelled,
+                              const quint64 qui64End, uchar *pucBuffer, cOperator &oOperator, bool *pbCancelled,
                               int *piError);
 
 // Removes the continuation files a previous fill left: regular files only, by their names.

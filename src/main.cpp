@@ -1,5 +1,6 @@
 #include "Functions_Batch.h"
 #include "Functions_Core.h"
+#include "Functions_Dialogs.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -62,8 +63,9 @@ int main(int argc, char *argv[])
     }
     vName(*qApplication);
     if (oOptions.bBatch)
-        return iRun_Batch(oOptions);
+        return iRun_Batch(oOptions, oDrive, oVolume, oData);
 
+    vInstall_Message_Box(iMessageBox_Window);
     MainWindow w(nullptr, oOptions.qsDevice, oOptions.qsVolume);
     w.show();
     return qApplication->exec();

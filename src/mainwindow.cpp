@@ -1,9 +1,10 @@
 #include "mainwindow.h"
 
 #include "Functions_Core.h"
-#include "Functions_Map.h"
-#include "Functions_Records.h"
+#include "Functions_Dialogs.h"
+#include "Functions_Map_Window.h"
 #include "Functions_Report.h"
+#include "Functions_Steps.h"
 #include "ui_mainwindow.h"
 
 #include <QLabel>
@@ -26,12 +27,10 @@ MainWindow::~MainWindow()
 
 void MainWindow::on_pushButton_Properties_clicked()
 {
-    bPoll_Records(qsDrive_Path, qsVolume_Path);
-    if (!oVolume.qsError.isEmpty())
-        iMessageBox("Ошибка!",
-                    QString("Не удалось опросить раздел %1: %2.").arg(oVolume.qsVolume_Name, oVolume.qsError), 3,
-                    iMsgBox_OK_Button, 0, 0, "");
-    const QStringList qslValues = qslPoll_Values();
+    const cPoll_Result oResult = oPoll(oDrive, oVolume, oData, qsDrive_Path, qsVolume_Path);
+    if (!oResult.qsVolume_Error.isEmpty())
+        iMessageBox("Ошибка!", qsPoll_Volume_Failure(oVolume), 3, iMsgBox_OK_Button, 0, 0, "");
+    const QStringList qslValues = qslPoll_Values(oDrive, oVolume, oData);
     for (int i = 0; i < iPoll_Fields; ++i) {
         QWidget *qWidget = findChild<QWidget *>(aoPoll_Fields[i].pcValue_Widget);
         if (auto *qLabel = qobject_cast<QLabel *>(qWidget))
@@ -43,26 +42,22 @@ void MainWindow::on_pushButton_Properties_clicked()
 
 void MainWindow::on_pushButton_Write_clicked()
 {
-    bFill_Records(false);
-    const cFill_Result &oResult = oData.oFill_Result;
-    if (oResult.eStatus == eFill_Refused &&
-        iMessageBox("Внимание!", qsFill_Failure(oResult) + "\n\nЗаполнить этот раздел всё равно?", 4,
-                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") == iMsgBox_Yes_Button)
-        bFill_Records(true);
+    cWindow_Operator oOperator(this);
+    const cFill_Result oResult = oFill(oDrive, oVolume, oData, oOperator);
     if (oResult.eStatus == eFill_Refused)
         return; // the operator said no
     if (!bFill_Ran(oResult))
-        iMessageBox("Ошибка!", qsFill_Failure(oResult), 3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!", qsFill_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
     else
         iMessageBox(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult), iMsgBox_OK_Button, 0, 0, "");
 }
 
 void MainWindow::on_pushButton_Read_clicked()
 {
-    bRead_Records();
-    const cRead_Result &oResult = oDrive.oRead_Result;
+    cWindow_Operator oOperator(this);
+    const cRead_Result oResult = oRead(oDrive, oVolume, oData, oOperator);
     if (!bRead_Ran(oResult)) {
-        iMessageBox("Ошибка!", qsRead_Failure(oResult), 3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
         return;
     }
     if (iMessageBox(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult), iMsgBox_OK_Button, 0, 0,

@@ -1,5 +1,8 @@
 #include "support.h"
 
+#include "Functions_Core.h"
+#include "Functions_Dialogs.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
@@ -19,6 +22,7 @@
 
 cBox_Answerer::cBox_Answerer(std::function<void(QMessageBox *)> fAnswer) : fHandler(std::move(fAnswer))
 {
+    vInstall_Message_Box(iMessageBox_Window);
     QObject::connect(&qTimer, &QTimer::timeout, this, [this] {
         auto *qBox = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!qBox || qBox->property("answered").toBool())

@@ -1,6 +1,8 @@
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
+#include "Functions_Operator.h"
+
 #include <QMessageBox>
 #include <QObject>
 #include <QProcess>
@@ -11,7 +13,8 @@
 #include <functional>
 
 // Answers every modal message box that opens while it lives, so no test is left hanging.
-// The handler decides how to end the box; the default presses its first button.
+// The handler decides how to end the box; the default presses its first button. It makes
+// the tool's boxes the window's, as the window's entry does.
 class cBox_Answerer : public QObject
 {
 public:
@@ -23,6 +26,37 @@ public:
 private:
     QTimer qTimer;
     std::function<void(QMessageBox *)> fHandler;
+};
+
+// The operator of a step run by a test: keeps what it was told and asked, answers every
+// question with bAnswer, and cancels once the progress has reached qui64Cancel_At bytes.
+class cTest_Operator : public cOperator
+{
+public:
+    bool bAnswer = false;
+    quint64 qui64Cancel_At = ~quint64(0);
+    QStringList qslTold, qslAsked; // heading, a line feed, the message
+    int iStarted = 0, iFinished = 0;
+    quint64 qui64Last_Done = 0;
+
+    void vTell(const QString &qsHeading, const QString &qsMessage, const int) override
+    {
+        qslTold << qsHeading + "\n" + qsMessage;
+    }
+    bool bAsk(const QString &qsHeading, const QString &qsQuestion) override
+    {
+        qslAsked << qsHeading + "\n" + qsQuestion;
+        return bAnswer;
+    }
+    void vStart(const QString &, const QString &, const quint64) override { ++iStarted; }
+    bool bAdvance(const quint64 qui64Done) override
+    {
+        qui64Last_Done = qui64Done;
+        return !bCancelled();
+    }
+    void vFinish() override { ++iFinished; }
+    bool bCancelled() const override { return qui64Last_Done >= qui64Cancel_At; }
+    QString qsPoll_First() const override { return "сначала опросите"; }
 };
 
 // Fails the test, with the reason, when a fixture could not be made (an error text).

@@ -1,16 +1,14 @@
 // The fill and the read: what reaches the disk, what the read finds, and every way they fail.
 #include "Functions_Core.h"
 #include "Functions_Data.h"
-#include "Functions_Records.h"
 #include "Functions_Report.h"
+#include "Functions_Steps.h"
 #include "Functions_Text.h"
 #include "Functions_Topology.h"
 #include "Functions_Verdict.h"
 #include "mainwindow.h"
 #include "support.h"
 
-#include <QAbstractButton>
-#include <QDialog>
 #include <QPushButton>
 #include <QtEndian>
 #include <QtTest>
@@ -25,7 +23,6 @@ class tst_Fill_Read : public QObject
     Q_OBJECT
 
 private slots:
-    void init();
     void buttonsBeforePoll();
     void endToEnd();
     void fillFile_data();
@@ -69,12 +66,24 @@ static cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes)
     return oResult;
 }
 
-void tst_Fill_Read::init()
+// A fill of the volume into a result of its own.
+static cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern = qui64P)
 {
-    oDrive = cDrive();
-    oVolume = cVolume();
-    oData = cData();
-    vSet_Read_Mode(eRead_Direct);
+    cData oFill;
+    oFill.qui64Pattern = qui64Pattern;
+    cTest_Operator oOperator;
+    cFill_Result oResult;
+    oFill.vWrite_Data(oVolume_At(qsDir, qui64Bytes), oOperator, oResult);
+    return oResult;
+}
+
+// A read of the device named by the record.
+static cRead_Result oRead_Of(const cDrive &oDisk, const quint64 qui64Pattern, const quint64 qui64Words)
+{
+    cTest_Operator oOperator;
+    cRead_Result oResult;
+    oDisk.vRead_Data(qui64Pattern, qui64Words, oOperator, oResult);
+    return oResult;
 }
 
 void tst_Fill_Read::buttonsBeforePoll()
@@ -85,6 +94,9 @@ void tst_Fill_Read::buttonsBeforePoll()
     QFile qKeep("data.data");
     QVERIFY(qKeep.open(QIODevice::WriteOnly) && qKeep.write("keep") == 4);
     qKeep.close();
+    oDrive = cDrive();
+    oVolume = cVolume();
+    oData = cData();
     MainWindow oWindow;
     cBox_Answerer oAnswerer;
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
@@ -102,29 +114,31 @@ void tst_Fill_Read::endToEnd()
     NEED_LOOP();
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
-    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
-    cBox_Answerer oAnswerer;
-    auto vClick = [&](const char *pcButton) {
-        QTest::mouseClick(oWindow.findChild<QPushButton *>(pcButton), Qt::LeftButton);
-    };
-    vClick("pushButton_Properties");
-    vClick("pushButton_Read");
-    QCOMPARE(oDrive.oRead_Result.qui64Distinct, quint64(0));
-    QCOMPARE(oDrive.oRead_Result.oVerdict.eValue, eVerdict_No_Fill_File);
+    cDrive oDisk;
+    cVolume oPolled;
+    cData oPattern;
+    cTest_Operator oOperator;
+    QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
+    const cRead_Result oBefore = oRead(oDisk, oPolled, oPattern, oOperator);
+    QCOMPARE(oBefore.qui64Distinct, quint64(0));
+    QCOMPARE(oBefore.oVerdict.eValue, eVerdict_No_Fill_File);
     // The trap: the device's pages are now cached, and the fill will not refresh them.
     QFile qDevice(oLoop.qsDevice);
     QVERIFY(qDevice.open(QIODevice::ReadOnly));
     while (!qDevice.read(1 << 20).isEmpty()) {
     }
     qDevice.close();
-    vClick("pushButton_Write");
-    QCOMPARE(oData.oFill_Result.eStatus, eFill_Full);
-    vClick("pushButton_Read");
+    const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern, oOperator);
+    QCOMPARE(oFilled.eStatus, eFill_Full);
+    const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
+    QVERIFY(oOperator.qslAsked.isEmpty() && oOperator.qslTold.isEmpty());
+    QCOMPARE(oOperator.iStarted, 3);
+    QCOMPARE(oOperator.iFinished, 3);
 
     quint64 qui64Words = 0;
-    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data", oData.qui64Pattern, &qui64Words));
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data", oPattern.qui64Pattern, &qui64Words));
     QVERIFY(qui64Words > 6 * 1048576); // most of 64 MiB
-    const cRead_Result &oResult = oDrive.oRead_Result;
+    QCOMPARE(oFilled.qui64Words_Written, qui64Words);
     QCOMPARE(oResult.eStatus, eRead_Done);
     const cVerdict &oVerdict = oResult.oVerdict;
     QCOMPARE(oVerdict.eValue, eVerdict_Intact);
@@ -132,13 +146,10 @@ void tst_Fill_Read::endToEnd()
     QCOMPARE(oVerdict.qui64Words, qui64Words);
     QCOMPARE(oVerdict.qui64In_Place, qui64Words);
     QVERIFY(oResult.qui64Distinct >= qui64Words);
-    QCOMPARE(oVerdict.oLayout.iOn_Device, 1);
-    QCOMPARE(oAnswerer.qslHeadings, QStringList({"Чтение завершено.", "Заполнение завершено.", "Чтение завершено."}));
-    QCOMPARE(oAnswerer.qlIcons,
-             QList<int>({QMessageBox::Information, QMessageBox::Information, QMessageBox::Information}));
-    QVERIFY(oAnswerer.qslMessages[1].contains(
+    QCOMPARE(oVerdict.oLayout.eOn, eOn_Device_Yes);
+    QVERIFY(qsFill_Summary(oFilled).contains(
         QString("Остановка: раздел заполнен на слове %1.").arg(qsCount_Text(qui64Words))));
-    QVERIFY(oAnswerer.qslMessages[2].startsWith(
+    QVERIFY(qsRead_Summary(oResult).startsWith(
         QString("Данные целы: все %1 слов файла заполнения").arg(qsCount_Text(qui64Words))));
 }
 
@@ -159,11 +170,9 @@ void tst_Fill_Read::fillFile()
     QFile qOld(qDir.filePath("data.data")); // a second fill starts again at word 0
     QVERIFY(qOld.open(QIODevice::WriteOnly) && qOld.write(QByteArray(12 << 20, 'x')) > 0);
     qOld.close();
-    cData oFill;
-    oFill.qui64Pattern = qui64P;
-    oFill.vWrite_Data(oVolume_At(qDir.path(), qui64Bytes));
-    QCOMPARE(oFill.oFill_Result.eStatus, eFill_Complete);
-    QCOMPARE(oFill.oFill_Result.qui64Words_Written, qui64Words);
+    const cFill_Result oResult = oFill_Into(qDir.path(), qui64Bytes);
+    QCOMPARE(oResult.eStatus, eFill_Complete);
+    QCOMPARE(oResult.qui64Words_Written, qui64Words);
     quint64 qui64Found = 0;
     QVERIFY(bFill_Sequence(qDir.filePath("data.data"), qui64P, &qui64Found));
     QCOMPARE(qui64Found, qui64Words);
@@ -183,14 +192,10 @@ void tst_Fill_Read::fillReachesDisk()
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4", {}, "noauto_da_alloc"));
     const quint64 qui64Words = (4 << 17) + 100;
-    cData oFill;
-    oFill.qui64Pattern = qui64P;
-    oFill.vWrite_Data(oVolume_At(oLoop.qsMount.chopped(1), qui64Words * 8));
-    QCOMPARE(oFill.oFill_Result.eStatus, eFill_Complete);
+    QCOMPARE(oFill_Into(oLoop.qsMount.chopped(1), qui64Words * 8).eStatus, eFill_Complete);
     cDrive oDisk;
     QVERIFY(oDisk.bGet_Properties(oLoop.qsDevice));
-    oDisk.vRead_Data(qui64P, qui64Words);
-    QCOMPARE(oDisk.oRead_Result.qui64Distinct, qui64Words);
+    QCOMPARE(oRead_Of(oDisk, qui64P, qui64Words).qui64Distinct, qui64Words);
 }
 
 void tst_Fill_Read::fillRefused_data()
@@ -231,11 +236,9 @@ void tst_Fill_Read::fillRefused()
         QVERIFY(QDir().mkdir(qsFill));
     else
         qsVolume += "/absent";
-    cData oFill;
-    oFill.qui64Pattern = qui64P;
-    oFill.vWrite_Data(oVolume_At(qsVolume, 1 << 20));
-    QCOMPARE(oFill.oFill_Result.eStatus, eFill_Open_Failed);
-    QCOMPARE(qsFill_Failure(oFill.oFill_Result),
+    const cFill_Result oResult = oFill_Into(qsVolume, 1 << 20);
+    QCOMPARE(oResult.eStatus, eFill_Open_Failed);
+    QCOMPARE(qsFill_Failure(oResult, "сначала опросите"),
              "Не удалось создать файл заполнения " + qsVolume + "/data.data: " + qsReason + ".");
     QCOMPARE(QFileInfo(qsVictim).size(), 8);
 }
@@ -245,43 +248,19 @@ void tst_Fill_Read::fillCancel()
     NEED_LOOP();
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
-    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
-    oWindow.show();
-    bool bCancel_Clicked = false;
-    QTimer qCanceller;
-    connect(&qCanceller, &QTimer::timeout, [&] {
-        QWidget *qModal = QApplication::activeModalWidget();
-        auto *qCancel = qModal ? qModal->findChild<QPushButton *>("pushButton_Cancel") : nullptr;
-        if (qCancel && !bCancel_Clicked) {
-            bCancel_Clicked = true;
-            qCancel->click();
-        }
-    });
-    qCanceller.start(20);
-    cBox_Answerer oAnswerer;
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
-    QVERIFY(bCancel_Clicked);
-    const cFill_Result &oResult = oData.oFill_Result;
+    cDrive oDisk;
+    cVolume oPolled;
+    cData oPattern;
+    QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
+    cTest_Operator oOperator;
+    oOperator.qui64Cancel_At = 64 << 20;
+    const cFill_Result oResult = oFill(oDisk, oPolled, oPattern, oOperator);
     QCOMPARE(oResult.eStatus, eFill_Cancelled);
-    QCOMPARE(oAnswerer.qslHeadings, QStringList{"Заполнение прервано."});
+    QCOMPARE(qsFill_Heading(oResult), QString("Заполнение прервано."));
     quint64 qui64Words = 0;
-    QVERIFY(bFill_Sequence(oResult.qsPath, oData.qui64Pattern, &qui64Words));
+    QVERIFY(bFill_Sequence(oResult.qsPath, oPattern.qui64Pattern, &qui64Words));
     QCOMPARE(oResult.qui64Words_Written, qui64Words);
     QVERIFY(qui64Words > 0 && qui64Words * 8 < 1800ULL * 1048576);
-}
-
-// The index ranges a read found, merged: what the device holds, whatever its place.
-static QVector<QPair<quint64, quint64>> qvFound(const cRead_Result &oResult)
-{
-    QVector<QPair<quint64, quint64>> qvResult;
-    for (const cRun &oRun : oResult.vecRuns) {
-        if (!qvResult.isEmpty() && qvResult.last().second >= oRun.qui64First)
-            qvResult.last().second = qMax(qvResult.last().second, oRun.qui64End());
-        else
-            qvResult.append({oRun.qui64First, oRun.qui64End()});
-    }
-    return qvResult;
 }
 
 void tst_Fill_Read::fillAsksFirst()
@@ -292,21 +271,19 @@ void tst_Fill_Read::fillAsksFirst()
     QVERIFY_MADE(oLoop.qsCreate(16 * 1048576));
     QVERIFY_MADE(oLoop.qsMount_Tmpfs("4m"));
     const QString qsVolume = oLoop.qsMount;
-    MainWindow oWindow(nullptr, oLoop.qsDevice, qsVolume);
-    for (const int iAnswer : {iMsgBox_No_Button, iMsgBox_Yes_Button}) {
-        cBox_Answerer oAnswerer([iAnswer](QMessageBox *qBox) {
-            qBox->button(QMessageBox::StandardButton(iAnswer * 1024))
-                ? qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click()
-                : qBox->buttons().first()->click();
-        });
-        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
-        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
-        QCOMPARE(oAnswerer.qlIcons.first(), int(QMessageBox::Question));
-        QVERIFY(oAnswerer.qslMessages.first().contains("файловая система tmpfs не лежит ни на каком носителе"));
-        QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), iAnswer == iMsgBox_Yes_Button);
-        QCOMPARE(oAnswerer.qslHeadings.size(), iAnswer == iMsgBox_Yes_Button ? 2 : 1);
+    for (const bool bYes : {false, true}) {
+        cDrive oDisk;
+        cVolume oPolled;
+        cData oPattern;
+        oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, qsVolume);
+        cTest_Operator oOperator;
+        oOperator.bAnswer = bYes;
+        const cFill_Result oResult = oFill(oDisk, oPolled, oPattern, oOperator);
+        QCOMPARE(oOperator.qslAsked.size(), 1);
+        QVERIFY(oOperator.qslAsked.first().contains("файловая система tmpfs не лежит ни на каком носителе"));
+        QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), bYes);
+        QCOMPARE(oResult.eStatus, bYes ? eFill_Complete : eFill_Refused); // tmpfs holds all the words of its size
     }
-    QCOMPARE(oData.oFill_Result.eStatus, eFill_Complete); // tmpfs holds all the words of its size
 }
 
 void tst_Fill_Read::readBounds()
@@ -322,10 +299,9 @@ void tst_Fill_Read::readBounds()
                                              {65528, qui64P + 8191}}; // the device's last word
     cDrive oDrive_Image;
     oDrive_Image.vGet_Properties(qsMake_Image(qDir, 65536, qlWords));
-    oDrive_Image.vRead_Data(qui64P, 1000);
-    const cRead_Result &oResult = oDrive_Image.oRead_Result;
+    const cRead_Result oResult = oRead_Of(oDrive_Image, qui64P, 1000);
     QCOMPARE(oResult.eStatus, eRead_Done);
-    QCOMPARE(oResult.qui64Indexes, quint64(1000));
+    QCOMPARE(oResult.qui64Data_Count, quint64(1000));
     QCOMPARE(oResult.vecRuns.size(), size_t(3));
     QCOMPARE(
         (QVector<quint64>{oResult.vecRuns[0].qui64First, oResult.vecRuns[1].qui64First, oResult.vecRuns[2].qui64First}),
@@ -339,25 +315,29 @@ void tst_Fill_Read::readBounds()
     QVERIFY(oResult.qvNot_Read.isEmpty());
 
     // No bound of its own: every index below the count is looked for, whatever the device.
-    oDrive_Image.vRead_Data(qui64P, quint64(1) << 40);
-    QCOMPARE(oResult.qui64Distinct, quint64(5));
+    QCOMPARE(oRead_Of(oDrive_Image, qui64P, quint64(1) << 40).qui64Distinct, quint64(5));
 
     // Indexes past 2^64 wrap to small values: a word below the pattern must not count.
     const quint64 qui64Top = 0xFFFFFFFFFFFFFFFEULL;
     QTemporaryDir qDir_Top;
     cDrive oDrive_Top;
     oDrive_Top.vGet_Properties(qsMake_Image(qDir_Top, 4096, {{0, 3}, {8, 0xFFFFFFFFFFFFFFFFULL}}));
-    oDrive_Top.vRead_Data(qui64Top, 100);
-    QCOMPARE(oDrive_Top.oRead_Result.qui64Distinct, quint64(1));
-    QCOMPARE(oDrive_Top.oRead_Result.vecRuns[0].qui64First, quint64(1));
+    const cRead_Result oTop = oRead_Of(oDrive_Top, qui64Top, 100);
+    QCOMPARE(oTop.qui64Distinct, quint64(1));
+    QCOMPARE(oTop.vecRuns[0].qui64First, quint64(1));
 
-    // The read of the window looks for the last poll's pattern, over the indexes that poll counted.
+    // The read step looks for the last poll's pattern, over the indexes that poll counted.
     const quint64 qui64Small = 0xFFFFFFFFFFF00000ULL;
-    oDrive.vGet_Properties(qsMake_Image(qDir, 8192, {{0, qui64Small}, {8, qui64Small + 49}, {16, qui64Small + 50}}));
-    oData.qui64Pattern = qui64Small;
-    oData.qui64Data_Count = 50;
-    QVERIFY(bRead_Records());
-    QCOMPARE(oDrive.oRead_Result.qui64Distinct, quint64(2));
+    cDrive oPolled_Drive;
+    oPolled_Drive.vGet_Properties(
+        qsMake_Image(qDir, 8192, {{0, qui64Small}, {8, qui64Small + 49}, {16, qui64Small + 50}}));
+    cData oPattern;
+    oPattern.qui64Pattern = qui64Small;
+    oPattern.qui64Data_Count = 50;
+    cTest_Operator oOperator;
+    const cRead_Result oStep = oRead(oPolled_Drive, cVolume(), oPattern, oOperator);
+    QVERIFY(bRead_Ok(oStep));
+    QCOMPARE(oStep.qui64Distinct, quint64(2));
 }
 
 void tst_Fill_Read::readFailures_data()
@@ -373,7 +353,7 @@ void tst_Fill_Read::readFailures_data()
     QTest::newRow("a directory")
         << "/tmp" << int(eRead_Not_Device)
         << "Не удалось открыть носитель /tmp для чтения: это не блочное устройство и не файл образа.";
-    QTest::newRow("never polled") << "" << int(eRead_No_Poll) << "Носитель не опрошен: сначала нажмите «1. Опрос».";
+    QTest::newRow("never polled") << "" << int(eRead_No_Poll) << "Носитель не опрошен: сначала опросите.";
 }
 
 void tst_Fill_Read::readFailures()
@@ -384,9 +364,9 @@ void tst_Fill_Read::readFailures()
     cDrive oFailing;
     oFailing.qsDrive_Name = qsDevice;
     oFailing.qui64Bytes_Count = 1ULL << 30; // /dev/zero would be read for ever
-    oFailing.vRead_Data(qui64P, 100);
-    QCOMPARE(int(oFailing.oRead_Result.eStatus), iStatus);
-    QCOMPARE(qsRead_Failure(oFailing.oRead_Result), qsMessage);
+    const cRead_Result oResult = oRead_Of(oFailing, qui64P, 100);
+    QCOMPARE(int(oResult.eStatus), iStatus);
+    QCOMPARE(qsRead_Failure(oResult, "сначала опросите"), qsMessage);
 }
 
 void tst_Fill_Read::readScale()
@@ -407,9 +387,8 @@ void tst_Fill_Read::readScale()
     getrusage(RUSAGE_SELF, &strBefore);
     cDrive oHuge;
     QVERIFY(oHuge.bGet_Properties(qImage.fileName()));
-    oHuge.vRead_Data(qui64P, 12500000000ULL);
+    const cRead_Result oResult = oRead_Of(oHuge, qui64P, 12500000000ULL);
     getrusage(RUSAGE_SELF, &strAfter);
-    const cRead_Result &oResult = oHuge.oRead_Result;
     QCOMPARE(oResult.eStatus, eRead_Done);
     QCOMPARE(oResult.qui64Bytes_Done, qui64Device);
     QCOMPARE(oResult.qui64Distinct, qui64Words);
@@ -451,12 +430,11 @@ void tst_Fill_Read::readErrors()
 
     cDrive oFailing;
     QVERIFY(oFailing.bGet_Properties(qsDevice));
-    oFailing.vRead_Data(qui64P, qui64Words);
-    const cRead_Result &oResult = oFailing.oRead_Result;
+    const cRead_Result oResult = oRead_Of(oFailing, qui64P, qui64Words);
     QCOMPARE(oResult.eStatus, eRead_Done);
     QCOMPARE(oResult.qui64Bytes_Bad, qui64Bad_Length);
     QCOMPARE(oResult.qui64Bytes_Done, qui64Words * 8);
-    QCOMPARE(qvFound(oResult),
+    QCOMPARE(qvFound_Indexes(oResult.vecRuns),
              (QVector<QPair<quint64, quint64>>{{0, qui64Bad / 8}, {(qui64Bad + qui64Bad_Length) / 8, qui64Words}}));
     QCOMPARE(oResult.qvNot_Read, (QVector<QPair<quint64, quint64>>{{qui64Bad, qui64Bad + qui64Bad_Length}}));
     const int iRegion = int(qui64Bad / oResult.qui64Region_Bytes);
@@ -471,12 +449,12 @@ void tst_Fill_Read::volumeOnDevice()
     cLoop_Device oLoop, oOther;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
     QVERIFY_MADE(oOther.qsCreate(8 * 1048576));
-    QCOMPARE(iVolume_On_Device(oLoop.qsMount, oLoop.qsDevice), 1);
-    QCOMPARE(iVolume_On_Device(oLoop.qsMount, oLoop.qsImage), 1); // the image behind the loop device
+    QCOMPARE(eVolume_On_Device(oLoop.qsMount, oLoop.qsDevice), eOn_Device_Yes);
+    QCOMPARE(eVolume_On_Device(oLoop.qsMount, oLoop.qsImage), eOn_Device_Yes); // the image behind the loop device
     QString qsWhy;
-    QCOMPARE(iVolume_On_Device(oLoop.qsMount, oOther.qsDevice, &qsWhy), 0);
+    QCOMPARE(eVolume_On_Device(oLoop.qsMount, oOther.qsDevice, &qsWhy), eOn_Device_No);
     QCOMPARE(qsWhy, "раздел лежит на " + oLoop.qsDevice + ", а не на " + oOther.qsDevice);
-    QCOMPARE(iVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), 0); // tmpfs lies on no disk
+    QCOMPARE(eVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), eOn_Device_No); // tmpfs lies on no disk
     QCOMPARE(qsWhy, QString("файловая система tmpfs не лежит ни на каком носителе"));
     // A FUSE mount whose source names no device cannot be told: unknown, never "not on it".
     if (!qsMissing_Program({"fusefat", "mkfs.vfat"}).isEmpty())
@@ -489,7 +467,7 @@ void tst_Fill_Read::volumeOnDevice()
     qsRun("fusefat", {"-o", "rw+", oOther.qsDevice, qsFat}, &iExit);
     QCOMPARE(iExit, 0);
     oOther.qsMount = qsFat; // unmounted with the fixture
-    QCOMPARE(iVolume_On_Device(qsFat, oOther.qsDevice, &qsWhy), -1);
+    QCOMPARE(eVolume_On_Device(qsFat, oOther.qsDevice, &qsWhy), eOn_Device_Unknown);
     QCOMPARE(
         qsWhy,
         QString("файловая система fuse.fusefat из источника «fusefat»: на каком носителе она лежит, не установить"));
@@ -516,13 +494,19 @@ void tst_Fill_Read::placement()
     NEED_PROGRAMS("mkfs." + qsFs);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(320 * 1048576, 512, qsFs, qslMkfs, "defaults", qui64Offset));
-    QVERIFY(bPoll_Records(qui64Offset == 0 ? oLoop.qsDevice : oLoop.qsImage, oLoop.qsMount));
-    QVERIFY(bFill_Records());
-    QVERIFY(bRead_Records());
-    const cVerdict &oVerdict = oDrive.oRead_Result.oVerdict;
+    cDrive oDisk;
+    cVolume oPolled;
+    cData oPattern;
+    cTest_Operator oOperator;
+    QVERIFY(oPoll(oDisk, oPolled, oPattern, qui64Offset == 0 ? oLoop.qsDevice : oLoop.qsImage, oLoop.qsMount).bOk());
+    const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern, oOperator);
+    QVERIFY(bFill_Ok(oFilled));
+    const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
+    QVERIFY(bRead_Ok(oResult));
+    const cVerdict &oVerdict = oResult.oVerdict;
     QVERIFY2(oVerdict.oLayout.bPlaced, qPrintable(oVerdict.oLayout.qsPlacement_Why));
     QCOMPARE(oVerdict.eValue, eVerdict_Intact);
-    QCOMPARE(oVerdict.qui64In_Place, oData.oFill_Result.qui64Words_Written);
+    QCOMPARE(oVerdict.qui64In_Place, oFilled.qui64Words_Written);
     QVERIFY(oVerdict.qui64Words > 25 * 1048576);
 }
 

@@ -1,6 +1,6 @@
 // The window's wiring: each button reaches its own slot, and batch mode prints the poll's
 // values under the window's own captions.
-#include "Functions_Records.h"
+#include "Functions_Steps.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 

@@ -1,7 +1,6 @@
 // The verdict on real stacks: emulated media (healthy, fake capacity, wrapped addresses)
 // served by nbdkit, data encrypted or compressed at rest, and an old fill under a sparse
 // file. Each gets the same verdict from the batch tool and in the window.
-#include "Functions_Records.h"
 #include "Functions_Report.h"
 #include "mainwindow.h"
 #include "support.h"

@@ -1,5 +1,6 @@
 // The message box: what it shows, what it returns, where it stands.
 #include "Functions_Core.h"
+#include "Functions_Dialogs.h"
 #include "support.h"
 
 #include <QAbstractButton>
@@ -15,6 +16,7 @@ class tst_MessageBox : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { vInstall_Message_Box(iMessageBox_Window); }
     void shows_data();
     void shows();
     void result_data();

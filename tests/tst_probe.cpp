@@ -1,7 +1,7 @@
 // Drive and volume probes and the poll, on real loop devices and file systems.
 #include "Functions_Batch.h"
 #include "Functions_Core.h"
-#include "Functions_Records.h"
+#include "Functions_Steps.h"
 #include "mainwindow.h"
 #include "support.h"
 

@@ -205,7 +205,7 @@ void tst_Scan::verdict()
     oRead.eStatus = eRead_Done;
     oRead.qsDevice = "/dev/test";
     oRead.qui64Bytes_Count = oRead.qui64Bytes_Done = 16000;
-    oRead.qui64Indexes = 4000;
+    oRead.qui64Data_Count = 4000;
     oRead.qui64Region_Bytes = 16;
     for (QVector<quint64> *pqv : {&oRead.qvRegion_Hits, &oRead.qvRegion_Bad, &oRead.qvRegion_Done})
         pqv->fill(0, 1000);
@@ -221,7 +221,7 @@ void tst_Scan::verdict()
     oLayout.bPlaced = iPlaced != 0;
     if (iPlaced == 1)
         oLayout.vecExpected = {{0, 2000, 0}};
-    oLayout.iOn_Device = iOn_Device;
+    oLayout.eOn = iOn_Device == 1 ? eOn_Device_Yes : iOn_Device == 0 ? eOn_Device_No : eOn_Device_Unknown;
     vJudge(oRead, oLayout);
     const cVerdict &oVerdict = oRead.oVerdict;
     QCOMPARE(QString(pcVerdict_Name(oVerdict.eValue)), qsVerdict);

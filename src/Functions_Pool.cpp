@@ -1,0 +1,73 @@
+#include "Functions_Pool.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// What the waiting thread and the workers share; a worker left behind keeps it alive.
+class cWorkers
+{
+public:
+    std::mutex qMutex;
+    std::condition_variable qLeft;
+    int iRunning = 0;
+};
+
+} // namespace
+
+bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std::atomic<bool> &bStop,
+                  const std::function<bool()> &bTick, const int iGive_Up_Ms)
+{
+    auto pWorkers = std::make_shared<cWorkers>();
+    std::vector<std::thread> vecThreads;
+    for (int t = 0; t < iWorkers; ++t) {
+        std::lock_guard<std::mutex> qLock(pWorkers->qMutex);
+        try {
+            vecThreads.emplace_back([pWorkers, vWork, t] {
+                vWork(t);
+                std::lock_guard<std::mutex> qLeaving(pWorkers->qMutex);
+                --pWorkers->iRunning;
+                pWorkers->qLeft.notify_all();
+            });
+            ++pWorkers->iRunning;
+        } catch (const std::system_error &) {
+            break; // fewer workers still finish the job
+        }
+    }
+    if (vecThreads.empty()) {
+        vWork(0);
+        return true;
+    }
+    using tClock = std::chrono::steady_clock;
+    tClock::time_point tStopped;
+    bool bStopping = false;
+    std::unique_lock<std::mutex> qLock(pWorkers->qMutex);
+    while (pWorkers->iRunning > 0) {
+        pWorkers->qLeft.wait_for(qLock, std::chrono::milliseconds(50));
+        qLock.unlock();
+        if (!bTick())
+            bStop = true;
+        qLock.lock();
+        if (bStop && !bStopping) {
+            bStopping = true;
+            tStopped = tClock::now();
+        }
+        if (bStopping && tClock::now() - tStopped > std::chrono::milliseconds(iGive_Up_Ms) && pWorkers->iRunning > 0)
+            break;
+    }
+    const bool bAll_Back = pWorkers->iRunning == 0;
+    qLock.unlock();
+    for (std::thread &qThread : vecThreads) {
+        if (bAll_Back)
+            qThread.join();
+        else
+            qThread.detach(); // it holds what it works on until its request comes back
+    }
+    return bAll_Back;
+}

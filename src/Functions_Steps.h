@@ -1,0 +1,57 @@
+#ifndef FUNCTIONS_STEPS_H
+#define FUNCTIONS_STEPS_H
+
+#include "Functions_Data.h"
+#include "Functions_Drive.h"
+
+#include <QStringList>
+
+class cOperator;
+
+// The three steps as the window's buttons and batch mode run them, on the records they are
+// given. Each returns what it did; the caller tells the operator.
+
+// What a poll found out besides the records.
+class cPoll_Result
+{
+public:
+    bool bDrive_Opened = false; // else the probe has told the operator already
+    QString qsVolume_Error;     // the system's reason when the volume could not be probed
+    bool bOk() const { return bDrive_Opened && qsVolume_Error.isEmpty(); }
+};
+// Probes the volume and the device and derives the pattern from the volume, in that order.
+cPoll_Result oPoll(cDrive &oDrive, cVolume &oVolume, cData &oData, const QString &qsDrive_Path,
+                   const QString &qsVolume_Path);
+
+// Writes the fill into the polled volume. When the volume is not known to lie on the polled
+// device the operator is asked first; a no leaves the result eFill_Refused.
+cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator);
+// The fill wrote its file until it was done or the volume was full.
+bool bFill_Ok(const cFill_Result &oResult);
+
+// Reads the polled device for the last poll's words and compares it with the fill in the
+// polled volume.
+cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator);
+// The whole device was read.
+bool bRead_Ok(const cRead_Result &oResult);
+// What a read of qsDevice is compared with: the fill in qsVolume and where it lies.
+cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
+
+// One value of the poll: the widget that shows it, its caption there, its section, and
+// where it comes from.
+class cPoll_Field
+{
+public:
+    const char *pcValue_Widget;
+    const char *pcCaption;
+    int iSection; // 0 the device, 1 the volume, 2 the data
+    QString (*qsValue)(const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
+};
+const int iPoll_Fields = 12;
+// In the order of the form's value widgets, which is the order the poll shows them in.
+extern const cPoll_Field aoPoll_Fields[iPoll_Fields];
+QStringList qslPoll_Values(const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
+QStringList qslPoll_Captions(); // as the window shows them
+QStringList qslPoll_Sections(); // the three headings
+
+#endif // FUNCTIONS_STEPS_H
