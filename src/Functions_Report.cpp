@@ -439,7 +439,7 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
                                        {"first_index", double(oPart.qui64First)},
                                        {"words", double(oPart.qui64Words)}});
         qjFill_File.insert("parts", qjParts);
-        vPut(qjFill_File, "words", oVerdict.qui64Words);
+        vPut(qjFill_File, "words", oVerdict.oLayout.qui64Words());
         vPut(qjFill_File, "tracked", oVerdict.qui64Words);
         vPut(qjFill_File, "found", oVerdict.qui64Found);
         QJsonArray qjFirst_Ranges, qjRanges;
