@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154 # $work and $plugin come from the caller
 # Sourced by scripts that need an emulated medium (bench/media.sh, scripts/screenshots.sh):
 # served by nbdkit (tests/fake_medium.c) through nbdfuse, attached as a loop device with
 # direct I/O, with a file system on it mounted at $work/volume. The caller sets $work and
