@@ -60,8 +60,9 @@ run_fillscan() {
     out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet 2> /dev/null \
         | tail -n 1) || status=$?
     took=$(seconds "$start")
-    summary=$(jq -r '"\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB)"' <<< "$out" 2> /dev/null \
-        || echo "no JSON")
+    # The last line is the read's verdict, or the step that failed and why.
+    summary=$(jq -r 'if .verdict then "\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB)"
+        else "\(.step) failed: \(.error)" end' <<< "$out" 2> /dev/null || echo "no JSON")
     summary="$summary, exit $status"
     medium_detach
 }
@@ -73,9 +74,14 @@ run_f3() {
     f3write "$work/volume" > /dev/null 2>&1 || true
     sync
     echo 3 > /proc/sys/vm/drop_caches
-    summary=$({ f3read "$work/volume" 2>&1 || true; } | awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 }
-        END { print "OK " ok ", LOST " lost (ok lost == "0.00Byte0.00Byte" ? " (no file readable)" : "") }')
+    local out status=0
+    out=$(f3read "$work/volume" 2>&1) || status=$?
     took=$(seconds "$start")
+    summary=$(awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 }
+        END { if (ok == "") print "no summary"
+              else print "OK " ok ", LOST " lost (ok lost == "0.00Byte0.00Byte" ? " (no file readable)" : "") }' <<< "$out")
+    # f3read ends with an abort on some broken file systems.
+    [ "$status" -eq 0 ] || summary="$summary, f3read exit $status"
     medium_detach
 }
 
@@ -92,7 +98,7 @@ run_f3probe() {
     medium_detach
 }
 
-row='| %-46s | %-30s | %5s | %-46s | %5s | %-54s | %5s |\n'
+row='| %-46s | %-42s | %5s | %-46s | %5s | %-54s | %5s |\n'
 header() {
     printf "$row" "$1" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "f3probe verdict" "s"
     printf "$row" "" "" "" "" "" "" "" | tr ' ' '-'
