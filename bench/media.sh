@@ -1,18 +1,22 @@
 #!/usr/bin/env bash
-# The tool and f3 (f3write, then f3read) side by side on the same emulated media: what each
-# concludes and how long it takes. Each medium announces 512 MiB; it is served by nbdkit
-# (tests/fake_medium.c) through nbdfuse, attached with direct I/O, and gets a fresh ext4
-# (without a journal, which would lie where a fake medium loses it) for each program.
-#   sudo bench/media.sh        (after scripts/test.sh has built the tool and the plugin)
+# The tool, f3write then f3read, and f3probe side by side on the same emulated media: what each
+# concludes and how long it takes. Each medium is served by nbdkit (tests/fake_medium.c)
+# through nbdfuse and attached with direct I/O; each program gets a fresh one: the tool and
+# f3write/f3read with a file system (ext4 without a journal, which would lie where a fake medium
+# loses it, unless the medium says otherwise), f3probe bare and unmounted, as it wants.
+# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, at 40 MiB/s.
+#   sudo bench/media.sh [NAME...]     (after scripts/test.sh has built the tool and the plugin)
+# NAMEs pick the media whose name contains one of them: chain, cache-strict, cache-loose,
+# exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${FILLSCAN_TOOL:-$here/../build/fillscan}
 plugin=$here/../build/tests/fake_medium.so
 [ "$(id -u)" -eq 0 ] || { echo "media.sh: needs root" >&2; exit 1; }
 [ -x "$tool" ] && [ -f "$plugin" ] || { echo "media.sh: build the tool and the plugin first (scripts/test.sh)" >&2; exit 1; }
-command -v f3write > /dev/null && command -v jq > /dev/null || {
+command -v f3probe > /dev/null && command -v jq > /dev/null && command -v sfdisk > /dev/null || {
     apt-get update > /dev/null
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends f3 jq > /dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends f3 jq fdisk > /dev/null
 }
 
 work=$(mktemp -d /tmp/fillscan-media.XXXXXX)
@@ -20,25 +24,106 @@ source "$here/../scripts/fake-medium.sh"
 cleanup() { set +e; medium_detach; rm -rf "$work"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-seconds() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }'; }
+seconds() { awk -v a="$1" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }'; }
 
-printf '%-34s | %-44s %7s | %-44s %7s\n' medium "fillscan verdict (usable)" "s" "f3 verdict" "s"
-for medium in "healthy 512M" "limit 192M" "wrap 320M"; do
-    read -r mode keep <<< "$medium"
-    medium_attach "$mode" "$keep"
+# name | what the table calls it | medium_attach's arguments
+media=(
+    "chain|1 GiB announced, mask 512M, keep 384M (chain)|size=1G mask=512M keep=384M mode=limit"
+    "cache-strict|512M limit keep 192M, cache 16M strict|size=512M keep=192M mode=limit cache=16M cache_mode=strict"
+    "cache-loose|512M limit keep 192M, cache 16M loose|size=512M keep=192M mode=limit cache=16M cache_mode=loose"
+    "exfat|512M limit 192M on exFAT (FUSE)|--fs=exfat size=512M keep=192M mode=limit"
+    "bad|healthy 512M, bad 1 MiB at 256 MiB|size=512M bad=256M-257M"
+    "flip|healthy 512M, flip=1000|size=512M flip=1000"
+    "log|512M log=192M|size=512M log=192M"
+    "fail-after|512M fail_after=320M|size=512M fail_after=320M"
+    "healthy|healthy 512M|size=512M mode=healthy"
+    "limit|512M limit 192M|size=512M keep=192M mode=limit"
+    "wrap|512M wrap 320M|size=512M keep=320M mode=wrap"
+    "partitioned|partitioned (MBR at 1 MiB), limit 192M|--partition size=512M keep=192M mode=limit"
+)
+# 40 MiB/s is 320 Mbit/s: the rate filter counts bits, and both ways share its budget.
+slow="--filter=rate size=2G keep=256M mode=limit rate=320M"
+
+picked() { # NAME: whether the command line asked for it
+    [ ${#filters[@]} -eq 0 ] && return 0
+    local filter
+    for filter in "${filters[@]}"; do [[ $1 == *"$filter"* ]] && return 0; done
+    return 1
+}
+filters=("$@")
+
+# Each run sets $summary and $took.
+run_fillscan() {
+    medium_attach "$@"
+    local start status=0 out
     start=$(date +%s.%N)
-    status=0
-    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet | tail -n 1) || status=$?
-    tool_s=$(seconds "$start")
-    verdict=$(jq -r '"\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB), exit '"$status"'"' <<< "$out")
+    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet 2> /dev/null \
+        | tail -n 1) || status=$?
+    took=$(seconds "$start")
+    # The last line is the read's verdict, or the step that failed and why.
+    summary=$(jq -r 'if .verdict then "\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB)"
+        else "\(.step) failed: \(.error)" end' <<< "$out" 2> /dev/null || echo "no JSON")
+    summary="$summary, exit $status"
     medium_detach
-    medium_attach "$mode" "$keep"
+}
+
+run_f3() {
+    medium_attach "$@"
+    local start
     start=$(date +%s.%N)
     f3write "$work/volume" > /dev/null 2>&1 || true
     sync
     echo 3 > /proc/sys/vm/drop_caches
-    f3=$(f3read "$work/volume" 2>&1 | awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 } END { print "OK " ok ", LOST " lost (ok lost == "0.00Byte0.00Byte" ? " (no file readable)" : "") }')
-    f3_s=$(seconds "$start")
+    local out status=0
+    out=$(f3read "$work/volume" 2>&1) || status=$?
+    took=$(seconds "$start")
+    summary=$(awk '/Data OK:/ { ok = $3 $4 } /Data LOST:/ { lost = $3 $4 }
+        END { if (ok == "") print "no summary"
+              else print "OK " ok ", LOST " lost (ok lost == "0.00Byte0.00Byte" ? " (no file readable)" : "") }' <<< "$out")
+    # f3read ends with an abort on some broken file systems.
+    [ "$status" -eq 0 ] || summary="$summary, f3read exit $status"
     medium_detach
-    printf '%-34s | %-44s %7s | %-44s %7s\n' "512 MiB announced, $mode $keep" "$verdict" "$tool_s" "$f3" "$f3_s"
+}
+
+run_f3probe() {
+    medium_attach "$@" --fs=none
+    local start status=0 out
+    start=$(date +%s.%N)
+    out=$(f3probe --destructive --time-ops "$loop" 2>&1) || status=$?
+    took=$(seconds "$start")
+    summary=$(awk '/news:/ { v = $0; sub(/.*'"'"' is (a )?/, "", v); sub(/[.!]$/, "", v) }
+        /\*Usable\* size:/ { u = $3 " " $4 }
+        END { if (v == "") v = "no verdict"; print v (u == "" ? "" : ", usable " u) }' <<< "$out")
+    summary="$summary, exit $status"
+    medium_detach
+}
+
+row='| %-46s | %-42s | %5s | %-46s | %5s | %-54s | %5s |\n'
+header() {
+    printf "$row" "$1" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "f3probe verdict" "s"
+    printf "$row" "" "" "" "" "" "" "" | tr ' ' '-'
+}
+compare() { # NAME: one row, the three programs on fresh media of one kind
+    local label=$1; shift
+    run_fillscan "$@"; local fillscan=$summary fillscan_s=$took
+    run_f3 "$@"; local f3=$summary f3_s=$took
+    run_f3probe "$@"
+    printf "$row" "$label" "$fillscan" "$fillscan_s" "$f3" "$f3_s" "$summary" "$took"
+}
+
+shown=0
+for medium in "${media[@]}"; do
+    IFS='|' read -r name label arguments <<< "$medium"
+    picked "$name" || continue
+    [ $shown -eq 1 ] || { header medium; shown=1; }
+    # shellcheck disable=SC2086 # the arguments are words on purpose
+    compare "$label" $arguments
 done
+
+if picked slow; then
+    echo
+    echo "time to verdict on a slow stick: 2 GiB announced, keeps 256 MiB (limit), 40 MiB/s both ways"
+    header "slow stick"
+    # shellcheck disable=SC2086
+    compare "2G, limit 256M, 40 MiB/s (rate filter)" $slow
+fi

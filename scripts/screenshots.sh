@@ -22,7 +22,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
-medium_attach limit 192M
+medium_attach size=512M keep=192M mode=limit
 "$top/build/fillscan" --device "$loop" --volume "$work/volume" --batch poll,fill --quiet > /dev/null
 
 Xvfb :47 -screen 0 1366x768x24 -nolisten tcp &
