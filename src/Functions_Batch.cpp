@@ -166,6 +166,7 @@ public:
     cVolume &oVolume;
     cData &oData;
     cConsole_Operator oOperator;
+    cFill_Result oLast_Fill; // a medium that refused its writes is judged by how much it took
 };
 
 // Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
@@ -183,6 +184,7 @@ int iPoll_Step(cBatch_Run &oRun)
 int iFill_Step(cBatch_Run &oRun)
 {
     const cFill_Result oResult = oFill(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator);
+    oRun.oLast_Fill = oResult;
     const bool bOk = bFill_Ok(oResult);
     const QString qsFailure = qsFill_Failure(oResult, oRun.oOperator.qsPoll_First());
     if (oResult.eStatus == eFill_Refused)
@@ -191,12 +193,14 @@ int iFill_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsFailure);
     vPrint_Result(oRun.oOptions, qjFill(oResult, bOk),
                   bFill_Ran(oResult) ? qsFill_Heading(oResult) + "\n" + qsFill_Summary(oResult) + "\n" : QString());
+    if (bFill_Wrote_Then_Failed(oResult))
+        return 3; // the medium failed, and a read still tells how much it kept
     return bOk ? 0 : 1;
 }
 
 int iRead_Step(cBatch_Run &oRun)
 {
-    const cRead_Result oResult = oRead(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator);
+    const cRead_Result oResult = oRead(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator, oRun.oLast_Fill);
     const bool bOk = bRead_Ok(oResult);
     const bool bScanned = bRead_Ran(oResult);
     if (!bScanned)
@@ -283,7 +287,7 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
 {
     iStop_Signal = 0;
     vCatch_Signals();
-    cBatch_Run oRun{oOptions, oDrive, oVolume, oData, cConsole_Operator(oOptions)};
+    cBatch_Run oRun{oOptions, oDrive, oVolume, oData, cConsole_Operator(oOptions), cFill_Result()};
     int iResult = 0;
     for (const QString &qsStep : oOptions.qslSteps) {
         if (iStop_Signal != 0)

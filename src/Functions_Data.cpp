@@ -115,6 +115,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     } else if (iClose_Error != 0) {
         oResult.eStatus = eFill_Error;
         oResult.qsError = qsSystem_Reason(iClose_Error);
+        oResult.iErrno = iClose_Error;
     } else if (bCancelled || oResult.bAbandoned) {
         oResult.eStatus = eFill_Cancelled;
     } else if (iError == 0) {
@@ -126,6 +127,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     } else {
         oResult.eStatus = eFill_Error;
         oResult.qsError = qsSystem_Reason(iError);
+        oResult.iErrno = iError;
     }
 }
 

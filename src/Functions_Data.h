@@ -34,6 +34,7 @@ public:
     eFill_Status eStatus = eFill_Not_Run;
     QString qsPath;
     QString qsError; // the system's reason for a failure
+    int iErrno = 0;  // and its number, where the system gave one
     quint64 qui64Pattern = 0;
     quint64 qui64Data_Count = 0; // N: one word per 8 bytes of the volume
     quint64 qui64Words_Written = 0;

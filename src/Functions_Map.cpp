@@ -133,8 +133,8 @@ QRgb qrgbMap_Region(const cRead_Result &oResult, const int iRegion)
         return qrgbMap_Bad;
     if (qui64At(oResult.qvRegion_Done, iRegion) < qui64Region_Length(oResult, iRegion))
         return qrgbMap_Unread;
-    if (qui64At(oVerdict.qvRegion_Missing, iRegion) > 0)
-        return qrgbMap_Missing;
+    if (qui64At(oVerdict.qvRegion_Missing, iRegion) > 0 || qui64At(oVerdict.qvRegion_Changed, iRegion) > 0)
+        return qrgbMap_Missing; // a changed word is lost to whoever reads it
     if (qui64At(oVerdict.qvRegion_Displaced, iRegion) > 0)
         return qrgbMap_Displaced;
     if (oVerdict.oLayout.bPlaced ? qui64At(oVerdict.qvRegion_In_Place, iRegion) > 0
@@ -184,6 +184,8 @@ QString qsMap_Tip(const cRead_Result &oResult, const QPoint &qpAt)
                             .arg(qsCount_Text(qui64At(oVerdict.qvRegion_In_Place, iRegion)),
                                  qsCount_Text(qui64At(oVerdict.qvRegion_Displaced, iRegion)),
                                  qsCount_Text(qui64At(oVerdict.qvRegion_Missing, iRegion)));
+        if (qui64At(oVerdict.qvRegion_Changed, iRegion) > 0)
+            qslLines << "С изменёнными битами: " + qsCount_Text(qui64At(oVerdict.qvRegion_Changed, iRegion));
         qslLines << "Прочие слова заполнения: " + qsCount_Text(qui64At(oVerdict.qvRegion_Stray, iRegion));
         qslLines << "Нечитаемых байт: " + qsCount_Text(qui64At(oResult.qvRegion_Bad, iRegion));
         if (qui64At(oResult.qvRegion_Done, iRegion) < qui64Length)

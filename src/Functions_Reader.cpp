@@ -5,6 +5,7 @@
 #include "Functions_Pool.h"
 
 #include <QElapsedTimer>
+#include <QtEndian>
 
 #include <algorithm>
 #include <atomic>
@@ -294,6 +295,20 @@ bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, cOperator &oOperator)
         oJob.bStop, [&] { return oOperator.bAdvance(oJob.qui64Done); });
 }
 
+// Ranges sorted, and those that touch joined.
+QVector<QPair<quint64, quint64>> qvMerged(QVector<QPair<quint64, quint64>> qvRanges)
+{
+    std::sort(qvRanges.begin(), qvRanges.end());
+    QVector<QPair<quint64, quint64>> qvResult;
+    for (const auto &qpRange : qvRanges) {
+        if (!qvResult.isEmpty() && qvResult.last().second >= qpRange.first)
+            qvResult.last().second = std::max(qvResult.last().second, qpRange.second);
+        else
+            qvResult.append(qpRange);
+    }
+    return qvResult;
+}
+
 // What the read did not cover: the unreadable ranges and the blocks never read.
 QVector<QPair<quint64, quint64>> qvNot_Covered(const cScan_Job &oJob)
 {
@@ -301,15 +316,7 @@ QVector<QPair<quint64, quint64>> qvNot_Covered(const cScan_Job &oJob)
     for (quint64 b = 0; b < oJob.qui64Blocks; ++b)
         if (!oJob.vecBlock_Done[size_t(b)])
             qvRanges.append({b * oJob.qui64Block, std::min(oJob.qui64Bytes, (b + 1) * oJob.qui64Block)});
-    std::sort(qvRanges.begin(), qvRanges.end());
-    QVector<QPair<quint64, quint64>> qvMerged;
-    for (const auto &qpRange : qvRanges) {
-        if (!qvMerged.isEmpty() && qvMerged.last().second >= qpRange.first)
-            qvMerged.last().second = std::max(qvMerged.last().second, qpRange.second);
-        else
-            qvMerged.append(qpRange);
-    }
-    return qvMerged;
+    return qvMerged(qvRanges);
 }
 
 void vCollect(cScan_Job &oJob, cRead_Result &oResult)
@@ -325,6 +332,7 @@ void vCollect(cScan_Job &oJob, cRead_Result &oResult)
     oResult.qvRegion_Bad = oJob.qvRegion_Bad;
     oResult.qvRegion_Done = oJob.qvRegion_Done;
     oResult.qvNot_Read = qvNot_Covered(oJob);
+    oResult.qvUnreadable = qvMerged(oJob.qvBad);
     oResult.qui64Shrunk_To = oJob.qui64Shrunk_To;
     if (oJob.bShrunk)
         oResult.eStatus = eRead_Shrunk;
@@ -399,4 +407,39 @@ const char *pcRead_Status_Name(const eRead_Status eStatus)
 bool bRead_Scanned(const eRead_Status eStatus)
 {
     return eStatus == eRead_Done || eStatus == eRead_Cancelled || eStatus == eRead_Shrunk;
+}
+
+bool bRead_Words(const QString &qsDevice, const std::vector<cRun> &vecWhere, QVector<quint64> *pqvWords,
+                 QString *pqsError)
+{
+    const std::string sPath = qsDevice.toStdString();
+    int iFD = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_DIRECT);
+    if (iFD < 0)
+        iFD = open(sPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (iFD < 0) {
+        *pqsError = qsSystem_Reason(errno);
+        return false;
+    }
+    const cIO_Buffers oBuffer(1, 2 * stIO_Alignment);
+    bool bOk = oBuffer.iCount() == 1;
+    for (const cRun &oRun : vecWhere) {
+        if (!bOk)
+            break;
+        // Whole aligned pages around the words, as a direct read wants them.
+        const quint64 qui64From = oRun.qui64Offset / stIO_Alignment * stIO_Alignment;
+        const quint64 qui64Length = std::min<quint64>(
+            2 * stIO_Alignment, (oRun.qui64Offset_End() - qui64From + stIO_Alignment - 1) / stIO_Alignment * stIO_Alignment);
+        int iError = 0;
+        const quint64 qui64Read = qui64Read_Full(iFD, oBuffer.pucBuffer(0), qui64Length, qui64From, &iError);
+        for (quint64 i = 0; i < oRun.qui64Count; ++i) {
+            const quint64 qui64At = oRun.qui64Offset + 8 * i - qui64From;
+            pqvWords->append(qui64At + 8 <= qui64Read ? qFromBigEndian<quint64>(oBuffer.pucBuffer(0) + qui64At) : 0);
+        }
+        if (iError != 0 && iError != EIO) {
+            *pqsError = qsSystem_Reason(iError);
+            bOk = false;
+        }
+    }
+    close(iFD);
+    return bOk;
 }

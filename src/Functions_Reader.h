@@ -51,8 +51,9 @@ public:
     std::vector<cRun> vecRuns;
     quint64 qui64Untracked_Words = 0;
     quint64 qui64Untracked_From = 0; // device offset of the first of them
-    // Device ranges [first, end) not read, or unreadable.
+    // Device ranges [first, end) not read, or unreadable; and the unreadable ones alone.
     QVector<QPair<quint64, quint64>> qvNot_Read;
+    QVector<QPair<quint64, quint64>> qvUnreadable;
 
     // The device as equal regions: fill words, unreadable bytes and bytes covered in each.
     quint64 qui64Region_Bytes = 0;
@@ -71,5 +72,11 @@ class cOperator;
 // within a few seconds even when the device has stopped answering.
 void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
                   const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult);
+
+// Reads the words of each run's place again, past the page cache, into *pqvWords (in order;
+// a word that cannot be read comes back as 0). False with the reason when the device could
+// not be read at all.
+bool bRead_Words(const QString &qsDevice, const std::vector<cRun> &vecWhere, QVector<quint64> *pqvWords,
+                 QString *pqsError);
 
 #endif // FUNCTIONS_READER_H

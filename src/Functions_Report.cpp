@@ -1,6 +1,7 @@
 #include "Functions_Report.h"
 
 #include "Functions_Text.h"
+#include "Functions_Verdict_Text.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -22,6 +23,38 @@ void vPut_Pattern(QJsonObject &qjObject, const quint64 qui64Pattern)
 {
     vPut(qjObject, "pattern", qui64Pattern);
     qjObject.insert("pattern_decimal", QString::number(qui64Pattern));
+}
+
+// Device byte ranges as [first, end) pairs.
+QJsonArray qjRanges(const tRanges &qvRanges)
+{
+    QJsonArray qjResult;
+    for (const auto &qpRange : qvRanges)
+        qjResult.append(QJsonArray{double(qpRange.first), double(qpRange.second)});
+    return qjResult;
+}
+
+QJsonArray qjCounts(const QVector<quint64> &qvCounts)
+{
+    QJsonArray qjResult;
+    for (const quint64 qui64Count : qvCounts)
+        qjResult.append(double(qui64Count));
+    return qjResult;
+}
+
+// The map's counts, region by region, so that scripts can draw their own: words of the file
+// in place, belonging here but found elsewhere, found nowhere, changed; other fill words;
+// unreadable bytes.
+QJsonObject qjRegions(const cRead_Result &oResult)
+{
+    const cVerdict &oVerdict = oResult.oVerdict;
+    return {{"region_bytes", double(oResult.qui64Region_Bytes)},
+            {"in_place", qjCounts(oVerdict.qvRegion_In_Place)},
+            {"displaced", qjCounts(oVerdict.qvRegion_Displaced)},
+            {"missing", qjCounts(oVerdict.qvRegion_Missing)},
+            {"changed", qjCounts(oVerdict.qvRegion_Changed)},
+            {"other", qjCounts(oVerdict.qvRegion_Stray)},
+            {"unreadable", qjCounts(oResult.qvRegion_Bad)}};
 }
 
 } // namespace
@@ -107,6 +140,8 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qslLines << "Прямая запись (O_DIRECT) на этой файловой системе недоступна: запись шла через кэш страниц.";
     if (oResult.bAbandoned)
         qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
+    if (bFill_Wrote_Then_Failed(oResult))
+        qslLines << "Чтение покажет, сколько из записанного носитель сохранил.";
     return qslLines.join("\n");
 }
 
@@ -133,8 +168,8 @@ QString qsRead_Heading(const cRead_Result &oResult)
         return "Чтение прервано.";
     case eRead_Shrunk:
         return "Ошибка!";
-    default:
-        return "Чтение завершено.";
+    default: // the box's first line says what the medium is
+        return "Чтение завершено: " + qsVerdict_Short(oResult.oVerdict.eValue) + ".";
     }
 }
 
@@ -167,100 +202,7 @@ QString qsFile_Place(const cVerdict &oVerdict, const quint64 qui64First, const q
     return QString();
 }
 
-QString qsWhy_Incomplete(const cRead_Result &oResult)
-{
-    QStringList qslWhy;
-    if (oResult.eStatus == eRead_Cancelled)
-        qslWhy << "чтение прервано";
-    if (oResult.eStatus == eRead_Shrunk)
-        qslWhy << "носитель уменьшился во время чтения";
-    if (oResult.qui64Bytes_Bad > 0)
-        qslWhy << "не удалось прочитать " + qsBytes_Text(oResult.qui64Bytes_Bad);
-    return qslWhy.join(", ");
-}
-
 } // namespace
-
-QString qsVerdict_Text(const cRead_Result &oResult)
-{
-    const cVerdict &oVerdict = oResult.oVerdict;
-    const quint64 qui64Bytes = 8 * oVerdict.qui64Words;
-    switch (oVerdict.eValue) {
-    case eVerdict_Intact:
-        return oVerdict.oLayout.bPlaced
-                   ? QString("Данные целы: все %1 слов файла заполнения (%2) лежат на носителе на своих местах.")
-                         .arg(qsCount_Text(oVerdict.qui64Words), qsSize_Text(qui64Bytes))
-                   : QString("Данные целы: все %1 слов файла заполнения (%2) найдены на носителе; "
-                             "на своих ли они местах, проверить нельзя.")
-                         .arg(qsCount_Text(oVerdict.qui64Words), qsSize_Text(qui64Bytes));
-    case eVerdict_Data_Missing:
-        if (oVerdict.qui64Missing == 0)
-            return QString("Данные не на своих местах: %1 слов файла заполнения найдены не там, куда их записала "
-                           "файловая система.")
-                .arg(qsCount_Text(oVerdict.qui64Displaced));
-        return QString("Часть данных потеряна: не найдено %1 слов (%2, %3 файла заполнения)%4.")
-            .arg(qsCount_Text(oVerdict.qui64Missing), qsSize_Text(8 * oVerdict.qui64Missing),
-                 qsPercent_Text(oVerdict.qui64Missing, oVerdict.qui64Words),
-                 oVerdict.qui64Displaced == 0
-                     ? QString()
-                     : QString(", ещё %1 слов лежат не на своих местах").arg(qsCount_Text(oVerdict.qui64Displaced)));
-    case eVerdict_Capacity_Limited:
-        return QString("Поддельная ёмкость: носитель хранит данные только до смещения %1, всё записанное дальше "
-                       "потеряно. Настоящая ёмкость — около %2.")
-            .arg(qsCount_Text(oVerdict.qui64Usable_Bytes), qsSize_Text(oVerdict.qui64Usable_Bytes));
-    case eVerdict_Wraparound:
-        return QString("Поддельная ёмкость: носитель зацикливает адреса через каждые %1 — записанное дальше ложится "
-                       "поверх начала. Настоящая ёмкость — около %2.")
-            .arg(qsBytes_Text(oVerdict.qui64Usable_Bytes), qsSize_Text(oVerdict.qui64Usable_Bytes));
-    case eVerdict_No_Plaintext:
-        return QString("%1: данные попадают на носитель зашифрованными или сжатыми%2.")
-            .arg(oVerdict.qui64Found == 0
-                     ? QString("Ни одного слова заполнения на носителе нет")
-                     : QString("В открытом виде на носителе только %1 слов заполнения из %2 (%3)")
-                           .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Words),
-                                qsPercent_Text(oVerdict.qui64Found, oVerdict.qui64Words)),
-                 oVerdict.oLayout.eOn == eOn_Device_Yes
-                     ? QString()
-                     : " (или раздел не лежит на этом носителе: установить это не удалось)");
-    case eVerdict_Not_On_Device:
-        return QString("Раздел не лежит на носителе %1: проверить его этим чтением нельзя.").arg(oResult.qsDevice);
-    case eVerdict_Incomplete:
-        return QString("Проверка неполная (%1): выводы ниже относятся только к прочитанной части носителя.")
-            .arg(qsWhy_Incomplete(oResult));
-    case eVerdict_No_Fill_File:
-        return oVerdict.oLayout.qvParts.isEmpty()
-                   ? "Файла заполнения на разделе нет: сравнивать не с чем, ниже только подсчёт найденных слов."
-                   : "Файл заполнения пуст: сравнивать не с чем, ниже только подсчёт найденных слов.";
-    case eVerdict_None:
-        break;
-    }
-    return QString();
-}
-
-QString qsVerdict_Short(const eVerdict eValue)
-{
-    switch (eValue) {
-    case eVerdict_Intact:
-        return "данные целы";
-    case eVerdict_Data_Missing:
-        return "часть данных потеряна";
-    case eVerdict_Capacity_Limited:
-        return "поддельная ёмкость";
-    case eVerdict_Wraparound:
-        return "поддельная ёмкость (адреса по кругу)";
-    case eVerdict_No_Plaintext:
-        return "данных в открытом виде нет";
-    case eVerdict_Not_On_Device:
-        return "раздел не на этом носителе";
-    case eVerdict_Incomplete:
-        return "проверка неполная";
-    case eVerdict_No_Fill_File:
-        return "файла заполнения нет";
-    case eVerdict_None:
-        break;
-    }
-    return "не проверено";
-}
 
 QString qsRead_Summary(const cRead_Result &oResult)
 {
@@ -284,10 +226,14 @@ QString qsRead_Summary(const cRead_Result &oResult)
     if (!oResult.bDirect)
         qslLines << "Прямое чтение (O_DIRECT) недоступно: между программой и носителем стоит кэш страниц.";
     if (!oVerdict.oLayout.qvParts.isEmpty()) {
-        qslLines << QString("Файл заполнения: %1, %2 слов (%3).")
-                        .arg(qsFill_Names(oVerdict), qsCount_Text(oVerdict.qui64Words),
+        qslLines << QString("Файл заполнения: %1, %2 (%3).")
+                        .arg(qsFill_Names(oVerdict), qsWords_Text(oVerdict.qui64Words),
                              qsBytes_Text(8 * oVerdict.qui64Words));
-        if (oVerdict.oLayout.bPlaced)
+        if (oVerdict.oLayout.bInferred)
+            qslLines << QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, %3.")
+                            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Missing),
+                                 oVerdict.oLayout.qsPlacement_Why);
+        else if (oVerdict.oLayout.bPlaced)
             qslLines << QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4.")
                             .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Displaced),
                                  qsCount_Text(oVerdict.qui64Missing),
@@ -306,10 +252,12 @@ QString qsRead_Summary(const cRead_Result &oResult)
                                  oRange.bPlaced
                                      ? "; на носителе " + qsByte_Range_Text(oRange.qui64Offset,
                                                                             oRange.qui64Offset + 8 * oRange.qui64Count)
-                                     : QString("; данных у файла здесь нет"));
+                                 : oVerdict.oLayout.bPlaced ? QString("; данных у файла здесь нет")
+                                                            : QString("; место на носителе неизвестно"));
         if (oVerdict.qvMissing.size() == cVerdict::iMax_Missing)
             qslLines << "  …";
     }
+    qslLines << qslVerdict_Details(oResult);
     qslLines << QString("Прочие слова заполнения (остатки прежних заполнений, освобождённые блоки, копии): %1.")
                     .arg(qsCount_Text(oVerdict.qui64Remnants));
     qslLines << QString(
@@ -407,7 +355,7 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
                          {"elapsed_ms", double(oResult.qi64Elapsed_Ms)},
                          {"verdict", pcVerdict_Name(oVerdict.eValue)},
                          {"verdict_text", qsVerdict_Text(oResult)},
-                         {"placement", bPlaced ? "known" : "unknown"},
+                         {"placement", oVerdict.oLayout.bInferred ? "inferred" : bPlaced ? "known" : "unknown"},
                          {"placement_reason", oVerdict.oLayout.qsPlacement_Why}};
     vPut(qjResult, "bytes_count", oResult.qui64Bytes_Count);
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
@@ -422,6 +370,15 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
     vPut(qjResult, "missing", oVerdict.qui64Missing);
     vPut(qjResult, "not_read", oVerdict.qui64Not_Read);
     vPut(qjResult, "remnants", oVerdict.qui64Remnants);
+    vPut(qjResult, "changed", oVerdict.qui64Changed);
+    vPut(qjResult, "cache_bytes", oVerdict.qui64Cache_Bytes);
+    vPut(qjResult, "medium_copies", oVerdict.qui64Medium_Copies);
+    vPut(qjResult, "wrap_period_bytes", oVerdict.qui64Wrap_Period);
+    vPut(qjResult, "refused_after_bytes", oVerdict.oLayout.qui64Refused_After);
+    qjResult.insert("unreadable_ranges", qjRanges(oResult.qvUnreadable));
+    qjResult.insert("remnant_ranges", qjRanges(oVerdict.qvRemnant_Ranges));
+    vPut(qjResult, "remnant_areas", oVerdict.qui64Remnant_Areas);
+    qjResult.insert("regions", qjRegions(oResult));
     if (bPlaced) {
         vPut(qjResult, "in_place", oVerdict.qui64In_Place);
         vPut(qjResult, "displaced", oVerdict.qui64Displaced);

@@ -4,6 +4,7 @@
 #include "Functions_Data.h"
 #include "Functions_Drive.h"
 #include "Functions_Steps.h"
+#include "Functions_Verdict_Text.h"
 
 #include <QJsonObject>
 #include <QString>
@@ -30,8 +31,6 @@ QString qsRead_Heading(const cRead_Result &oResult);
 QString qsRead_Summary(const cRead_Result &oResult);
 int iRead_Icon(const cRead_Result &oResult);
 QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First);
-QString qsVerdict_Text(const cRead_Result &oResult); // the summary's first line
-QString qsVerdict_Short(const eVerdict eValue);      // a few words, for titles
 
 // The same for scripts: one object per step, English keys.
 QJsonObject qjPoll(const cPoll_Result &oPoll, const cDrive &oDrive, const cVolume &oVolume, const cData &oData);

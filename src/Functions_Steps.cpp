@@ -1,10 +1,13 @@
 #include "Functions_Steps.h"
 
 #include "Functions_Operator.h"
+#include "Functions_Placement.h"
 #include "Functions_Report.h"
 #include "Functions_Topology.h"
 
 #include <QCoreApplication>
+
+#include <cerrno>
 
 // Each value in decimal, as the form shows it.
 const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
@@ -65,6 +68,39 @@ QString qsNot_On_Polled_Device(const cDrive &oDrive, const cVolume &oVolume)
     return qsWhy;
 }
 
+// A word read at its place that differs from the one written there in a few bits is
+// changed, not missing: the medium kept it, but not as it was.
+bool bFew_Bits_Changed(const quint64 qui64Read, const quint64 qui64Written)
+{
+    return qui64Read != 0 && __builtin_popcountll(qui64Read ^ qui64Written) <= 4;
+}
+
+// The missing words of a read whose places are known, read once more: those found there
+// with a few bits changed go into the layout, and the read is judged again.
+void vLook_Again(cRead_Result &oResult, cFill_Layout &oLayout)
+{
+    const std::vector<cRun> vecSuspects = oResult.oVerdict.vecSuspects;
+    QVector<quint64> qvWords;
+    QString qsIgnored; // without a second look the words simply stay missing
+    if (vecSuspects.empty() || !bRead_Words(oResult.qsDevice, vecSuspects, &qvWords, &qsIgnored))
+        return;
+    int w = 0;
+    for (const cRun &oRun : vecSuspects)
+        for (quint64 i = 0; i < oRun.qui64Count; ++i, ++w) {
+            const quint64 qui64Index = oRun.qui64First + i;
+            if (!bFew_Bits_Changed(qvWords[w], oResult.qui64Pattern + qui64Index))
+                continue;
+            oLayout.qvChanged.append(qui64Index);
+            const quint64 qui64As_Index = qvWords[w] - oResult.qui64Pattern;
+            if (qvWords[w] >= oResult.qui64Pattern && qui64As_Index < oResult.qui64Data_Count)
+                ++oLayout.qui64Changed_Hits; // the scan counted it as another fill word
+        }
+    if (oLayout.qvChanged.isEmpty())
+        return;
+    std::sort(oLayout.qvChanged.begin(), oLayout.qvChanged.end());
+    vJudge(oResult, oLayout);
+}
+
 } // namespace
 
 cPoll_Result oPoll(cDrive &oDrive, cVolume &oVolume, cData &oData, const QString &qsDrive_Path,
@@ -101,6 +137,16 @@ bool bFill_Ok(const cFill_Result &oResult)
     return oResult.eStatus == eFill_Complete || oResult.eStatus == eFill_Full || oResult.eStatus == eFill_Too_Large;
 }
 
+bool bFill_Refused_Writes(const cFill_Result &oResult)
+{
+    return oResult.eStatus == eFill_Error && oResult.iErrno == EIO && oResult.qui64Words_Written > 0;
+}
+
+bool bFill_Wrote_Then_Failed(const cFill_Result &oResult)
+{
+    return oResult.eStatus == eFill_Error && oResult.qui64Words_Written > 0;
+}
+
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
 {
     cFill_Layout oLayout;
@@ -111,7 +157,22 @@ cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
     return oLayout;
 }
 
-cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator)
+void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout)
+{
+    if (oLayout.bPlaced || oLayout.qvParts.isEmpty())
+        return;
+    const quint64 qui64Words = std::min(oLayout.qui64Words(), oResult.qui64Data_Count);
+    std::vector<cRun> vecInferred = vecInfer_Placement(oResult.vecRuns, qui64Words, oResult.qui64Bytes_Count);
+    if (vecInferred.empty())
+        return;
+    oLayout.vecExpected = std::move(vecInferred);
+    oLayout.bPlaced = oLayout.bInferred = true;
+    oLayout.qsPlacement_Why = "файловая система не сообщает, где лежат данные (" + oLayout.qsPlacement_Why +
+                              "): места выведены из того, где слова найдены";
+}
+
+cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator,
+                   const cFill_Result &oLast_Fill)
 {
     cRead_Result oResult;
     // The last poll's pattern, and every index that poll's volume could hold.
@@ -123,7 +184,12 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
         oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = "носитель перестал отвечать";
         vJudge(oResult, oLayout);
     } else if (bRead_Scanned(oResult.eStatus)) {
-        vJudge(oResult, oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice));
+        cFill_Layout oLayout = oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice);
+        vInfer_Placement(oResult, oLayout);
+        if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
+            oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
+        vJudge(oResult, oLayout);
+        vLook_Again(oResult, oLayout);
     }
     return oResult;
 }

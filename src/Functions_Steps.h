@@ -28,14 +28,24 @@ cPoll_Result oPoll(cDrive &oDrive, cVolume &oVolume, cData &oData, const QString
 cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator);
 // The fill wrote its file until it was done or the volume was full.
 bool bFill_Ok(const cFill_Result &oResult);
+// The fill wrote some words, then the medium refused more (an I/O error): what it kept is for
+// the read to say.
+bool bFill_Refused_Writes(const cFill_Result &oResult);
+// The fill wrote some words before an error (the medium's, or its file system's alarm at what
+// the medium did): a read still tells what is on the medium.
+bool bFill_Wrote_Then_Failed(const cFill_Result &oResult);
 
 // Reads the polled device for the last poll's words and compares it with the fill in the
-// polled volume.
-cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator);
+// polled volume. oLast_Fill: the fill this run made before, if any (a medium that refused its
+// writes is judged by how much it took).
+cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator,
+                   const cFill_Result &oLast_Fill = cFill_Result());
 // The whole device was read.
 bool bRead_Ok(const cRead_Result &oResult);
 // What a read of qsDevice is compared with: the fill in qsVolume and where it lies.
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
+// Where the file system does not say where the fill lies: where the read found it.
+void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout);
 
 // One value of the poll: the widget that shows it, its caption there, its section, and
 // where it comes from.

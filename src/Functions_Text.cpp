@@ -87,3 +87,23 @@ QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const
     }
     return qsResult;
 }
+
+QString qsPlural(const quint64 qui64Count, const char *pcOne, const char *pcFew, const char *pcMany)
+{
+    const quint64 qui64Tens = qui64Count % 100, qui64Units = qui64Count % 10;
+    if (qui64Units == 1 && qui64Tens != 11)
+        return QString::fromUtf8(pcOne);
+    if (qui64Units >= 2 && qui64Units <= 4 && (qui64Tens < 12 || qui64Tens > 14))
+        return QString::fromUtf8(pcFew);
+    return QString::fromUtf8(pcMany);
+}
+
+QString qsWords_Text(const quint64 qui64Count)
+{
+    return qsCount_Text(qui64Count) + " " + qsPlural(qui64Count, "слово", "слова", "слов");
+}
+
+QString qsAreas_Text(const quint64 qui64Count)
+{
+    return qsCount_Text(qui64Count) + " " + qsPlural(qui64Count, "области", "областях", "областях");
+}

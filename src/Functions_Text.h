@@ -12,6 +12,10 @@ QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms);          // 
 QString qsSeconds_Text(const qint64 qi64Ms);                                 // 0,34 с; 2 мин 05 с
 QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole);   // 99,95 %
 QString qsByte_Range_Text(const quint64 qui64First, const quint64 qui64End); // байты 0 … 4 095
+// The form of a noun after a count, as Russian wants it: 1 слово, 2 слова, 5 слов, 11 слов.
+QString qsPlural(const quint64 qui64Count, const char *pcOne, const char *pcFew, const char *pcMany);
+QString qsWords_Text(const quint64 qui64Count); // 1 слово, 29 992 064 слова
+QString qsAreas_Text(const quint64 qui64Count); // (в) 1 области, 3 областях
 int iPercent(const quint64 qui64Done, const quint64 qui64Total);               // whole per cent, 100 of 0
 // A running step's figures: 1,00 ГиБ из 3,84 ГиБ, 680,8 МиБ/с, осталось 0:04
 QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const qint64 qi64Ms);

@@ -1,25 +1,11 @@
 #include "Functions_Verdict.h"
 
+#include "Functions_Medium.h"
 #include "Functions_Reader.h"
-
-#include <QHash>
 
 #include <algorithm>
 
 namespace {
-
-// The fate of one stretch of the fill.
-enum eFate { eFate_In_Place, eFate_Displaced, eFate_Found, eFate_Missing, eFate_Not_Read };
-
-class cPiece
-{
-public:
-    quint64 qui64First;
-    quint64 qui64Count;
-    bool bPlaced;
-    quint64 qui64Offset;
-    eFate eValue;
-};
 
 // Calls vEach(first, end, inside) for the pieces of [qui64First, qui64End) inside and
 // outside the ranges.
@@ -54,12 +40,12 @@ public:
 private:
     void vPlaced_Segment(const cRun &oSegment);
     void vNot_Found(const quint64 qui64First, const quint64 qui64End, const cRun &oSegment);
+    void vAdd_Split(const cPiece &oPiece);
     void vAdd(const cPiece &oPiece);
     void vAdd_Regions(QVector<quint64> &qvRegions, quint64 qui64Offset, const quint64 qui64Words);
     void vAdd_Strip(QVector<quint64> &qvStrip, quint64 qui64First, const quint64 qui64Count);
     void vNote_Missing(const cPiece &oPiece);
-    quint64 qui64Wrap_Period() const;
-    quint64 qui64Capacity_Limit() const;
+    void vRemnant_Ranges();
     eVerdict eDecide(const eVerdict eFake) const;
 
     cRead_Result &oResult;
@@ -68,7 +54,7 @@ private:
     quint64 qui64Words = 0;
     tRanges qvFound;
     std::vector<cRun> vecBy_Diagonal;
-    std::vector<cPiece> vecPlaced;     // placed pieces, for the capacity check
+    std::vector<cPiece> vecPieces;     // every stretch of the fill, in index order
     quint64 qui64Unplaced_Missing = 0; // missing where the file holds no data
 };
 
@@ -150,12 +136,35 @@ void cJudge::vAdd(const cPiece &oPiece)
         oVerdict.qui64Not_Read += oPiece.qui64Count;
         pqvStrip = &oVerdict.qvStrip_Not_Read;
         break;
+    case eFate_Changed:
+        oVerdict.qui64Changed += oPiece.qui64Count;
+        pqvRegion = &oVerdict.qvRegion_Changed;
+        pqvStrip = &oVerdict.qvStrip_Missing;
+        break;
     }
     if (pqvRegion && oPiece.bPlaced)
         vAdd_Regions(*pqvRegion, oPiece.qui64Offset, oPiece.qui64Count);
     vAdd_Strip(*pqvStrip, oPiece.qui64First, oPiece.qui64Count);
-    if (oPiece.bPlaced)
-        vecPlaced.push_back(oPiece);
+    if ((oPiece.eValue == eFate_Missing || oPiece.eValue == eFate_Displaced) && oPiece.bPlaced &&
+        oPiece.qui64Count <= 4 && oVerdict.vecSuspects.size() < 65536)
+        oVerdict.vecSuspects.push_back({oPiece.qui64First, oPiece.qui64Count, oPiece.qui64Offset});
+    vecPieces.push_back(oPiece);
+}
+
+// Words not found at their place, but for those a second look found there changed.
+void cJudge::vAdd_Split(const cPiece &oPiece)
+{
+    const QVector<quint64> &qvChanged = oLayout.qvChanged;
+    auto it = std::lower_bound(qvChanged.begin(), qvChanged.end(), oPiece.qui64First);
+    quint64 qui64At = oPiece.qui64First;
+    const quint64 qui64End = oPiece.qui64First + oPiece.qui64Count;
+    auto qui64Offset_Of = [&](quint64 qui64Index) { return oPiece.qui64Offset + 8 * (qui64Index - oPiece.qui64First); };
+    for (; oPiece.bPlaced && it != qvChanged.end() && *it < qui64End; ++it) {
+        vAdd({qui64At, *it - qui64At, true, qui64Offset_Of(qui64At), oPiece.eValue});
+        vAdd({*it, 1, true, qui64Offset_Of(*it), eFate_Changed});
+        qui64At = *it + 1;
+    }
+    vAdd({qui64At, qui64End - qui64At, oPiece.bPlaced, oPiece.bPlaced ? qui64Offset_Of(qui64At) : 0, oPiece.eValue});
 }
 
 // Words of a placed stretch found nowhere: missing, or not read where they should lie.
@@ -168,8 +177,12 @@ void cJudge::vNot_Found(const quint64 qui64First, const quint64 qui64End, const 
            [&](quint64 qui64From, quint64 qui64To, bool bNot_Read) {
                const quint64 qui64Index = oSegment.qui64First + (qui64From - oSegment.qui64Offset + 7) / 8;
                const quint64 qui64Index_End = oSegment.qui64First + (qui64To - oSegment.qui64Offset + 7) / 8;
-               vAdd({qui64Index, qui64Index_End - qui64Index, true, qui64Offset_Of(qui64Index),
-                     bNot_Read ? eFate_Not_Read : eFate_Missing});
+               const cPiece oPiece{qui64Index, qui64Index_End - qui64Index, true, qui64Offset_Of(qui64Index),
+                                   bNot_Read ? eFate_Not_Read : eFate_Missing};
+               if (bNot_Read)
+                   vAdd(oPiece);
+               else
+                   vAdd_Split(oPiece);
            });
 }
 
@@ -186,8 +199,8 @@ void cJudge::vPlaced_Segment(const cRun &oSegment)
     auto vGap = [&](quint64 qui64To) {
         vSplit(qvFound, qui64At, qui64To, [&](quint64 qui64From, quint64 qui64Until, bool bFound) {
             if (bFound)
-                vAdd({qui64From, qui64Until - qui64From, true,
-                      oSegment.qui64Offset + 8 * (qui64From - oSegment.qui64First), eFate_Displaced});
+                vAdd_Split({qui64From, qui64Until - qui64From, true,
+                            oSegment.qui64Offset + 8 * (qui64From - oSegment.qui64First), eFate_Displaced});
             else
                 vNot_Found(qui64From, qui64Until, oSegment);
         });
@@ -206,84 +219,53 @@ void cJudge::vPlaced_Segment(const cRun &oSegment)
     vGap(oSegment.qui64End());
 }
 
-// The period of a medium that wraps its addresses: most words found twice lie that far
-// apart, and most words found beyond it have their twin there. 0 when there is none.
-quint64 cJudge::qui64Wrap_Period() const
+// Without a fill file, where the words of an earlier fill lie: runs close together on the
+// device make one area.
+void cJudge::vRemnant_Ranges()
 {
-    QHash<quint64, quint64> qhTwins; // distance -> words seen at both places
-    quint64 qui64All_Twins = 0;
-    const cRun *pWidest = nullptr;
-    for (const cRun &oRun : oResult.vecRuns) {
-        if (pWidest && oRun.qui64First < pWidest->qui64End() && oRun.qui64Diagonal() != pWidest->qui64Diagonal()) {
-            const quint64 qui64Overlap = std::min(oRun.qui64End(), pWidest->qui64End()) - oRun.qui64First;
-            const qint64 qi64Distance = qint64(oRun.qui64Diagonal() - pWidest->qui64Diagonal());
-            qhTwins[quint64(qi64Distance < 0 ? -qi64Distance : qi64Distance)] += qui64Overlap;
-            qui64All_Twins += qui64Overlap;
-        }
-        if (!pWidest || oRun.qui64End() > pWidest->qui64End())
-            pWidest = &oRun;
+    std::vector<cRun> vecBy_Offset = oResult.vecRuns;
+    std::sort(vecBy_Offset.begin(), vecBy_Offset.end(),
+              [](const cRun &a, const cRun &b) { return a.qui64Offset < b.qui64Offset; });
+    const quint64 qui64Gap = 64 << 10; // a file system's metadata between two stretches of one fill
+    tRanges qvAreas;
+    for (const cRun &oRun : vecBy_Offset) {
+        if (!qvAreas.isEmpty() && oRun.qui64Offset <= qvAreas.last().second + qui64Gap)
+            qvAreas.last().second = std::max(qvAreas.last().second, oRun.qui64Offset_End());
+        else
+            qvAreas.append({oRun.qui64Offset, oRun.qui64Offset_End()});
     }
-    quint64 qui64Period = 0, qui64Most = 0;
-    for (auto it = qhTwins.cbegin(); it != qhTwins.cend(); ++it)
-        if (it.value() > qui64Most) {
-            qui64Most = it.value();
-            qui64Period = it.key();
-        }
-    if (qui64Period == 0 || qui64Period >= oResult.qui64Bytes_Count || 2 * qui64Most < qui64All_Twins ||
-        100 * qui64Most < qui64Words)
-        return 0;
-    quint64 qui64Beyond = 0;
-    for (const cRun &oRun : oResult.vecRuns)
-        if (oRun.qui64Offset_End() > qui64Period)
-            qui64Beyond += (oRun.qui64Offset_End() - std::max(oRun.qui64Offset, qui64Period)) / 8;
-    return 2 * qui64Most >= qui64Beyond ? qui64Period : 0;
-}
-
-// The offset from which a medium keeps nothing: the first place of a missing word, when
-// next to nothing of what should lie beyond it is found there, nor any fill word at all.
-quint64 cJudge::qui64Capacity_Limit() const
-{
-    if (!oLayout.bPlaced)
-        return 0;
-    quint64 qui64Limit = ~quint64(0);
-    for (const cPiece &oPiece : vecPlaced)
-        if (oPiece.eValue == eFate_Missing)
-            qui64Limit = std::min(qui64Limit, oPiece.qui64Offset);
-    if (qui64Limit == ~quint64(0) || qui64Limit == 0)
-        return 0;
-    quint64 qui64Expected = 0, qui64Kept = 0, qui64Found_Beyond = 0;
-    for (const cPiece &oPiece : vecPlaced) {
-        const quint64 qui64End = oPiece.qui64Offset + 8 * oPiece.qui64Count;
-        if (qui64End <= qui64Limit)
-            continue;
-        const quint64 qui64Beyond = (qui64End - std::max(oPiece.qui64Offset, qui64Limit)) / 8;
-        qui64Expected += qui64Beyond;
-        if (oPiece.eValue == eFate_In_Place)
-            qui64Kept += qui64Beyond;
-    }
-    for (const cRun &oRun : oResult.vecRuns)
-        if (oRun.qui64Offset_End() > qui64Limit)
-            qui64Found_Beyond += (oRun.qui64Offset_End() - std::max(oRun.qui64Offset, qui64Limit)) / 8;
-    return 100 * qui64Kept <= qui64Expected && 1000 * qui64Found_Beyond <= qui64Expected ? qui64Limit : 0;
+    oVerdict.qui64Remnant_Areas = quint64(qvAreas.size());
+    oVerdict.qvRemnant_Ranges = qvAreas.mid(0, cVerdict::iMax_Ranges);
 }
 
 // eFake: what the medium's pattern of losses says, when it says anything.
 eVerdict cJudge::eDecide(const eVerdict eFake) const
 {
-    if (oLayout.qvParts.isEmpty() || qui64Words == 0)
-        return eVerdict_No_Fill_File;
-    if (oResult.eStatus != eRead_Done || oResult.qui64Bytes_Bad > 0)
+    const bool bRead_Whole = oResult.eStatus == eRead_Done && !oResult.bAbandoned;
+    if (oLayout.qvParts.isEmpty() || qui64Words == 0) {
+        if (oResult.qui64Hits > 0)
+            return eVerdict_Remnants; // whatever was not read, these are left
+        if (!bRead_Whole)
+            return eVerdict_Incomplete;
+        return oResult.qui64Bytes_Bad > 0 ? eVerdict_Damaged : eVerdict_Clean;
+    }
+    if (!bRead_Whole)
         return eVerdict_Incomplete;
     if (oVerdict.oLayout.eOn == eOn_Device_No)
         return eVerdict_Not_On_Device;
     // Next to nothing found of what the file system wrote: the words reach the medium in
     // another form (a compressing file system still stores a small tail as it is). A file
     // without data (sparse) wrote nothing, so its words are simply missing.
-    if (1000 * oVerdict.qui64Found <= qui64Words && (!oLayout.bPlaced || qui64Unplaced_Missing < oVerdict.qui64Missing))
+    if (1000 * (oVerdict.qui64Found + oVerdict.qui64Changed) <= qui64Words &&
+        (!oLayout.bPlaced || oLayout.bInferred || qui64Unplaced_Missing < oVerdict.qui64Missing))
         return eVerdict_No_Plaintext;
-    if (oVerdict.qui64Missing == 0 && oVerdict.qui64Displaced == 0)
-        return eVerdict_Intact;
-    return eFake != eVerdict_None ? eFake : eVerdict_Data_Missing;
+    if (eFake != eVerdict_None)
+        return eFake;
+    if (oResult.qui64Bytes_Bad > 0)
+        return eVerdict_Damaged;
+    if (oVerdict.qui64Missing > 0 || oVerdict.qui64Displaced > 0)
+        return eVerdict_Data_Missing;
+    return oVerdict.qui64Changed > 0 ? eVerdict_Data_Changed : eVerdict_Intact;
 }
 
 void cJudge::vRun()
@@ -294,8 +276,8 @@ void cJudge::vRun()
     qui64Words = std::min(oLayout.qui64Words(), oResult.qui64Data_Count);
     oVerdict.qui64Words = qui64Words;
     const int iRegions = oResult.qvRegion_Hits.size();
-    for (QVector<quint64> *pqv :
-         {&oVerdict.qvRegion_In_Place, &oVerdict.qvRegion_Displaced, &oVerdict.qvRegion_Missing})
+    for (QVector<quint64> *pqv : {&oVerdict.qvRegion_In_Place, &oVerdict.qvRegion_Displaced,
+                                  &oVerdict.qvRegion_Missing, &oVerdict.qvRegion_Changed})
         pqv->fill(0, iRegions);
     const quint64 qui64Buckets = std::min<quint64>(1024, qui64Words);
     oVerdict.qui64Strip_Bucket = qui64Buckets == 0 ? 0 : (qui64Words + qui64Buckets - 1) / qui64Buckets;
@@ -319,11 +301,13 @@ void cJudge::vRun()
                 break;
             cRun oClipped = oSegment;
             oClipped.qui64Count = std::min(oSegment.qui64End(), qui64Words) - oSegment.qui64First;
-            vAdd({qui64At, oClipped.qui64First - qui64At, false, 0, eFate_Missing});
+            if (oClipped.qui64First > qui64At)
+                vAdd({qui64At, oClipped.qui64First - qui64At, false, 0, eFate_Missing});
             vPlaced_Segment(oClipped);
-            qui64At = oClipped.qui64End();
+            qui64At = std::max(qui64At, oClipped.qui64End());
         }
-        vAdd({qui64At, qui64Words - qui64At, false, 0, eFate_Missing});
+        if (qui64Words > qui64At)
+            vAdd({qui64At, qui64Words - qui64At, false, 0, eFate_Missing});
         std::vector<cRun>().swap(vecBy_Diagonal);
     } else {
         vSplit(qvFound, 0, qui64Words, [&](quint64 qui64From, quint64 qui64To, bool bFound) {
@@ -334,20 +318,25 @@ void cJudge::vRun()
     // Words of the file found on the device show that the volume lies on it.
     if (oVerdict.oLayout.eOn == eOn_Device_Unknown && oVerdict.qui64Found > 0)
         oVerdict.oLayout.eOn = eOn_Device_Yes;
-    oVerdict.qui64Remnants = oResult.qui64Hits > oVerdict.qui64Found ? oResult.qui64Hits - oVerdict.qui64Found : 0;
+    const cMedium oMedium =
+        oModel_Medium(vecPieces, oResult.vecRuns, oResult.qui64Bytes_Count, qui64Words, oLayout.qui64Refused_After);
+    std::vector<cPiece>().swap(vecPieces);
+    // Copies a cache returned elsewhere are the cache's, a wrap's aliases are the wrap's, and a
+    // changed word that reads as another fill word is the change: none is a remnant.
+    const quint64 qui64Explained = oVerdict.qui64Found + oLayout.qui64Changed_Hits + oMedium.qui64Medium_Copies;
+    oVerdict.qui64Remnants = oResult.qui64Hits > qui64Explained ? oResult.qui64Hits - qui64Explained : 0;
     oVerdict.qvRegion_Stray = oResult.qvRegion_Hits;
     for (int r = 0; r < iRegions; ++r)
         oVerdict.qvRegion_Stray[r] -= std::min(oVerdict.qvRegion_Stray[r], oVerdict.qvRegion_In_Place[r]);
-    eVerdict eFake = eVerdict_None;
-    quint64 qui64Usable = 0;
-    if (oVerdict.qui64Missing + oVerdict.qui64Displaced > 0) {
-        if ((qui64Usable = qui64Wrap_Period()) > 0)
-            eFake = eVerdict_Wraparound;
-        else if ((qui64Usable = qui64Capacity_Limit()) > 0)
-            eFake = eVerdict_Capacity_Limited;
+    oVerdict.eValue = eDecide(oMedium.eFake);
+    if (oVerdict.eValue == oMedium.eFake) {
+        oVerdict.qui64Usable_Bytes = oMedium.qui64Usable_Bytes;
+        oVerdict.qui64Wrap_Period = oMedium.qui64Period;
+        oVerdict.qui64Cache_Bytes = oMedium.qui64Cache_Bytes;
+        oVerdict.qui64Medium_Copies = oMedium.qui64Medium_Copies;
     }
-    oVerdict.eValue = eDecide(eFake);
-    oVerdict.qui64Usable_Bytes = oVerdict.eValue == eFake ? qui64Usable : 0;
+    if (oVerdict.eValue == eVerdict_Remnants)
+        vRemnant_Ranges();
 }
 
 } // namespace
@@ -378,6 +367,14 @@ const char *pcVerdict_Name(const eVerdict eValue)
         return "intact";
     case eVerdict_Data_Missing:
         return "data_missing";
+    case eVerdict_Data_Changed:
+        return "data_changed";
+    case eVerdict_Damaged:
+        return "damaged";
+    case eVerdict_Keeps_Recent:
+        return "keeps_recent";
+    case eVerdict_Write_Failed:
+        return "write_failed";
     case eVerdict_Capacity_Limited:
         return "capacity_limited";
     case eVerdict_Wraparound:
@@ -388,13 +385,15 @@ const char *pcVerdict_Name(const eVerdict eValue)
         return "not_on_device";
     case eVerdict_Incomplete:
         return "incomplete";
-    case eVerdict_No_Fill_File:
-        return "no_fill_file";
+    case eVerdict_Remnants:
+        return "remnants";
+    case eVerdict_Clean:
+        return "clean";
     }
     return "";
 }
 
 bool bVerdict_Good(const eVerdict eValue)
 {
-    return eValue == eVerdict_Intact || eValue == eVerdict_No_Fill_File;
+    return eValue == eVerdict_Intact || eValue == eVerdict_Clean;
 }

@@ -9,21 +9,26 @@
 
 #include <vector>
 
-class cRead_Result;
-
 typedef QVector<QPair<quint64, quint64>> tRanges; // [first, end), sorted, apart
+
+class cRead_Result;
 
 // What a read says of the medium, worst news first where several apply.
 enum eVerdict {
     eVerdict_None,             // no read has been compared yet
     eVerdict_Intact,           // every word of the fill file is on the medium, in place
     eVerdict_Data_Missing,     // part of the fill is missing, or not where it was written
-    eVerdict_Capacity_Limited, // the medium keeps nothing beyond some offset
+    eVerdict_Data_Changed,     // words lie at their place with some bits changed
+    eVerdict_Damaged,          // some sectors cannot be read
+    eVerdict_Capacity_Limited, // the medium keeps nothing beyond some offset (but what a cache holds)
     eVerdict_Wraparound,       // the medium maps its announced space onto a smaller one
+    eVerdict_Keeps_Recent,     // the medium keeps only what was written last, wherever it lies
+    eVerdict_Write_Failed,     // the medium refused writes after some amount
     eVerdict_No_Plaintext,     // nothing of the fill is on the device: encrypted or compressed
     eVerdict_Not_On_Device,    // the volume does not lie on the scanned device
-    eVerdict_Incomplete,       // the read did not cover the whole device
-    eVerdict_No_Fill_File      // nothing to compare with: counts only
+    eVerdict_Incomplete,       // the read was cancelled or stopped before the device's end
+    eVerdict_Remnants,         // no fill file; words of an earlier fill are on the medium
+    eVerdict_Clean             // no fill file, and no fill words on the medium
 };
 // The verdict as scripts see it.
 const char *pcVerdict_Name(const eVerdict eValue);
@@ -50,10 +55,17 @@ class cFill_Layout
 public:
     QVector<cFill_Part> qvParts;
     bool bPlaced = false;
+    bool bInferred = false; // placed from where the words were found, not by the file system
     std::vector<cRun> vecExpected;
-    QString qsPlacement_Why; // why the placement is unknown
+    QString qsPlacement_Why; // why the placement is unknown, or how it was inferred
     eOn_Device eOn = eOn_Device_Unknown;
     QString qsOn_Device_Why;
+    // Words missing from their place that a second look found there with a few bits changed,
+    // sorted; and how many of those read as another fill word.
+    QVector<quint64> qvChanged;
+    quint64 qui64Changed_Hits = 0;
+    // The fill of this same run had its writes refused (an I/O error) after this many bytes.
+    quint64 qui64Refused_After = 0;
 
     quint64 qui64Words() const { return qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words; }
 };
@@ -80,14 +92,25 @@ public:
     quint64 qui64Missing = 0;          // found nowhere
     quint64 qui64Not_Read = 0;         // its place was not read (cancelled, unreadable)
     quint64 qui64Found = 0;            // in place + displaced, or found anywhere when not placed
+    quint64 qui64Changed = 0;          // at its place, with a few bits changed
     quint64 qui64Remnants = 0;         // fill-pattern words found that are none of the above
-    quint64 qui64Usable_Bytes = 0;     // capacity limited, wraparound: what the medium really keeps
+    quint64 qui64Usable_Bytes = 0;     // a fake: what the medium really keeps
+    quint64 qui64Wrap_Period = 0;      // wraparound: the distance at which addresses repeat
+    quint64 qui64Cache_Bytes = 0;      // capacity limited: what a cache beyond the capacity still held
+    quint64 qui64Medium_Copies = 0;     // words a cache returned at other places than their own
     QVector<cMissing_Range> qvMissing; // the first stretches not found
     static const int iMax_Missing = 8;
+    // Short stretches missing from known places: worth a second look for changed bits.
+    std::vector<cRun> vecSuspects;
+    // Without a fill file: where fill words of an earlier fill lie ([first, end) device bytes,
+    // the first of them), and in how many areas.
+    tRanges qvRemnant_Ranges;
+    quint64 qui64Remnant_Areas = 0;
+    static const int iMax_Ranges = 1000;
 
     // For the map: per device region (as the read's), the fill's words by their expected
     // place, and the fill-pattern words found there that are not the file's in place.
-    QVector<quint64> qvRegion_In_Place, qvRegion_Displaced, qvRegion_Missing, qvRegion_Stray;
+    QVector<quint64> qvRegion_In_Place, qvRegion_Displaced, qvRegion_Missing, qvRegion_Changed, qvRegion_Stray;
     // Per bucket of qui64Strip_Bucket indexes of the fill.
     quint64 qui64Strip_Bucket = 0;
     QVector<quint64> qvStrip_Found, qvStrip_Displaced, qvStrip_Missing, qvStrip_Not_Read;

@@ -44,6 +44,7 @@ void MainWindow::on_pushButton_Write_clicked()
 {
     cWindow_Operator oOperator(this);
     const cFill_Result oResult = oFill(oDrive, oVolume, oData, oOperator);
+    oLast_Fill = oResult;
     if (oResult.eStatus == eFill_Refused)
         return; // the operator said no
     if (!bFill_Ran(oResult))
@@ -55,7 +56,7 @@ void MainWindow::on_pushButton_Write_clicked()
 void MainWindow::on_pushButton_Read_clicked()
 {
     cWindow_Operator oOperator(this);
-    const cRead_Result oResult = oRead(oDrive, oVolume, oData, oOperator);
+    const cRead_Result oResult = oRead(oDrive, oVolume, oData, oOperator, oLast_Fill);
     if (!bRead_Ran(oResult)) {
         iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
         return;

@@ -35,6 +35,7 @@ private:
     Ui::MainWindow *ui;
     QString qsDrive_Path;
     QString qsVolume_Path;
+    cFill_Result oLast_Fill; // a medium that refused the fill's writes is judged by how much it took
 };
 
 #endif // MAINWINDOW_H

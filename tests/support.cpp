@@ -87,15 +87,30 @@ QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size,
     return qsFs.isEmpty() ? QString() : qsMake_Fs(qsFs, qslMkfs, qsMount_Options);
 }
 
-QString cLoop_Device::qsAttach(const QString &qsFile)
+QString cLoop_Device::qsAttach(const QString &qsFile, const bool bPartitioned)
 {
     int iExit = 0;
-    qsDevice = qsRun("losetup", {"--show", "-f", "--direct-io=on", qsFile}, &iExit);
+    qsDevice = qsRun("losetup", {"--show", "-f", "--direct-io=on", "--partscan", qsFile}, &iExit);
     if (iExit != 0 || !qsDevice.startsWith("/dev/loop")) {
         qsDevice.clear();
         return "losetup could not attach " + qsFile;
     }
-    return QString();
+    if (!bPartitioned)
+        return QString();
+    // An MBR with one partition from 1 MiB to the end, as sticks come. The kernel's rescan
+    // leaves no partition device here; partx adds it.
+    QProcess qSfdisk;
+    qSfdisk.start("sfdisk", {"-q", "--label", "dos", qsDevice});
+    qSfdisk.write("start=2048, type=83\n");
+    qSfdisk.closeWriteChannel();
+    if (!qSfdisk.waitForFinished(30000) || qSfdisk.exitCode() != 0)
+        return "sfdisk failed on " + qsDevice + ": " + QString::fromUtf8(qSfdisk.readAllStandardError());
+    qsFs_Device = qsDevice + "p1";
+    if (!QFile::exists(qsFs_Device))
+        qsRun("partx", {"-a", qsDevice});
+    for (int i = 0; i < 100 && !QFile::exists(qsFs_Device); ++i)
+        QThread::msleep(50);
+    return QFile::exists(qsFs_Device) ? QString() : qsFs_Device + " did not appear";
 }
 
 QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options)
@@ -109,14 +124,15 @@ QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs,
     static const QMap<QString, QString> qmapMount_Type = {{"exfat", "exfat-fuse"}, {"ntfs", "ntfs-3g"}};
     int iExit = 0;
     const QString qsMkfs = qsFs == "ntfs" ? "mkfs.ntfs" : "mkfs." + qsFs;
-    const QString qsOutput = qsRun(qsMkfs, qmapForce.value(qsFs) + qslMkfs + QStringList{qsDevice}, &iExit);
+    const QString qsTarget = qsFs_Device.isEmpty() ? qsDevice : qsFs_Device;
+    const QString qsOutput = qsRun(qsMkfs, qmapForce.value(qsFs) + qslMkfs + QStringList{qsTarget}, &iExit);
     if (iExit != 0)
-        return qsMkfs + " failed on " + qsDevice + ": " + qsOutput;
+        return qsMkfs + " failed on " + qsTarget + ": " + qsOutput;
     const QString qsDir = qTemp.filePath("mnt");
     QDir().mkpath(qsDir);
-    qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsDevice, qsDir}, &iExit);
+    qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsTarget, qsDir}, &iExit);
     if (iExit != 0)
-        return "cannot mount " + qsDevice + " as " + qsFs;
+        return "cannot mount " + qsTarget + " as " + qsFs;
     qsMount = qsDir + "/";
     return QString();
 }

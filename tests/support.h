@@ -98,8 +98,9 @@ public:
                      const QStringList &qslMkfs = {}, const QString &qsMount_Options = "defaults",
                      const quint64 qui64Offset = 0);
     // Attaches a loop device to an existing file (an emulated medium), with direct I/O so
-    // that no page cache hides what the medium does.
-    QString qsAttach(const QString &qsFile);
+    // that no page cache hides what the medium does; partitioned as a stick comes (MBR, one
+    // partition from 1 MiB), the file system then goes on the partition.
+    QString qsAttach(const QString &qsFile, const bool bPartitioned = false);
     QString qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options);
     // Mounts a tmpfs of qsSize in the temporary directory as the volume (qsMount): a file
     // system that lies on no device.
@@ -110,7 +111,8 @@ public:
     QTemporaryDir qTemp;
     QString qsImage;
     QString qsDevice;
-    QString qsMount; // with a trailing slash, empty when not mounted
+    QString qsFs_Device; // the partition the file system is on, empty for the whole device
+    QString qsMount;     // with a trailing slash, empty when not mounted
 
 private:
     void vUnmount();

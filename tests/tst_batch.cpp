@@ -104,7 +104,7 @@ void tst_Batch::pollFillRead()
     const cTool_Run oText = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,read"});
     QCOMPARE(oText.iExit, 0);
     QVERIFY2(oText.qsOut.contains("Носитель:\n  Системное имя: " + oLoop.qsDevice + "\n  Размер сектора: 4096\n") &&
-                 oText.qsOut.contains("Чтение завершено.\nДанные целы: все "),
+                 oText.qsOut.contains("Чтение завершено: данные целы.\nДанные целы: все "),
              qPrintable(oText.qsOut));
 }
 

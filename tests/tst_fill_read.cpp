@@ -121,7 +121,7 @@ void tst_Fill_Read::endToEnd()
     QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
     const cRead_Result oBefore = oRead(oDisk, oPolled, oPattern, oOperator);
     QCOMPARE(oBefore.qui64Distinct, quint64(0));
-    QCOMPARE(oBefore.oVerdict.eValue, eVerdict_No_Fill_File);
+    QCOMPARE(oBefore.oVerdict.eValue, eVerdict_Clean);
     // The trap: the device's pages are now cached, and the fill will not refresh them.
     QFile qDevice(oLoop.qsDevice);
     QVERIFY(qDevice.open(QIODevice::ReadOnly));

@@ -151,13 +151,13 @@ void tst_Map::window()
     });
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslHeadings, QStringList{"Чтение завершено."});
+    QCOMPARE(oAnswerer.qslHeadings, QStringList{"Чтение завершено: слов заполнения нет."});
     cMap_Window *qMap = oWindow.findChild<cMap_Window *>();
     QVERIFY(qMap && qMap->isVisible());
     QVERIFY2(qMap->width() <= 1366 && qMap->height() <= 768,
              qPrintable(QString("%1 x %2").arg(qMap->width()).arg(qMap->height())));
     QVERIFY(qMap->windowTitle().startsWith("Носитель " + qDir.filePath("crafted.img") +
-                                           " — файла заполнения нет — чтение "));
+                                           " — слов заполнения нет — чтение "));
     QVERIFY(qMap->testAttribute(Qt::WA_AlwaysShowToolTips));
     const QString qsSummary = qMap->findChild<QPlainTextEdit *>("plainTextEdit_Summary")->toPlainText();
     const QString qsExpected = qsRead_Summary(oExpected).replace(QChar(0x00A0), ' ');
@@ -181,8 +181,8 @@ void tst_Map::window()
     QFile qFile(qsReport);
     QVERIFY(qFile.open(QIODevice::ReadOnly));
     const QList<QByteArray> qlReport = qFile.readAll().trimmed().split('\n');
-    QCOMPARE(QJsonDocument::fromJson(qlReport.last()).object()["verdict"].toString(), QString("no_fill_file"));
-    QCOMPARE(QString::fromUtf8(qlReport.first()), QString("Чтение завершено."));
+    QCOMPARE(QJsonDocument::fromJson(qlReport.last()).object()["verdict"].toString(), QString("clean"));
+    QCOMPARE(QString::fromUtf8(qlReport.first()), QString("Чтение завершено: слов заполнения нет."));
 }
 
 QTEST_MAIN(tst_Map)
