@@ -1,6 +1,7 @@
 #include "Functions_Batch.h"
 
 #include "Functions_Core.h"
+#include "Functions_Data.h"
 #include "Functions_Map.h"
 #include "Functions_Operator.h"
 #include "Functions_Report.h"
@@ -200,7 +201,13 @@ int iFill_Step(cBatch_Run &oRun)
 
 int iRead_Step(cBatch_Run &oRun)
 {
-    const cRead_Result oResult = oRead(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator, oRun.oLast_Fill);
+    // An earlier fill on a volume of another size had another pattern: the operator names it.
+    cData oPattern = oRun.oData;
+    if (oRun.oOptions.qui64Pattern != 0) {
+        oPattern.qui64Pattern = oRun.oOptions.qui64Pattern;
+        oPattern.qui64Data_Count = qui64Pattern_Indexes(oPattern.qui64Pattern);
+    }
+    const cRead_Result oResult = oRead(oRun.oDrive, oRun.oVolume, oPattern, oRun.oOperator, oRun.oLast_Fill);
     const bool bOk = bRead_Ok(oResult);
     const bool bScanned = bRead_Ran(oResult);
     if (!bScanned)
@@ -234,9 +241,13 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     const QCommandLineOption qJson("json", "В пакетном режиме: по одному объекту JSON на шаг.");
     const QCommandLineOption qQuiet("quiet", "В пакетном режиме: без строки хода работы.");
     const QCommandLineOption qMap("map", "В пакетном режиме: после чтения сохранить карту носителя в PNG.", "FILE");
+    const QCommandLineOption qPattern("pattern",
+                                      "В пакетном режиме: при чтении искать слова этого паттерна (число или 0x…), "
+                                      "а не паттерна опроса: например, прежнего заполнения раздела другого размера.",
+                                      "PATTERN");
     const QCommandLineOption qForce("force", "В пакетном режиме: заполнять, даже если не установлено, что раздел "
                                              "лежит на носителе.");
-    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qForce});
+    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qPattern, qForce});
 
     if (!qParser.parse(qslArguments))
         return iUsage_Error(qParser, qParser.errorText(), bPrint);
@@ -265,8 +276,19 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     oOptions.bQuiet = qParser.isSet(qQuiet);
     oOptions.bForce = qParser.isSet(qForce);
     oOptions.qsMap = qParser.value(qMap);
-    if (!oOptions.bBatch && (oOptions.bJson || oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap)))
-        return iUsage_Error(qParser, "--json, --quiet, --force и --map действуют только вместе с --batch", bPrint);
+    if (!oOptions.bBatch && (oOptions.bJson || oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap) ||
+                             qParser.isSet(qPattern)))
+        return iUsage_Error(qParser, "--json, --quiet, --force, --map и --pattern действуют только вместе с --batch",
+                            bPrint);
+    if (qParser.isSet(qPattern)) {
+        bool bNumber = false;
+        const QString qsPattern = qParser.value(qPattern);
+        oOptions.qui64Pattern = qsPattern.startsWith("0x", Qt::CaseInsensitive) ? qsPattern.mid(2).toULongLong(&bNumber, 16)
+                                                                                 : qsPattern.toULongLong(&bNumber, 10);
+        if (!bNumber || qui64Pattern_Indexes(oOptions.qui64Pattern) == 0)
+            return iUsage_Error(qParser, "--pattern: \"" + qsPattern + "\" не паттерн 11...10 (единицы, затем нули)",
+                                bPrint);
+    }
     if (oOptions.bBatch) {
         oOptions.qslSteps = qParser.value(qBatch).split(',');
         for (const QString &qsStep : oOptions.qslSteps)

@@ -16,6 +16,7 @@ public:
     bool bQuiet = false;
     bool bForce = false; // fill even a volume not known to lie on the device
     QString qsMap;       // PNG file for the device map after a read
+    quint64 qui64Pattern = 0; // --pattern: the words a read looks for, 0 for the poll's
 };
 
 // Parses the arguments (program name first). Needs no application object, so that a usage

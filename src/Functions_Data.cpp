@@ -131,6 +131,14 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     }
 }
 
+quint64 qui64Pattern_Indexes(const quint64 qui64Pattern)
+{
+    const quint64 qui64Low = ~qui64Pattern; // the zeros below the ones, as ones
+    if (qui64Pattern == 0 || (qui64Low & (qui64Low + 1)) != 0 || qui64Low == 0)
+        return 0;
+    return (qui64Low >> 1) + 1;
+}
+
 QString qsFill_File_Path(const QString &qsVolume, const int iPart)
 {
     return qsVolume + pcFill_File_Name + (iPart <= 1 ? QString() : "." + QString::number(iPart));

@@ -19,6 +19,10 @@ enum eFill_Status {
 // The status as scripts see it.
 const char *pcFill_Status_Name(const eFill_Status eStatus);
 
+// How many indexes a pattern leaves room for: 2^k for ones in bits k+1 to 63 and zeros below;
+// 0 for a value that is no such pattern.
+quint64 qui64Pattern_Indexes(const quint64 qui64Pattern);
+
 // The fill file, in the volume's directory.
 const char *const pcFill_File_Name = "data.data";
 // File iPart of the fill (data.data, then data.data.2, data.data.3, ...: where the file

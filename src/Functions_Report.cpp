@@ -378,6 +378,7 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
     qjResult.insert("unreadable_ranges", qjRanges(oResult.qvUnreadable));
     qjResult.insert("remnant_ranges", qjRanges(oVerdict.qvRemnant_Ranges));
     vPut(qjResult, "remnant_areas", oVerdict.qui64Remnant_Areas);
+    vPut(qjResult, "remnant_words", oVerdict.qui64Remnant_Words);
     qjResult.insert("regions", qjRegions(oResult));
     if (bPlaced) {
         vPut(qjResult, "in_place", oVerdict.qui64In_Place);

@@ -229,6 +229,9 @@ void cJudge::vRemnant_Ranges()
     const quint64 qui64Gap = 64 << 10; // a file system's metadata between two stretches of one fill
     tRanges qvAreas;
     for (const cRun &oRun : vecBy_Offset) {
+        if (oRun.qui64Count < cVerdict::qui64Min_Remnant_Run)
+            continue;
+        oVerdict.qui64Remnant_Words += oRun.qui64Count;
         if (!qvAreas.isEmpty() && oRun.qui64Offset <= qvAreas.last().second + qui64Gap)
             qvAreas.last().second = std::max(qvAreas.last().second, oRun.qui64Offset_End());
         else
@@ -243,7 +246,7 @@ eVerdict cJudge::eDecide(const eVerdict eFake) const
 {
     const bool bRead_Whole = oResult.eStatus == eRead_Done && !oResult.bAbandoned;
     if (oLayout.qvParts.isEmpty() || qui64Words == 0) {
-        if (oResult.qui64Hits > 0)
+        if (oVerdict.qui64Remnant_Words > 0)
             return eVerdict_Remnants; // whatever was not read, these are left
         if (!bRead_Whole)
             return eVerdict_Incomplete;
@@ -328,6 +331,8 @@ void cJudge::vRun()
     oVerdict.qvRegion_Stray = oResult.qvRegion_Hits;
     for (int r = 0; r < iRegions; ++r)
         oVerdict.qvRegion_Stray[r] -= std::min(oVerdict.qvRegion_Stray[r], oVerdict.qvRegion_In_Place[r]);
+    if (oLayout.qvParts.isEmpty() || qui64Words == 0)
+        vRemnant_Ranges();
     oVerdict.eValue = eDecide(oMedium.eFake);
     if (oVerdict.eValue == oMedium.eFake) {
         oVerdict.qui64Usable_Bytes = oMedium.qui64Usable_Bytes;
@@ -335,8 +340,6 @@ void cJudge::vRun()
         oVerdict.qui64Cache_Bytes = oMedium.qui64Cache_Bytes;
         oVerdict.qui64Medium_Copies = oMedium.qui64Medium_Copies;
     }
-    if (oVerdict.eValue == eVerdict_Remnants)
-        vRemnant_Ranges();
 }
 
 } // namespace

@@ -106,6 +106,10 @@ public:
     // the first of them), and in how many areas.
     tRanges qvRemnant_Ranges;
     quint64 qui64Remnant_Areas = 0;
+    quint64 qui64Remnant_Words = 0;
+    // A fill leaves whole sectors; a shorter match is a metadata block (a bitmap, say) that
+    // happens to look like a fill word.
+    static const quint64 qui64Min_Remnant_Run = 8;
     static const int iMax_Ranges = 1000;
 
     // For the map: per device region (as the read's), the fill's words by their expected

@@ -91,7 +91,7 @@ QString qsRemnants_Text(const cRead_Result &oResult)
 {
     const cVerdict &oVerdict = oResult.oVerdict;
     return QString("На носителе остались слова прежнего заполнения: %1 (%2) в %3, первая с байта %4.")
-        .arg(qsWords_Text(oResult.qui64Hits), qsSize_Text(8 * oResult.qui64Hits),
+        .arg(qsWords_Text(oVerdict.qui64Remnant_Words), qsSize_Text(8 * oVerdict.qui64Remnant_Words),
              qsAreas_Text(oVerdict.qui64Remnant_Areas),
              qsCount_Text(oVerdict.qvRemnant_Ranges.isEmpty() ? 0 : oVerdict.qvRemnant_Ranges.first().first));
 }

@@ -21,6 +21,7 @@ class tst_Batch : public QObject
 
 private slots:
     void pollFillRead();
+    void wipeCheck();
     void failures_data();
     void failures();
     void fillElsewhere_data();
@@ -106,6 +107,43 @@ void tst_Batch::pollFillRead()
     QVERIFY2(oText.qsOut.contains("Носитель:\n  Системное имя: " + oLoop.qsDevice + "\n  Размер сектора: 4096\n") &&
                  oText.qsOut.contains("Чтение завершено: данные целы.\nДанные целы: все "),
              qPrintable(oText.qsOut));
+}
+
+void tst_Batch::wipeCheck()
+{
+    // A fill deleted leaves its words on the medium: remnants, where they lie, exit 3. Once
+    // the file system has told the medium (fstrim), nothing is left: clean, exit 0.
+    NEED_LOOP();
+    NEED_PROGRAMS("fstrim");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    QCOMPARE(oTool(qslWhere + QStringList{"--batch", "poll,fill"}).iExit, 0);
+    QVERIFY(QFile::remove(oLoop.qsMount + "data.data"));
+    const cTool_Run oDeleted = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    QCOMPARE(oDeleted.iExit, 3);
+    QJsonObject qjRead = oDeleted.qjLast();
+    QCOMPARE(qjRead["verdict"].toString(), QString("remnants"));
+    QVERIFY(qjRead["remnant_words"].toDouble() > 6 * 1048576);
+    const QJsonArray qjRanges = qjRead["remnant_ranges"].toArray();
+    QVERIFY(!qjRanges.isEmpty() && qjRead["remnant_areas"].toDouble() >= qjRanges.size());
+    const QString qsFirst = QString::number(qint64(qjRanges[0].toArray()[0].toDouble()));
+    QVERIFY2(qjRead["verdict_text"].toString().remove(QChar(0x00A0)).contains("первая с байта " + qsFirst),
+             qPrintable(qjRead["verdict_text"].toString()));
+    // The text says so too, with the ranges.
+    const cTool_Run oText = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,read"});
+    QVERIFY2(oText.qsOut.contains("Слова прежнего заполнения лежат: байты "), qPrintable(oText.qsOut));
+
+    int iExit = 0;
+    qsRun("sync", {"-f", oLoop.qsMount}, &iExit); // ext4 trims what it freed once that is committed
+    qsRun("fstrim", {oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    const cTool_Run oTrimmed = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    QCOMPARE(oTrimmed.iExit, 0);
+    qjRead = oTrimmed.qjLast();
+    QCOMPARE(qjRead["verdict"].toString(), QString("clean"));
+    QCOMPARE(qjRead["remnant_words"].toDouble(), 0.0);
+    QVERIFY(qjRead["remnant_ranges"].toArray().isEmpty());
 }
 
 void tst_Batch::failures_data()

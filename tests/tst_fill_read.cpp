@@ -13,6 +13,8 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <numeric>
+
 #include <sys/resource.h>
 
 #include <sys/stat.h>
@@ -150,7 +152,13 @@ void tst_Fill_Read::endToEnd()
     QVERIFY(qsFill_Summary(oFilled).contains(
         QString("Остановка: раздел заполнен на слове %1.").arg(qsCount_Text(qui64Words))));
     QVERIFY(qsRead_Summary(oResult).startsWith(
-        QString("Данные целы: все %1 слов файла заполнения").arg(qsCount_Text(qui64Words))));
+        QString("Данные целы: все %1 файла заполнения").arg(qsWords_Text(qui64Words))));
+    // Blocks finish in any order: the map of an unchanged medium is the same on every read.
+    const cRead_Result oAgain = oRead(oDisk, oPolled, oPattern, oOperator);
+    QCOMPARE(oAgain.qvRegion_Hits, oResult.qvRegion_Hits);
+    QCOMPARE(oAgain.oVerdict.qvRegion_Stray, oResult.oVerdict.qvRegion_Stray);
+    QCOMPARE(std::accumulate(oResult.qvRegion_Hits.begin(), oResult.qvRegion_Hits.end(), quint64(0)),
+             oResult.qui64Hits);
 }
 
 void tst_Fill_Read::fillFile_data()

@@ -2,6 +2,7 @@
 // table, the verdict, and the figures the operator reads.
 #include "Functions_Reader.h"
 #include "Functions_Report.h"
+#include "Functions_Steps.h"
 #include "Functions_Text.h"
 
 #include <QtEndian>
@@ -152,46 +153,92 @@ void tst_Scan::runTableMillions()
 void tst_Scan::verdict_data()
 {
     QTest::addColumn<tRun_List>("qlFound");
-    QTest::addColumn<int>("iPlaced"); // 1 placed at offset 0, 0 unknown, -1 a sparse file
+    QTest::addColumn<int>("iPlaced"); // 1 placed at offset 0, 0 unknown, -1 a sparse file, 2 inferred
     QTest::addColumn<int>("iOn_Device");
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<QVector<quint64>>("qvCounts"); // in place / found, displaced, missing, remnants, usable bytes
     QTest::addColumn<QString>("qsFirst_Line");
+    QTest::addColumn<QString>("qsSetup"); // bad=FIRST-END, changed=INDEX, refused=BYTES, nofile
     typedef QVector<quint64> tCounts;
     QTest::newRow("intact, with an old copy beside it")
         << tRun_List{{0, 2000, 0}, {0, 100, 8000}} << 1 << 1 << "intact" << tCounts{2000, 0, 0, 100, 0}
-        << "Данные целы: все 2 000 слов файла заполнения (15,6 КиБ) лежат на носителе на своих местах.";
+        << "Данные целы: все 2 000 слов файла заполнения (15,6 КиБ) лежат на носителе на своих местах." << QString();
     QTest::newRow("a hole in the middle")
         << tRun_List{{0, 500, 0}, {600, 1400, 4800}} << 1 << 1 << "data_missing" << tCounts{1900, 0, 100, 0, 0}
-        << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения).";
+        << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения)." << QString();
     QTest::newRow("everything somewhere else")
         << tRun_List{{0, 1000, 8000}, {1000, 1000, 0}} << 1 << 1 << "data_missing" << tCounts{0, 2000, 0, 0, 0}
         << "Данные не на своих местах: не там, куда их записала файловая система, найдено 2 000 слов файла "
-           "заполнения.";
+           "заполнения." << QString();
     QTest::newRow("nothing kept beyond 9,600 bytes")
         << tRun_List{{0, 1200, 0}} << 1 << 1 << "capacity_limited" << tCounts{1200, 0, 800, 0, 9600}
-        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600";
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << QString();
     // Addresses taken modulo 9,600: words 1,200 .. 1,999 landed on 0 .. 799 and read twice.
     QTest::newRow("addresses wrap every 9,600 bytes")
         << tRun_List{{1200, 800, 0}, {800, 400, 6400}, {1200, 800, 9600}} << 1 << 1 << "wraparound"
-        << tCounts{1200, 0, 800, 800, 9600} << "Поддельная ёмкость: носитель зацикливает адреса через каждые 9,38 КиБ";
+        << tCounts{1200, 0, 800, 0, 9600} << "Поддельная ёмкость: носитель зацикливает адреса через каждые 9,38 КиБ"
+        << QString();
+    // Addresses modulo 8,000 bytes, of which the first 6,000 keep anything: 1,000 .. 1,749
+    // read twice, the rest lost.
+    QTest::newRow("chain: wraps every 8,000 bytes, keeps 6,000 of each")
+        << tRun_List{{1000, 750, 0}, {1000, 750, 8000}} << 1 << 1 << "wraparound" << tCounts{750, 0, 1250, 0, 6000}
+        << "Поддельная ёмкость: носитель зацикливает адреса через каждые 7,81 КиБ (8 000 байт) и из каждого круга "
+           "хранит только первые 5,86 КиБ"
+        << QString();
+    QTest::newRow("keeps 9,600 bytes and a cache of the last 800")
+        << tRun_List{{0, 1200, 0}, {1900, 100, 15200}} << 1 << 1 << "capacity_limited" << tCounts{1300, 0, 700, 0, 9600}
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600, всё записанное дальше потеряно. "
+           "Настоящая ёмкость — около 9,38 КиБ, и ещё около 800 байт держит кэш"
+        << QString();
+    // A loose cache answers for other places with what it holds: copies, not remnants.
+    QTest::newRow("and the cache's stale copies elsewhere")
+        << tRun_List{{0, 1200, 0}, {1900, 100, 12000}, {1900, 100, 15200}} << 1 << 1 << "capacity_limited"
+        << tCounts{1300, 0, 700, 0, 9600} << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600"
+        << QString();
+    QTest::newRow("fake capacity, placement inferred")
+        << tRun_List{{0, 1200, 0}} << 2 << 1 << "capacity_limited" << tCounts{1200, 0, 800, 0, 9600}
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << QString();
+    QTest::newRow("keeps only the last 6,400 bytes written")
+        << tRun_List{{1200, 800, 9600}} << 1 << 1 << "keeps_recent" << tCounts{800, 0, 1200, 0, 6400}
+        << "Поддельная ёмкость: носитель хранит только последние ~6,25 КиБ записанного" << QString();
+    QTest::newRow("refused writes after all it kept")
+        << tRun_List{{0, 2000, 0}} << 1 << 1 << "write_failed" << tCounts{2000, 0, 0, 0, 16000}
+        << "Носитель перестал принимать запись после ~15,6 КиБ" << "refused=16000";
+    QTest::newRow("512 bytes unreadable")
+        << tRun_List{{0, 500, 0}, {564, 1436, 4512}} << 1 << 1 << "damaged" << tCounts{1936, 0, 0, 0, 0}
+        << "Носитель повреждён: не удалось прочитать 512 байт в 1 области, первая — байты 4 000 … 4 511."
+        << "bad=4000-4512";
+    QTest::newRow("a word with changed bits")
+        << tRun_List{{0, 700, 0}, {701, 1299, 5608}} << 1 << 1 << "data_changed" << tCounts{1999, 0, 0, 0, 0}
+        << "Данные искажены: на своих местах, но с изменёнными битами, найдено 1 слово файла заполнения (0,05 %)"
+        << "changed=700";
+    QTest::newRow("no fill file: an earlier fill's words")
+        << tRun_List{{0, 500, 0}, {600, 100, 8000}, {900, 1, 12000}} << 1 << 1 << "remnants"
+        << tCounts{0, 0, 0, 601, 0}
+        << "На носителе остались слова прежнего заполнения: 600 слов (4,69 КиБ) в 1 области, первая с байта 0."
+        << "nofile";
+    // A single word is a metadata block that looks like one, not what a fill leaves.
+    QTest::newRow("no fill file, nothing left") << tRun_List{{900, 1, 12000}} << 1 << 1 << "clean"
+                                                << tCounts{0, 0, 0, 1, 0}
+                                                << "Слов заполнения на носителе нет" << "nofile";
     QTest::newRow("encrypted or compressed")
         << tRun_List{} << 0 << 1 << "no_plaintext" << tCounts{0, 0, 2000, 0, 0}
         << "Ни одного слова заполнения на носителе нет: данные попадают на носитель "
-           "зашифрованными или сжатыми.";
+           "зашифрованными или сжатыми." << QString();
     QTest::newRow("compressed, all but a small tail")
         << tRun_List{{1998, 2, 15984}} << 0 << 1 << "no_plaintext" << tCounts{2, 0, 1998, 0, 0}
         << "В открытом виде на носителе только 2 слова заполнения из 2 000 (0,10 %): данные попадают на носитель "
-           "зашифрованными или сжатыми.";
+           "зашифрованными или сжатыми." << QString();
     QTest::newRow("not on the device") << tRun_List{} << 1 << 0 << "not_on_device" << tCounts{0, 0, 2000, 0, 0}
-                                       << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя.";
+                                       << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя." << QString();
     QTest::newRow("placement unknown, all found")
-        << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов";
+        << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов" << QString();
     // A sparse fill file holds no words at all: an earlier fill's words are only remnants.
     QTest::newRow("sparse fill file over an old fill")
         << tRun_List{{0, 2000, 0}} << -1 << 1 << "data_missing" << tCounts{0, 0, 2000, 2000, 0}
-        << "Часть данных потеряна: не найдено 2 000 слов";
+        << "Часть данных потеряна: не найдено 2 000 слов" << QString();
 }
+
 
 void tst_Scan::verdict()
 {
@@ -201,6 +248,8 @@ void tst_Scan::verdict()
     QFETCH(QString, qsVerdict);
     QFETCH(QVector<quint64>, qvCounts);
     QFETCH(QString, qsFirst_Line);
+    QFETCH(QString, qsSetup);
+    const QString qsValue = qsSetup.section('=', 1);
     cRead_Result oRead;
     oRead.eStatus = eRead_Done;
     oRead.qsDevice = "/dev/test";
@@ -217,15 +266,29 @@ void tst_Scan::verdict()
     }
     oRead.qui64Distinct = qui64Sort_By_Index(oRead.vecRuns);
     cFill_Layout oLayout;
-    oLayout.qvParts = {{"/volume/data.data", 0, 2000}};
-    oLayout.bPlaced = iPlaced != 0;
+    if (qsSetup != "nofile")
+        oLayout.qvParts = {{"/volume/data.data", 0, 2000}};
+    oLayout.bPlaced = iPlaced == 1 || iPlaced == -1;
     if (iPlaced == 1)
         oLayout.vecExpected = {{0, 2000, 0}};
+    if (qsSetup.startsWith("bad=")) {
+        const quint64 qui64From = qsValue.section('-', 0, 0).toULongLong(), qui64To = qsValue.section('-', 1).toULongLong();
+        oRead.qvUnreadable = oRead.qvNot_Read = {{qui64From, qui64To}};
+        oRead.qui64Bytes_Bad = qui64To - qui64From;
+        for (quint64 o = qui64From; o < qui64To; o += 16)
+            oRead.qvRegion_Bad[int(o / 16)] += 16;
+    }
+    if (qsSetup.startsWith("changed="))
+        oLayout.qvChanged = {qsValue.toULongLong()};
+    if (qsSetup.startsWith("refused="))
+        oLayout.qui64Refused_After = qsValue.toULongLong();
     oLayout.eOn = iOn_Device == 1 ? eOn_Device_Yes : iOn_Device == 0 ? eOn_Device_No : eOn_Device_Unknown;
+    if (iPlaced == 2)
+        vInfer_Placement(oRead, oLayout);
     vJudge(oRead, oLayout);
     const cVerdict &oVerdict = oRead.oVerdict;
     QCOMPARE(QString(pcVerdict_Name(oVerdict.eValue)), qsVerdict);
-    QCOMPARE((QVector<quint64>{iPlaced == 1 ? oVerdict.qui64In_Place : oVerdict.qui64Found, oVerdict.qui64Displaced,
+    QCOMPARE((QVector<quint64>{iPlaced >= 1 ? oVerdict.qui64In_Place : oVerdict.qui64Found, oVerdict.qui64Displaced,
                                oVerdict.qui64Missing, oVerdict.qui64Remnants, oVerdict.qui64Usable_Bytes}),
              qvCounts);
     QString qsSummary = qsRead_Summary(oRead);
@@ -237,10 +300,14 @@ void tst_Scan::verdict()
     for (const QVector<quint64> *pqv :
          {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing, &oVerdict.qvStrip_Not_Read})
         qui64Strip += std::accumulate(pqv->begin(), pqv->end(), quint64(0));
-    QCOMPARE(qui64Strip, quint64(2000));
-    if (iPlaced == 1) // the missing words are shown where they belong
-        QCOMPARE(std::accumulate(oVerdict.qvRegion_Missing.begin(), oVerdict.qvRegion_Missing.end(), quint64(0)),
-                 oVerdict.qui64Missing);
+    QCOMPARE(qui64Strip, quint64(qsSetup == "nofile" ? 0 : 2000));
+    auto qui64Sum = [](const QVector<quint64> &qv) { return std::accumulate(qv.begin(), qv.end(), quint64(0)); };
+    if (iPlaced >= 1 && qsSetup != "nofile") { // the map's regions add up to the counts
+        QCOMPARE(qui64Sum(oVerdict.qvRegion_Missing), oVerdict.qui64Missing);
+        QCOMPARE(qui64Sum(oVerdict.qvRegion_In_Place), oVerdict.qui64In_Place);
+        QCOMPARE(qui64Sum(oVerdict.qvRegion_Changed), oVerdict.qui64Changed);
+        QCOMPARE(qui64Sum(oVerdict.qvRegion_In_Place) + qui64Sum(oVerdict.qvRegion_Stray), oRead.qui64Hits);
+    }
     if (qsVerdict == "data_missing" && oVerdict.qui64Missing > 0 && iPlaced == 1)
         QVERIFY(qsSummary.contains("не найдены: индексы 500 … 599 — data.data, байты 4 000 … 4 799; на носителе байты "
                                    "4 000 … 4 799"));
