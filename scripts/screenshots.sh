@@ -8,7 +8,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 [ "$(id -u)" -eq 0 ] || { echo "screenshots.sh: needs root (loop devices, mount)" >&2; exit 1; }
-"$here/build.sh" xvfb nbdkit nbdkit-plugin-dev nbdfuse fuse3 > /dev/null
+"$here/build.sh" xvfb nbdkit nbdkit-plugin-dev libnbd-bin fuse3 > /dev/null
 cmake --build "$top/build" --target fillscan_screenshots fake_medium > /dev/null
 
 work=$(mktemp -d /tmp/fillscan-shots.XXXXXX)
