@@ -8,6 +8,9 @@
 #include "ui_mainwindow.h"
 
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextEdit>
 
 cDrive oDrive;
@@ -18,6 +21,31 @@ MainWindow::MainWindow(QWidget *parent, const QString &qsDrive, const QString &q
     : QMainWindow(parent), ui(new Ui::MainWindow), qsDrive_Path(qsDrive), qsVolume_Path(qsVolume)
 {
     ui->setupUi(this);
+    if (const QScreen *qScreen = QGuiApplication::primaryScreen())
+        vFit_Form(this, qScreen->availableGeometry());
+}
+
+void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable)
+{
+    QWidget *qForm = qWindow->centralWidget();
+    const QSize qsizeForm = qWindow->size(); // the form has no menu or status bar: all of it is the form
+    if (qsizeForm.height() + iWindow_Frame_Allowance <= qrAvailable.height() &&
+        qsizeForm.width() + iWindow_Frame_Allowance / 4 <= qrAvailable.width())
+        return;
+    // A laptop screen is lower than the form: every control stays where the form puts it and
+    // the scroll bar reaches the buttons at its bottom.
+    auto *qScroll = new QScrollArea(qWindow);
+    qScroll->setObjectName("scrollArea_Form");
+    qScroll->setWidgetResizable(false);
+    qWindow->takeCentralWidget();
+    qForm->setFixedSize(qsizeForm);
+    qScroll->setWidget(qForm);
+    qWindow->setCentralWidget(qScroll);
+    const int iBar = qScroll->verticalScrollBar()->sizeHint().width();
+    const int iFrame = 2 * qScroll->frameWidth();
+    qWindow->resize(qMin(qsizeForm.width() + iBar + iFrame, qrAvailable.width() - iWindow_Frame_Allowance / 4),
+                    qMin(qsizeForm.height() + iFrame, qrAvailable.height() - iWindow_Frame_Allowance));
+    qWindow->move(qrAvailable.topLeft());
 }
 
 MainWindow::~MainWindow()

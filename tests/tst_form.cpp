@@ -1,11 +1,14 @@
-// The window's wiring: each button reaches its own slot, and batch mode prints the poll's
-// values under the window's own captions.
+// The window's wiring: each button reaches its own slot, batch mode prints the poll's values
+// under the window's own captions, and the window fits the screen it is shown on.
 #include "Functions_Steps.h"
 #include "mainwindow.h"
+#include "support.h"
 #include "ui_mainwindow.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QtTest>
 
 class tst_Form : public QObject
@@ -16,6 +19,9 @@ private slots:
     void slotsByName_data();
     void slotsByName();
     void batchCaptions();
+    void thisScreen();
+    void screens_data();
+    void screens();
 };
 
 void tst_Form::slotsByName_data()
@@ -59,6 +65,79 @@ void tst_Form::batchCaptions()
     for (const QString &qsName : qslNames)
         qslForm << oWindow.findChild<QLabel *>(qsName)->text();
     QCOMPARE(qslPoll_Captions(), qslForm);
+}
+
+void tst_Form::thisScreen()
+{
+    // On the screen this runs on (offscreen: 800 x 600; under Xvfb: whatever it was given).
+    MainWindow oWindow;
+    oWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&oWindow));
+    const QRect qrAvailable = oWindow.screen()->availableGeometry();
+    auto *qScroll = oWindow.findChild<QScrollArea *>("scrollArea_Form");
+    auto *qForm = oWindow.findChild<QWidget *>("centralwidget");
+    QCOMPARE(qForm->size(), QSize(800, 1000));
+    if (qrAvailable.height() >= 1000 + iWindow_Frame_Allowance && qrAvailable.width() >= 810) {
+        QVERIFY(!qScroll);
+        QCOMPARE(oWindow.size(), QSize(800, 1000));
+        QCOMPARE(oWindow.centralWidget(), qForm);
+        return;
+    }
+    QVERIFY(qScroll);
+    QVERIFY2(qrAvailable.contains(oWindow.frameGeometry()),
+             qPrintable(QString("window %1 x %2 at %3, %4 on a screen of %5 x %6")
+                            .arg(oWindow.frameGeometry().width())
+                            .arg(oWindow.frameGeometry().height())
+                            .arg(oWindow.frameGeometry().x())
+                            .arg(oWindow.frameGeometry().y())
+                            .arg(qrAvailable.width())
+                            .arg(qrAvailable.height())));
+    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write", "pushButton_Read"}) {
+        auto *qButton = oWindow.findChild<QPushButton *>(pcButton);
+        qScroll->ensureWidgetVisible(qButton);
+        QApplication::processEvents();
+        const QRect qrButton(qButton->mapTo(qScroll->viewport(), QPoint(0, 0)), qButton->size());
+        QVERIFY2(qScroll->viewport()->rect().contains(qrButton), pcButton);
+        QVERIFY(oWindow.rect().contains(QRect(qButton->mapTo(&oWindow, QPoint(0, 0)), qButton->size())));
+    }
+}
+
+void tst_Form::screens_data()
+{
+    QTest::addColumn<QString>("qsScreen");
+    QTest::newRow("laptop, 1366 x 768: scrolled") << "1366x768x24";
+    QTest::newRow("1920 x 1200: the form as it is") << "1920x1200x24";
+}
+
+void tst_Form::screens()
+{
+    // thisScreen once more, in a process of its own on a real X server of that size.
+    NEED_PROGRAMS("Xvfb");
+    if (QLibraryInfo::location(QLibraryInfo::PluginsPath).isEmpty() ||
+        !QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/platforms/libqxcb.so"))
+        QSKIP("Qt's xcb platform plugin is not installed");
+    QFETCH(QString, qsScreen);
+    QProcess qServer;
+    qServer.start("Xvfb", {"-displayfd", "1", "-screen", "0", qsScreen, "-nolisten", "tcp"});
+    QVERIFY(qServer.waitForStarted());
+    QByteArray qbaDisplay;
+    for (int iTry = 0; iTry < 100 && !qbaDisplay.contains('\n'); ++iTry) {
+        qServer.waitForReadyRead(100);
+        qbaDisplay += qServer.readAllStandardOutput();
+    }
+    QVERIFY2(qbaDisplay.contains('\n'), "Xvfb did not say which display it took");
+    QProcess qChild;
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    qEnvironment.insert("DISPLAY", ":" + QString::fromLatin1(qbaDisplay.trimmed()));
+    qEnvironment.insert("QT_QPA_PLATFORM", "xcb");
+    qChild.setProcessEnvironment(qEnvironment);
+    qChild.start(QCoreApplication::applicationFilePath(), {"thisScreen"});
+    const bool bFinished = qChild.waitForFinished(60000);
+    const QString qsOutput = QString::fromUtf8(qChild.readAllStandardOutput() + qChild.readAllStandardError());
+    qServer.terminate();
+    qServer.waitForFinished(5000);
+    QVERIFY2(bFinished && qChild.exitCode() == 0 && qsOutput.contains("PASS   : tst_Form::thisScreen()"),
+             qPrintable(qsOutput));
 }
 
 QTEST_MAIN(tst_Form)
