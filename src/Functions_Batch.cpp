@@ -1,5 +1,6 @@
 #include "Functions_Batch.h"
 
+#include "Functions_Clean.h"
 #include "Functions_Core.h"
 #include "Functions_Map.h"
 #include "Functions_Operator.h"
@@ -171,8 +172,8 @@ public:
 // Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
 int iPoll_Step(cBatch_Run &oRun)
 {
-    const cPoll_Result oResult = oPoll(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOptions.qsDevice,
-                                       oRun.oOptions.qsVolume);
+    const cPoll_Result oResult =
+        oPoll(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOptions.qsDevice, oRun.oOptions.qsVolume);
     if (!oResult.qsVolume_Error.isEmpty())
         vTell_Error(oRun.oOperator, qsPoll_Volume_Failure(oRun.oVolume));
     vPrint_Result(oRun.oOptions, qjPoll(oResult, oRun.oDrive, oRun.oVolume, oRun.oData),
@@ -214,6 +215,15 @@ int iRead_Step(cBatch_Run &oRun)
     return bVerdict_Good(oResult.oVerdict.eValue) ? 0 : 3;
 }
 
+int iClean_Step(cBatch_Run &oRun)
+{
+    const cClean_Result oResult = oClean(oRun.oVolume);
+    if (!oResult.bOk())
+        vTell_Error(oRun.oOperator, qsClean_Summary(oResult, oRun.oOperator.qsPoll_First()));
+    vPrint_Result(oRun.oOptions, qjClean(oResult), "Очистка раздела.\n" + qsClean_Summary(oResult, "") + "\n");
+    return oResult.bOk() ? 0 : 1;
+}
+
 } // namespace
 
 int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bool bPrint)
@@ -226,7 +236,10 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
                                      "PATH", oOptions.qsDevice);
     const QCommandLineOption qVolume("volume", "Каталог смонтированного раздела, по умолчанию /documents_hdd/.", "DIR",
                                      oOptions.qsVolume);
-    const QCommandLineOption qBatch("batch", "Без окна: выполнить шаги poll, fill, read в заданном порядке.", "STEPS");
+    const QCommandLineOption qBatch("batch",
+                                    "Без окна: выполнить шаги poll, fill, read, clean (удалить файлы "
+                                    "заполнения) в заданном порядке.",
+                                    "STEPS");
     const QCommandLineOption qJson("json", "В пакетном режиме: по одному объекту JSON на шаг.");
     const QCommandLineOption qQuiet("quiet", "В пакетном режиме: без строки хода работы.");
     const QCommandLineOption qMap("map", "В пакетном режиме: после чтения сохранить карту носителя в PNG.", "FILE");
@@ -266,8 +279,9 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     if (oOptions.bBatch) {
         oOptions.qslSteps = qParser.value(qBatch).split(',');
         for (const QString &qsStep : oOptions.qslSteps)
-            if (qsStep != "poll" && qsStep != "fill" && qsStep != "read")
-                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read)", bPrint);
+            if (!QStringList{"poll", "fill", "read", "clean"}.contains(qsStep))
+                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read, clean)",
+                                    bPrint);
     }
     return -1;
 }
@@ -290,7 +304,8 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
             break;
         const int iStep = qsStep == "poll"   ? iPoll_Step(oRun)
                           : qsStep == "fill" ? iFill_Step(oRun)
-                                             : iRead_Step(oRun);
+                          : qsStep == "read" ? iRead_Step(oRun)
+                                             : iClean_Step(oRun);
         if (iStep == 1) {
             iResult = 1;
             break;

@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "Functions_Clean.h"
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
 #include "Functions_Map_Window.h"
@@ -94,4 +95,18 @@ void MainWindow::on_pushButton_Read_clicked()
         qMap->setAttribute(Qt::WA_DeleteOnClose);
         qMap->show();
     }
+    // The checked medium goes back to its owner as it was, if they wish.
+    QStringList qslFiles;
+    for (const cFill_Part &oPart : qvFill_Parts(oVolume.qsVolume_Name))
+        qslFiles << oPart.qsPath;
+    if (qslFiles.isEmpty())
+        return;
+    if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume.qsVolume_Name)),
+                    "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), 4,
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+        return;
+    const cClean_Result oClean_Result = oClean(oVolume);
+    iMessageBox(oClean_Result.bOk() ? "Файлы заполнения удалены." : "Ошибка!",
+                qsClean_Summary(oClean_Result, oOperator.qsPoll_First()), oClean_Result.bOk() ? 1 : 3,
+                iMsgBox_OK_Button, 0, 0, "");
 }

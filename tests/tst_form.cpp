@@ -1,5 +1,6 @@
 // The window's wiring: each button reaches its own slot, batch mode prints the poll's values
 // under the window's own captions, and the window fits the screen it is shown on.
+#include "Functions_Core.h"
 #include "Functions_Steps.h"
 #include "mainwindow.h"
 #include "support.h"
@@ -22,6 +23,8 @@ private slots:
     void thisScreen();
     void screens_data();
     void screens();
+    void removeFill_data();
+    void removeFill();
 };
 
 void tst_Form::slotsByName_data()
@@ -138,6 +141,45 @@ void tst_Form::screens()
     qServer.waitForFinished(5000);
     QVERIFY2(bFinished && qChild.exitCode() == 0 && qsOutput.contains("PASS   : tst_Form::thisScreen()"),
              qPrintable(qsOutput));
+}
+
+void tst_Form::removeFill_data()
+{
+    QTest::addColumn<int>("iAnswer"); // the button pressed on the question; 0: the box is closed
+    QTest::newRow("yes") << iMsgBox_Yes_Button;
+    QTest::newRow("no") << iMsgBox_No_Button;
+    QTest::newRow("closed") << 0;
+}
+
+void tst_Form::removeFill()
+{
+    // After the read the window offers the medium back: yes removes the fill's files alone.
+    QTemporaryDir qDir;
+    const QString qsVolume = qDir.path() + "/";
+    for (const QString qsName : {"disk.img", "data.data", "data.data.2", "data.data.02"}) {
+        QFile qFile(qsVolume + qsName);
+        QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.resize(qsName == "disk.img" ? 1 << 20 : 3 << 20));
+    }
+    QFETCH(int, iAnswer);
+    cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        if (!qBox->text().startsWith("Удалить"))
+            return qBox->button(QMessageBox::Ok)->click();
+        QCOMPARE(qBox->defaultButton(), qBox->button(QMessageBox::No));
+        if (iAnswer == 0)
+            qBox->reject();
+        else
+            qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click();
+    });
+    MainWindow oWindow(nullptr, qsVolume + "disk.img", qsVolume);
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
+    QCOMPARE(oAnswerer.qslHeadings.value(1), QString("Удалить файл заполнения (6,00 МиБ) с носителя?"));
+    QVERIFY(oAnswerer.qslMessages.value(1).contains(qsVolume + "data.data.2"));
+    const bool bRemoved = iAnswer == iMsgBox_Yes_Button;
+    QCOMPARE(oAnswerer.qslHeadings.size(), bRemoved ? 3 : 2);
+    QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), !bRemoved);
+    QCOMPARE(QFileInfo::exists(qsVolume + "data.data.2"), !bRemoved);
+    QVERIFY(QFileInfo::exists(qsVolume + "data.data.02"));
 }
 
 QTEST_MAIN(tst_Form)
