@@ -1,5 +1,6 @@
 #include "Functions_Batch.h"
 
+#include "Functions_Chooser.h"
 #include "Functions_Clean.h"
 #include "Functions_Core.h"
 #include "Functions_Map.h"
@@ -11,6 +12,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -245,7 +247,13 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     const QCommandLineOption qMap("map", "В пакетном режиме: после чтения сохранить карту носителя в PNG.", "FILE");
     const QCommandLineOption qForce("force", "В пакетном режиме: заполнять, даже если не установлено, что раздел "
                                              "лежит на носителе.");
-    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qForce});
+    const QCommandLineOption qChoose("choose", "Сначала выбрать носитель и раздел в окне (без --device и --volume).");
+    const QCommandLineOption qList("list", "Показать носители, их разделы и точки монтирования (с --json: в JSON).");
+    const QCommandLineOption qExplain_Root("explain-root",
+                                           "Только сказать в окне, что нужны права администратора и почему "
+                                           "их не удалось получить (так делает fillscan-launcher).",
+                                           "REASON");
+    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qForce, qChoose, qList, qExplain_Root});
 
     if (!qParser.parse(qslArguments))
         return iUsage_Error(qParser, qParser.errorText(), bPrint);
@@ -274,8 +282,18 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     oOptions.bQuiet = qParser.isSet(qQuiet);
     oOptions.bForce = qParser.isSet(qForce);
     oOptions.qsMap = qParser.value(qMap);
-    if (!oOptions.bBatch && (oOptions.bJson || oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap)))
-        return iUsage_Error(qParser, "--json, --quiet, --force и --map действуют только вместе с --batch", bPrint);
+    oOptions.bList = qParser.isSet(qList);
+    oOptions.bExplain_Root = qParser.isSet(qExplain_Root);
+    oOptions.qsRoot_Reason = qParser.value(qExplain_Root);
+    // Given paths are the user's choice already.
+    oOptions.bChoose = qParser.isSet(qChoose) && !qParser.isSet(qDevice) && !qParser.isSet(qVolume);
+    if (int(oOptions.bBatch) + int(oOptions.bList) + int(oOptions.bExplain_Root) + int(qParser.isSet(qChoose)) > 1)
+        return iUsage_Error(qParser, "--batch, --list, --choose и --explain-root несовместимы", bPrint);
+    if ((!oOptions.bBatch && (oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap))) ||
+        (oOptions.bJson && !oOptions.bBatch && !oOptions.bList))
+        return iUsage_Error(qParser,
+                            "--quiet, --force и --map действуют только вместе с --batch, --json — с --batch или --list",
+                            bPrint);
     if (oOptions.bBatch) {
         oOptions.qslSteps = qParser.value(qBatch).split(',');
         for (const QString &qsStep : oOptions.qslSteps)
@@ -288,6 +306,8 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
 
 eApp_Kind eApp_For(const cOptions &oOptions)
 {
+    if (oOptions.bList)
+        return eApp_Core;
     if (!oOptions.bBatch)
         return eApp_Widgets;
     return oOptions.qsMap.isEmpty() ? eApp_Core : eApp_Gui;
@@ -313,4 +333,22 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
         iResult = qMax(iResult, iStep);
     }
     return iStop_Signal != 0 ? 128 + iStop_Signal : iResult;
+}
+
+int iRun_List(const cOptions &oOptions)
+{
+    QVector<cDevice_Entry> qvDevices;
+    eDevice_Source eSource = eSource_Lsblk;
+    QString qsError;
+    if (!bList_Devices(&qvDevices, &eSource, &qsError)) {
+        bWrite(stderr, "Не удалось получить список носителей: " + qsError + ".\n");
+        return 1;
+    }
+    const QJsonObject qjList{{"source", eSource == eSource_UDisks ? "udisks2" : "lsblk"},
+                             {"devices", qjDevices(qvDevices)}};
+    return (oOptions.bJson
+                ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjList).toJson(QJsonDocument::Compact)) + "\n")
+                : bWrite(stdout, qsDevices_Text(qvDevices)))
+               ? 0
+               : 1;
 }

@@ -87,6 +87,37 @@ QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size,
     return qsFs.isEmpty() ? QString() : qsMake_Fs(qsFs, qslMkfs, qsMount_Options);
 }
 
+QString cLoop_Device::qsCreate_Stick(const quint64 qui64Bytes, const QString &qsFs)
+{
+    qsImage = qTemp.filePath("stick.img");
+    QFile qImage(qsImage);
+    if (!qImage.open(QIODevice::WriteOnly) || !qImage.resize(qint64(qui64Bytes)))
+        return "cannot make the image file " + qsImage;
+    qImage.close();
+    QProcess qTable;
+    qTable.start("sfdisk", {"-q", qsImage});
+    qTable.write("label: dos\nstart=2048, type=7\n");
+    qTable.closeWriteChannel();
+    if (!qTable.waitForFinished(30000) || qTable.exitCode() != 0)
+        return "sfdisk could not write a partition table: " + QString::fromUtf8(qTable.readAllStandardError());
+    int iExit = 0;
+    qsDevice = qsRun("losetup", {"--show", "-f", "-P", qsImage}, &iExit);
+    if (iExit != 0 || !qsDevice.startsWith("/dev/loop")) {
+        qsDevice.clear();
+        return "losetup could not attach " + qsImage;
+    }
+    // Without udev the kernel may not have made the node yet: partx asks it to.
+    qsPartition = qsDevice + "p1";
+    for (int iTry = 0; iTry < 50 && !QFile::exists(qsPartition); ++iTry) {
+        if (iTry == 10)
+            qsRun("partx", {"-a", qsDevice});
+        QThread::msleep(50);
+    }
+    if (!QFile::exists(qsPartition))
+        return "no partition node " + qsPartition + " appeared";
+    return qsMake_Fs(qsFs, {}, "defaults");
+}
+
 QString cLoop_Device::qsAttach(const QString &qsFile)
 {
     int iExit = 0;
@@ -109,14 +140,15 @@ QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs,
     static const QMap<QString, QString> qmapMount_Type = {{"exfat", "exfat-fuse"}, {"ntfs", "ntfs-3g"}};
     int iExit = 0;
     const QString qsMkfs = qsFs == "ntfs" ? "mkfs.ntfs" : "mkfs." + qsFs;
-    const QString qsOutput = qsRun(qsMkfs, qmapForce.value(qsFs) + qslMkfs + QStringList{qsDevice}, &iExit);
+    const QString qsTarget = qsPartition.isEmpty() ? qsDevice : qsPartition;
+    const QString qsOutput = qsRun(qsMkfs, qmapForce.value(qsFs) + qslMkfs + QStringList{qsTarget}, &iExit);
     if (iExit != 0)
-        return qsMkfs + " failed on " + qsDevice + ": " + qsOutput;
+        return qsMkfs + " failed on " + qsTarget + ": " + qsOutput;
     const QString qsDir = qTemp.filePath("mnt");
     QDir().mkpath(qsDir);
-    qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsDevice, qsDir}, &iExit);
+    qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsTarget, qsDir}, &iExit);
     if (iExit != 0)
-        return "cannot mount " + qsDevice + " as " + qsFs;
+        return "cannot mount " + qsTarget + " as " + qsFs;
     qsMount = qsDir + "/";
     return QString();
 }
