@@ -46,7 +46,7 @@ void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable)
     const int iFrame = 2 * qScroll->frameWidth();
     qWindow->resize(qMin(qsizeForm.width() + iBar + iFrame, qrAvailable.width() - iWindow_Frame_Allowance / 4),
                     qMin(qsizeForm.height() + iFrame, qrAvailable.height() - iWindow_Frame_Allowance));
-    qWindow->move(qrAvailable.topLeft());
+    qWindow->move(qrAvailable.left() + qMax(0, (qrAvailable.width() - qWindow->width()) / 2), qrAvailable.top());
 }
 
 MainWindow::~MainWindow()
