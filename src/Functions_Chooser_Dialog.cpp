@@ -123,6 +123,12 @@ void cChooser_Dialog::vShow_Devices(const QVector<cDevice_Entry> &qvList, const 
     }
     for (int c = 0; c < qTree->columnCount(); ++c)
         qTree->resizeColumnToContents(c);
+    // lsblk without udev knows no file system types: no empty column then.
+    bool bAny_Fs = false;
+    for (const cDevice_Entry &oDisk : qvDevices)
+        for (const cDevice_Entry &oPart : oDisk.qvParts)
+            bAny_Fs = bAny_Fs || !oPart.qsFs.isEmpty() || !oDisk.qsFs.isEmpty();
+    qTree->setColumnHidden(4, !bAny_Fs);
     qTree->setCurrentItem(qFirst);
     qButton_Choose->setEnabled(qFirst != nullptr);
     qLabel_Note->setText(qvDevices.isEmpty() && !qsNote.startsWith("Не удалось") ? "Носителей не найдено. " + qsNote
