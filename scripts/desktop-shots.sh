@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Makes the README's pictures of the desktop use under Xvfb at 1366x768 with openbox: a
+# loop-backed "stick" (an MBR, exFAT on its partition, mounted), the media chooser listing it
+# (docs/chooser.png), the window scrolled to its buttons after a poll (docs/window.png), and
+# the question after the read whether to remove the fill (docs/remove.png). Undoes everything
+# it made, by exact name and PID.
+#   sudo scripts/desktop-shots.sh          (after a build; needs xvfb, openbox, exfat-fuse, pngcrush)
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/.." && pwd)
+[ "$(id -u)" -eq 0 ] || { echo "desktop-shots.sh: needs root (loop devices, mount)" >&2; exit 1; }
+cmake --build "$top/build" --target fillscan fillscan_desktop_shots > /dev/null
+
+work=$(mktemp -d /tmp/fillscan-desktop.XXXXXX)
+loop="" mounted="" xvfb="" wm=""
+cleanup() {
+    set +e
+    [ -n "$wm" ] && kill "$wm"
+    [ -n "$xvfb" ] && kill "$xvfb"
+    [ -n "$mounted" ] && umount "$mounted"
+    [ -n "$loop" ] && losetup -d "$loop"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+truncate -s 256M "$work/stick.img"
+printf 'label: dos\nstart=2048, type=7\n' | sfdisk -q "$work/stick.img"
+loop=$(losetup --show -f -P "$work/stick.img")
+for _ in $(seq 50); do [ -b "${loop}p1" ] && break; partx -a "$loop" 2> /dev/null || true; sleep 0.1; done
+mkfs.exfat -n STICK "${loop}p1" > /dev/null
+mkdir -p "$work/STICK"
+mount -t exfat-fuse "${loop}p1" "$work/STICK"
+mounted=$work/STICK
+mkdir -m 700 "$work/runtime"
+export XDG_RUNTIME_DIR=$work/runtime
+Xvfb :48 -screen 0 1366x768x24 -nolisten tcp &
+xvfb=$!
+sleep 1
+DISPLAY=:48 openbox &
+wm=$!
+sleep 1
+shots=$top/build/fillscan_desktop_shots
+DISPLAY=:48 "$shots" chooser "${loop}p1" "$work/chooser.png"
+DISPLAY=:48 "$shots" window "$loop" "$work/STICK/" "$work/window.png"
+"$top/build/fillscan" --device "$loop" --volume "$work/STICK" --batch poll,fill --quiet > /dev/null
+DISPLAY=:48 "$shots" remove "$loop" "$work/STICK/" "$work/remove.png"
+for name in chooser window remove; do
+    pngcrush -q "$work/$name.png" "$top/docs/$name.png" > /dev/null 2>&1
+done
+echo "desktop-shots.sh: wrote docs/chooser.png, docs/window.png and docs/remove.png"
