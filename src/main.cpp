@@ -44,6 +44,13 @@ int main(int argc, char *argv[])
         return iParse_Options(qslArguments, oOptions, true); // now in Russian, and printed
     }
 
+    if (oOptions.bExplain_Root) {
+        // The launcher could not get root: said on the terminal first, which needs no display.
+        const QByteArray qbaText = (qsRoot_Heading() + "\n" + qsRoot_Text(oOptions.qsRoot_Reason) + "\n").toUtf8();
+        std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), stderr);
+        std::fflush(stderr);
+    }
+
     // Root often has no runtime directory of its own (sudo, su): give it a private one.
     std::unique_ptr<QTemporaryDir> pRuntime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && geteuid() == 0) {
@@ -72,10 +79,6 @@ int main(int argc, char *argv[])
 
     vInstall_Message_Box(iMessageBox_Window);
     if (oOptions.bExplain_Root) {
-        // The launcher could not get root: say so in a window, and on a terminal too.
-        const QByteArray qbaText = (qsRoot_Heading() + "\n" + qsRoot_Text(oOptions.qsRoot_Reason) + "\n").toUtf8();
-        std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), stderr);
-        std::fflush(stderr);
         iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), 2, iMsgBox_OK_Button, 0, 0, "");
         return 1;
     }
