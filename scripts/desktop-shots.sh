@@ -2,7 +2,8 @@
 # Makes the README's pictures of the desktop use under Xvfb at 1366x768 with openbox: a
 # loop-backed "stick" (an MBR, exFAT on its partition, mounted), the media chooser listing it
 # (docs/chooser.png), the window scrolled to its buttons after a poll (docs/window.png), and
-# the question after the read whether to remove the fill (docs/remove.png). Undoes everything
+# the question after the read whether to remove the fill (docs/remove.png), and what the menu
+# entry shows where pkexec cannot start the tool (docs/root.png). Undoes everything
 # it made, by exact name and PID.
 #   sudo scripts/desktop-shots.sh          (after a build; needs xvfb, openbox, exfat-fuse, pngcrush)
 set -euo pipefail
@@ -12,9 +13,10 @@ top=$(cd "$here/.." && pwd)
 cmake --build "$top/build" --target fillscan fillscan_desktop_shots > /dev/null
 
 work=$(mktemp -d /tmp/fillscan-desktop.XXXXXX)
-loop="" mounted="" xvfb="" wm=""
+loop="" mounted="" xvfb="" wm="" box=""
 cleanup() {
     set +e
+    [ -n "$box" ] && kill "$box"
     [ -n "$wm" ] && kill "$wm"
     [ -n "$xvfb" ] && kill "$xvfb"
     [ -n "$mounted" ] && umount "$mounted"
@@ -44,7 +46,16 @@ DISPLAY=:48 "$shots" chooser "${loop}p1" "$work/chooser.png"
 DISPLAY=:48 "$shots" window "$loop" "$work/STICK/" "$work/window.png"
 "$top/build/fillscan" --device "$loop" --volume "$work/STICK" --batch poll,fill --quiet > /dev/null
 DISPLAY=:48 "$shots" remove "$loop" "$work/STICK/" "$work/remove.png"
-for name in chooser window remove; do
+# The launcher where pkexec cannot start the tool (run without root: as the menu would be).
+runuser -u nobody -- env DISPLAY=:48 XDG_RUNTIME_DIR= "$top/build/fillscan" --explain-root \
+    "pkexec не смог получить права (нет агента polkit или системной шины D-Bus)" 2> /dev/null &
+box=$!
+sleep 2
+DISPLAY=:48 import -window root "$work/root.png"
+kill "$box"
+wait "$box" || true
+box=""
+for name in chooser window remove root; do
     pngcrush -q "$work/$name.png" "$top/docs/$name.png" > /dev/null 2>&1
 done
-echo "desktop-shots.sh: wrote docs/chooser.png, docs/window.png and docs/remove.png"
+echo "desktop-shots.sh: wrote docs/chooser.png, docs/window.png, docs/remove.png and docs/root.png"
