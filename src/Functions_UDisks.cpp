@@ -59,9 +59,14 @@ bool bUDisks_Devices(QVector<cDevice_Entry> *pqvDevices, QString *pqsError)
         *pqsError = "системная шина D-Bus недоступна";
         return false;
     }
-    if (!qBus.interface() || !qBus.interface()->isServiceRegistered(pcService).value()) {
-        // Activatable services start on the first call; a missing one answers with an error.
-        const QDBusReply<QStringList> qActivatable = qBus.interface()->activatableServiceNames();
+    const QDBusConnectionInterface *qBus_Interface = qBus.interface();
+    if (!qBus_Interface) {
+        *pqsError = "системная шина D-Bus не отвечает";
+        return false;
+    }
+    if (!qBus_Interface->isServiceRegistered(pcService).value()) {
+        // An activatable service starts on the first call; one that is not there would only time out.
+        const QDBusReply<QStringList> qActivatable = qBus_Interface->activatableServiceNames();
         if (!qActivatable.isValid() || !qActivatable.value().contains(pcService)) {
             *pqsError = "служба UDisks2 не запущена";
             return false;

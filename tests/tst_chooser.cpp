@@ -163,10 +163,15 @@ void tst_Chooser::options()
         QCOMPARE(oOptions.qsDevice + " " + oOptions.qsVolume, QString("/dev/sdb /documents_hdd/"));
 }
 
-// Runs the tool; its standard output.
-static QString qsTool(const QStringList &qslArguments, int *piExit)
+// Runs the tool; its standard output. qsBus: the system bus it is to use, when not the machine's.
+static QString qsTool(const QStringList &qslArguments, int *piExit, const QString &qsBus = QString())
 {
     QProcess qProcess;
+    if (!qsBus.isEmpty()) {
+        QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+        qEnvironment.insert("DBUS_SYSTEM_BUS_ADDRESS", qsBus);
+        qProcess.setProcessEnvironment(qEnvironment);
+    }
     qProcess.start(FILLSCAN_TOOL, qslArguments);
     qProcess.waitForFinished(60000);
     *piExit = qProcess.exitStatus() == QProcess::NormalExit ? qProcess.exitCode() : -1;
@@ -199,18 +204,35 @@ void tst_Chooser::realStick()
                              ", 63,0 МиБ, ") &&
                  qsText.contains("смонтирован в " + qsMount + "\n"),
              qPrintable(qsText));
-    const QJsonObject qjList = QJsonDocument::fromJson(qsTool({"--list", "--json"}, &iExit).toUtf8()).object();
-    QCOMPARE(iExit, 0);
-    QCOMPARE(qjList["source"].toString(), QString(eSource == eSource_UDisks ? "udisks2" : "lsblk"));
-    bool bFound = false;
-    for (const QJsonValue &qjDisk : qjList["devices"].toArray())
-        if (qjDisk["path"].toString() == oStick.qsDevice) {
-            bFound = true;
-            QCOMPARE(qjDisk["partitions"][0]["path"].toString(), oStick.qsPartition);
-            QCOMPARE(qjDisk["partitions"][0]["mountpoint"].toString(), qsMount);
-            QCOMPARE(qjDisk["partitions"][0]["disk"].toString(), oStick.qsDevice);
-        }
-    QVERIFY(bFound);
+    // As scripts see it; also on a system bus where no UDisks2 runs (a desktop without it).
+    QProcess qBus;
+    QString qsBus;
+    if (qsMissing_Program({"dbus-daemon"}).isEmpty()) {
+        qBus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+        qBus.waitForReadyRead(10000);
+        qsBus = QString::fromUtf8(qBus.readLine()).trimmed();
+        QVERIFY2(qsBus.contains("unix:"), "dbus-daemon gave no address");
+    }
+    for (const QString &qsSystem_Bus : {QString(), qsBus}) {
+        const QJsonObject qjList =
+            QJsonDocument::fromJson(qsTool({"--list", "--json"}, &iExit, qsSystem_Bus).toUtf8()).object();
+        QCOMPARE(iExit, 0);
+        QCOMPARE(qjList["source"].toString(),
+                 QString(eSource == eSource_UDisks && qsSystem_Bus.isEmpty() ? "udisks2" : "lsblk"));
+        bool bFound = false;
+        for (const QJsonValue &qjDisk : qjList["devices"].toArray())
+            if (qjDisk["path"].toString() == oStick.qsDevice) {
+                bFound = true;
+                QCOMPARE(qjDisk["partitions"][0]["path"].toString(), oStick.qsPartition);
+                QCOMPARE(qjDisk["partitions"][0]["mountpoint"].toString(), qsMount);
+                QCOMPARE(qjDisk["partitions"][0]["disk"].toString(), oStick.qsDevice);
+            }
+        QVERIFY(bFound);
+    }
+    if (qBus.state() != QProcess::NotRunning) {
+        qBus.terminate();
+        qBus.waitForFinished(5000);
+    }
 
     // The window: the stick's partition chosen gives its whole device and the mount point.
     cBox_Answerer oAnswerer;
