@@ -53,7 +53,8 @@ bool bGive_To_User(const QString &qsPath, QString *pqsError)
     uid_t uiUser = 0;
     gid_t uiGroup = 0;
     QString qsHome;
-    if (!bUser_Of_Session(&uiUser, &uiGroup, &qsHome))
+    // Only root can give a file away; anyone else saved it as their own already.
+    if (geteuid() != 0 || !bUser_Of_Session(&uiUser, &uiGroup, &qsHome))
         return true;
     // Opened without following a link, so the owner changes on the file saved, nothing else.
     const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);

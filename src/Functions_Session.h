@@ -14,8 +14,9 @@
 bool bUser_Of_Session(uid_t *puiUser, gid_t *puiGroup, QString *pqsHome);
 // Where a save dialog starts: that user's home, else the working directory.
 QString qsSave_Directory();
-// Gives a file the tool has just saved to that user, without following a link. True when
-// there is no such user or the file is theirs now; else false with the reason.
+// Gives a file the tool, as root, has just saved to that user, without following a link. True
+// when there is no such user, the tool is not root, or the file is theirs now; else false with
+// the reason.
 bool bGive_To_User(const QString &qsPath, QString *pqsError);
 
 // What the launcher shows when pkexec could not start the tool as root: why the tool needs
