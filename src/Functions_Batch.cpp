@@ -222,7 +222,8 @@ int iClean_Step(cBatch_Run &oRun)
     const cClean_Result oResult = oClean(oRun.oVolume);
     if (!oResult.bOk())
         vTell_Error(oRun.oOperator, qsClean_Summary(oResult, oRun.oOperator.qsPoll_First()));
-    vPrint_Result(oRun.oOptions, qjClean(oResult), "Очистка раздела.\n" + qsClean_Summary(oResult, "") + "\n");
+    vPrint_Result(oRun.oOptions, qjClean(oResult),
+                  oResult.bPolled ? "Очистка раздела.\n" + qsClean_Summary(oResult, QString()) + "\n" : QString());
     return oResult.bOk() ? 0 : 1;
 }
 

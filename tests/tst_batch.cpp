@@ -272,6 +272,7 @@ void tst_Batch::cleanStep()
     const cTool_Run oNo_Poll = oTool({"--batch", "clean"});
     QCOMPARE(oNo_Poll.iExit, 1);
     QVERIFY2(oNo_Poll.qsErr.contains("Раздел не опрошен: сначала выполните шаг poll"), qPrintable(oNo_Poll.qsErr));
+    QCOMPARE(oNo_Poll.qsOut, QString()); // no summary of a clean that did not run
 }
 
 void tst_Batch::interrupt_data()
