@@ -146,6 +146,16 @@ void cChooser_Dialog::vChoose()
     QString qsMount = iPart < 0 ? qsFirst_Mount(oDisk) : oEntry.qsMount;
     if (qsMount == "[SWAP]")
         qsMount.clear();
+    // The second yes, before anything is done to it: this disk holds the running system.
+    if (oDisk.bSystem &&
+        iMessageBox("Это системный диск.",
+                    oDisk.qsPath +
+                        " — диск, на котором работает система. Заполнение займёт всё свободное место "
+                        "раздела " +
+                        (qsMount.isEmpty() ? oEntry.qsPath : qsMount) +
+                        ", пока файл не будет удалён. Проверять его всё равно?",
+                    2, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+        return;
     if (qsMount.isEmpty()) {
         if (oEntry.qsObject.isEmpty()) {
             iMessageBox("Раздел не смонтирован.",
@@ -165,15 +175,6 @@ void cChooser_Dialog::vChoose()
             return;
         }
     }
-    // The second yes: this disk holds the running system.
-    if (oDisk.bSystem &&
-        iMessageBox("Это системный диск.",
-                    oDisk.qsPath +
-                        " — диск, на котором работает система. Заполнение займёт всё свободное место "
-                        "раздела " +
-                        qsMount + ", пока файл не будет удалён. Проверять его всё равно?",
-                    2, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
-        return;
     qsChosen_Device = oDisk.qsPath;
     qsChosen_Volume = qsMount.endsWith('/') ? qsMount : qsMount + "/";
     accept();
