@@ -3,6 +3,7 @@
 //   fillscan_screenshots DEVICE VOLUME SUMMARY.png MAP.png      (under an X server)
 #include "Functions_Core.h"
 #include "Functions_Map.h"
+#include "Functions_Map_Window.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
@@ -36,6 +37,8 @@ int main(int argc, char *argv[])
                         qButton->click();
             });
         }
+        if (qBox && bSummary && qBox->text().startsWith("Удалить")) // the fill stays for the next picture
+            qBox->button(QMessageBox::No)->click();
         auto *qMap = oWindow.findChild<cMap_Window *>();
         if (bSummary && qMap && qMap->isVisible()) {
             qWatch.stop();

@@ -1,5 +1,7 @@
 #include "Functions_Batch.h"
 
+#include "Functions_Chooser.h"
+#include "Functions_Clean.h"
 #include "Functions_Core.h"
 #include "Functions_Data.h"
 #include "Functions_Map.h"
@@ -11,6 +13,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -173,8 +176,8 @@ public:
 // Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
 int iPoll_Step(cBatch_Run &oRun)
 {
-    const cPoll_Result oResult = oPoll(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOptions.qsDevice,
-                                       oRun.oOptions.qsVolume);
+    const cPoll_Result oResult =
+        oPoll(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOptions.qsDevice, oRun.oOptions.qsVolume);
     if (!oResult.qsVolume_Error.isEmpty())
         vTell_Error(oRun.oOperator, qsPoll_Volume_Failure(oRun.oVolume));
     vPrint_Result(oRun.oOptions, qjPoll(oResult, oRun.oDrive, oRun.oVolume, oRun.oData),
@@ -225,6 +228,16 @@ int iRead_Step(cBatch_Run &oRun)
     return bVerdict_Good(oResult.oVerdict.eValue) ? 0 : 3;
 }
 
+int iClean_Step(cBatch_Run &oRun)
+{
+    const cClean_Result oResult = oClean(oRun.oVolume);
+    if (!oResult.bOk())
+        vTell_Error(oRun.oOperator, qsClean_Summary(oResult, oRun.oOperator.qsPoll_First()));
+    vPrint_Result(oRun.oOptions, qjClean(oResult),
+                  oResult.bPolled ? "Очистка раздела.\n" + qsClean_Summary(oResult, QString()) + "\n" : QString());
+    return oResult.bOk() ? 0 : 1;
+}
+
 } // namespace
 
 int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bool bPrint)
@@ -237,7 +250,10 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
                                      "PATH", oOptions.qsDevice);
     const QCommandLineOption qVolume("volume", "Каталог смонтированного раздела, по умолчанию /documents_hdd/.", "DIR",
                                      oOptions.qsVolume);
-    const QCommandLineOption qBatch("batch", "Без окна: выполнить шаги poll, fill, read в заданном порядке.", "STEPS");
+    const QCommandLineOption qBatch("batch",
+                                    "Без окна: выполнить шаги poll, fill, read, clean (удалить файлы "
+                                    "заполнения) в заданном порядке.",
+                                    "STEPS");
     const QCommandLineOption qJson("json", "В пакетном режиме: по одному объекту JSON на шаг.");
     const QCommandLineOption qQuiet("quiet", "В пакетном режиме: без строки хода работы.");
     const QCommandLineOption qMap("map", "В пакетном режиме: после чтения сохранить карту носителя в PNG.", "FILE");
@@ -247,7 +263,13 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
                                       "PATTERN");
     const QCommandLineOption qForce("force", "В пакетном режиме: заполнять, даже если не установлено, что раздел "
                                              "лежит на носителе.");
-    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qPattern, qForce});
+    const QCommandLineOption qChoose("choose", "Сначала выбрать носитель и раздел в окне (без --device и --volume).");
+    const QCommandLineOption qList("list", "Показать носители, их разделы и точки монтирования (с --json: в JSON).");
+    const QCommandLineOption qExplain_Root("explain-root",
+                                           "Только сказать в окне, что нужны права администратора и почему "
+                                           "их не удалось получить (так делает fillscan-launcher).",
+                                           "REASON");
+    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qPattern, qForce, qChoose, qList, qExplain_Root});
 
     if (!qParser.parse(qslArguments))
         return iUsage_Error(qParser, qParser.errorText(), bPrint);
@@ -276,9 +298,18 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     oOptions.bQuiet = qParser.isSet(qQuiet);
     oOptions.bForce = qParser.isSet(qForce);
     oOptions.qsMap = qParser.value(qMap);
-    if (!oOptions.bBatch && (oOptions.bJson || oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap) ||
-                             qParser.isSet(qPattern)))
-        return iUsage_Error(qParser, "--json, --quiet, --force, --map и --pattern действуют только вместе с --batch",
+    oOptions.bList = qParser.isSet(qList);
+    oOptions.bExplain_Root = qParser.isSet(qExplain_Root);
+    oOptions.qsRoot_Reason = qParser.value(qExplain_Root);
+    // Given paths are the user's choice already.
+    oOptions.bChoose = qParser.isSet(qChoose) && !qParser.isSet(qDevice) && !qParser.isSet(qVolume);
+    if (int(oOptions.bBatch) + int(oOptions.bList) + int(oOptions.bExplain_Root) + int(qParser.isSet(qChoose)) > 1)
+        return iUsage_Error(qParser, "--batch, --list, --choose и --explain-root несовместимы", bPrint);
+    if ((!oOptions.bBatch && (oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap) || qParser.isSet(qPattern))) ||
+        (oOptions.bJson && !oOptions.bBatch && !oOptions.bList))
+        return iUsage_Error(qParser,
+                            "--quiet, --force, --map и --pattern действуют только вместе с --batch, --json — с --batch "
+                            "или --list",
                             bPrint);
     if (qParser.isSet(qPattern)) {
         bool bNumber = false;
@@ -292,14 +323,17 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     if (oOptions.bBatch) {
         oOptions.qslSteps = qParser.value(qBatch).split(',');
         for (const QString &qsStep : oOptions.qslSteps)
-            if (qsStep != "poll" && qsStep != "fill" && qsStep != "read")
-                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read)", bPrint);
+            if (!QStringList{"poll", "fill", "read", "clean"}.contains(qsStep))
+                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read, clean)",
+                                    bPrint);
     }
     return -1;
 }
 
 eApp_Kind eApp_For(const cOptions &oOptions)
 {
+    if (oOptions.bList)
+        return eApp_Core;
     if (!oOptions.bBatch)
         return eApp_Widgets;
     return oOptions.qsMap.isEmpty() ? eApp_Core : eApp_Gui;
@@ -316,7 +350,8 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
             break;
         const int iStep = qsStep == "poll"   ? iPoll_Step(oRun)
                           : qsStep == "fill" ? iFill_Step(oRun)
-                                             : iRead_Step(oRun);
+                          : qsStep == "read" ? iRead_Step(oRun)
+                                             : iClean_Step(oRun);
         if (iStep == 1) {
             iResult = 1;
             break;
@@ -324,4 +359,22 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
         iResult = qMax(iResult, iStep);
     }
     return iStop_Signal != 0 ? 128 + iStop_Signal : iResult;
+}
+
+int iRun_List(const cOptions &oOptions)
+{
+    QVector<cDevice_Entry> qvDevices;
+    eDevice_Source eSource = eSource_Lsblk;
+    QString qsError;
+    if (!bList_Devices(&qvDevices, &eSource, &qsError)) {
+        bWrite(stderr, "Не удалось получить список носителей: " + qsError + ".\n");
+        return 1;
+    }
+    const QJsonObject qjList{{"source", eSource == eSource_UDisks ? "udisks2" : "lsblk"},
+                             {"devices", qjDevices(qvDevices)}};
+    return (oOptions.bJson
+                ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjList).toJson(QJsonDocument::Compact)) + "\n")
+                : bWrite(stdout, qsDevices_Text(qvDevices)))
+               ? 0
+               : 1;
 }

@@ -11,12 +11,16 @@ public:
     QString qsDevice = "/dev/sdb";
     QString qsVolume = "/documents_hdd/";
     bool bBatch = false;
-    QStringList qslSteps; // poll, fill, read in the order given
+    QStringList qslSteps; // poll, fill, read, clean in the order given
     bool bJson = false;
     bool bQuiet = false;
     bool bForce = false; // fill even a volume not known to lie on the device
     QString qsMap;       // PNG file for the device map after a read
     quint64 qui64Pattern = 0; // --pattern: the words a read looks for, 0 for the poll's
+    bool bChoose = false;       // the window starts with the media chooser (no --device or --volume given)
+    bool bList = false;         // print the media list (--json: as JSON) and end
+    bool bExplain_Root = false; // only say why and how the tool needs administrator rights
+    QString qsRoot_Reason;      // what failed when the launcher tried to get them
 };
 
 // Parses the arguments (program name first). Needs no application object, so that a usage
@@ -29,6 +33,9 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
 // mode, a GUI one (offscreen) when batch mode draws a map.
 enum eApp_Kind { eApp_Widgets, eApp_Core, eApp_Gui };
 eApp_Kind eApp_For(const cOptions &oOptions);
+
+// --list: prints the media, in Russian or as JSON; 0, or 1 when no list could be had.
+int iRun_List(const cOptions &oOptions);
 
 class cDrive;
 class cVolume;

@@ -144,6 +144,19 @@ QString qsFill_File_Path(const QString &qsVolume, const int iPart)
     return qsVolume + pcFill_File_Name + (iPart <= 1 ? QString() : "." + QString::number(iPart));
 }
 
+int iFill_Part_Of(const QString &qsName)
+{
+    if (qsName == pcFill_File_Name)
+        return 1;
+    const QString qsPrefix = QString(pcFill_File_Name) + ".";
+    if (!qsName.startsWith(qsPrefix))
+        return 0;
+    bool bNumber = false;
+    const int iPart = qsName.mid(qsPrefix.size()).toInt(&bNumber);
+    // toInt takes "02", "+2" and " 2" too: those names are someone else's.
+    return bNumber && iPart >= 2 && qsName == qsPrefix + QString::number(iPart) ? iPart : 0;
+}
+
 QVector<cFill_Part> qvFill_Parts(const QString &qsVolume)
 {
     QVector<cFill_Part> qvResult;

@@ -28,6 +28,9 @@ const char *const pcFill_File_Name = "data.data";
 // File iPart of the fill (data.data, then data.data.2, data.data.3, ...: where the file
 // system refuses a larger file, the sequence of words goes on in the next one).
 QString qsFill_File_Path(const QString &qsVolume, const int iPart = 1);
+// Which file of the fill a name is: 1 for data.data, N for data.data.N written exactly as
+// qsFill_File_Path writes it (no leading zero, sign or blank); 0 for any other name.
+int iFill_Part_Of(const QString &qsName);
 // The files of the fill found in the volume, in order, each a regular file of whole words.
 QVector<cFill_Part> qvFill_Parts(const QString &qsVolume);
 

@@ -4,6 +4,7 @@
 #include "Functions_Files.h"
 #include "Functions_Map.h"
 #include "Functions_Report.h"
+#include "Functions_Session.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -104,11 +105,13 @@ QByteArray cMap_Window::qbaReport(const bool bJson) const
 
 void cMap_Window::vSave_Picture()
 {
-    const QString qsPath = QFileDialog::getSaveFileName(this, "Сохранить карту", "map.png", "PNG (*.png)");
+    const QString qsPath =
+        QFileDialog::getSaveFileName(this, "Сохранить карту", qsSave_Directory() + "/map.png", "PNG (*.png)");
     if (qsPath.isEmpty())
         return;
     QString qsError;
-    if (!bSave_Png(qimgMap, qsPath, &qsError))
+    // Saved as root under pkexec or sudo, the file goes to the user who started the tool.
+    if (!bSave_Png(qimgMap, qsPath, &qsError) || !bGive_To_User(qsPath, &qsError))
         iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1: %2.").arg(qsPath, qsError), 3,
                     iMsgBox_OK_Button, 0, 0, "");
 }
@@ -116,13 +119,13 @@ void cMap_Window::vSave_Picture()
 void cMap_Window::vSave_Report()
 {
     QString qsFilter;
-    const QString qsPath =
-        QFileDialog::getSaveFileName(this, "Сохранить отчёт", "report.txt", "Текст (*.txt);;JSON (*.json)", &qsFilter);
+    const QString qsPath = QFileDialog::getSaveFileName(this, "Сохранить отчёт", qsSave_Directory() + "/report.txt",
+                                                        "Текст (*.txt);;JSON (*.json)", &qsFilter);
     if (qsPath.isEmpty())
         return;
     QString qsError;
-    if (!bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError))
+    if (!bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError) ||
+        !bGive_To_User(qsPath, &qsError))
         iMessageBox("Ошибка!", QString("Не удалось сохранить отчёт в %1: %2.").arg(qsPath, qsError), 3,
                     iMsgBox_OK_Button, 0, 0, "");
 }
-

@@ -70,11 +70,9 @@ void vRemove_Continuations(const QString &qsVolume)
 {
     const QDir qDir(qsVolume);
     const QString qsPrefix = QString(pcFill_File_Name) + ".";
-    for (const QString &qsName : qDir.entryList({qsPrefix + "*"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        bool bNumber = false;
-        if (qsName.mid(qsPrefix.size()).toInt(&bNumber) >= 2 && bNumber)
+    for (const QString &qsName : qDir.entryList({qsPrefix + "*"}, QDir::Files | QDir::Hidden | QDir::System))
+        if (iFill_Part_Of(qsName) >= 2) // exact names only: a user's data.data.02 is not the fill's
             qsClear_Fill_Name(qDir.filePath(qsName));
-    }
 }
 
 quint64 qui64Free_Bytes(const QString &qsVolume)
@@ -272,7 +270,8 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     oJob.qui64Allocated = 8 * (qui64From - oFile.qui64First);
     const bool bAll_Back = bRun_Workers(
         oJob.oBuffers.iCount(), [pJob](int iWriter) { vWrite_Chunks(*pJob, pJob->oBuffers.pucBuffer(iWriter)); },
-        oJob.bStop, [&] {
+        oJob.bStop,
+        [&] {
             if (oOperator.bAdvance(8 * qui64From + oJob.qui64Done_Bytes))
                 return true;
             *pbCancelled = true;

@@ -1,6 +1,8 @@
 #include "Functions_Batch.h"
+#include "Functions_Chooser_Dialog.h"
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
+#include "Functions_Session.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -8,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <cstdio>
 #include <memory>
 
 #include <unistd.h>
@@ -41,6 +44,13 @@ int main(int argc, char *argv[])
         return iParse_Options(qslArguments, oOptions, true); // now in Russian, and printed
     }
 
+    if (oOptions.bExplain_Root) {
+        // The launcher could not get root: said on the terminal first, which needs no display.
+        const QByteArray qbaText = (qsRoot_Heading() + "\n" + qsRoot_Text(oOptions.qsRoot_Reason) + "\n").toUtf8();
+        std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), stderr);
+        std::fflush(stderr);
+    }
+
     // Root often has no runtime directory of its own (sudo, su): give it a private one.
     std::unique_ptr<QTemporaryDir> pRuntime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && geteuid() == 0) {
@@ -64,8 +74,21 @@ int main(int argc, char *argv[])
     vName(*qApplication);
     if (oOptions.bBatch)
         return iRun_Batch(oOptions, oDrive, oVolume, oData);
+    if (oOptions.bList)
+        return iRun_List(oOptions);
 
     vInstall_Message_Box(iMessageBox_Window);
+    if (oOptions.bExplain_Root) {
+        iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), 2, iMsgBox_OK_Button, 0, 0, "");
+        return 1;
+    }
+    if (oOptions.bChoose) {
+        cChooser_Dialog oChooser;
+        if (oChooser.exec() != QDialog::Accepted)
+            return 0;
+        oOptions.qsDevice = oChooser.qsDevice();
+        oOptions.qsVolume = oChooser.qsVolume();
+    }
     MainWindow w(nullptr, oOptions.qsDevice, oOptions.qsVolume);
     w.show();
     return qApplication->exec();

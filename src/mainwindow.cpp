@@ -1,5 +1,6 @@
 #include "mainwindow.h"
 
+#include "Functions_Clean.h"
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
 #include "Functions_Map_Window.h"
@@ -8,6 +9,9 @@
 #include "ui_mainwindow.h"
 
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextEdit>
 
 cDrive oDrive;
@@ -18,6 +22,31 @@ MainWindow::MainWindow(QWidget *parent, const QString &qsDrive, const QString &q
     : QMainWindow(parent), ui(new Ui::MainWindow), qsDrive_Path(qsDrive), qsVolume_Path(qsVolume)
 {
     ui->setupUi(this);
+    if (const QScreen *qScreen = QGuiApplication::primaryScreen())
+        vFit_Form(this, qScreen->availableGeometry());
+}
+
+void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable)
+{
+    QWidget *qForm = qWindow->centralWidget();
+    const QSize qsizeForm = qWindow->size(); // the form has no menu or status bar: all of it is the form
+    if (qsizeForm.height() + iWindow_Frame_Allowance <= qrAvailable.height() &&
+        qsizeForm.width() + iWindow_Frame_Allowance / 4 <= qrAvailable.width())
+        return;
+    // A laptop screen is lower than the form: every control stays where the form puts it and
+    // the scroll bar reaches the buttons at its bottom.
+    auto *qScroll = new QScrollArea(qWindow);
+    qScroll->setObjectName("scrollArea_Form");
+    qScroll->setWidgetResizable(false);
+    qWindow->takeCentralWidget();
+    qForm->setFixedSize(qsizeForm);
+    qScroll->setWidget(qForm);
+    qWindow->setCentralWidget(qScroll);
+    const int iBar = qScroll->verticalScrollBar()->sizeHint().width();
+    const int iFrame = 2 * qScroll->frameWidth();
+    qWindow->resize(qMin(qsizeForm.width() + iBar + iFrame, qrAvailable.width() - iWindow_Frame_Allowance / 4),
+                    qMin(qsizeForm.height() + iFrame, qrAvailable.height() - iWindow_Frame_Allowance));
+    qWindow->move(qrAvailable.left() + qMax(0, (qrAvailable.width() - qWindow->width()) / 2), qrAvailable.top());
 }
 
 MainWindow::~MainWindow()
@@ -67,4 +96,18 @@ void MainWindow::on_pushButton_Read_clicked()
         qMap->setAttribute(Qt::WA_DeleteOnClose);
         qMap->show();
     }
+    // The checked medium goes back to its owner as it was, if they wish.
+    QStringList qslFiles;
+    for (const cFill_Part &oPart : qvFill_Parts(oVolume.qsVolume_Name))
+        qslFiles << oPart.qsPath;
+    if (qslFiles.isEmpty())
+        return;
+    if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume.qsVolume_Name)),
+                    "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), 4,
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+        return;
+    const cClean_Result oClean_Result = oClean(oVolume);
+    iMessageBox(oClean_Result.bOk() ? "Файлы заполнения удалены." : "Ошибка!",
+                qsClean_Summary(oClean_Result, oOperator.qsPoll_First()), oClean_Result.bOk() ? 1 : 3,
+                iMsgBox_OK_Button, 0, 0, "");
 }

@@ -17,6 +17,12 @@ extern cDrive oDrive;
 extern cVolume oVolume;
 extern cData oData;
 
+// Room a window manager's title bar and borders take around the window.
+const int iWindow_Frame_Allowance = 40;
+// Keeps the form at its own size: as it is where qrAvailable holds it with its frame, else in
+// a scroll area (object name scrollArea_Form) in a window that fits qrAvailable.
+void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable);
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT

@@ -87,6 +87,17 @@ QString cLoop_Device::qsCreate(const quint64 qui64Bytes, const int iSector_Size,
     return qsFs.isEmpty() ? QString() : qsMake_Fs(qsFs, qslMkfs, qsMount_Options);
 }
 
+QString cLoop_Device::qsCreate_Stick(const quint64 qui64Bytes, const QString &qsFs)
+{
+    qsImage = qTemp.filePath("stick.img");
+    QFile qImage(qsImage);
+    if (!qImage.open(QIODevice::WriteOnly) || !qImage.resize(qint64(qui64Bytes)))
+        return "cannot make the image file " + qsImage;
+    qImage.close();
+    const QString qsError = qsAttach(qsImage, true);
+    return qsError.isEmpty() ? qsMake_Fs(qsFs, {}, "defaults") : qsError;
+}
+
 QString cLoop_Device::qsAttach(const QString &qsFile, const bool bPartitioned)
 {
     int iExit = 0;
@@ -97,20 +108,20 @@ QString cLoop_Device::qsAttach(const QString &qsFile, const bool bPartitioned)
     }
     if (!bPartitioned)
         return QString();
-    // An MBR with one partition from 1 MiB to the end, as sticks come. The kernel's rescan
-    // leaves no partition device here; partx adds it.
+    // An MBR with one partition from 1 MiB to the end, as sticks come. Without udev the
+    // kernel's rescan may leave no partition node; partx adds it.
     QProcess qSfdisk;
     qSfdisk.start("sfdisk", {"-q", "--label", "dos", qsDevice});
-    qSfdisk.write("start=2048, type=83\n");
+    qSfdisk.write("start=2048, type=7\n");
     qSfdisk.closeWriteChannel();
     if (!qSfdisk.waitForFinished(30000) || qSfdisk.exitCode() != 0)
         return "sfdisk failed on " + qsDevice + ": " + QString::fromUtf8(qSfdisk.readAllStandardError());
-    qsFs_Device = qsDevice + "p1";
-    if (!QFile::exists(qsFs_Device))
+    qsPartition = qsDevice + "p1";
+    if (!QFile::exists(qsPartition))
         qsRun("partx", {"-a", qsDevice});
-    for (int i = 0; i < 100 && !QFile::exists(qsFs_Device); ++i)
+    for (int i = 0; i < 100 && !QFile::exists(qsPartition); ++i)
         QThread::msleep(50);
-    return QFile::exists(qsFs_Device) ? QString() : qsFs_Device + " did not appear";
+    return QFile::exists(qsPartition) ? QString() : qsPartition + " did not appear";
 }
 
 QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs, const QString &qsMount_Options)
@@ -124,7 +135,7 @@ QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs,
     static const QMap<QString, QString> qmapMount_Type = {{"exfat", "exfat-fuse"}, {"ntfs", "ntfs-3g"}};
     int iExit = 0;
     const QString qsMkfs = qsFs == "ntfs" ? "mkfs.ntfs" : "mkfs." + qsFs;
-    const QString qsTarget = qsFs_Device.isEmpty() ? qsDevice : qsFs_Device;
+    const QString qsTarget = qsPartition.isEmpty() ? qsDevice : qsPartition;
     const QString qsOutput = qsRun(qsMkfs, qmapForce.value(qsFs) + qslMkfs + QStringList{qsTarget}, &iExit);
     if (iExit != 0)
         return qsMkfs + " failed on " + qsTarget + ": " + qsOutput;

@@ -97,6 +97,9 @@ public:
     QString qsCreate(const quint64 qui64Bytes, const int iSector_Size = 512, const QString &qsFs = QString(),
                      const QStringList &qslMkfs = {}, const QString &qsMount_Options = "defaults",
                      const quint64 qui64Offset = 0);
+    // A USB stick as a desktop has it: an MBR with one partition from 1 MiB on, the loop device
+    // scanned for partitions (qsPartition), qsFs made on the partition and mounted.
+    QString qsCreate_Stick(const quint64 qui64Bytes, const QString &qsFs);
     // Attaches a loop device to an existing file (an emulated medium), with direct I/O so
     // that no page cache hides what the medium does; partitioned as a stick comes (MBR, one
     // partition from 1 MiB), the file system then goes on the partition.
@@ -111,7 +114,7 @@ public:
     QTemporaryDir qTemp;
     QString qsImage;
     QString qsDevice;
-    QString qsFs_Device; // the partition the file system is on, empty for the whole device
+    QString qsPartition; // the stick's partition, empty for a device without one
     QString qsMount;     // with a trailing slash, empty when not mounted
 
 private:

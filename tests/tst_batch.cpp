@@ -27,6 +27,7 @@ private slots:
     void fillElsewhere_data();
     void fillElsewhere();
     void filesItWrites();
+    void cleanStep();
     void interrupt_data();
     void interrupt();
     void stalledDevice();
@@ -274,6 +275,42 @@ void tst_Batch::filesItWrites()
     QCOMPARE(int(strFill.st_uid), 0);
     QCOMPARE(int(strFill.st_mode & 07777), 0644);
     QCOMPARE(oResult.qsOut.trimmed().split('\n').size(), 3); // the read ran, and said so
+}
+
+void tst_Batch::cleanStep()
+{
+    // The stick back as it was: the fill's file goes, a user's file with a look-alike name stays
+    // (a new fill must not take it for a continuation either).
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
+    const QString qsUser_File = oLoop.qsMount + "data.data.02";
+    QFile qUser(qsUser_File);
+    QVERIFY(qUser.open(QIODevice::WriteOnly) && qUser.write("mine") == 4);
+    qUser.close();
+    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch",
+                                     "poll,fill,read,clean", "--json", "--quiet"});
+    QCOMPARE(oResult.iExit, 0);
+    const QStringList qslLines = oResult.qsOut.trimmed().split('\n');
+    QCOMPARE(qslLines.size(), 4);
+    const QJsonObject qjFill = QJsonDocument::fromJson(qslLines[1].toUtf8()).object();
+    const QJsonObject qjClean = oResult.qjLast();
+    QCOMPARE(qjClean["step"].toString(), QString("clean"));
+    QCOMPARE(qjClean["ok"].toBool(), true);
+    QCOMPARE(qjClean["removed"].toArray(), QJsonArray{oLoop.qsMount + "data.data"});
+    QCOMPARE(qjClean["bytes"].toDouble(), qjFill["words_written"].toDouble() * 8);
+    QVERIFY(!QFileInfo::exists(oLoop.qsMount + "data.data"));
+    QVERIFY(qUser.open(QIODevice::ReadOnly));
+    QCOMPARE(qUser.readAll(), QByteArray("mine"));
+
+    // Nothing left to remove is no failure; without a poll the step says what to do first.
+    const cTool_Run oAgain = oTool({"--volume", oLoop.qsMount, "--device", oLoop.qsDevice, "--batch", "poll,clean"});
+    QCOMPARE(oAgain.iExit, 0);
+    QVERIFY2(oAgain.qsOut.contains("Файлов заполнения на разделе нет."), qPrintable(oAgain.qsOut));
+    const cTool_Run oNo_Poll = oTool({"--batch", "clean"});
+    QCOMPARE(oNo_Poll.iExit, 1);
+    QVERIFY2(oNo_Poll.qsErr.contains("Раздел не опрошен: сначала выполните шаг poll"), qPrintable(oNo_Poll.qsErr));
+    QCOMPARE(oNo_Poll.qsOut, QString()); // no summary of a clean that did not run
 }
 
 void tst_Batch::interrupt_data()

@@ -1,4 +1,5 @@
 // The fill and the read: what reaches the disk, what the read finds, and every way they fail.
+#include "Functions_Clean.h"
 #include "Functions_Core.h"
 #include "Functions_Data.h"
 #include "Functions_Report.h"
@@ -9,7 +10,9 @@
 #include "mainwindow.h"
 #include "support.h"
 
+#include <QJsonArray>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QtEndian>
 #include <QtTest>
 
@@ -27,6 +30,8 @@ class tst_Fill_Read : public QObject
 private slots:
     void buttonsBeforePoll();
     void endToEnd();
+    void clean_data();
+    void clean();
     void fillFile_data();
     void fillFile();
     void fillReachesDisk();
@@ -159,6 +164,70 @@ void tst_Fill_Read::endToEnd()
     QCOMPARE(oAgain.oVerdict.qvRegion_Stray, oResult.oVerdict.qvRegion_Stray);
     QCOMPARE(std::accumulate(oResult.qvRegion_Hits.begin(), oResult.qvRegion_Hits.end(), quint64(0)),
              oResult.qui64Hits);
+}
+
+void tst_Fill_Read::clean_data()
+{
+    // What lies in the volume: "name" a regular file, "name>target" a symbolic link, "name=other"
+    // a second hard link of other. Then what the clean removes; everything else stays.
+    QTest::addColumn<QStringList>("qslFiles");
+    QTest::addColumn<QStringList>("qslRemoved");
+    QTest::newRow("the fill and its continuations")
+        << QStringList{"data.data", "data.data.2", "data.data.3", "notes.txt"}
+        << QStringList{"data.data", "data.data.2", "data.data.3"};
+    QTest::newRow("names that only look like continuations")
+        << QStringList{"data.data", "data.data.02", "data.data.+2", "data.data. 2", "data.data.2x", "data.data.1"}
+        << QStringList{"data.data"};
+    QTest::newRow("a link ends the chain")
+        << QStringList{"data.data", "data.data.2>victim", "data.data.3", "victim"} << QStringList{"data.data"};
+    QTest::newRow("data.data a link") << QStringList{"data.data>victim", "victim"} << QStringList{};
+    QTest::newRow("data.data a second name of a file") << QStringList{"victim", "data.data=victim"} << QStringList{};
+    QTest::newRow("a directory named data.data.2")
+        << QStringList{"data.data", "data.data.2/"} << QStringList{"data.data"};
+    QTest::newRow("no fill") << QStringList{"notes.txt"} << QStringList{};
+}
+
+void tst_Fill_Read::clean()
+{
+    QFETCH(QStringList, qslFiles);
+    QFETCH(QStringList, qslRemoved);
+    QTemporaryDir qDir;
+    const QString qsVolume = qDir.path() + "/";
+    quint64 qui64Bytes = 0;
+    for (const QString &qsFile : qslFiles) {
+        const QString qsName = qsFile.section(QRegularExpression("[>=/]"), 0, 0);
+        if (qsFile.contains('>')) {
+            QVERIFY(QFile::link(qsVolume + qsFile.section('>', 1), qsVolume + qsName));
+        } else if (qsFile.contains('=')) {
+            QCOMPARE(link(QFile::encodeName(qsVolume + qsFile.section('=', 1)).constData(),
+                          QFile::encodeName(qsVolume + qsName).constData()),
+                     0);
+        } else if (qsFile.endsWith('/')) {
+            QVERIFY(QDir().mkdir(qsVolume + qsName));
+        } else {
+            QFile qFile(qsVolume + qsName);
+            QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write(QByteArray(8 * (qsName.size() + 1), 'w')) > 0);
+            if (qslRemoved.contains(qsName))
+                qui64Bytes += quint64(qFile.size());
+        }
+    }
+    QCOMPARE(qui64Fill_Bytes(qsVolume), qui64Bytes);
+    cVolume oPolled;
+    oPolled.vGet_Properties(qsVolume);
+    const cClean_Result oResult = oClean(oPolled);
+    QStringList qslExpected;
+    for (const QString &qsName : qslRemoved)
+        qslExpected << qsVolume + qsName;
+    QCOMPARE(oResult.qslRemoved, qslExpected);
+    QCOMPARE(oResult.qui64Bytes, qui64Bytes);
+    for (const QString &qsFile : qslFiles) {
+        const QString qsName = qsFile.section(QRegularExpression("[>=/]"), 0, 0);
+        QCOMPARE(QFileInfo(qsVolume + qsName).exists() || QFileInfo(qsVolume + qsName).isSymLink(),
+                 !qslRemoved.contains(qsName));
+    }
+    // A fill name that is someone else's is named, and the step fails so a script notices.
+    QCOMPARE(oResult.bOk(), oResult.qslKept.isEmpty());
+    QCOMPARE(qjClean(oResult)["removed"].toArray().size(), qslRemoved.size());
 }
 
 void tst_Fill_Read::fillFile_data()

@@ -1,11 +1,15 @@
-// The window's wiring: each button reaches its own slot, and batch mode prints the poll's
-// values under the window's own captions.
+// The window's wiring: each button reaches its own slot, batch mode prints the poll's values
+// under the window's own captions, and the window fits the screen it is shown on.
+#include "Functions_Core.h"
 #include "Functions_Steps.h"
 #include "mainwindow.h"
+#include "support.h"
 #include "ui_mainwindow.h"
 
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QtTest>
 
 class tst_Form : public QObject
@@ -16,6 +20,11 @@ private slots:
     void slotsByName_data();
     void slotsByName();
     void batchCaptions();
+    void thisScreen();
+    void screens_data();
+    void screens();
+    void removeFill_data();
+    void removeFill();
 };
 
 void tst_Form::slotsByName_data()
@@ -59,6 +68,118 @@ void tst_Form::batchCaptions()
     for (const QString &qsName : qslNames)
         qslForm << oWindow.findChild<QLabel *>(qsName)->text();
     QCOMPARE(qslPoll_Captions(), qslForm);
+}
+
+void tst_Form::thisScreen()
+{
+    // On the screen this runs on (offscreen: 800 x 600; under Xvfb: whatever it was given).
+    MainWindow oWindow;
+    oWindow.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&oWindow));
+    const QRect qrAvailable = oWindow.screen()->availableGeometry();
+    auto *qScroll = oWindow.findChild<QScrollArea *>("scrollArea_Form");
+    auto *qForm = oWindow.findChild<QWidget *>("centralwidget");
+    QCOMPARE(qForm->size(), QSize(800, 1000));
+    if (qrAvailable.height() >= 1000 + iWindow_Frame_Allowance && qrAvailable.width() >= 810) {
+        QVERIFY(!qScroll);
+        QCOMPARE(oWindow.size(), QSize(800, 1000));
+        QCOMPARE(oWindow.centralWidget(), qForm);
+        return;
+    }
+    QVERIFY(qScroll);
+    QVERIFY2(qrAvailable.contains(oWindow.frameGeometry()),
+             qPrintable(QString("window %1 x %2 at %3, %4 on a screen of %5 x %6")
+                            .arg(oWindow.frameGeometry().width())
+                            .arg(oWindow.frameGeometry().height())
+                            .arg(oWindow.frameGeometry().x())
+                            .arg(oWindow.frameGeometry().y())
+                            .arg(qrAvailable.width())
+                            .arg(qrAvailable.height())));
+    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write", "pushButton_Read"}) {
+        auto *qButton = oWindow.findChild<QPushButton *>(pcButton);
+        qScroll->ensureWidgetVisible(qButton);
+        QApplication::processEvents();
+        const QRect qrButton(qButton->mapTo(qScroll->viewport(), QPoint(0, 0)), qButton->size());
+        QVERIFY2(qScroll->viewport()->rect().contains(qrButton), pcButton);
+        QVERIFY(oWindow.rect().contains(QRect(qButton->mapTo(&oWindow, QPoint(0, 0)), qButton->size())));
+    }
+}
+
+void tst_Form::screens_data()
+{
+    QTest::addColumn<QString>("qsScreen");
+    QTest::newRow("laptop, 1366 x 768: scrolled") << "1366x768x24";
+    QTest::newRow("1920 x 1200: the form as it is") << "1920x1200x24";
+}
+
+void tst_Form::screens()
+{
+    // thisScreen once more, in a process of its own on a real X server of that size.
+    NEED_PROGRAMS("Xvfb");
+    if (QLibraryInfo::location(QLibraryInfo::PluginsPath).isEmpty() ||
+        !QFile::exists(QLibraryInfo::location(QLibraryInfo::PluginsPath) + "/platforms/libqxcb.so"))
+        QSKIP("Qt's xcb platform plugin is not installed");
+    QFETCH(QString, qsScreen);
+    QProcess qServer;
+    qServer.start("Xvfb", {"-displayfd", "1", "-screen", "0", qsScreen, "-nolisten", "tcp"});
+    QVERIFY(qServer.waitForStarted());
+    QByteArray qbaDisplay;
+    for (int iTry = 0; iTry < 100 && !qbaDisplay.contains('\n'); ++iTry) {
+        qServer.waitForReadyRead(100);
+        qbaDisplay += qServer.readAllStandardOutput();
+    }
+    QVERIFY2(qbaDisplay.contains('\n'), "Xvfb did not say which display it took");
+    QProcess qChild;
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    qEnvironment.insert("DISPLAY", ":" + QString::fromLatin1(qbaDisplay.trimmed()));
+    qEnvironment.insert("QT_QPA_PLATFORM", "xcb");
+    qChild.setProcessEnvironment(qEnvironment);
+    qChild.start(QCoreApplication::applicationFilePath(), {"thisScreen"});
+    const bool bFinished = qChild.waitForFinished(60000);
+    const QString qsOutput = QString::fromUtf8(qChild.readAllStandardOutput() + qChild.readAllStandardError());
+    qServer.terminate();
+    qServer.waitForFinished(5000);
+    QVERIFY2(bFinished && qChild.exitCode() == 0 && qsOutput.contains("PASS   : tst_Form::thisScreen()"),
+             qPrintable(qsOutput));
+}
+
+void tst_Form::removeFill_data()
+{
+    QTest::addColumn<int>("iAnswer"); // the button pressed on the question; 0: the box is closed
+    QTest::newRow("yes") << iMsgBox_Yes_Button;
+    QTest::newRow("no") << iMsgBox_No_Button;
+    QTest::newRow("closed") << 0;
+}
+
+void tst_Form::removeFill()
+{
+    // After the read the window offers the medium back: yes removes the fill's files alone.
+    QTemporaryDir qDir;
+    const QString qsVolume = qDir.path() + "/";
+    for (const QString qsName : {"disk.img", "data.data", "data.data.2", "data.data.02"}) {
+        QFile qFile(qsVolume + qsName);
+        QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.resize(qsName == "disk.img" ? 1 << 20 : 3 << 20));
+    }
+    QFETCH(int, iAnswer);
+    cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        if (!qBox->text().startsWith("Удалить"))
+            return qBox->button(QMessageBox::Ok)->click();
+        QCOMPARE(qBox->defaultButton(), qBox->button(QMessageBox::No));
+        if (iAnswer == 0)
+            qBox->reject();
+        else
+            qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click();
+    });
+    MainWindow oWindow(nullptr, qsVolume + "disk.img", qsVolume);
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
+    QCOMPARE(oAnswerer.qslHeadings.value(1), QString("Удалить файл заполнения (6,00 МиБ) с носителя?"));
+    QVERIFY(oAnswerer.qslMessages.value(1).contains(qsVolume + "data.data.2"));
+    const bool bRemoved = iAnswer == iMsgBox_Yes_Button;
+    QCOMPARE(oAnswerer.qslHeadings.size(), bRemoved ? 3 : 2);
+    QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), !bRemoved);
+    QCOMPARE(QFileInfo::exists(qsVolume + "data.data.2"), !bRemoved);
+    QVERIFY(QFileInfo::exists(qsVolume + "data.data.02"));
 }
 
 QTEST_MAIN(tst_Form)

@@ -4,6 +4,7 @@
 #include "Functions_Map.h"
 #include "Functions_Map_Window.h"
 #include "Functions_Report.h"
+#include "Functions_Session.h"
 #include "mainwindow.h"
 #include "support.h"
 
@@ -16,6 +17,10 @@
 #include <QtEndian>
 #include <QtTest>
 
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 class tst_Map : public QObject
 {
     Q_OBJECT
@@ -26,7 +31,24 @@ private slots:
     void strip();
     void hoverText();
     void window();
+    void sessionUser_data();
+    void sessionUser();
 };
+
+// A user other than root whose home directory exists, as pkexec or sudo would name them.
+static bool bSome_User(uid_t *puiUser, QString *pqsHome)
+{
+    setpwent();
+    while (const struct passwd *pstrEntry = getpwent())
+        if (pstrEntry->pw_uid != 0 && QString(pstrEntry->pw_dir) != "/" && QDir(pstrEntry->pw_dir).exists()) {
+            *puiUser = pstrEntry->pw_uid;
+            *pqsHome = QFile::decodeName(pstrEntry->pw_dir);
+            endpwent();
+            return true;
+        }
+    endpwent();
+    return false;
+}
 
 static const quint64 qui64P = 0xFFFFFFC000000000ULL;
 
@@ -164,25 +186,79 @@ void tst_Map::window()
     for (const QString &qsLine : {qsExpected.section('\n', 0, 0), qsExpected.section('\n', 2, 2)})
         QVERIFY2(qsSummary.contains(qsLine), qPrintable(qsLine)); // the verdict and the device
 
-    // The report is saved through Qt's file dialog, in Russian like the rest.
+    // The report is saved through Qt's file dialog, in Russian like the rest. Started through
+    // pkexec, the dialog opens in the user's home and the file becomes theirs.
     vInstall_Translations(*qApp);
     const QString qsReport = qDir.filePath("report.txt");
-    QString qsSave_Label;
+    uid_t uiUser = 0;
+    QString qsHome, qsSave_Label, qsStart_Directory;
+    const bool bUser = bSome_User(&uiUser, &qsHome);
+    if (bUser)
+        qputenv("PKEXEC_UID", QByteArray::number(uiUser));
     QTimer::singleShot(300, [&] {
         auto *qDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         if (!qDialog)
             return;
         qsSave_Label = qDialog->labelText(QFileDialog::Accept);
+        qsStart_Directory = qDialog->directory().absolutePath();
         qDialog->selectFile(qsReport);
         QMetaObject::invokeMethod(qDialog, "accept");
     });
     qMap->findChild<QPushButton *>("pushButton_Save_Report")->click();
+    qunsetenv("PKEXEC_UID");
     QCOMPARE(qsSave_Label, QString("Сохранить"));
+    if (bUser) {
+        QCOMPARE(qsStart_Directory, QDir(qsHome).absolutePath());
+        struct stat strReport;
+        QCOMPARE(stat(QFile::encodeName(qsReport).constData(), &strReport), 0);
+        if (geteuid() == 0)
+            QCOMPARE(strReport.st_uid, uiUser);
+    }
     QFile qFile(qsReport);
     QVERIFY(qFile.open(QIODevice::ReadOnly));
     const QList<QByteArray> qlReport = qFile.readAll().trimmed().split('\n');
     QCOMPARE(QJsonDocument::fromJson(qlReport.last()).object()["verdict"].toString(), QString("clean"));
     QCOMPARE(QString::fromUtf8(qlReport.first()), QString("Чтение завершено: слов заполнения нет."));
+}
+
+void tst_Map::sessionUser_data()
+{
+    QTest::addColumn<QByteArray>("qbaPkexec");
+    QTest::addColumn<QByteArray>("qbaSudo");
+    QTest::addColumn<int>("iUser"); // -1: no user of the session
+    QTest::newRow("pkexec") << QByteArray("65534") << QByteArray() << 65534;
+    QTest::newRow("sudo") << QByteArray() << QByteArray("65534") << 65534;
+    QTest::newRow("pkexec before sudo") << QByteArray("65534") << QByteArray("1") << 65534;
+    QTest::newRow("neither") << QByteArray() << QByteArray() << -1;
+    QTest::newRow("root itself") << QByteArray("0") << QByteArray() << -1;
+    QTest::newRow("a sign") << QByteArray("+65534") << QByteArray() << -1;
+    QTest::newRow("a blank") << QByteArray(" 65534") << QByteArray() << -1;
+    QTest::newRow("trailing letters") << QByteArray() << QByteArray("65534x") << -1;
+    QTest::newRow("no such user") << QByteArray("3999999999") << QByteArray() << -1;
+}
+
+void tst_Map::sessionUser()
+{
+    QFETCH(QByteArray, qbaPkexec);
+    QFETCH(QByteArray, qbaSudo);
+    QFETCH(int, iUser);
+    const struct passwd *pstrNobody = getpwuid(65534);
+    if (iUser == 65534 && !pstrNobody)
+        QSKIP("no user 65534 (nobody) on this system");
+    qputenv("PKEXEC_UID", qbaPkexec);
+    qputenv("SUDO_UID", qbaSudo);
+    uid_t uiUser = 0;
+    gid_t uiGroup = 0;
+    QString qsHome;
+    const bool bFound = bUser_Of_Session(&uiUser, &uiGroup, &qsHome);
+    qunsetenv("PKEXEC_UID");
+    qunsetenv("SUDO_UID");
+    QCOMPARE(bFound, iUser >= 0);
+    if (!bFound)
+        return;
+    QCOMPARE(int(uiUser), iUser);
+    QCOMPARE(uiGroup, pstrNobody->pw_gid);
+    QCOMPARE(qsHome, QString(pstrNobody->pw_dir));
 }
 
 QTEST_MAIN(tst_Map)

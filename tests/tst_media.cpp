@@ -271,11 +271,14 @@ void tst_Media::verdict()
     oDrive = cDrive();
     oData = cData();
     MainWindow oWindow(nullptr, qsDevice, qsVolume);
-    cBox_Answerer oAnswerer;
+    cBox_Answerer oAnswerer([](QMessageBox *qBox) { // the fill stays: no to removing it
+        (qBox->button(QMessageBox::No) ? qBox->button(QMessageBox::No) : qBox->buttons().first())->click();
+    });
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslMessages.size(), 1);
+    QCOMPARE(oAnswerer.qslMessages.size(), 2); // the read, then whether to remove the fill
     QVERIFY(oAnswerer.qslHeadings[0].startsWith("Чтение завершено: "));
+    QVERIFY(oAnswerer.qslHeadings[1].startsWith("Удалить файл заполнения"));
     QVERIFY2(oAnswerer.qslMessages[0].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[0]));
     QCOMPARE(oAnswerer.qlIcons[0], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
 }

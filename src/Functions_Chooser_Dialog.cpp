@@ -1,0 +1,181 @@
+#include "Functions_Chooser_Dialog.h"
+
+#include "Functions_Core.h"
+#include "Functions_Text.h"
+#include "Functions_UDisks.h"
+
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// Where an item's entry lies in the list: the device, and the partition (-1 for the device).
+const int iRole_Disk = Qt::UserRole;
+const int iRole_Part = Qt::UserRole + 1;
+
+QStringList qslColumns(const cDevice_Entry &oEntry, const bool bWhole)
+{
+    QString qsLink;
+    if (bWhole)
+        qsLink = oEntry.bUsb()                   ? QString("USB")
+                 : !oEntry.qsTransport.isEmpty() ? oEntry.qsTransport.toUpper()
+                 : oEntry.qsType == "loop"       ? QString("образ")
+                                                 : QString("—");
+    const QString qsMaker = bWhole ? (oEntry.qsVendor + " " + oEntry.qsModel).trimmed() : QString();
+    QString qsName = oEntry.qsPath;
+    if (bWhole && oEntry.bSystem)
+        qsName += " (системный диск)";
+    return {qsName,      qsSize_Text(oEntry.qui64Bytes),
+            qsLink,      qsMaker.isEmpty() && bWhole ? QString("—") : qsMaker,
+            oEntry.qsFs, oEntry.qsMount.isEmpty() ? QString("не смонтирован") : oEntry.qsMount};
+}
+
+} // namespace
+
+cChooser_Dialog::cChooser_Dialog(QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle("fillscan — выбор носителя");
+    auto *qLayout = new QVBoxLayout(this);
+    auto *qLabel_Head = new QLabel("Выберите носитель (например, флешку) или его раздел. Проверка заполнит свободное "
+                                   "место раздела файлом data.data, затем прочитает весь носитель.",
+                                   this);
+    qLabel_Head->setWordWrap(true);
+    qLayout->addWidget(qLabel_Head);
+    qTree = new QTreeWidget(this);
+    qTree->setObjectName("treeWidget_Devices");
+    qTree->setHeaderLabels({"Носитель", "Объём", "Подключение", "Производитель и модель", "ФС", "Смонтирован в"});
+    qTree->setRootIsDecorated(true);
+    qTree->setUniformRowHeights(true);
+    qLayout->addWidget(qTree, 1);
+    qLabel_Note = new QLabel(this);
+    qLabel_Note->setObjectName("label_Note");
+    qLabel_Note->setWordWrap(true);
+    qLayout->addWidget(qLabel_Note);
+    auto *qButtons = new QHBoxLayout;
+    auto *qRefresh = new QPushButton("Обновить", this);
+    qRefresh->setObjectName("pushButton_Refresh");
+    qButton_Choose = new QPushButton("Проверить", this);
+    qButton_Choose->setObjectName("pushButton_Choose");
+    qButton_Choose->setDefault(true);
+    auto *qCancel = new QPushButton("Отмена", this);
+    qButtons->addWidget(qRefresh);
+    qButtons->addStretch();
+    qButtons->addWidget(qButton_Choose);
+    qButtons->addWidget(qCancel);
+    qLayout->addLayout(qButtons);
+    connect(qRefresh, &QPushButton::clicked, this, &cChooser_Dialog::vRefresh);
+    connect(qButton_Choose, &QPushButton::clicked, this, &cChooser_Dialog::vChoose);
+    connect(qCancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(qTree, &QTreeWidget::itemDoubleClicked, this, &cChooser_Dialog::vChoose);
+    connect(qTree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *qItem) { qButton_Choose->setEnabled(qItem != nullptr); });
+    // Room for a model name and a mount point on a laptop screen, and never more than it.
+    const QRect qrScreen = QGuiApplication::primaryScreen() ? QGuiApplication::primaryScreen()->availableGeometry()
+                                                            : QRect(0, 0, 1366, 768);
+    resize(qMin(960, qrScreen.width() - 40), qMin(460, qrScreen.height() - 60));
+    vRefresh();
+}
+
+void cChooser_Dialog::vRefresh()
+{
+    QVector<cDevice_Entry> qvList;
+    eDevice_Source eSource = eSource_Lsblk;
+    QString qsError;
+    if (!bList_Devices(&qvList, &eSource, &qsError)) {
+        vShow_Devices({}, "Не удалось получить список носителей: " + qsError + ".");
+        return;
+    }
+    vShow_Devices(qvList, eSource == eSource_UDisks
+                              ? QString("Список от UDisks2; несмонтированный раздел можно смонтировать отсюда.")
+                              : QString("Список от lsblk; несмонтированный раздел смонтируйте сами (например, "
+                                        "открыв его в файловом менеджере) и нажмите «Обновить»."));
+}
+
+void cChooser_Dialog::vShow_Devices(const QVector<cDevice_Entry> &qvList, const QString &qsNote)
+{
+    qvDevices = qvList;
+    qTree->clear();
+    QTreeWidgetItem *qFirst = nullptr;
+    for (int d = 0; d < qvDevices.size(); ++d) {
+        const cDevice_Entry &oDisk = qvDevices[d];
+        auto *qItem = new QTreeWidgetItem(qTree, qslColumns(oDisk, true));
+        qItem->setData(0, iRole_Disk, d);
+        qItem->setData(0, iRole_Part, -1);
+        QFont qFont = qItem->font(0);
+        qFont.setBold(true);
+        qItem->setFont(0, qFont);
+        if (oDisk.bSystem)
+            qItem->setForeground(0, QColor(170, 0, 0));
+        for (int p = 0; p < oDisk.qvParts.size(); ++p) {
+            auto *qPart = new QTreeWidgetItem(qItem, qslColumns(oDisk.qvParts[p], false));
+            qPart->setData(0, iRole_Disk, d);
+            qPart->setData(0, iRole_Part, p);
+        }
+        qItem->setExpanded(true);
+        if (!qFirst && !oDisk.bSystem)
+            qFirst = qItem;
+    }
+    for (int c = 0; c < qTree->columnCount(); ++c)
+        qTree->resizeColumnToContents(c);
+    // lsblk without udev knows no file system types: no empty column then.
+    bool bAny_Fs = false;
+    for (const cDevice_Entry &oDisk : qvDevices)
+        for (const cDevice_Entry &oPart : oDisk.qvParts)
+            bAny_Fs = bAny_Fs || !oPart.qsFs.isEmpty() || !oDisk.qsFs.isEmpty();
+    qTree->setColumnHidden(4, !bAny_Fs);
+    qTree->setCurrentItem(qFirst);
+    qButton_Choose->setEnabled(qFirst != nullptr);
+    qLabel_Note->setText(qvDevices.isEmpty() && !qsNote.startsWith("Не удалось") ? "Носителей не найдено. " + qsNote
+                                                                                 : qsNote);
+}
+
+void cChooser_Dialog::vChoose()
+{
+    const QTreeWidgetItem *qItem = qTree->currentItem();
+    if (!qItem)
+        return;
+    const cDevice_Entry &oDisk = qvDevices.at(qItem->data(0, iRole_Disk).toInt());
+    const int iPart = qItem->data(0, iRole_Part).toInt();
+    const cDevice_Entry &oEntry = iPart < 0 ? oDisk : oDisk.qvParts.at(iPart);
+    QString qsMount = iPart < 0 ? qsFirst_Mount(oDisk) : oEntry.qsMount;
+    if (qsMount == "[SWAP]")
+        qsMount.clear();
+    // The second yes, before anything is done to it: this disk holds the running system.
+    if (oDisk.bSystem &&
+        iMessageBox("Это системный диск.",
+                    oDisk.qsPath +
+                        " — диск, на котором работает система. Заполнение займёт всё свободное место "
+                        "раздела " +
+                        (qsMount.isEmpty() ? oEntry.qsPath : qsMount) +
+                        ", пока файл не будет удалён. Проверять его всё равно?",
+                    2, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+        return;
+    if (qsMount.isEmpty()) {
+        if (oEntry.qsObject.isEmpty()) {
+            iMessageBox("Раздел не смонтирован.",
+                        oEntry.qsPath +
+                            " не смонтирован, заполнять нечего. Смонтируйте раздел (например, откройте его в "
+                            "файловом менеджере) и нажмите «Обновить», или выберите другой.",
+                        2, iMsgBox_OK_Button, 0, 0, "");
+            return;
+        }
+        if (iMessageBox("Раздел не смонтирован.", "Смонтировать " + oEntry.qsPath + "?", 4,
+                        iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0, "") != iMsgBox_Yes_Button)
+            return;
+        QString qsError;
+        if (!bUDisks_Mount(oEntry.qsObject, &qsMount, &qsError)) {
+            iMessageBox("Ошибка!", "Не удалось смонтировать " + oEntry.qsPath + ": " + qsError + ".", 3,
+                        iMsgBox_OK_Button, 0, 0, "");
+            return;
+        }
+    }
+    qsChosen_Device = oDisk.qsPath;
+    qsChosen_Volume = qsMount.endsWith('/') ? qsMount : qsMount + "/";
+    accept();
+}

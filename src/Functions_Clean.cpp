@@ -1,0 +1,114 @@
+#include "Functions_Clean.h"
+
+#include "Functions_Data.h"
+#include "Functions_Files.h"
+#include "Functions_Text.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Empty when the name in the directory is one the clean may remove; else why not.
+QString qsNot_Removable(const int iDir, const QByteArray &qbaName, quint64 *pqui64Bytes)
+{
+    struct stat strNode;
+    if (fstatat(iDir, qbaName.constData(), &strNode, AT_SYMLINK_NOFOLLOW) != 0)
+        return qsSystem_Reason(errno);
+    if (S_ISLNK(strNode.st_mode))
+        return "это символическая ссылка, а не файл";
+    if (!S_ISREG(strNode.st_mode))
+        return "это не обычный файл";
+    if (strNode.st_nlink > 1) // another name would keep the data: it is someone's file too
+        return "у файла есть другие жёсткие ссылки";
+    *pqui64Bytes = quint64(strNode.st_size);
+    return QString();
+}
+
+} // namespace
+
+quint64 qui64Fill_Bytes(const QString &qsVolume)
+{
+    quint64 qui64Total = 0;
+    const int iDir = open(QFile::encodeName(qsVolume).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (iDir < 0)
+        return 0;
+    for (const cFill_Part &oPart : qvFill_Parts(qsVolume)) {
+        quint64 qui64Bytes = 0;
+        if (qsNot_Removable(iDir, QFile::encodeName(QFileInfo(oPart.qsPath).fileName()), &qui64Bytes).isEmpty())
+            qui64Total += qui64Bytes;
+    }
+    close(iDir);
+    return qui64Total;
+}
+
+cClean_Result oClean(const cVolume &oVolume)
+{
+    cClean_Result oResult;
+    const QString &qsVolume = oVolume.qsVolume_Name;
+    if (qsVolume.isEmpty())
+        return oResult;
+    oResult.bPolled = true;
+    // The names are checked and removed in one directory, whatever its path comes to mean
+    // meanwhile.
+    const int iDir = open(QFile::encodeName(qsVolume).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (iDir < 0) {
+        oResult.qsError = qsVolume + ": " + qsSystem_Reason(errno);
+        return oResult;
+    }
+    for (const cFill_Part &oPart : qvFill_Parts(qsVolume)) {
+        const QByteArray qbaName = QFile::encodeName(QFileInfo(oPart.qsPath).fileName());
+        quint64 qui64Bytes = 0;
+        QString qsWhy = qsNot_Removable(iDir, qbaName, &qui64Bytes);
+        if (qsWhy.isEmpty() && unlinkat(iDir, qbaName.constData(), 0) != 0)
+            qsWhy = qsSystem_Reason(errno);
+        if (!qsWhy.isEmpty()) {
+            oResult.qslKept << oPart.qsPath + ": " + qsWhy;
+            if (oResult.qsError.isEmpty())
+                oResult.qsError = oResult.qslKept.last();
+            continue;
+        }
+        oResult.qslRemoved << oPart.qsPath;
+        oResult.qui64Bytes += qui64Bytes;
+    }
+    if (!oResult.qslRemoved.isEmpty() && fsync(iDir) != 0 && oResult.qsError.isEmpty())
+        oResult.qsError = qsVolume + ": " + qsSystem_Reason(errno);
+    close(iDir);
+    return oResult;
+}
+
+QString qsClean_Question(const quint64 qui64Bytes)
+{
+    return QString("Удалить файл заполнения (%1) с носителя?").arg(qsSize_Text(qui64Bytes));
+}
+
+QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First)
+{
+    if (!oResult.bPolled)
+        return "Раздел не опрошен: " + qsPoll_First + ".";
+    QString qsText = oResult.qslRemoved.isEmpty()
+                         ? QString("Файлов заполнения на разделе нет.")
+                         : QString("Удалено файлов заполнения: %1, освобождено %2.\n%3")
+                               .arg(oResult.qslRemoved.size())
+                               .arg(qsBytes_Text(oResult.qui64Bytes), oResult.qslRemoved.join('\n'));
+    if (!oResult.qslKept.isEmpty())
+        qsText += "\nНе удалены:\n" + oResult.qslKept.join('\n');
+    return qsText;
+}
+
+QJsonObject qjClean(const cClean_Result &oResult)
+{
+    return {{"step", "clean"},
+            {"ok", oResult.bOk()},
+            {"error", oResult.bPolled ? oResult.qsError : QString("раздел не опрошен")},
+            {"removed", QJsonArray::fromStringList(oResult.qslRemoved)},
+            {"kept", QJsonArray::fromStringList(oResult.qslKept)},
+            {"bytes", double(oResult.qui64Bytes)}};
+}
