@@ -16,6 +16,7 @@ public:
     bool bQuiet = false;
     bool bForce = false; // fill even a volume not known to lie on the device
     QString qsMap;       // PNG file for the device map after a read
+    QString qsUndecodable; // set by the entry: an argument that is not in the system's encoding
 };
 
 // Parses the arguments (program name first). Needs no application object, so that a usage

@@ -4,6 +4,7 @@
 #include "Functions_Files.h"
 #include "Functions_Map.h"
 #include "Functions_Report.h"
+#include "Functions_Topology.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -107,8 +108,8 @@ void cMap_Window::vSave_Picture()
     const QString qsPath = QFileDialog::getSaveFileName(this, "Сохранить карту", "map.png", "PNG (*.png)");
     if (qsPath.isEmpty())
         return;
-    QString qsError;
-    if (!bSave_Png(qimgMap, qsPath, &qsError))
+    QString qsError = qsUnsafe_Output(qsPath, oRead.qsDevice, oRead.qsVolume);
+    if (!qsError.isEmpty() || !bSave_Png(qimgMap, qsPath, &qsError))
         iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1: %2.").arg(qsPath, qsError), 3,
                     iMsgBox_OK_Button, 0, 0, "");
 }
@@ -120,8 +121,8 @@ void cMap_Window::vSave_Report()
         QFileDialog::getSaveFileName(this, "Сохранить отчёт", "report.txt", "Текст (*.txt);;JSON (*.json)", &qsFilter);
     if (qsPath.isEmpty())
         return;
-    QString qsError;
-    if (!bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError))
+    QString qsError = qsUnsafe_Output(qsPath, oRead.qsDevice, oRead.qsVolume);
+    if (!qsError.isEmpty() || !bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError))
         iMessageBox("Ошибка!", QString("Не удалось сохранить отчёт в %1: %2.").arg(qsPath, qsError), 3,
                     iMsgBox_OK_Button, 0, 0, "");
 }

@@ -1,6 +1,7 @@
 #include "Functions_Reader.h"
 
 #include "Functions_Files.h"
+#include "Functions_Memory.h"
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
 
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <new>
 #include <mutex>
 
 #include <fcntl.h>
@@ -54,7 +56,7 @@ public:
     std::atomic<quint64> qui64Next_Block{0};
     std::atomic<quint64> qui64Done{0};
     std::atomic<bool> bStop{false};
-    cRun_Table oRuns;
+    cRun_Table oRuns{qui64Run_Bound()}; // as many runs as the memory there is allows
 
     // What the finished blocks saw, under qMutex.
     std::mutex qMutex;
@@ -204,9 +206,14 @@ void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer)
         const quint64 qui64Offset = qui64Block * oJob.qui64Block;
         const quint64 qui64Length = std::min(oJob.qui64Block, oJob.qui64Bytes - qui64Offset);
         cBlock_Result oBlock;
-        if (!bIn_Hole(oJob, qui64Offset, qui64Length) &&
-            !bScan_Block(oJob, oBlock, pucBuffer, qui64Offset, qui64Length))
-            break;
+        try {
+            if (!bIn_Hole(oJob, qui64Offset, qui64Length) &&
+                !bScan_Block(oJob, oBlock, pucBuffer, qui64Offset, qui64Length))
+                break;
+        } catch (const std::bad_alloc &) { // no memory for the block's runs: its words are counted only
+            oJob.oRuns.vAdd_Untracked(oBlock.qui64Hits, qui64Offset);
+            std::vector<cRun>().swap(oBlock.vecRuns);
+        }
         if (!oJob.bDirect) // drop behind the read, so a whole-disk scan does not flood the page cache
             posix_fadvise(oJob.iFD, off_t(qui64Offset), off_t(qui64Length), POSIX_FADV_DONTNEED);
         // The region totals first: the table takes the block's runs away.

@@ -45,11 +45,14 @@ class cRun_Table
 public:
     explicit cRun_Table(const quint64 qui64Max = qui64Default_Max_Runs);
     void vAdd_Block(const quint64 qui64Block, std::vector<cRun> &&vecBlock);
+    // Words of a block whose runs found no memory: counted, not placed.
+    void vAdd_Untracked(const quint64 qui64Words, const quint64 qui64Offset);
     // The runs in device order; the words past the bound were counted, not kept.
     std::vector<cRun> vecTake(quint64 *pqui64Untracked, quint64 *pqui64Untracked_From);
 
 private:
     void vAppend(const std::vector<cRun> &vecBlock);
+    void vUntracked(const cRun &oRun);
 
     std::mutex qMutex;
     std::map<quint64, std::vector<cRun>> mapWaiting; // blocks done before an earlier one

@@ -87,3 +87,17 @@ QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const
     }
     return qsResult;
 }
+
+QString qsTerminal_Safe(const QString &qsText)
+{
+    QString qsResult;
+    qsResult.reserve(qsText.size());
+    for (const QChar qcChar : qsText) {
+        const ushort usCode = qcChar.unicode();
+        if ((usCode < 0x20 && usCode != '\n') || (usCode >= 0x7f && usCode < 0xa0))
+            qsResult += QString("\\x%1").arg(usCode, 2, 16, QChar('0'));
+        else
+            qsResult += qcChar;
+    }
+    return qsResult;
+}

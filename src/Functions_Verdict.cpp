@@ -332,7 +332,7 @@ void cJudge::vRun()
     }
 
     // Words of the file found on the device show that the volume lies on it.
-    if (oVerdict.oLayout.eOn == eOn_Device_Unknown && oVerdict.qui64Found > 0)
+    if (oVerdict.oLayout.eOn != eOn_Device_Yes && oVerdict.qui64Found > 0) // even over a "no" the layers gave
         oVerdict.oLayout.eOn = eOn_Device_Yes;
     oVerdict.qui64Remnants = oResult.qui64Hits > oVerdict.qui64Found ? oResult.qui64Hits - oVerdict.qui64Found : 0;
     oVerdict.qvRegion_Stray = oResult.qvRegion_Hits;

@@ -5,7 +5,7 @@
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
 
-#include <QDir>
+#include <QFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -14,22 +14,24 @@
 #include <memory>
 #include <mutex>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
 
-// Empty when the fill may take the name qsPath over, else why not: the tool runs as root,
-// and a link or a special file planted under the name must not make it destroy or wait on
-// something else. A file that is there is removed, not emptied, so that the new one is the
-// tool's own whoever owned the old one.
-QString qsClear_Fill_Name(const QString &qsPath)
+// Empty when the fill may take the name qsName in the directory iDir over, else why not:
+// the tool runs as root, and a link or a special file planted under the name must not make
+// it destroy or wait on something else. A file that is there is removed, not emptied, so
+// that the new one is the tool's own whoever owned the old one.
+QString qsClear_Fill_Name(const int iDir, const QString &qsName)
 {
-    const std::string sPath = qsPath.toStdString();
+    const QByteArray qbaName = QFile::encodeName(qsName);
     struct stat strNode;
-    if (lstat(sPath.c_str(), &strNode) != 0)
+    if (fstatat(iDir, qbaName.constData(), &strNode, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? QString() : qsSystem_Reason(errno);
     if (S_ISLNK(strNode.st_mode))
         return "это символическая ссылка, а не файл";
@@ -37,15 +39,16 @@ QString qsClear_Fill_Name(const QString &qsPath)
         return "это не обычный файл";
     if (strNode.st_nlink > 1)
         return "у файла есть другие жёсткие ссылки";
-    return unlink(sPath.c_str()) == 0 || errno == ENOENT ? QString() : qsSystem_Reason(errno);
+    return unlinkat(iDir, qbaName.constData(), 0) == 0 || errno == ENOENT ? QString() : qsSystem_Reason(errno);
 }
 
-int iCreate_Fill_File(const QString &qsPath, QString *pqsError)
+int iCreate_Fill_File(const int iDir, const QString &qsName, QString *pqsError)
 {
-    *pqsError = qsClear_Fill_Name(qsPath);
+    *pqsError = qsClear_Fill_Name(iDir, qsName);
     if (!pqsError->isEmpty())
         return -1;
-    const int iFD = open(qsPath.toStdString().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int iFD = openat(iDir, QFile::encodeName(qsName).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (iFD < 0)
         *pqsError = qsSystem_Reason(errno);
     return iFD;
@@ -66,15 +69,29 @@ void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui
         pqui64Words[j] = qToBigEndian<quint64>(qui64Pattern + qui64First + j);
 }
 
-void vRemove_Continuations(const QString &qsVolume)
+QStringList qslRemove_Continuations(const int iDir)
 {
-    const QDir qDir(qsVolume);
-    const QString qsPrefix = QString(pcFill_File_Name) + ".";
-    for (const QString &qsName : qDir.entryList({qsPrefix + "*"}, QDir::Files | QDir::Hidden | QDir::System)) {
-        bool bNumber = false;
-        if (qsName.mid(qsPrefix.size()).toInt(&bNumber) >= 2 && bNumber)
-            qsClear_Fill_Name(qDir.filePath(qsName));
+    QStringList qslLeft;
+    const int iList = fcntl(iDir, F_DUPFD_CLOEXEC, 0); // closedir closes it, not the caller's
+    DIR *pDir = iList >= 0 ? fdopendir(iList) : nullptr;
+    if (!pDir) {
+        if (iList >= 0)
+            close(iList);
+        return qslLeft;
     }
+    QStringList qslOwn;
+    while (const dirent *pEntry = readdir(pDir)) {
+        const QString qsName = QFile::decodeName(pEntry->d_name);
+        if (iContinuation_Number(qsName) >= 2)
+            qslOwn << qsName;
+    }
+    closedir(pDir);
+    for (const QString &qsName : qslOwn) {
+        const QString qsWhy = qsClear_Fill_Name(iDir, qsName);
+        if (!qsWhy.isEmpty())
+            qslLeft << qsName + ": " + qsWhy;
+    }
+    return qslLeft;
 }
 
 quint64 qui64Free_Bytes(const QString &qsVolume)
@@ -127,7 +144,8 @@ int cFill_File::iClose(const quint64 qui64End)
     int iError = 0;
     struct stat strStat;
     const quint64 qui64Bytes = 8 * (qui64End - qui64First);
-    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) != qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
+    // Cut even to the same size: that also frees what was allocated beyond the end.
+    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
         iError = errno;
     if (fdatasync(iFD) != 0 && iError == 0)
         iError = errno;
@@ -139,10 +157,9 @@ int cFill_File::iClose(const quint64 qui64End)
 
 // Creates one file of the fill, new and the tool's own: never through a link, never over
 // something that appeared meanwhile.
-bool cFill_File::bOpen(const QString &qsVolume, const int iPart, const quint64 qui64First_Index, QString *pqsError)
+bool cFill_File::bOpen(const int iDir, const int iPart, const quint64 qui64First_Index, QString *pqsError)
 {
-    const QString qsPath = qsFill_File_Path(qsVolume, iPart);
-    iFD = iCreate_Fill_File(qsPath, pqsError);
+    iFD = iCreate_Fill_File(iDir, qsFill_File_Name(iPart), pqsError);
     if (iFD < 0)
         return false;
     qui64First = qui64First_Index;
@@ -203,7 +220,9 @@ void vAllocate_To(cWrite_Job &oJob, const quint64 qui64End)
         return;
     std::lock_guard<std::mutex> qLock(oJob.qAllocate);
     while (oJob.bAllocate && oJob.qui64Allocated < qui64End) {
-        if (fallocate(oJob.iFD, 0, off_t(oJob.qui64Allocated), off_t(qui64Allocate_Step)) == 0)
+        // The size stays where the words end: after a crash the file holds no space that
+        // was never written, which a read would count as lost.
+        if (fallocate(oJob.iFD, FALLOC_FL_KEEP_SIZE, off_t(oJob.qui64Allocated), off_t(qui64Allocate_Step)) == 0)
             oJob.qui64Allocated += qui64Allocate_Step;
         else
             oJob.bAllocate = false;

@@ -44,6 +44,7 @@ void MainWindow::on_pushButton_Write_clicked()
 {
     cWindow_Operator oOperator(this);
     const cFill_Result oResult = oFill(oDrive, oVolume, oData, oOperator);
+    oLast_Fill = oResult;
     if (oResult.eStatus == eFill_Refused)
         return; // the operator said no
     if (!bFill_Ran(oResult))
@@ -60,6 +61,9 @@ void MainWindow::on_pushButton_Read_clicked()
         iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
         return;
     }
+    const QString qsLost = qsFill_Lost(oLast_Fill, oResult);
+    if (!qsLost.isEmpty())
+        iMessageBox("Внимание!", qsLost, 2, iMsgBox_OK_Button, 0, 0, "");
     if (iMessageBox(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult), iMsgBox_OK_Button, 0, 0,
                     "Карта") == 0) {
         auto *qMap = new cMap_Window(oResult, this);

@@ -35,6 +35,7 @@ private:
     Ui::MainWindow *ui;
     QString qsDrive_Path;
     QString qsVolume_Path;
+    cFill_Result oLast_Fill; // the read must account for what this fill wrote
 };
 
 #endif // MAINWINDOW_H

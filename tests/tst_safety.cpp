@@ -1,0 +1,267 @@
+// What the tool refuses, run for real: writing over the medium under test, a second run on
+// a volume, a fill that leaves its volume, names it cannot pass on, runs that checked nothing.
+#include "support.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
+
+class tst_Safety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void shell_data();
+    void shell();
+    void mapRefused_data();
+    void mapRefused();
+    void oneAtATime_data();
+    void oneAtATime();
+    void nothingChecked_data();
+    void nothingChecked();
+    void volumeMoved_data();
+    void volumeMoved();
+};
+
+void tst_Safety::shell_data()
+{
+    // Runs that need a shell: raw bytes in arguments, closed descriptors, the environment.
+    // $TOOL is the tool, $DIR a temporary directory; with bLoop $DEV and $VOL are a 1 GiB ext4.
+    QTest::addColumn<QString>("qsScript");
+    QTest::addColumn<bool>("bLoop");
+    QTest::addColumn<QStringList>("qslExpected"); // in standard output and error
+    QTest::addColumn<QString>("qsNever");
+    QTest::newRow("a name that does not survive decoding")
+        << "export LC_ALL=C.UTF-8; A=\"$DIR/dir$(printf '\\377')\" B=\"$DIR/dir$(printf '\\357\\277\\275')\"\n"
+           "mkdir \"$A\" \"$B\"; truncate -s 1M \"$DIR/img\"\n"
+           "\"$TOOL\" --device \"$DIR/img\" --volume \"$A\" --batch poll,fill --json --quiet --force\n"
+           "echo \"exit $?\"; ls \"$B\""
+        << false << QStringList{"не записан в кодировке системы: такое имя нельзя передать без искажений", "\nexit 2\n"}
+        << "data.data";
+    QTest::newRow("control characters in a name, as text")
+        << "\"$TOOL\" --device /nonexistent --volume \"$DIR/v$(printf '\\033')[2J\" --batch poll" << false
+        << QStringList{"/v\\x1b[2J/"} << "\033[2J";
+    QTest::newRow("standard input and error closed")
+        << "\"$TOOL\" --device \"$DEV\" --volume \"$VOL\" --batch poll,fill --json --quiet 0<&- 2>&- & P=$!\n"
+           "for i in $(seq 3000); do [ -e \"$VOL/data.data\" ] && break; sleep 0.01; done\n"
+           "echo \"fd0 $(readlink /proc/$P/fd/0) fd2 $(readlink /proc/$P/fd/2)\"; kill -INT $P; wait $P"
+        << true << QStringList{"fd0 /dev/null fd2 /dev/null"} << "fd2 " + QString("$VOL");
+    // Root without a runtime directory gets one of its own, kept for the next run, not a new
+    // one each run that a killed run leaves behind.
+    QTest::newRow("one runtime directory per user")
+        << "export TMPDIR=\"$DIR\"; unset XDG_RUNTIME_DIR\n"
+           "for i in 1 2; do \"$TOOL\" --device /nonexistent --volume / --batch poll 2>/dev/null; done\n"
+           "ls \"$DIR\" | grep -c fillscan-runtime; stat -c 'mode %a owner %u' \"$DIR/fillscan-runtime-$(id -u)\""
+        << false << QStringList{"1\nmode 700 owner 0"} << "";
+}
+
+void tst_Safety::shell()
+{
+    QFETCH(QString, qsScript);
+    QFETCH(bool, bLoop);
+    QFETCH(QStringList, qslExpected);
+    QFETCH(QString, qsNever);
+    cLoop_Device oLoop;
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    if (bLoop) {
+        NEED_LOOP();
+        QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
+        qEnvironment.insert("DEV", oLoop.qsDevice);
+        qEnvironment.insert("VOL", oLoop.qsMount);
+        qsNever.replace("$VOL", oLoop.qsMount);
+    }
+    qEnvironment.insert("TOOL", FILLSCAN_TOOL);
+    qEnvironment.insert("DIR", oLoop.qTemp.path());
+    QProcess qShell;
+    qShell.setProcessEnvironment(qEnvironment);
+    qShell.setProcessChannelMode(QProcess::MergedChannels);
+    qShell.start("bash", {"-c", qsScript});
+    QVERIFY(qShell.waitForFinished(120000));
+    const QString qsOutput = QString::fromUtf8(qShell.readAll());
+    for (const QString &qsExpected : qslExpected)
+        QVERIFY2(qsOutput.contains(qsExpected), qPrintable(qsOutput));
+    QVERIFY2(qsNever.isEmpty() || !qsOutput.contains(qsNever), qPrintable(qsOutput));
+}
+
+void tst_Safety::mapRefused_data()
+{
+    // The map is never written over the medium under test, nor onto the volume being judged.
+    QTest::addColumn<QString>("qsDevice"); // "image" or "loop"
+    QTest::addColumn<QString>("qsMap");    // "image" or a name on the volume
+    QTest::addColumn<QString>("qsReason");
+    const QString qsMedium = "это проверяемый носитель или файл образа под ним";
+    QTest::newRow("the image that is read") << "image"
+                                            << "image" << qsMedium;
+    QTest::newRow("the image behind the loop device") << "loop"
+                                                      << "image" << qsMedium;
+    QTest::newRow("a new file on the volume") << "loop"
+                                              << "map.png"
+                                              << "файл лёг бы на проверяемый раздел";
+    QTest::newRow("a new file on the volume of the image") << "image"
+                                                           << "map.png"
+                                                           << "файл лёг бы на проверяемый раздел";
+}
+
+void tst_Safety::mapRefused()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsDevice);
+    QFETCH(QString, qsMap);
+    QFETCH(QString, qsReason);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
+    qsDevice = qsDevice == "image" ? oLoop.qsImage : oLoop.qsDevice;
+    qsMap = qsMap == "image" ? oLoop.qsImage : oLoop.qsMount + qsMap;
+    const qint64 qi64Image = QFileInfo(oLoop.qsImage).size();
+    const cTool_Run oResult = oTool(
+        {"--device", qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,read", "--json", "--quiet", "--map", qsMap});
+    QCOMPARE(oResult.iExit, 1);
+    QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": " + qsReason),
+             qPrintable(oResult.qsErr));
+    QCOMPARE(QFileInfo(oLoop.qsImage).size(), qi64Image);
+    QCOMPARE(QFileInfo::exists(oLoop.qsMount + "map.png"), false);
+    QFile qImage(oLoop.qsImage); // the file system is still there
+    QVERIFY(qImage.open(QIODevice::ReadOnly) && qImage.seek(1080));
+    QCOMPARE(qImage.read(2).toHex(), QByteArray("53ef"));
+}
+
+void tst_Safety::oneAtATime_data()
+{
+    // One run per volume: a second fill would delete the first one's files, a read would
+    // judge a fill still being written.
+    QTest::addColumn<QString>("qsSteps");
+    QTest::newRow("a second fill") << "poll,fill";
+    QTest::newRow("a read during a fill") << "poll,read";
+}
+
+void tst_Safety::oneAtATime()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsSteps);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    QProcess qFirst;
+    qFirst.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
+    QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (16 << 20); }));
+    const qint64 qi64First = qFirst.processId();
+    const cTool_Run oSecond = oTool(qslWhere + QStringList{"--batch", qsSteps});
+    const bool bFirst_Running = qFirst.state() == QProcess::Running;
+    kill(pid_t(qFirst.processId()), SIGINT);
+    QVERIFY(qFirst.waitForFinished(60000));
+    QVERIFY(bFirst_Running);
+    QCOMPARE(oSecond.iExit, 1);
+    QVERIFY2(oSecond.qsErr.contains(
+                 QString("раздел занят другим запуском fillscan (PID %1): он заполняет или читает этот раздел")
+                     .arg(qi64First)),
+             qPrintable(oSecond.qsErr));
+    quint64 qui64Words = 0; // the first fill's file is whole
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data",
+                           QJsonDocument::fromJson(qFirst.readAllStandardOutput().trimmed().split('\n').last())
+                               .object()["pattern_decimal"]
+                               .toString()
+                               .toULongLong(),
+                           &qui64Words));
+    QVERIFY(qui64Words > 0);
+}
+
+void tst_Safety::nothingChecked_data()
+{
+    // A run that wrote nothing, or whose fill went away before the read, checked nothing.
+    QTest::addColumn<QString>("qsSetup");
+    QTest::addColumn<QString>("qsError");
+    QTest::newRow("a full volume") << "full"
+                                   << "не записано ни одного слова: No space left on device";
+    QTest::newRow("a file size limit under one word") << "limit"
+                                                      << "не записано ни одного слова: File too large";
+    QTest::newRow("data.data deleted during the fill") << "delete"
+                                                       << "удалён во время заполнения";
+}
+
+void tst_Safety::nothingChecked()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsSetup);
+    QFETCH(QString, qsError);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate((qsSetup == "delete" ? 2048ULL : 32ULL) * 1048576, 4096, "ext4"));
+    const QString qsFill = oLoop.qsMount + "data.data";
+    if (qsSetup == "full") {
+        QFile qFiller(oLoop.qsMount + "filler");
+        QVERIFY(qFiller.open(QIODevice::WriteOnly));
+        const QByteArray qbaBlock(4096, 'f');
+        while (qFiller.write(qbaBlock) == qbaBlock.size() && qFiller.flush()) {
+        }
+    }
+    const QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount,
+                                      "--batch",  "poll,fill,read", "--json", "--quiet"};
+    cTool_Run oResult;
+    if (qsSetup == "delete") {
+        QProcess qTool;
+        qTool.start(FILLSCAN_TOOL, qslArguments);
+        QVERIFY(bWait_For([&] { return QFileInfo(qsFill).size() > (16 << 20); }));
+        QVERIFY(QFile::remove(qsFill));
+        QVERIFY(qTool.waitForFinished(120000));
+        oResult.iExit = qTool.exitCode();
+        oResult.qsOut = QString::fromUtf8(qTool.readAllStandardOutput());
+    } else {
+        oResult = oTool(qsSetup == "limit" ? QStringList{"--fsize=4"} + QStringList{FILLSCAN_TOOL} + qslArguments
+                                           : qslArguments,
+                        qsSetup == "limit" ? "prlimit" : QString());
+    }
+    QCOMPARE(oResult.iExit, 1);
+    QCOMPARE(oResult.qjLast()["step"].toString(), QString("fill"));
+    QCOMPARE(oResult.qjLast()["status"].toString(), QString("error"));
+    QVERIFY2(oResult.qjLast()["error"].toString().contains(qsError), qPrintable(oResult.qsOut));
+}
+
+void tst_Safety::volumeMoved_data()
+{
+    // Continuations (a 8 MiB file size limit) go into the volume the fill started in, or
+    // nowhere: not into the directory under a volume unmounted meanwhile, nor where the
+    // volume's link has been pointed since.
+    QTest::addColumn<QString>("qsMove");
+    QTest::addColumn<QString>("qsError");
+    QTest::newRow("lazily unmounted") << "umount"
+                                      << "отмонтирован или его путь теперь ведёт в другой каталог";
+    QTest::newRow("the volume's link pointed elsewhere") << "link"
+                                                         << "отмонтирован или его путь теперь ведёт в другой каталог";
+}
+
+void tst_Safety::volumeMoved()
+{
+    NEED_LOOP();
+    NEED_PROGRAMS("prlimit");
+    QFETCH(QString, qsMove);
+    QFETCH(QString, qsError);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
+    const QString qsMount = oLoop.qsMount, qsLink = oLoop.qTemp.filePath("volume"),
+                  qsElsewhere = oLoop.qTemp.filePath("elsewhere");
+    QVERIFY(QDir().mkpath(qsElsewhere) && QFile::link(qsMount, qsLink));
+    QProcess qTool;
+    qTool.start("prlimit", {"--fsize=" + QString::number(8 << 20), FILLSCAN_TOOL, "--device", oLoop.qsDevice,
+                            "--volume", qsLink, "--batch", "poll,fill", "--json", "--quiet"});
+    QVERIFY(bWait_For([&] { return QFileInfo::exists(qsMount + "data.data.3"); }));
+    if (qsMove == "umount") {
+        QCOMPARE(qsRun("umount", {"-l", qsMount}).isEmpty(), true);
+        oLoop.qsMount.clear(); // gone already; the device is free once the tool lets go
+    } else {
+        QVERIFY(QFile::remove(qsLink) && QFile::link(qsElsewhere, qsLink));
+    }
+    QVERIFY(qTool.waitForFinished(120000));
+    const QJsonObject qjFill =
+        QJsonDocument::fromJson(qTool.readAllStandardOutput().trimmed().split('\n').last()).object();
+    QCOMPARE(qTool.exitCode(), 1);
+    QCOMPARE(qjFill["status"].toString(), QString("error"));
+    QVERIFY2(qjFill["error"].toString().contains(qsError), qPrintable(qjFill["error"].toString()));
+    QCOMPARE(QDir(qsMove == "umount" ? qsMount : qsElsewhere).entryList(QDir::Files).size(), 0);
+}
+
+QTEST_MAIN(tst_Safety)
+#include "tst_safety.moc"
