@@ -75,6 +75,7 @@ class cBlock_Result
 public:
     std::vector<cRun> vecRuns;
     quint64 qui64Hits = 0;
+    quint64 qui64Untracked = 0, qui64Untracked_From = 0; // counted, no memory to keep their runs
     QVector<QPair<quint64, quint64>> qvBad; // [first, end)
 };
 
@@ -115,8 +116,18 @@ quint64 qui64Read_Block(const cScan_Job &oJob, uchar *pucBuffer, const quint64 q
 void vScan_Bytes(const cScan_Job &oJob, cBlock_Result &oBlock, const uchar *pucData, const quint64 qui64Offset,
                  const quint64 qui64Length)
 {
-    oBlock.qui64Hits += qui64Scan_Words(pucData, qui64Length / 8, qui64Offset, oJob.qui64Pattern, oJob.qui64Bound,
-                                        oBlock.vecRuns, true);
+    const size_t stBefore = oBlock.vecRuns.size();
+    try {
+        oBlock.qui64Hits += qui64Scan_Words(pucData, qui64Length / 8, qui64Offset, oJob.qui64Pattern,
+                                            oJob.qui64Bound, oBlock.vecRuns, true);
+    } catch (const std::bad_alloc &) { // no room for the runs: the words are counted, not placed
+        oBlock.vecRuns.erase(oBlock.vecRuns.begin() + std::ptrdiff_t(stBefore), oBlock.vecRuns.end());
+        const quint64 qui64Count = qui64Count_Words(pucData, qui64Length / 8, oJob.qui64Pattern, oJob.qui64Bound);
+        if (oBlock.qui64Untracked == 0)
+            oBlock.qui64Untracked_From = qui64Offset;
+        oBlock.qui64Hits += qui64Count;
+        oBlock.qui64Untracked += qui64Count;
+    }
 }
 
 // The device ended before the size the poll saw: it shrank, unless it is as large as ever.
@@ -206,19 +217,23 @@ void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer)
         const quint64 qui64Offset = qui64Block * oJob.qui64Block;
         const quint64 qui64Length = std::min(oJob.qui64Block, oJob.qui64Bytes - qui64Offset);
         cBlock_Result oBlock;
-        try {
-            if (!bIn_Hole(oJob, qui64Offset, qui64Length) &&
-                !bScan_Block(oJob, oBlock, pucBuffer, qui64Offset, qui64Length))
-                break;
-        } catch (const std::bad_alloc &) { // no memory for the block's runs: its words are counted only
-            oJob.oRuns.vAdd_Untracked(oBlock.qui64Hits, qui64Offset);
-            std::vector<cRun>().swap(oBlock.vecRuns);
-        }
+        if (!bIn_Hole(oJob, qui64Offset, qui64Length) &&
+            !bScan_Block(oJob, oBlock, pucBuffer, qui64Offset, qui64Length))
+            break;
         if (!oJob.bDirect) // drop behind the read, so a whole-disk scan does not flood the page cache
             posix_fadvise(oJob.iFD, off_t(qui64Offset), off_t(qui64Length), POSIX_FADV_DONTNEED);
         // The region totals first: the table takes the block's runs away.
         vMerge_Block(oJob, qui64Block, qui64Offset, qui64Length, oBlock);
-        oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
+        if (oBlock.qui64Untracked > 0)
+            oJob.oRuns.vAdd_Untracked(oBlock.qui64Untracked, oBlock.qui64Untracked_From);
+        quint64 qui64Words = 0;
+        for (const cRun &oRun : oBlock.vecRuns)
+            qui64Words += oRun.qui64Count;
+        try {
+            oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
+        } catch (const std::bad_alloc &) { // the table could not even hold the block aside
+            oJob.oRuns.vAdd_Untracked(qui64Words, qui64Offset);
+        }
     }
 }
 

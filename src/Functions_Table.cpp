@@ -129,6 +129,15 @@ quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const qu
     return qui64Scan_Portable(pucData, qui64Words, qui64Offset, qui64Pattern, qui64Bound, vecRuns);
 }
 
+quint64 qui64Count_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
+                         const quint64 qui64Bound)
+{
+    quint64 qui64Hits = 0;
+    for (quint64 j = 0; j < qui64Words; ++j)
+        qui64Hits += qFromBigEndian<quint64>(pucData + 8 * j) - qui64Pattern < qui64Bound;
+    return qui64Hits;
+}
+
 // ---------------------------------------------------------------------------------------
 // Run table
 
@@ -143,7 +152,8 @@ void cRun_Table::vAppend(const std::vector<cRun> &vecBlock)
         } else if (vecRuns.size() < qui64Max_Runs) {
             try {
                 vecRuns.push_back(oRun);
-            } catch (const std::bad_alloc &) { // less memory than the bound assumed
+            } catch (const std::bad_alloc &) { // less memory than the bound assumed: it is here
+                qui64Max_Runs = vecRuns.size();
                 vUntracked(oRun);
             }
         } else {
