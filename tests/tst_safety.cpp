@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
@@ -26,6 +27,11 @@ private slots:
     void nothingChecked();
     void volumeMoved_data();
     void volumeMoved();
+    void killedFill();
+    void stalledFill();
+    void grownVolume();
+    void overlayUpper();
+    void manyRuns();
 };
 
 void tst_Safety::shell_data()
@@ -261,6 +267,160 @@ void tst_Safety::volumeMoved()
     QCOMPARE(qjFill["status"].toString(), QString("error"));
     QVERIFY2(qjFill["error"].toString().contains(qsError), qPrintable(qjFill["error"].toString()));
     QCOMPARE(QDir(qsMove == "umount" ? qsMount : qsElsewhere).entryList(QDir::Files).size(), 0);
+}
+
+void tst_Safety::killedFill()
+{
+    // A fill killed outright leaves a file whose size covers only words it wrote (the space
+    // allocated ahead lies beyond it), and a read of it finds nothing lost.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    const QString qsFill = oLoop.qsMount + "data.data";
+    QProcess qTool;
+    qTool.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
+    QVERIFY(bWait_For([&] { return QFileInfo(qsFill).size() > (64 << 20); }));
+    kill(pid_t(qTool.processId()), SIGKILL);
+    QVERIFY(qTool.waitForFinished(60000));
+    QFile qFile(qsFill);
+    QVERIFY(qFile.open(QIODevice::ReadOnly));
+    const qint64 qi64Size = qFile.size();
+    const quint64 qui64Pattern = qFromBigEndian<quint64>(qFile.read(8).constData());
+    QVERIFY(qFile.seek(qi64Size - 8));
+    QCOMPARE(qFromBigEndian<quint64>(qFile.read(8).constData()), qui64Pattern + quint64(qi64Size) / 8 - 1);
+    const cTool_Run oRead = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    QCOMPARE(oRead.qjLast()["verdict"].toString(), QString("intact"));
+    QCOMPARE(oRead.iExit, 0);
+}
+
+void tst_Safety::stalledFill()
+{
+    // A medium that stops taking writes (its FUSE server stopped) does not keep a fill from
+    // ending on SIGINT: the fill reports within seconds. The process ends once the server
+    // answers again: the kernel waits for requests in flight, whatever a program does.
+    NEED_LOOP();
+    NEED_FAULTY_DISK();
+    QTemporaryDir qDir;
+    QFile qImage(qDir.filePath("backing.img"));
+    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(512LL << 20));
+    qImage.close();
+    cFaulty_Disk oDisk;
+    QVERIFY_MADE(oDisk.qsStart_Writable(qImage.fileName(), 2));
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsAttach(oDisk.qsFile));
+    QVERIFY_MADE(oLoop.qsMake_Fs("ext4", {}, "defaults"));
+    QProcess qTool;
+    qTool.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill", "--json",
+                                "--quiet"});
+    QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (8 << 20); }));
+    kill(pid_t(oDisk.qServer.processId()), SIGSTOP);
+    QTest::qWait(300);
+    QElapsedTimer qTimer;
+    qTimer.start();
+    kill(pid_t(qTool.processId()), SIGINT);
+    QByteArray qbaOut;
+    while (qbaOut.count('\n') < 2 && qTimer.elapsed() < 10000 && qTool.state() != QProcess::NotRunning) {
+        qTool.waitForReadyRead(100);
+        qbaOut += qTool.readAllStandardOutput();
+    }
+    kill(pid_t(oDisk.qServer.processId()), SIGCONT);
+    QCOMPARE(qbaOut.count('\n'), 2);
+    QVERIFY(qTool.waitForFinished(60000));
+    QCOMPARE(qTool.exitCode(), 128 + SIGINT);
+    const QJsonObject qjFill = QJsonDocument::fromJson(qbaOut.trimmed().split('\n').last()).object();
+    QCOMPARE(qjFill["status"].toString(), QString("cancelled"));
+}
+
+void tst_Safety::grownVolume()
+{
+    // A volume grown after its fill has another pattern by the poll; the read takes the
+    // fill file's own and finds it, instead of calling the data encrypted.
+    NEED_LOOP();
+    NEED_PROGRAMS("resize2fs", "e2fsck");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(24 * 1048576, 512, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    const cTool_Run oFill = oTool(qslWhere + QStringList{"--batch", "poll,fill"});
+    QCOMPARE(oFill.iExit, 0);
+    // Grown offline: a container may refuse the online resize.
+    int iExit = 0;
+    qsRun("umount", {oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    QVERIFY(QFile::resize(oLoop.qsImage, 96 << 20));
+    qsRun("losetup", {"-c", oLoop.qsDevice}, &iExit);
+    QCOMPARE(iExit, 0);
+    qsRun("e2fsck", {"-fy", oLoop.qsDevice}, &iExit);
+    qsRun("resize2fs", {oLoop.qsDevice}, &iExit);
+    QCOMPARE(iExit, 0);
+    qsRun("mount", {oLoop.qsDevice, oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    const cTool_Run oRead = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    const QJsonObject qjPoll = QJsonDocument::fromJson(oRead.qsOut.split('\n').first().toUtf8()).object();
+    QVERIFY(qjPoll["data"]["pattern_decimal"].toString() != oFill.qjLast()["pattern_decimal"].toString());
+    QCOMPARE(oRead.qjLast()["pattern_source"].toString(), QString("fill_file"));
+    QCOMPARE(oRead.qjLast()["pattern_decimal"].toString(), oFill.qjLast()["pattern_decimal"].toString());
+    QCOMPARE(oRead.qjLast()["verdict"].toString(), QString("intact"));
+    QCOMPARE(oRead.iExit, 0);
+}
+
+void tst_Safety::overlayUpper()
+{
+    // An overlay whose upper directory lies on the device writes its fill there: it is
+    // filled without --force, and the read says the volume is on the device.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
+    const QString qsUpper = oLoop.qsMount + "upper", qsWork = oLoop.qsMount + "work",
+                  qsLower = oLoop.qTemp.filePath("lower"), qsMerged = oLoop.qTemp.filePath("merged");
+    for (const QString &qsDir : {qsUpper, qsWork, qsLower, qsMerged})
+        QVERIFY(QDir().mkpath(qsDir));
+    int iExit = 0;
+    qsRun("mount", {"-t", "overlay", "overlay", "-o",
+                    QString("lowerdir=%1,upperdir=%2,workdir=%3").arg(qsLower, qsUpper, qsWork), qsMerged},
+          &iExit);
+    if (iExit != 0)
+        QSKIP("overlayfs cannot be mounted here");
+    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", qsMerged, "--batch", "poll,fill,read",
+                                     "--json", "--quiet"});
+    qsRun("umount", {qsMerged});
+    QVERIFY2(oResult.iExit == 0, qPrintable(oResult.qsErr));
+    QCOMPARE(oResult.qjLast()["verdict"].toString(), QString("intact"));
+    QCOMPARE(oResult.qjLast()["volume_on_device"].toBool(), true);
+    QVERIFY(QFileInfo(qsUpper + "/data.data").size() > (16 << 20));
+}
+
+void tst_Safety::manyRuns()
+{
+    // A medium of isolated fill words (one run each) under a tight address-space limit: the
+    // read keeps as many runs as the memory allows and counts the rest, never a crash.
+    NEED_LOOP();
+    NEED_PROGRAMS("prlimit");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsMount_Tmpfs("1g")); // the volume: it decides the pattern, holds no fill
+    const QStringList qslWhere = {"--volume", oLoop.qsMount, "--json", "--quiet"};
+    const QString qsImage = oLoop.qTemp.filePath("runs.img");
+    const cTool_Run oPoll = oTool(qslWhere + QStringList{"--device", "/dev/null", "--batch", "poll"});
+    const quint64 qui64Pattern = oPoll.qjLast()["data"].toObject()["pattern_decimal"].toString().toULongLong();
+    QVERIFY(qui64Pattern != 0);
+    QFile qImage(qsImage);
+    QVERIFY(qImage.open(QIODevice::WriteOnly));
+    QByteArray qbaChunk(1 << 20, '\0');
+    quint64 j = 0;
+    for (int iChunk = 0; iChunk < 256; ++iChunk) {
+        for (int w = 0; w < (1 << 17); w += 2, j += 2)
+            qToBigEndian<quint64>(qui64Pattern + j, qbaChunk.data() + 8 * w);
+        QCOMPARE(qImage.write(qbaChunk), qint64(qbaChunk.size()));
+    }
+    qImage.close();
+    const cTool_Run oRead = oTool(QStringList{"--as=1000000000", FILLSCAN_TOOL} + qslWhere +
+                                      QStringList{"--device", qsImage, "--batch", "poll,read"},
+                                  "prlimit");
+    QVERIFY2(oRead.iExit == 0, qPrintable(QString::number(oRead.iExit) + oRead.qsErr));
+    const QJsonObject qjRead = oRead.qjLast();
+    QCOMPARE(qjRead["status"].toString(), QString("done"));
+    QCOMPARE(quint64(qjRead["hits"].toDouble()), j / 2);
+    QVERIFY(qjRead["untracked"].toDouble() > 0);
 }
 
 QTEST_MAIN(tst_Safety)
