@@ -238,9 +238,10 @@ bool bFill_Pattern(const QString &qsVolume, quint64 *pqui64Pattern)
     quint64 qui64Word = 0;
     if (qsVolume.isEmpty() || !bFirst_Word(qsFill_File_Path(qsVolume), &qui64Word))
         return false;
-    // Ones in bits k+1 to 63 and none below: the complement is 2^(k+1) - 1.
+    // Ones in bits k+1 to 63 (k >= 0) and none below: the complement is 2^(k+1) - 1, odd.
+    // Zeros (a file without data) are no pattern.
     const quint64 qui64Low = ~qui64Word;
-    if ((qui64Low & (qui64Low + 1)) != 0)
+    if (qui64Word == 0 || (qui64Low & 1) == 0 || (qui64Low & (qui64Low + 1)) != 0)
         return false;
     *pqui64Pattern = qui64Word;
     return true;
