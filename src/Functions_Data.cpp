@@ -84,12 +84,6 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     }
     const QString &qsVolume = oVolume.qsVolume_Name;
     oResult.qsPath = qsFill_File_Path(qsVolume);
-    const cIO_Buffers oBuffer(1, stFill_Chunk);
-    if (oBuffer.iCount() == 0) {
-        oResult.eStatus = eFill_Error;
-        oResult.qsError = qsSystem_Reason(ENOMEM);
-        return;
-    }
     // Every file of the fill is made in the one directory opened here, which stays locked.
     cVolume_Lock oLock;
     cFill_File oFile;
@@ -113,14 +107,18 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
         if (oResult.bAbandoned)
             break;
         if (!bCancelled)
-            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oBuffer.pucBuffer(0), oOperator,
-                                      &bCancelled, &iError);
+            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oOperator, &bCancelled, &iError,
+                                      &oResult.bAbandoned);
+        if (oResult.bAbandoned)
+            break;
         if (bCancelled || iError != EFBIG || i == oFile.qui64First)
             break;
         // The file system's largest file (FAT32: 4 GiB): the sequence goes on in the next file,
         // in the same volume, or not at all.
         oResult.qsError = qsVolume_Gone(oLock, oFile.iFD, devFirst, qsFill_File_Path(qsVolume, oResult.iFiles));
-        if (!oResult.qsError.isEmpty() || (iError = oFile.iClose(i)) != 0) {
+        if (!oResult.qsError.isEmpty() ||
+            (iError = iClose_Giving_Up(oFile, i, oOperator, &bCancelled, &oResult.bAbandoned)) != 0 ||
+            oResult.bAbandoned) {
             iError = oResult.qsError.isEmpty() ? iError : -1;
             break;
         }
@@ -132,12 +130,12 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
         }
     }
     int iClose_Error = 0;
-    if (oResult.bAbandoned) {
+    if (oResult.bAbandoned && oFile.iFD >= 0) {
         close(oFile.iFD); // no cut, no sync: either would wait for the writers left in the device
         oFile.iFD = -1;
     } else if (oFile.iFD >= 0) {
         const QString qsGone = qsVolume_Gone(oLock, oFile.iFD, devFirst, qsFill_File_Path(qsVolume, oResult.iFiles));
-        iClose_Error = oFile.iClose(i);
+        iClose_Error = iClose_Giving_Up(oFile, i, oOperator, &bCancelled, &oResult.bAbandoned);
         if (!qsGone.isEmpty() && iError != -1) {
             oResult.qsError = qsGone;
             iError = -1;

@@ -311,22 +311,89 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     return qui64Next_Word;
 }
 
-quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                              const quint64 qui64End, uchar *pucBuffer, cOperator &oOperator, bool *pbCancelled,
-                              int *piError)
+namespace {
+
+// One writer in order, or the final sync, on a thread of its own: a device that stops
+// answering then keeps only that thread, and after a cancel the fill gives up on it and
+// returns. What the thread works on is the job's, since it may outlive the fill.
+class cOrdered_Job
 {
-    quint64 i = qui64From;
-    *piError = 0;
-    while (i < qui64End) {
-        const quint64 qui64Words = std::min<quint64>(qui64End - i, stFill_Chunk / 8);
-        vMake_Words(pucBuffer, qui64Pattern, i, qui64Words);
-        i += oFile.qui64Write(pucBuffer, qui64Words * 8, i, piError) / 8;
-        if (*piError != 0)
-            break;
-        if (!oOperator.bAdvance(i * 8)) {
-            *pbCancelled = true;
-            break;
-        }
+public:
+    ~cOrdered_Job()
+    {
+        if (oFile.iFD >= 0)
+            close(oFile.iFD);
     }
-    return i;
+
+    cFill_File oFile; // with a descriptor of its own
+    std::unique_ptr<cIO_Buffers> pBuffer;
+    quint64 qui64Pattern = 0;
+    quint64 qui64End = 0;
+    std::atomic<quint64> qui64Next{0}; // the first word not written yet
+    std::atomic<bool> bStop{false};
+    int iError = 0;
+};
+
+void vWrite_In_Order(cOrdered_Job &oJob)
+{
+    uchar *pucBuffer = oJob.pBuffer->pucBuffer(0);
+    quint64 i = oJob.qui64Next;
+    while (i < oJob.qui64End && !oJob.bStop) {
+        const quint64 qui64Words = std::min<quint64>(oJob.qui64End - i, stFill_Chunk / 8);
+        vMake_Words(pucBuffer, oJob.qui64Pattern, i, qui64Words);
+        i += oJob.oFile.qui64Write(pucBuffer, qui64Words * 8, i, &oJob.iError) / 8;
+        oJob.qui64Next = i;
+        if (oJob.iError != 0)
+            break;
+    }
+}
+
+// Runs vWork on the job's thread, showing progress up to its next word; false when a
+// cancelled job did not come back in time and was left behind.
+bool bRun_Ordered(const std::shared_ptr<cOrdered_Job> &pJob, void (*vWork)(cOrdered_Job &), cOperator &oOperator,
+                  bool *pbCancelled)
+{
+    return bRun_Workers(
+        1, [pJob, vWork](int) { vWork(*pJob); }, pJob->bStop, [&] {
+            if (oOperator.bAdvance(8 * pJob->qui64Next))
+                return true;
+            *pbCancelled = true;
+            return false;
+        });
+}
+
+} // namespace
+
+quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
+                              const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, int *piError,
+                              bool *pbAbandoned)
+{
+    auto pJob = std::make_shared<cOrdered_Job>();
+    pJob->oFile = oFile;
+    pJob->oFile.iFD = fcntl(oFile.iFD, F_DUPFD_CLOEXEC, 0);
+    pJob->pBuffer = std::make_unique<cIO_Buffers>(1, stFill_Chunk);
+    *piError = pJob->oFile.iFD < 0 ? errno : pJob->pBuffer->iCount() == 0 ? ENOMEM : 0;
+    if (*piError != 0)
+        return qui64From;
+    pJob->qui64Pattern = qui64Pattern;
+    pJob->qui64End = qui64End;
+    pJob->qui64Next = qui64From;
+    *pbAbandoned = !bRun_Ordered(pJob, vWrite_In_Order, oOperator, pbCancelled);
+    if (*pbAbandoned) // whole words before the stuck request count; the file is not touched again
+        return pJob->qui64Next;
+    oFile.bDirect = pJob->oFile.bDirect;
+    *piError = pJob->iError;
+    return pJob->qui64Next;
+}
+
+int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
+                     bool *pbAbandoned)
+{
+    auto pJob = std::make_shared<cOrdered_Job>();
+    pJob->oFile = oFile; // the job owns the descriptor from here on
+    oFile.iFD = -1;
+    pJob->qui64End = pJob->qui64Next = qui64End;
+    *pbAbandoned = !bRun_Ordered(
+        pJob, [](cOrdered_Job &oJob) { oJob.iError = oJob.oFile.iClose(oJob.qui64End); }, oOperator, pbCancelled);
+    return *pbAbandoned ? 0 : pJob->iError;
 }

@@ -45,11 +45,16 @@ void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui
 // stuck in the device were left behind; the file must then not be touched again.
 quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
                             const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned);
-// The same one chunk at a time through pucBuffer, down to the last block the file system
-// takes; *piError says why it stopped before qui64End.
+// The same one chunk at a time, down to the last block the file system takes; *piError
+// says why it stopped before qui64End. It runs on a thread of its own: after a cancel, one
+// stuck in a device that stopped answering is left behind (*pbAbandoned).
 quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                              const quint64 qui64End, uchar *pucBuffer, cOperator &oOperator, bool *pbCancelled,
-                              int *piError);
+                              const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, int *piError,
+                              bool *pbAbandoned);
+// oFile.iClose(qui64End) on a thread of its own, given up after a cancel when the device does
+// not answer (*pbAbandoned; the file is closed when it does). The descriptor is the job's.
+int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
+                     bool *pbAbandoned);
 
 // Removes the continuation files a previous fill left in the directory iDir: regular files
 // only, under the exact names the fill makes. Returns those it had to leave, with why.

@@ -28,6 +28,7 @@ private slots:
     void volumeMoved_data();
     void volumeMoved();
     void killedFill();
+    void stalledFill_data();
     void stalledFill();
     void grownVolume();
     void overlayUpper();
@@ -294,12 +295,26 @@ void tst_Safety::killedFill()
     QCOMPARE(oRead.iExit, 0);
 }
 
+void tst_Safety::stalledFill_data()
+{
+    QTest::addColumn<QString>("qsFs");
+    QTest::addColumn<QString>("qsDriver");
+    QTest::newRow("ext4, writers in parallel") << "ext4"
+                                               << "mkfs.ext4";
+    // Through a FUSE driver the fill waits in the writer in order, or in the final sync.
+    QTest::newRow("exfat (exfat-fuse)") << "exfat"
+                                        << "mount.exfat-fuse";
+}
+
 void tst_Safety::stalledFill()
 {
     // A medium that stops taking writes (its FUSE server stopped) does not keep a fill from
     // ending on SIGINT: the fill reports within seconds. The process ends once the server
     // answers again: the kernel waits for requests in flight, whatever a program does.
     NEED_LOOP();
+    QFETCH(QString, qsFs);
+    QFETCH(QString, qsDriver);
+    NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
     NEED_FAULTY_DISK();
     QTemporaryDir qDir;
     QFile qImage(qDir.filePath("backing.img"));
@@ -309,10 +324,10 @@ void tst_Safety::stalledFill()
     QVERIFY_MADE(oDisk.qsStart_Writable(qImage.fileName(), 2));
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsAttach(oDisk.qsFile));
-    QVERIFY_MADE(oLoop.qsMake_Fs("ext4", {}, "defaults"));
+    QVERIFY_MADE(oLoop.qsMake_Fs(qsFs, {}, "defaults"));
     QProcess qTool;
     qTool.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill", "--json",
-                                "--quiet"});
+                                "--quiet", "--force"});
     QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (8 << 20); }));
     kill(pid_t(oDisk.qServer.processId()), SIGSTOP);
     QTest::qWait(300);
