@@ -318,10 +318,13 @@ void tst_Fill_Read::fillNotAllRead()
     if (qsChange == "stale")
         QVERIFY(qsFill_Summary(oFilled).contains("Не удалось удалить продолжения прежнего заполнения: data.data.2: "
                                                  "у файла есть другие жёсткие ссылки."));
-    if (qsChange == "truncate")
-        QVERIFY(QFile::resize(qsFill, 8));
-    if (qsChange == "delete")
-        QVERIFY(QFile::remove(qsFill));
+    auto vChange = [&] {
+        if (qsChange == "truncate")
+            QFile::resize(qsFill, 8);
+        if (qsChange == "delete")
+            QFile::remove(qsFill);
+    };
+    vChange();
     const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
     QCOMPARE(QString(pcVerdict_Name(oResult.oVerdict.eValue)), qsVerdict);
     QCOMPARE(oResult.oVerdict.oLayout.qvParts.size(), qsChange == "delete" ? 0 : 1);
@@ -329,6 +332,18 @@ void tst_Fill_Read::fillNotAllRead()
     QCOMPARE(!qsLost.isEmpty(), bLost);
     if (bLost)
         QVERIFY(qsLost.startsWith(QString("Заполнение записало %1 слов в %2").arg(oFilled.qui64Words_Written).arg(qsFill)));
+
+    // The window, which keeps its last fill's result, says the same.
+    oDrive = cDrive();
+    oVolume = cVolume();
+    oData = cData();
+    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
+    cBox_Answerer oAnswerer;
+    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write"})
+        QTest::mouseClick(oWindow.findChild<QPushButton *>(pcButton), Qt::LeftButton);
+    vChange();
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
+    QCOMPARE(oAnswerer.qslMessages.filter("Заполнение записало").size(), bLost ? 1 : 0);
 }
 
 void tst_Fill_Read::fillCancel()
