@@ -30,10 +30,6 @@ private slots:
     void fillReachesDisk();
     void fillRefused_data();
     void fillRefused();
-    void otherFilesKept_data();
-    void otherFilesKept();
-    void fillNotAllRead_data();
-    void fillNotAllRead();
     void fillCancel();
     void fillAsksFirst();
     void readBounds();
@@ -245,105 +241,6 @@ void tst_Fill_Read::fillRefused()
     QCOMPARE(qsFill_Failure(oResult, "сначала опросите"),
              "Не удалось создать файл заполнения " + qsVolume + "/data.data: " + qsReason + ".");
     QCOMPARE(QFileInfo(qsVictim).size(), 8);
-}
-
-void tst_Fill_Read::otherFilesKept_data()
-{
-    // Only the names the fill makes are its own: a user's files that look like them stay.
-    QTest::addColumn<QString>("qsName");
-    QTest::addColumn<bool>("bKept");
-    QTest::newRow("data.data.02") << "data.data.02" << true;
-    QTest::newRow("data.data.+2") << "data.data.+2" << true;
-    QTest::newRow("data.data.0002") << "data.data.0002" << true;
-    QTest::newRow("a blank before the number") << "data.data. 2" << true;
-    QTest::newRow("a blank after the number") << "data.data.2 " << true;
-    QTest::newRow("data.data.1") << "data.data.1" << true;
-    QTest::newRow("an earlier fill's data.data.2 goes") << "data.data.2" << false;
-    QTest::newRow("an earlier fill's data.data.17 goes") << "data.data.17" << false;
-}
-
-void tst_Fill_Read::otherFilesKept()
-{
-    QFETCH(QString, qsName);
-    QFETCH(bool, bKept);
-    QTemporaryDir qDir;
-    QFile qFile(qDir.filePath(qsName));
-    QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write("mine") == 4);
-    qFile.close();
-    QCOMPARE(oFill_Into(qDir.path(), 4096).eStatus, eFill_Complete);
-    QCOMPARE(QFileInfo::exists(qDir.filePath(qsName)), bKept);
-}
-
-void tst_Fill_Read::fillNotAllRead_data()
-{
-    // What happens to the fill between the fill and the read of the same run.
-    QTest::addColumn<QString>("qsChange");
-    QTest::addColumn<QString>("qsVerdict");
-    QTest::addColumn<bool>("bLost"); // the read checked less than the fill wrote
-    QTest::newRow("nothing") << "none"
-                             << "intact" << false;
-    QTest::newRow("cut to one word") << "truncate"
-                                     << "intact" << true;
-    QTest::newRow("deleted") << "delete"
-                             << "no_fill_file" << true;
-    // A continuation an earlier fill left and this one could not remove (another link to it
-    // keeps it) is not part of this fill: its words do not go on from data.data's.
-    QTest::newRow("a stale data.data.2 beside it") << "stale"
-                                                   << "intact" << false;
-}
-
-void tst_Fill_Read::fillNotAllRead()
-{
-    NEED_LOOP();
-    QFETCH(QString, qsChange);
-    QFETCH(QString, qsVerdict);
-    QFETCH(bool, bLost);
-    cLoop_Device oLoop;
-    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
-    const QString qsFill = oLoop.qsMount + "data.data";
-    if (qsChange == "stale") {
-        QFile qOld(qsFill + ".2");
-        QVERIFY(qOld.open(QIODevice::WriteOnly) && qOld.write(QByteArray(1 << 20, '\x55')) > 0);
-        qOld.close();
-        QCOMPARE(link(qPrintable(qsFill + ".2"), qPrintable(oLoop.qsMount + "keep")), 0);
-    }
-    cDrive oDisk;
-    cVolume oPolled;
-    cData oPattern;
-    cTest_Operator oOperator;
-    QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
-    const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern, oOperator);
-    QVERIFY(bFill_Ok(oFilled));
-    QCOMPARE(oFilled.qslStale.size(), qsChange == "stale" ? 1 : 0);
-    if (qsChange == "stale")
-        QVERIFY(qsFill_Summary(oFilled).contains("Не удалось удалить продолжения прежнего заполнения: data.data.2: "
-                                                 "у файла есть другие жёсткие ссылки."));
-    auto vChange = [&] {
-        if (qsChange == "truncate")
-            QFile::resize(qsFill, 8);
-        if (qsChange == "delete")
-            QFile::remove(qsFill);
-    };
-    vChange();
-    const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
-    QCOMPARE(QString(pcVerdict_Name(oResult.oVerdict.eValue)), qsVerdict);
-    QCOMPARE(oResult.oVerdict.oLayout.qvParts.size(), qsChange == "delete" ? 0 : 1);
-    const QString qsLost = qsFill_Lost(oFilled, oResult);
-    QCOMPARE(!qsLost.isEmpty(), bLost);
-    if (bLost)
-        QVERIFY(qsLost.startsWith(QString("Заполнение записало %1 слов в %2").arg(oFilled.qui64Words_Written).arg(qsFill)));
-
-    // The window, which keeps its last fill's result, says the same.
-    oDrive = cDrive();
-    oVolume = cVolume();
-    oData = cData();
-    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
-    cBox_Answerer oAnswerer;
-    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write"})
-        QTest::mouseClick(oWindow.findChild<QPushButton *>(pcButton), Qt::LeftButton);
-    vChange();
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslMessages.filter("Заполнение записало").size(), bLost ? 1 : 0);
 }
 
 void tst_Fill_Read::fillCancel()

@@ -1,11 +1,15 @@
 // What the tool refuses, run for real: writing over the medium under test, a second run on
 // a volume, a fill that leaves its volume, names it cannot pass on, runs that checked nothing.
+#include "Functions_Report.h"
+#include "Functions_Steps.h"
+#include "mainwindow.h"
 #include "support.h"
 
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QPushButton>
 #include <QtEndian>
 #include <QtTest>
 
@@ -17,6 +21,10 @@ class tst_Safety : public QObject
     Q_OBJECT
 
 private slots:
+    void otherFilesKept_data();
+    void otherFilesKept();
+    void fillNotAllRead_data();
+    void fillNotAllRead();
     void shell_data();
     void shell();
     void mapRefused_data();
@@ -205,8 +213,8 @@ void tst_Safety::nothingChecked()
         while (qFiller.write(qbaBlock) == qbaBlock.size() && qFiller.flush()) {
         }
     }
-    const QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount,
-                                      "--batch",  "poll,fill,read", "--json", "--quiet"};
+    const QStringList qslArguments = {"--device", oLoop.qsDevice,   "--volume", oLoop.qsMount,
+                                      "--batch",  "poll,fill,read", "--json",   "--quiet"};
     cTool_Run oResult;
     if (qsSetup == "delete") {
         QProcess qTool;
@@ -391,13 +399,14 @@ void tst_Safety::overlayUpper()
     for (const QString &qsDir : {qsUpper, qsWork, qsLower, qsMerged})
         QVERIFY(QDir().mkpath(qsDir));
     int iExit = 0;
-    qsRun("mount", {"-t", "overlay", "overlay", "-o",
-                    QString("lowerdir=%1,upperdir=%2,workdir=%3").arg(qsLower, qsUpper, qsWork), qsMerged},
+    qsRun("mount",
+          {"-t", "overlay", "overlay", "-o",
+           QString("lowerdir=%1,upperdir=%2,workdir=%3").arg(qsLower, qsUpper, qsWork), qsMerged},
           &iExit);
     if (iExit != 0)
         QSKIP("overlayfs cannot be mounted here");
-    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", qsMerged, "--batch", "poll,fill,read",
-                                     "--json", "--quiet"});
+    const cTool_Run oResult =
+        oTool({"--device", oLoop.qsDevice, "--volume", qsMerged, "--batch", "poll,fill,read", "--json", "--quiet"});
     qsRun("umount", {qsMerged});
     QVERIFY2(oResult.iExit == 0, qPrintable(oResult.qsErr));
     QCOMPARE(oResult.qjLast()["verdict"].toString(), QString("intact"));
@@ -436,6 +445,113 @@ void tst_Safety::manyRuns()
     QCOMPARE(qjRead["status"].toString(), QString("done"));
     QCOMPARE(quint64(qjRead["hits"].toDouble()), j / 2);
     QVERIFY(qjRead["untracked"].toDouble() > 0);
+}
+
+void tst_Safety::otherFilesKept_data()
+{
+    // Only the names the fill makes are its own: a user's files that look like them stay.
+    QTest::addColumn<QString>("qsName");
+    QTest::addColumn<bool>("bKept");
+    QTest::newRow("data.data.02") << "data.data.02" << true;
+    QTest::newRow("data.data.+2") << "data.data.+2" << true;
+    QTest::newRow("data.data.0002") << "data.data.0002" << true;
+    QTest::newRow("a blank before the number") << "data.data. 2" << true;
+    QTest::newRow("a blank after the number") << "data.data.2 " << true;
+    QTest::newRow("data.data.1") << "data.data.1" << true;
+    QTest::newRow("an earlier fill's data.data.2 goes") << "data.data.2" << false;
+    QTest::newRow("an earlier fill's data.data.17 goes") << "data.data.17" << false;
+}
+
+void tst_Safety::otherFilesKept()
+{
+    QFETCH(QString, qsName);
+    QFETCH(bool, bKept);
+    QTemporaryDir qDir;
+    QFile qFile(qDir.filePath(qsName));
+    QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write("mine") == 4);
+    qFile.close();
+    cData oFill;
+    cVolume oVolume_Dir;
+    oVolume_Dir.qsVolume_Name = qDir.path() + "/";
+    oVolume_Dir.qui64Bytes_Count = 4096;
+    cTest_Operator oOperator;
+    cFill_Result oResult;
+    oFill.vWrite_Data(oVolume_Dir, oOperator, oResult);
+    QCOMPARE(oResult.eStatus, eFill_Complete);
+    QCOMPARE(QFileInfo::exists(qDir.filePath(qsName)), bKept);
+}
+
+void tst_Safety::fillNotAllRead_data()
+{
+    // What happens to the fill between the fill and the read of the same run.
+    QTest::addColumn<QString>("qsChange");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::addColumn<bool>("bLost"); // the read checked less than the fill wrote
+    QTest::newRow("nothing") << "none"
+                             << "intact" << false;
+    QTest::newRow("cut to one word") << "truncate"
+                                     << "intact" << true;
+    QTest::newRow("deleted") << "delete"
+                             << "no_fill_file" << true;
+    // A continuation an earlier fill left and this one could not remove (another link to it
+    // keeps it) is not part of this fill: its words do not go on from data.data's.
+    QTest::newRow("a stale data.data.2 beside it") << "stale"
+                                                   << "intact" << false;
+}
+
+void tst_Safety::fillNotAllRead()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsChange);
+    QFETCH(QString, qsVerdict);
+    QFETCH(bool, bLost);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
+    const QString qsFill = oLoop.qsMount + "data.data";
+    if (qsChange == "stale") {
+        QFile qOld(qsFill + ".2");
+        QVERIFY(qOld.open(QIODevice::WriteOnly) && qOld.write(QByteArray(1 << 20, '\x55')) > 0);
+        qOld.close();
+        QCOMPARE(link(qPrintable(qsFill + ".2"), qPrintable(oLoop.qsMount + "keep")), 0);
+    }
+    cDrive oDisk;
+    cVolume oPolled;
+    cData oPattern;
+    cTest_Operator oOperator;
+    QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
+    const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern, oOperator);
+    QVERIFY(bFill_Ok(oFilled));
+    QCOMPARE(oFilled.qslStale.size(), qsChange == "stale" ? 1 : 0);
+    if (qsChange == "stale")
+        QVERIFY(qsFill_Summary(oFilled).contains("Не удалось удалить продолжения прежнего заполнения: data.data.2: "
+                                                 "у файла есть другие жёсткие ссылки."));
+    auto vChange = [&] {
+        if (qsChange == "truncate")
+            QFile::resize(qsFill, 8);
+        if (qsChange == "delete")
+            QFile::remove(qsFill);
+    };
+    vChange();
+    const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
+    QCOMPARE(QString(pcVerdict_Name(oResult.oVerdict.eValue)), qsVerdict);
+    QCOMPARE(oResult.oVerdict.oLayout.qvParts.size(), qsChange == "delete" ? 0 : 1);
+    const QString qsLost = qsFill_Lost(oFilled, oResult);
+    QCOMPARE(!qsLost.isEmpty(), bLost);
+    if (bLost)
+        QVERIFY(
+            qsLost.startsWith(QString("Заполнение записало %1 слов в %2").arg(oFilled.qui64Words_Written).arg(qsFill)));
+
+    // The window, which keeps its last fill's result, says the same.
+    oDrive = cDrive();
+    oVolume = cVolume();
+    oData = cData();
+    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
+    cBox_Answerer oAnswerer;
+    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write"})
+        QTest::mouseClick(oWindow.findChild<QPushButton *>(pcButton), Qt::LeftButton);
+    vChange();
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
+    QCOMPARE(oAnswerer.qslMessages.filter("Заполнение записало").size(), bLost ? 1 : 0);
 }
 
 QTEST_MAIN(tst_Safety)
