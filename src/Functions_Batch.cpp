@@ -9,6 +9,7 @@
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
+#include "Functions_Topology.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -131,7 +132,7 @@ void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const 
     const bool bWritten =
         oOptions.bJson
             ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
-            : bWrite(stdout, qsText);
+            : bWrite(stdout, qsTerminal_Safe(qsText)); // JSON escapes by itself
     if (!bWritten) // nobody reads the results any more: stop as if told to
         iStop_Signal = SIGPIPE;
 }
@@ -157,7 +158,8 @@ void vCatch_Signals()
 int iUsage_Error(const QCommandLineParser &qParser, const QString &qsError, const bool bPrint)
 {
     if (bPrint)
-        bWrite(stderr, QCoreApplication::applicationName() + ": " + qsError + "\n\n" + qParser.helpText());
+        bWrite(stderr,
+               QCoreApplication::applicationName() + ": " + qsTerminal_Safe(qsError) + "\n\n" + qParser.helpText());
     return 2;
 }
 
@@ -170,7 +172,7 @@ public:
     cVolume &oVolume;
     cData &oData;
     cConsole_Operator oOperator;
-    cFill_Result oLast_Fill; // a medium that refused its writes is judged by how much it took
+    cFill_Result oLast_Fill; // what this run's fill wrote, and whether the medium refused more
 };
 
 // Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
@@ -218,13 +220,21 @@ int iRead_Step(cBatch_Run &oRun)
     vPrint_Result(oRun.oOptions, qjRead(oResult, bOk),
                   bScanned ? qsRead_Heading(oResult) + "\n" + qsRead_Summary(oResult) + "\n" : QString());
     const QString &qsMap = oRun.oOptions.qsMap;
-    QString qsError;
-    if (bScanned && !qsMap.isEmpty() && !bSave_Png(qimgMap_Render(oResult), qsMap, &qsError)) {
-        vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
-        return 1;
+    if (bScanned && !qsMap.isEmpty()) {
+        // Never over the medium under test, nor onto the volume whose fill is judged.
+        QString qsError = qsUnsafe_Output(qsMap, oResult.qsDevice, oResult.qsVolume);
+        if (!qsError.isEmpty() || !bSave_Png(qimgMap_Render(oResult), qsMap, &qsError)) {
+            vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
+            return 1;
+        }
     }
     if (!bOk)
         return 1;
+    const QString qsLost = qsFill_Lost(oRun.oLast_Fill, oResult);
+    if (!qsLost.isEmpty()) {
+        vTell_Error(oRun.oOperator, qsLost);
+        return 3;
+    }
     return bVerdict_Good(oResult.oVerdict.eValue) ? 0 : 3;
 }
 
@@ -273,7 +283,7 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
 
     if (!qParser.parse(qslArguments))
         return iUsage_Error(qParser, qParser.errorText(), bPrint);
-    if (qParser.isSet(qHelp)) {
+    if (qParser.isSet(qHelp) || qParser.isSet("help-all")) { // --help lists --help-all as well
         if (bPrint)
             bWrite(stdout, qParser.helpText());
         return 0;
@@ -298,6 +308,13 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     oOptions.bQuiet = qParser.isSet(qQuiet);
     oOptions.bForce = qParser.isSet(qForce);
     oOptions.qsMap = qParser.value(qMap);
+    if (qParser.isSet(qMap) && oOptions.qsMap.isEmpty())
+        return iUsage_Error(qParser, "--map не может быть пустым", bPrint);
+    if (!oOptions.qsUndecodable.isEmpty())
+        return iUsage_Error(qParser,
+                            "аргумент «" + oOptions.qsUndecodable +
+                                "» не записан в кодировке системы: такое имя нельзя передать без искажений",
+                            bPrint);
     oOptions.bList = qParser.isSet(qList);
     oOptions.bExplain_Root = qParser.isSet(qExplain_Root);
     oOptions.qsRoot_Reason = qParser.value(qExplain_Root);

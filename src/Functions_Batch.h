@@ -21,6 +21,7 @@ public:
     bool bList = false;         // print the media list (--json: as JSON) and end
     bool bExplain_Root = false; // only say why and how the tool needs administrator rights
     QString qsRoot_Reason;      // what failed when the launcher tried to get them
+    QString qsUndecodable; // set by the entry: an argument that is not in the system's encoding
 };
 
 // Parses the arguments (program name first). Needs no application object, so that a usage

@@ -34,15 +34,27 @@ QString qsNot_Removable(const int iDir, const QByteArray &qbaName, quint64 *pqui
 
 } // namespace
 
+QStringList qslFill_Files(const QString &qsVolume)
+{
+    QStringList qslResult;
+    struct stat strFile;
+    for (int iPart = 1;; ++iPart) {
+        const QString qsPath = qsFill_File_Path(qsVolume, iPart);
+        if (lstat(QFile::encodeName(qsPath).constData(), &strFile) != 0 || !S_ISREG(strFile.st_mode))
+            return qslResult;
+        qslResult << qsPath;
+    }
+}
+
 quint64 qui64Fill_Bytes(const QString &qsVolume)
 {
     quint64 qui64Total = 0;
     const int iDir = open(QFile::encodeName(qsVolume).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (iDir < 0)
         return 0;
-    for (const cFill_Part &oPart : qvFill_Parts(qsVolume)) {
+    for (const QString &qsPath : qslFill_Files(qsVolume)) {
         quint64 qui64Bytes = 0;
-        if (qsNot_Removable(iDir, QFile::encodeName(QFileInfo(oPart.qsPath).fileName()), &qui64Bytes).isEmpty())
+        if (qsNot_Removable(iDir, QFile::encodeName(QFileInfo(qsPath).fileName()), &qui64Bytes).isEmpty())
             qui64Total += qui64Bytes;
     }
     close(iDir);
@@ -63,19 +75,19 @@ cClean_Result oClean(const cVolume &oVolume)
         oResult.qsError = qsVolume + ": " + qsSystem_Reason(errno);
         return oResult;
     }
-    for (const cFill_Part &oPart : qvFill_Parts(qsVolume)) {
-        const QByteArray qbaName = QFile::encodeName(QFileInfo(oPart.qsPath).fileName());
+    for (const QString &qsPath : qslFill_Files(qsVolume)) {
+        const QByteArray qbaName = QFile::encodeName(QFileInfo(qsPath).fileName());
         quint64 qui64Bytes = 0;
         QString qsWhy = qsNot_Removable(iDir, qbaName, &qui64Bytes);
         if (qsWhy.isEmpty() && unlinkat(iDir, qbaName.constData(), 0) != 0)
             qsWhy = qsSystem_Reason(errno);
         if (!qsWhy.isEmpty()) {
-            oResult.qslKept << oPart.qsPath + ": " + qsWhy;
+            oResult.qslKept << qsPath + ": " + qsWhy;
             if (oResult.qsError.isEmpty())
                 oResult.qsError = oResult.qslKept.last();
             continue;
         }
-        oResult.qslRemoved << oPart.qsPath;
+        oResult.qslRemoved << qsPath;
         oResult.qui64Bytes += qui64Bytes;
     }
     if (!oResult.qslRemoved.isEmpty() && fsync(iDir) != 0 && oResult.qsError.isEmpty())

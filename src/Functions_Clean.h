@@ -35,4 +35,9 @@ QString qsClean_Question(const quint64 qui64Bytes);
 QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First);
 QJsonObject qjClean(const cClean_Result &oResult);
 
+// The fill's files by their names: data.data, data.data.2, ... as long as they go on, each a
+// regular file. A continuation an earlier fill left (its words do not go on from this one's)
+// is the fill's all the same.
+QStringList qslFill_Files(const QString &qsVolume);
+
 #endif // FUNCTIONS_CLEAN_H

@@ -1,5 +1,7 @@
 #include "Functions_Core.h"
 
+#include "Functions_Text.h"
+
 #include <QCoreApplication>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -43,7 +45,7 @@ eButton_Role eRole_Of(const int iCode)
 int iConsole_Message(const QString &qsTitle_Message, const QString &qsMain_Message, const int iMode,
                      const bool bUnique_Button)
 {
-    const QByteArray qbaText = (qsTitle_Message + "\n" + qsMain_Message + "\n").toUtf8();
+    const QByteArray qbaText = qsTerminal_Safe(qsTitle_Message + "\n" + qsMain_Message + "\n").toUtf8();
     std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), stderr);
     std::fflush(stderr);
     return iMessageBox_Close_Result(iMode, bUnique_Button);

@@ -1,13 +1,17 @@
 #include "Functions_Data.h"
 
 #include "Functions_Files.h"
+#include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Writer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QtEndian>
 
 #include <cerrno>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -47,6 +51,24 @@ QString cData::qsText_Data(quint64 qui64Value) const
     return qsBits + "..";
 }
 
+namespace {
+
+// Why the fill stops before file qsName is made or kept, empty when it may go on: the
+// volume must still be where it was, and each file on the first one's file system.
+QString qsVolume_Gone(const cVolume_Lock &oLock, const int iFD, const dev_t devFirst, const QString &qsPath)
+{
+    struct stat strFile;
+    if (fstat(iFD, &strFile) != 0)
+        return QString("%1: %2").arg(qsPath, qsSystem_Reason(errno));
+    if (strFile.st_nlink == 0)
+        return QString("файл %1 удалён во время заполнения").arg(qsPath);
+    if (strFile.st_dev != devFirst)
+        return QString("файл %1 оказался на другой файловой системе").arg(qsPath);
+    return oLock.qsStill_There();
+}
+
+} // namespace
+
 void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult) const
 {
     QElapsedTimer qTimer;
@@ -62,18 +84,16 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     }
     const QString &qsVolume = oVolume.qsVolume_Name;
     oResult.qsPath = qsFill_File_Path(qsVolume);
-    const cIO_Buffers oBuffer(1, stFill_Chunk);
-    if (oBuffer.iCount() == 0) {
-        oResult.eStatus = eFill_Error;
-        oResult.qsError = qsSystem_Reason(ENOMEM);
-        return;
-    }
+    // Every file of the fill is made in the one directory opened here, which stays locked.
+    cVolume_Lock oLock;
     cFill_File oFile;
-    if (!oFile.bOpen(qsVolume, 1, 0, &oResult.qsError)) {
+    if (!oLock.bTake(qsVolume, &oResult.qsError) || !oFile.bOpen(oLock.iDir_FD(), 1, 0, &oResult.qsError)) {
         oResult.eStatus = eFill_Open_Failed;
         return;
     }
-    vRemove_Continuations(qsVolume);
+    struct stat strFirst;
+    const dev_t devFirst = fstat(oFile.iFD, &strFirst) == 0 ? strFirst.st_dev : 0;
+    oResult.qslStale = qslRemove_Continuations(oLock.iDir_FD());
     oResult.bDirect = oFile.bDirect;
     oResult.iFiles = 1;
 
@@ -87,14 +107,22 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
         if (oResult.bAbandoned)
             break;
         if (!bCancelled)
-            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oBuffer.pucBuffer(0), oOperator,
-                                      &bCancelled, &iError);
+            i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oOperator, &bCancelled, &iError,
+                                      &oResult.bAbandoned);
+        if (oResult.bAbandoned)
+            break;
         if (bCancelled || iError != EFBIG || i == oFile.qui64First)
             break;
-        // The file system's largest file (FAT32: 4 GiB): the sequence goes on in the next file.
-        if ((iError = oFile.iClose(i)) != 0)
+        // The file system's largest file (FAT32: 4 GiB): the sequence goes on in the next file,
+        // in the same volume, or not at all.
+        oResult.qsError = qsVolume_Gone(oLock, oFile.iFD, devFirst, qsFill_File_Path(qsVolume, oResult.iFiles));
+        if (!oResult.qsError.isEmpty() ||
+            (iError = iClose_Giving_Up(oFile, i, oOperator, &bCancelled, &oResult.bAbandoned)) != 0 ||
+            oResult.bAbandoned) {
+            iError = oResult.qsError.isEmpty() ? iError : -1;
             break;
-        if (!oFile.bOpen(qsVolume, ++oResult.iFiles, i, &oResult.qsError)) {
+        }
+        if (!oFile.bOpen(oLock.iDir_FD(), ++oResult.iFiles, i, &oResult.qsError)) {
             oResult.qsError = qsFill_File_Path(qsVolume, oResult.iFiles) + ": " + oResult.qsError;
             --oResult.iFiles;
             iError = -1;
@@ -102,22 +130,32 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
         }
     }
     int iClose_Error = 0;
-    if (oResult.bAbandoned) {
+    if (oResult.bAbandoned && oFile.iFD >= 0) {
         close(oFile.iFD); // no cut, no sync: either would wait for the writers left in the device
         oFile.iFD = -1;
     } else if (oFile.iFD >= 0) {
-        iClose_Error = oFile.iClose(i);
+        const QString qsGone = qsVolume_Gone(oLock, oFile.iFD, devFirst, qsFill_File_Path(qsVolume, oResult.iFiles));
+        iClose_Error = iClose_Giving_Up(oFile, i, oOperator, &bCancelled, &oResult.bAbandoned);
+        if (!qsGone.isEmpty() && iError != -1) {
+            oResult.qsError = qsGone;
+            iError = -1;
+        }
     }
     oResult.qui64Words_Written = i;
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
     if (iError == -1) {
-        oResult.eStatus = eFill_Error; // the next file could not be made; qsError says why
+        oResult.eStatus = eFill_Error; // qsError says why
     } else if (iClose_Error != 0) {
         oResult.eStatus = eFill_Error;
         oResult.qsError = qsSystem_Reason(iClose_Error);
         oResult.iErrno = iClose_Error;
     } else if (bCancelled || oResult.bAbandoned) {
         oResult.eStatus = eFill_Cancelled;
+    } else if (i == 0) {
+        // A full volume, or a size limit below one word: nothing was written, so nothing can
+        // be checked.
+        oResult.eStatus = eFill_Error;
+        oResult.qsError = "не записано ни одного слова" + (iError == 0 ? QString() : ": " + qsSystem_Reason(iError));
     } else if (iError == 0) {
         oResult.eStatus = eFill_Complete;
     } else if (bOut_Of_Space(iError)) {
@@ -139,37 +177,87 @@ quint64 qui64Pattern_Indexes(const quint64 qui64Pattern)
     return (qui64Low >> 1) + 1;
 }
 
+QString qsFill_File_Name(const int iPart)
+{
+    return pcFill_File_Name + (iPart <= 1 ? QString() : "." + QString::number(iPart));
+}
+
 QString qsFill_File_Path(const QString &qsVolume, const int iPart)
 {
-    return qsVolume + pcFill_File_Name + (iPart <= 1 ? QString() : "." + QString::number(iPart));
+    return qsVolume + qsFill_File_Name(iPart);
 }
 
 int iFill_Part_Of(const QString &qsName)
 {
-    if (qsName == pcFill_File_Name)
-        return 1;
+    return qsName == pcFill_File_Name ? 1 : iContinuation_Number(qsName);
+}
+
+int iContinuation_Number(const QString &qsName)
+{
     const QString qsPrefix = QString(pcFill_File_Name) + ".";
     if (!qsName.startsWith(qsPrefix))
         return 0;
-    bool bNumber = false;
-    const int iPart = qsName.mid(qsPrefix.size()).toInt(&bNumber);
-    // toInt takes "02", "+2" and " 2" too: those names are someone else's.
-    return bNumber && iPart >= 2 && qsName == qsPrefix + QString::number(iPart) ? iPart : 0;
+    const QString qsNumber = qsName.mid(qsPrefix.size());
+    if (qsNumber.isEmpty() || qsNumber.size() > 9 || qsNumber[0] == '0')
+        return 0;
+    for (const QChar qcDigit : qsNumber)
+        if (qcDigit < '0' || qcDigit > '9')
+            return 0;
+    const int iNumber = qsNumber.toInt();
+    return iNumber >= 2 ? iNumber : 0;
 }
+
+namespace {
+
+// The first word of a regular file, big-endian; false when it has none.
+bool bFirst_Word(const QString &qsPath, quint64 *pqui64Word)
+{
+    const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (iFD < 0)
+        return false;
+    uchar aucWord[8];
+    int iError = 0;
+    const bool bRead = qui64Read_Full(iFD, aucWord, 8, 0, &iError) == 8;
+    close(iFD);
+    if (bRead)
+        *pqui64Word = qFromBigEndian<quint64>(aucWord);
+    return bRead;
+}
+
+} // namespace
 
 QVector<cFill_Part> qvFill_Parts(const QString &qsVolume)
 {
     QVector<cFill_Part> qvResult;
-    quint64 qui64First = 0;
+    quint64 qui64First = 0, qui64Pattern = 0, qui64Word = 0;
     struct stat strFile;
     for (int iPart = 1; !qsVolume.isEmpty(); ++iPart) {
         const QString qsPath = qsFill_File_Path(qsVolume, iPart);
-        if (lstat(qsPath.toStdString().c_str(), &strFile) != 0 || !S_ISREG(strFile.st_mode))
+        if (lstat(QFile::encodeName(qsPath).constData(), &strFile) != 0 || !S_ISREG(strFile.st_mode))
             break;
+        if (iPart == 1 && !bFirst_Word(qsPath, &qui64Pattern))
+            qui64Pattern = 0; // an empty data.data has no continuation of its own
+        else if (iPart > 1 && (qui64First == 0 || !bFirst_Word(qsPath, &qui64Word) ||
+                               qui64Word != qui64Pattern + qui64First))
+            break; // not where this fill's words go on: an earlier fill's
         qvResult.append({qsPath, qui64First, quint64(strFile.st_size) / 8});
         qui64First += quint64(strFile.st_size) / 8;
     }
     return qvResult;
+}
+
+bool bFill_Pattern(const QString &qsVolume, quint64 *pqui64Pattern)
+{
+    quint64 qui64Word = 0;
+    if (qsVolume.isEmpty() || !bFirst_Word(qsFill_File_Path(qsVolume), &qui64Word))
+        return false;
+    // Ones in bits k+1 to 63 (k >= 0) and none below: the complement is 2^(k+1) - 1, odd.
+    // Zeros (a file without data) are no pattern.
+    const quint64 qui64Low = ~qui64Word;
+    if (qui64Word == 0 || (qui64Low & 1) == 0 || (qui64Low & (qui64Low + 1)) != 0)
+        return false;
+    *pqui64Pattern = qui64Word;
+    return true;
 }
 
 const char *pcFill_Status_Name(const eFill_Status eStatus)

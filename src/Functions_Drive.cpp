@@ -23,16 +23,26 @@ bool cDrive::bGet_Properties(QString qsDrive)
     // O_NONBLOCK: a FIFO given as the device must not hang the poll.
     const int iFD = open(qsDrive.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (iFD == -1) {
+        const QString qsReason = qsSystem_Reason(errno);
         iMessageBox("Ошибка!",
                     "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены "
-                    "пользователь root и права 777.",
+                    "пользователь root и права 777.\n" +
+                        qsDrive + ": " + qsReason + ".",
                     3, iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
 
     struct stat strStat;
     std::memset(&strStat, 0, sizeof strStat);
-    if (fstat(iFD, &strStat) == 0 && S_ISREG(strStat.st_mode)) {
+    if (fstat(iFD, &strStat) == 0 && S_ISDIR(strStat.st_mode)) {
+        close(iFD);
+        iMessageBox("Ошибка!",
+                    QString("Носитель %1 — каталог, а не блочное устройство или файл образа: %2.")
+                        .arg(qsDrive, qsSystem_Reason(EISDIR)),
+                    3, iMsgBox_OK_Button, 0, 0, "");
+        return false;
+    }
+    if (S_ISREG(strStat.st_mode)) {
         // A disk image: 512-byte sectors over the file's length.
         iSector_Size = 512;
         qui64Sectors_Count = quint64(strStat.st_size) / 512;

@@ -5,6 +5,7 @@
 #include "Functions_Map.h"
 #include "Functions_Report.h"
 #include "Functions_Session.h"
+#include "Functions_Topology.h"
 
 #include <QFileDialog>
 #include <QGuiApplication>
@@ -109,9 +110,9 @@ void cMap_Window::vSave_Picture()
         QFileDialog::getSaveFileName(this, "Сохранить карту", qsSave_Directory() + "/map.png", "PNG (*.png)");
     if (qsPath.isEmpty())
         return;
-    QString qsError;
     // Saved as root under pkexec or sudo, the file goes to the user who started the tool.
-    if (!bSave_Png(qimgMap, qsPath, &qsError) || !bGive_To_User(qsPath, &qsError))
+    QString qsError = qsUnsafe_Output(qsPath, oRead.qsDevice, oRead.qsVolume);
+    if (!qsError.isEmpty() || !bSave_Png(qimgMap, qsPath, &qsError) || !bGive_To_User(qsPath, &qsError))
         iMessageBox("Ошибка!", QString("Не удалось сохранить карту в %1: %2.").arg(qsPath, qsError), 3,
                     iMsgBox_OK_Button, 0, 0, "");
 }
@@ -123,8 +124,9 @@ void cMap_Window::vSave_Report()
                                                         "Текст (*.txt);;JSON (*.json)", &qsFilter);
     if (qsPath.isEmpty())
         return;
-    QString qsError;
-    if (!bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError) ||
+    QString qsError = qsUnsafe_Output(qsPath, oRead.qsDevice, oRead.qsVolume);
+    if (!qsError.isEmpty() ||
+        !bSave_File(qsPath, qbaReport(qsPath.endsWith(".json") || qsFilter.startsWith("JSON")), &qsError) ||
         !bGive_To_User(qsPath, &qsError))
         iMessageBox("Ошибка!", QString("Не удалось сохранить отчёт в %1: %2.").arg(qsPath, qsError), 3,
                     iMsgBox_OK_Button, 0, 0, "");

@@ -186,8 +186,12 @@ quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const quint64 qui
 } // namespace
 
 cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
-                      const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After)
+                      const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After,
+                      const quint64 qui64Distinct)
 {
+    // What a medium that refused writes took: every word of the fill it holds, also those of
+    // chunks written whole after the first refused one (the file was cut before them).
+    const quint64 qui64Taken = std::max(qui64Refused_After, 8 * qui64Distinct);
     cMedium oMedium;
     bool bAny_Lost = false;
     for (const cPiece &oPiece : vecPieces)
@@ -204,7 +208,7 @@ cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cR
             // the end) left nothing beyond: that is what the medium did.
             if (qui64Refused_After > 0) {
                 oMedium.eFake = eVerdict_Write_Failed;
-                oMedium.qui64Usable_Bytes = std::min(oMedium.qui64Usable_Bytes, qui64Refused_After);
+                oMedium.qui64Usable_Bytes = std::min(oMedium.qui64Usable_Bytes, qui64Taken);
                 oMedium.qui64Cache_Bytes = oMedium.qui64Medium_Copies = 0;
             }
             return oMedium;
@@ -216,7 +220,7 @@ cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cR
     }
     if (qui64Refused_After > 0) {
         oMedium.eFake = eVerdict_Write_Failed;
-        oMedium.qui64Usable_Bytes = qui64Refused_After;
+        oMedium.qui64Usable_Bytes = qui64Taken;
     }
     return oMedium;
 }

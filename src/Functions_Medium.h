@@ -36,8 +36,10 @@ public:
 };
 
 // vecPieces: every stretch of the fill in index order; vecRuns: what the read found, by
-// index; qui64Refused_After: the fill's writes failed after this many bytes (0: they did not).
+// index; qui64Refused_After: the fill's writes failed after this many bytes (0: they did not);
+// qui64Distinct: the fill's words found anywhere, each once.
 cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
-                      const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After);
+                      const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After,
+                      const quint64 qui64Distinct);
 
 #endif // FUNCTIONS_MEDIUM_H

@@ -1,6 +1,7 @@
 #include "Functions_Reader.h"
 
 #include "Functions_Files.h"
+#include "Functions_Memory.h"
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
 
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <cerrno>
 #include <memory>
+#include <new>
 #include <mutex>
 
 #include <fcntl.h>
@@ -55,7 +57,7 @@ public:
     std::atomic<quint64> qui64Next_Block{0};
     std::atomic<quint64> qui64Done{0};
     std::atomic<bool> bStop{false};
-    cRun_Table oRuns;
+    cRun_Table oRuns{qui64Run_Bound()}; // as many runs as the memory there is allows
 
     // What the finished blocks saw, under qMutex.
     std::mutex qMutex;
@@ -74,6 +76,7 @@ class cBlock_Result
 public:
     std::vector<cRun> vecRuns;
     quint64 qui64Hits = 0;
+    quint64 qui64Untracked = 0, qui64Untracked_From = 0; // counted, no memory to keep their runs
     QVector<QPair<quint64, quint64>> qvBad; // [first, end)
 };
 
@@ -114,8 +117,18 @@ quint64 qui64Read_Block(const cScan_Job &oJob, uchar *pucBuffer, const quint64 q
 void vScan_Bytes(const cScan_Job &oJob, cBlock_Result &oBlock, const uchar *pucData, const quint64 qui64Offset,
                  const quint64 qui64Length)
 {
-    oBlock.qui64Hits += qui64Scan_Words(pucData, qui64Length / 8, qui64Offset, oJob.qui64Pattern, oJob.qui64Bound,
-                                        oBlock.vecRuns, true);
+    const size_t stBefore = oBlock.vecRuns.size();
+    try {
+        oBlock.qui64Hits += qui64Scan_Words(pucData, qui64Length / 8, qui64Offset, oJob.qui64Pattern,
+                                            oJob.qui64Bound, oBlock.vecRuns, true);
+    } catch (const std::bad_alloc &) { // no room for the runs: the words are counted, not placed
+        oBlock.vecRuns.erase(oBlock.vecRuns.begin() + std::ptrdiff_t(stBefore), oBlock.vecRuns.end());
+        const quint64 qui64Count = qui64Count_Words(pucData, qui64Length / 8, oJob.qui64Pattern, oJob.qui64Bound);
+        if (oBlock.qui64Untracked == 0)
+            oBlock.qui64Untracked_From = qui64Offset;
+        oBlock.qui64Hits += qui64Count;
+        oBlock.qui64Untracked += qui64Count;
+    }
 }
 
 // The device ended before the size the poll saw: it shrank, unless it is as large as ever.
@@ -212,7 +225,16 @@ void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer)
             posix_fadvise(oJob.iFD, off_t(qui64Offset), off_t(qui64Length), POSIX_FADV_DONTNEED);
         // The region totals first: the table takes the block's runs away.
         vMerge_Block(oJob, qui64Block, qui64Offset, qui64Length, oBlock);
-        oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
+        if (oBlock.qui64Untracked > 0)
+            oJob.oRuns.vAdd_Untracked(oBlock.qui64Untracked, oBlock.qui64Untracked_From);
+        quint64 qui64Words = 0;
+        for (const cRun &oRun : oBlock.vecRuns)
+            qui64Words += oRun.qui64Count;
+        try {
+            oJob.oRuns.vAdd_Block(qui64Block, std::move(oBlock.vecRuns));
+        } catch (const std::bad_alloc &) { // the table could not even hold the block aside
+            oJob.oRuns.vAdd_Untracked(qui64Words, qui64Offset);
+        }
     }
 }
 

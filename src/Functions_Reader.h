@@ -33,6 +33,8 @@ public:
     eRead_Status eStatus = eRead_Not_Run;
     QString qsError; // the system's reason when the read could not start
     QString qsDevice;
+    QString qsVolume;             // whose fill the read is compared with
+    bool bPattern_From_Fill = false; // the fill file's pattern, not the poll's (the volume grew since)
     QDateTime qdtRead;            // when it started
     quint64 qui64Bytes_Count = 0; // bytes the read was to cover
     quint64 qui64Pattern = 0;

@@ -142,6 +142,8 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
     if (bFill_Wrote_Then_Failed(oResult))
         qslLines << "Чтение покажет, сколько из записанного носитель сохранил.";
+    if (!oResult.qslStale.isEmpty()) // the read will not count them: they do not go on from this fill
+        qslLines << "Не удалось удалить продолжения прежнего заполнения: " + oResult.qslStale.join("; ") + ".";
     return qslLines.join("\n");
 }
 
@@ -266,6 +268,8 @@ QString qsRead_Summary(const cRead_Result &oResult)
                     .arg(oResult.qui64Pattern)
                     .arg(qsCount_Text(oResult.qui64Distinct), qsCount_Text(oResult.qui64Hits),
                          qsCount_Text(oResult.qui64Hits - oResult.qui64Distinct));
+    if (oResult.bPattern_From_Fill)
+        qslLines << "Паттерн взят из файла заполнения: раздел с тех пор изменил размер, и опрос дал бы другой.";
     if (oResult.qui64Untracked_Words > 0)
         qslLines << QString("Памяти хватило не на всё: %1 слов, найденных начиная со смещения %2, посчитаны, "
                             "но не размещены; выводы о них неполны.")
@@ -339,6 +343,7 @@ QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
     vPut(qjResult, "words_total", oResult.qui64Data_Count);
     vPut(qjResult, "words_written", oResult.qui64Words_Written);
     vPut(qjResult, "bytes_written", oResult.qui64Words_Written * 8);
+    qjResult.insert("stale_continuations", QJsonArray::fromStringList(oResult.qslStale));
     return qjResult;
 }
 
@@ -356,7 +361,8 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
                          {"verdict", pcVerdict_Name(oVerdict.eValue)},
                          {"verdict_text", qsVerdict_Text(oResult)},
                          {"placement", oVerdict.oLayout.bInferred ? "inferred" : bPlaced ? "known" : "unknown"},
-                         {"placement_reason", oVerdict.oLayout.qsPlacement_Why}};
+                         {"placement_reason", oVerdict.oLayout.qsPlacement_Why},
+                         {"pattern_source", oResult.bPattern_From_Fill ? "fill_file" : "poll"}};
     vPut(qjResult, "bytes_count", oResult.qui64Bytes_Count);
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
     vPut(qjResult, "bytes_unreadable", oResult.qui64Bytes_Bad);

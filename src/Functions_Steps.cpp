@@ -1,5 +1,7 @@
 #include "Functions_Steps.h"
 
+#include "Functions_Files.h"
+#include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Placement.h"
 #include "Functions_Report.h"
@@ -8,6 +10,7 @@
 #include <QCoreApplication>
 
 #include <cerrno>
+#include <new>
 
 // Each value in decimal, as the form shows it.
 const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
@@ -144,7 +147,8 @@ bool bFill_Refused_Writes(const cFill_Result &oResult)
 
 bool bFill_Wrote_Then_Failed(const cFill_Result &oResult)
 {
-    return oResult.eStatus == eFill_Error && oResult.qui64Words_Written > 0;
+    // An error of the system's (not the volume gone, not the file removed by another)
+    return oResult.eStatus == eFill_Error && oResult.iErrno != 0 && oResult.qui64Words_Written > 0;
 }
 
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
@@ -152,8 +156,15 @@ cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
     cFill_Layout oLayout;
     oLayout.qvParts = qvFill_Parts(qsVolume);
     oLayout.eOn = eVolume_On_Device(qsVolume, qsDevice, &oLayout.qsOn_Device_Why);
+    quint64 qui64Unwritten = 0;
     if (!oLayout.qvParts.isEmpty())
-        oLayout.bPlaced = bFill_Placement(oLayout.qvParts, qsDevice, &oLayout.vecExpected, &oLayout.qsPlacement_Why);
+        oLayout.bPlaced = bFill_Placement(oLayout.qvParts, qsDevice, &oLayout.vecExpected, &oLayout.qsPlacement_Why,
+                                          &qui64Unwritten);
+    // The fill writes front to back; where a killed one left allocated space unwritten, its
+    // file ends: those words were never written, so they cannot have been lost.
+    cFill_Part *pLast = oLayout.qvParts.isEmpty() ? nullptr : &oLayout.qvParts.last();
+    if (oLayout.bPlaced && qui64Unwritten < pLast->qui64First + pLast->qui64Words)
+        pLast->qui64Words = qui64Unwritten - pLast->qui64First;
     return oLayout;
 }
 
@@ -175,8 +186,24 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
                    const cFill_Result &oLast_Fill)
 {
     cRead_Result oResult;
-    // The last poll's pattern, and every index that poll's volume could hold.
-    oDrive.vRead_Data(oData.qui64Pattern, oData.qui64Data_Count, oOperator, oResult);
+    // Not while another run fills or reads this volume.
+    cVolume_Lock oLock;
+    QString qsBusy;
+    if (!oVolume.qsVolume_Name.isEmpty() && !oLock.bTake(oVolume.qsVolume_Name, &qsBusy) && oLock.bBusy) {
+        oResult.eStatus = eRead_Open_Failed;
+        oResult.qsDevice = oDrive.qsDrive_Name;
+        oResult.qsError = qsBusy;
+        return oResult;
+    }
+    // The last poll's pattern, and every index that poll's volume could hold; but a fill
+    // written before the volume grew has the pattern of the smaller volume.
+    quint64 qui64Pattern = oData.qui64Pattern;
+    const bool bFrom_Fill = bFill_Pattern(oVolume.qsVolume_Name, &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
+    if (!bFrom_Fill)
+        qui64Pattern = oData.qui64Pattern;
+    oDrive.vRead_Data(qui64Pattern, oData.qui64Data_Count, oOperator, oResult);
+    oResult.qsVolume = oVolume.qsVolume_Name;
+    oResult.bPattern_From_Fill = bFrom_Fill;
     if (oResult.bAbandoned) {
         // The device stopped answering: asking where things lie on it would hang as well.
         cFill_Layout oLayout;
@@ -184,12 +211,17 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
         oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = "носитель перестал отвечать";
         vJudge(oResult, oLayout);
     } else if (bRead_Scanned(oResult.eStatus)) {
-        cFill_Layout oLayout = oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice);
-        vInfer_Placement(oResult, oLayout);
-        if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
-            oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
-        vJudge(oResult, oLayout);
-        vLook_Again(oResult, oLayout);
+        try {
+            cFill_Layout oLayout = oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice);
+            vInfer_Placement(oResult, oLayout);
+            if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
+                oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
+            vJudge(oResult, oLayout);
+            vLook_Again(oResult, oLayout);
+        } catch (const std::bad_alloc &) { // the comparison's copies found no memory
+            oResult.eStatus = eRead_Alloc_Failed;
+            oResult.qsError = qsSystem_Reason(ENOMEM);
+        }
     }
     return oResult;
 }
@@ -197,6 +229,23 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
 bool bRead_Ok(const cRead_Result &oResult)
 {
     return oResult.eStatus == eRead_Done;
+}
+
+QString qsFill_Lost(const cFill_Result &oFill, const cRead_Result &oRead)
+{
+    if (!bFill_Ok(oFill) || !bRead_Scanned(oRead.eStatus))
+        return QString();
+    const cFill_Layout &oLayout = oRead.oVerdict.oLayout;
+    const quint64 qui64Now = oLayout.qvParts.isEmpty() || oLayout.qvParts.first().qsPath != oFill.qsPath
+                                 ? 0
+                                 : oLayout.qui64Words();
+    if (qui64Now >= oFill.qui64Words_Written)
+        return QString();
+    return QString("Заполнение записало %1 слов в %2, а при чтении в файлах заполнения их %3: файл удалён или "
+                   "укорочен после записи, проверено не всё, что записано.")
+        .arg(oFill.qui64Words_Written)
+        .arg(oFill.qsPath)
+        .arg(qui64Now);
 }
 
 QStringList qslPoll_Values(const cDrive &oDrive, const cVolume &oVolume, const cData &oData)

@@ -42,6 +42,10 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
                    const cFill_Result &oLast_Fill = cFill_Result());
 // The whole device was read.
 bool bRead_Ok(const cRead_Result &oResult);
+// Empty unless a read finds less of the fill than the fill just made with the same records
+// wrote (the file deleted or cut meanwhile); then what the operator must be told, since
+// the read checked less than was written.
+QString qsFill_Lost(const cFill_Result &oFill, const cRead_Result &oRead);
 // What a read of qsDevice is compared with: the fill in qsVolume and where it lies.
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
 // Where the file system does not say where the fill lies: where the read found it.

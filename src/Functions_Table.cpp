@@ -3,6 +3,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <new>
 
 #include <immintrin.h>
 
@@ -128,6 +129,15 @@ quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const qu
     return qui64Scan_Portable(pucData, qui64Words, qui64Offset, qui64Pattern, qui64Bound, vecRuns);
 }
 
+quint64 qui64Count_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
+                         const quint64 qui64Bound)
+{
+    quint64 qui64Hits = 0;
+    for (quint64 j = 0; j < qui64Words; ++j)
+        qui64Hits += qFromBigEndian<quint64>(pucData + 8 * j) - qui64Pattern < qui64Bound;
+    return qui64Hits;
+}
+
 // ---------------------------------------------------------------------------------------
 // Run table
 
@@ -140,13 +150,29 @@ void cRun_Table::vAppend(const std::vector<cRun> &vecBlock)
             vecRuns.back().qui64Offset_End() == oRun.qui64Offset) {
             vecRuns.back().qui64Count += oRun.qui64Count; // a run across the blocks' boundary
         } else if (vecRuns.size() < qui64Max_Runs) {
-            vecRuns.push_back(oRun);
+            try {
+                vecRuns.push_back(oRun);
+            } catch (const std::bad_alloc &) { // less memory than the bound assumed: it is here
+                qui64Max_Runs = vecRuns.size();
+                vUntracked(oRun);
+            }
         } else {
-            if (qui64Untracked_Words == 0)
-                qui64Untracked_From = oRun.qui64Offset;
-            qui64Untracked_Words += oRun.qui64Count;
+            vUntracked(oRun);
         }
     }
+}
+
+void cRun_Table::vUntracked(const cRun &oRun)
+{
+    if (qui64Untracked_Words == 0 || oRun.qui64Offset < qui64Untracked_From)
+        qui64Untracked_From = oRun.qui64Offset;
+    qui64Untracked_Words += oRun.qui64Count;
+}
+
+void cRun_Table::vAdd_Untracked(const quint64 qui64Words, const quint64 qui64Offset)
+{
+    std::lock_guard<std::mutex> qLock(qMutex);
+    vUntracked(cRun{0, qui64Words, qui64Offset});
 }
 
 void cRun_Table::vAdd_Block(const quint64 qui64Block, std::vector<cRun> &&vecBlock)

@@ -32,6 +32,10 @@ quint64 qui64Scan_Words(const uchar *pucData, const quint64 qui64Words, const qu
                         const quint64 qui64Pattern, const quint64 qui64Bound, std::vector<cRun> &vecRuns,
                         const bool bVectorised);
 bool bScan_Vectorised(); // the processor has AVX2
+// How many of the words are fill words, keeping nothing: for when there is no memory left
+// for the runs.
+quint64 qui64Count_Words(const uchar *pucData, const quint64 qui64Words, const quint64 qui64Pattern,
+                         const quint64 qui64Bound);
 
 // A healthy fill is a few runs per file extent; a medium of isolated words would be one
 // run a word. The table stops growing at this many runs (a quarter of them for the
@@ -45,17 +49,20 @@ class cRun_Table
 public:
     explicit cRun_Table(const quint64 qui64Max = qui64Default_Max_Runs);
     void vAdd_Block(const quint64 qui64Block, std::vector<cRun> &&vecBlock);
+    // Words of a block whose runs found no memory: counted, not placed.
+    void vAdd_Untracked(const quint64 qui64Words, const quint64 qui64Offset);
     // The runs in device order; the words past the bound were counted, not kept.
     std::vector<cRun> vecTake(quint64 *pqui64Untracked, quint64 *pqui64Untracked_From);
 
 private:
     void vAppend(const std::vector<cRun> &vecBlock);
+    void vUntracked(const cRun &oRun);
 
     std::mutex qMutex;
     std::map<quint64, std::vector<cRun>> mapWaiting; // blocks done before an earlier one
     quint64 qui64Next_Block = 0;
     std::vector<cRun> vecRuns;
-    const quint64 qui64Max_Runs;
+    quint64 qui64Max_Runs; // lowered where the memory ran out first
     quint64 qui64Untracked_Words = 0;
     quint64 qui64Untracked_From = 0;
 };

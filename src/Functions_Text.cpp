@@ -107,3 +107,17 @@ QString qsAreas_Text(const quint64 qui64Count)
 {
     return qsCount_Text(qui64Count) + " " + qsPlural(qui64Count, "области", "областях", "областях");
 }
+
+QString qsTerminal_Safe(const QString &qsText)
+{
+    QString qsResult;
+    qsResult.reserve(qsText.size());
+    for (const QChar qcChar : qsText) {
+        const ushort usCode = qcChar.unicode();
+        if ((usCode < 0x20 && usCode != '\n') || (usCode >= 0x7f && usCode < 0xa0))
+            qsResult += QString("\\x%1").arg(usCode, 2, 16, QChar('0'));
+        else
+            qsResult += qcChar;
+    }
+    return qsResult;
+}

@@ -20,4 +20,8 @@ int iPercent(const quint64 qui64Done, const quint64 qui64Total);               /
 // A running step's figures: 1,00 ГиБ из 3,84 ГиБ, 680,8 МиБ/с, осталось 0:04
 QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const qint64 qi64Ms);
 
+// Text for a terminal: control characters other than the line feed (in a file name, an
+// escape sequence would act on the terminal) written as \xNN.
+QString qsTerminal_Safe(const QString &qsText);
+
 #endif // FUNCTIONS_TEXT_H

@@ -109,6 +109,12 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
         *pqsWhy = "не удалось узнать устройства btrfs";
         return -1;
     }
+    // overlayfs writes into its upper directory: the volume lies where that one lies.
+    char *pcUpper = nullptr;
+    size_t stUpper = 0;
+    if (qsType == "overlay" && iDepth < iMax_Depth && mnt_fs_get_option(pFs, "upperdir", &pcUpper, &stUpper) == 0 &&
+        pcUpper)
+        return iFile_System_Devices(QString::fromUtf8(pcUpper, int(stUpper)), pqlDevices, pqsWhy, iDepth + 1);
     if (mnt_fs_is_pseudofs(pFs) || mnt_fs_is_netfs(pFs)) {
         *pqsWhy = QString("файловая система %1 не лежит ни на каком носителе").arg(qsType);
         return 0;
@@ -258,6 +264,51 @@ eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, Q
 
 namespace {
 
+// The file itself, and for a loop device the files under it, layer by layer.
+void vAdd_Files_Under(const QString &qsFile, QList<QPair<dev_t, ino_t>> *pqlFiles, const int iDepth = 0)
+{
+    struct stat strFile;
+    if (iDepth > iMax_Depth || stat(QFile::encodeName(qsFile).constData(), &strFile) != 0)
+        return;
+    pqlFiles->append({strFile.st_dev, strFile.st_ino});
+    if (S_ISBLK(strFile.st_mode)) {
+        const QString qsBacking = qsLoop_Backing(strFile.st_rdev);
+        if (!qsBacking.isEmpty())
+            vAdd_Files_Under(qsBacking, pqlFiles, iDepth + 1);
+    }
+}
+
+} // namespace
+
+QString qsUnsafe_Output(const QString &qsPath, const QString &qsDevice, const QString &qsVolume)
+{
+    // The file, or the directory it would be made in.
+    const QByteArray qbaPath = QFile::encodeName(qsPath);
+    struct stat strOut;
+    const bool bExists = lstat(qbaPath.constData(), &strOut) == 0;
+    if (!bExists && stat(QFile::encodeName(QFileInfo(qsPath).absolutePath()).constData(), &strOut) != 0)
+        return QString(); // nowhere to write: saving fails by itself
+    QList<QPair<dev_t, ino_t>> qlMedium;
+    vAdd_Files_Under(qsDevice, &qlMedium);
+    struct stat strVolume;
+    const bool bVolume = !qsVolume.isEmpty() && stat(QFile::encodeName(qsVolume).constData(), &strVolume) == 0;
+    if (bVolume && major(strVolume.st_dev) != 0) { // the image under the volume's loop device
+        const QString qsBacking = qsLoop_Backing(strVolume.st_dev);
+        if (!qsBacking.isEmpty())
+            vAdd_Files_Under(qsBacking, &qlMedium);
+    }
+    struct stat strDevice;
+    const bool bSame_Device = S_ISBLK(strOut.st_mode) && stat(QFile::encodeName(qsDevice).constData(), &strDevice) == 0 &&
+                              S_ISBLK(strDevice.st_mode) && strDevice.st_rdev == strOut.st_rdev;
+    if (bExists && (bSame_Device || qlMedium.contains({strOut.st_dev, strOut.st_ino})))
+        return "это проверяемый носитель или файл образа под ним";
+    if (bVolume && strVolume.st_dev == strOut.st_dev)
+        return QString("файл лёг бы на проверяемый раздел %1").arg(qsVolume);
+    return QString();
+}
+
+namespace {
+
 // Where the block device devFs starts inside qsDevice, through partitions and loop devices.
 bool bDevice_Offset(const dev_t devFs, const QString &qsDevice, quint64 *pqui64Offset, QString *pqsWhy)
 {
@@ -294,8 +345,10 @@ const quint32 ui32Unplaced = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC | FI
                              FIEMAP_EXTENT_DATA_TAIL;
 
 // The words of one fill file as runs on its file system's device.
-bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pdevFs, QString *pqsWhy)
+bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pdevFs, QString *pqsWhy,
+                quint64 *pqui64Unwritten)
 {
+    *pqui64Unwritten = oPart.qui64First + oPart.qui64Words;
     const int iFD = open(oPart.qsPath.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (iFD < 0) {
         *pqsWhy = QString("%1: %2").arg(oPart.qsPath, qsSystem_Reason(errno));
@@ -339,7 +392,9 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
                     "файловая система хранит данные файла не там, куда показывает (сжатие, шифрование, встраивание)";
             else if (oExtent.fe_logical % 8 != 0 || oExtent.fe_physical % 8 != 0)
                 *pqsWhy = "данные файла лежат не по границам слов";
-            else if (!(oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) && oExtent.fe_logical < qui64Bytes)
+            else if ((oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) && oExtent.fe_logical < qui64Bytes)
+                *pqui64Unwritten = std::min(*pqui64Unwritten, oPart.qui64First + oExtent.fe_logical / 8);
+            else if (oExtent.fe_logical < qui64Bytes)
                 pvecRuns->push_back({oPart.qui64First + oExtent.fe_logical / 8,
                                      (std::min(qui64From, qui64Bytes) - oExtent.fe_logical) / 8, oExtent.fe_physical});
         }
@@ -351,13 +406,16 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
 } // namespace
 
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
-                     QString *pqsWhy)
+                     QString *pqsWhy, quint64 *pqui64Unwritten)
 {
     pvecExpected->clear();
     dev_t devFs = 0;
+    quint64 qui64Unwritten = 0;
     for (const cFill_Part &oPart : qvParts)
-        if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy))
+        if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy, &qui64Unwritten))
             return false;
+    if (pqui64Unwritten)
+        *pqui64Unwritten = qui64Unwritten; // the last part's
     quint64 qui64Offset = 0;
     if (!qvParts.isEmpty() && !bDevice_Offset(devFs, qsDevice, &qui64Offset, pqsWhy))
         return false;

@@ -13,7 +13,14 @@ eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, Q
 // Where the file system put the words of the fill's files, as device offsets of qsDevice
 // (runs sorted by index; holes and unwritten extents have none). False, with the reason,
 // when the file system does not say, or its device is no plain part of qsDevice.
+// *pqui64Unwritten: index of the first word of the last part that lies in space allocated
+// and never written (a fill stopped by a crash), else the end of the fill.
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
-                     QString *pqsWhy);
+                     QString *pqsWhy, quint64 *pqui64Unwritten = nullptr);
+
+// Empty when a map or a report may be written to qsPath, else why not: never over the
+// device under test or an image beneath it (a loop's backing file, the device's or the
+// volume's), never onto the volume under test (its file system, also for a file not made yet).
+QString qsUnsafe_Output(const QString &qsPath, const QString &qsDevice, const QString &qsVolume);
 
 #endif // FUNCTIONS_TOPOLOGY_H

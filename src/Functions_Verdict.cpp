@@ -319,10 +319,11 @@ void cJudge::vRun()
     }
 
     // Words of the file found on the device show that the volume lies on it.
-    if (oVerdict.oLayout.eOn == eOn_Device_Unknown && oVerdict.qui64Found > 0)
+    if (oVerdict.oLayout.eOn != eOn_Device_Yes && oVerdict.qui64Found > 0) // even over a "no" the layers gave
         oVerdict.oLayout.eOn = eOn_Device_Yes;
     const cMedium oMedium =
-        oModel_Medium(vecPieces, oResult.vecRuns, oResult.qui64Bytes_Count, qui64Words, oLayout.qui64Refused_After);
+        oModel_Medium(vecPieces, oResult.vecRuns, oResult.qui64Bytes_Count, qui64Words, oLayout.qui64Refused_After,
+                      oResult.qui64Distinct);
     std::vector<cPiece>().swap(vecPieces);
     // Copies a cache returned elsewhere are the cache's, a wrap's aliases are the wrap's, and a
     // changed word that reads as another fill word is the change: none is a remnant.

@@ -5,7 +5,7 @@
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
 
-#include <QDir>
+#include <QFile>
 #include <QtEndian>
 
 #include <algorithm>
@@ -14,22 +14,24 @@
 #include <memory>
 #include <mutex>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <linux/falloc.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
 
-// Empty when the fill may take the name qsPath over, else why not: the tool runs as root,
-// and a link or a special file planted under the name must not make it destroy or wait on
-// something else. A file that is there is removed, not emptied, so that the new one is the
-// tool's own whoever owned the old one.
-QString qsClear_Fill_Name(const QString &qsPath)
+// Empty when the fill may take the name qsName in the directory iDir over, else why not:
+// the tool runs as root, and a link or a special file planted under the name must not make
+// it destroy or wait on something else. A file that is there is removed, not emptied, so
+// that the new one is the tool's own whoever owned the old one.
+QString qsClear_Fill_Name(const int iDir, const QString &qsName)
 {
-    const std::string sPath = qsPath.toStdString();
+    const QByteArray qbaName = QFile::encodeName(qsName);
     struct stat strNode;
-    if (lstat(sPath.c_str(), &strNode) != 0)
+    if (fstatat(iDir, qbaName.constData(), &strNode, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? QString() : qsSystem_Reason(errno);
     if (S_ISLNK(strNode.st_mode))
         return "это символическая ссылка, а не файл";
@@ -37,15 +39,16 @@ QString qsClear_Fill_Name(const QString &qsPath)
         return "это не обычный файл";
     if (strNode.st_nlink > 1)
         return "у файла есть другие жёсткие ссылки";
-    return unlink(sPath.c_str()) == 0 || errno == ENOENT ? QString() : qsSystem_Reason(errno);
+    return unlinkat(iDir, qbaName.constData(), 0) == 0 || errno == ENOENT ? QString() : qsSystem_Reason(errno);
 }
 
-int iCreate_Fill_File(const QString &qsPath, QString *pqsError)
+int iCreate_Fill_File(const int iDir, const QString &qsName, QString *pqsError)
 {
-    *pqsError = qsClear_Fill_Name(qsPath);
+    *pqsError = qsClear_Fill_Name(iDir, qsName);
     if (!pqsError->isEmpty())
         return -1;
-    const int iFD = open(qsPath.toStdString().c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int iFD = openat(iDir, QFile::encodeName(qsName).constData(),
+                           O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (iFD < 0)
         *pqsError = qsSystem_Reason(errno);
     return iFD;
@@ -66,13 +69,29 @@ void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui
         pqui64Words[j] = qToBigEndian<quint64>(qui64Pattern + qui64First + j);
 }
 
-void vRemove_Continuations(const QString &qsVolume)
+QStringList qslRemove_Continuations(const int iDir)
 {
-    const QDir qDir(qsVolume);
-    const QString qsPrefix = QString(pcFill_File_Name) + ".";
-    for (const QString &qsName : qDir.entryList({qsPrefix + "*"}, QDir::Files | QDir::Hidden | QDir::System))
-        if (iFill_Part_Of(qsName) >= 2) // exact names only: a user's data.data.02 is not the fill's
-            qsClear_Fill_Name(qDir.filePath(qsName));
+    QStringList qslLeft;
+    const int iList = fcntl(iDir, F_DUPFD_CLOEXEC, 0); // closedir closes it, not the caller's
+    DIR *pDir = iList >= 0 ? fdopendir(iList) : nullptr;
+    if (!pDir) {
+        if (iList >= 0)
+            close(iList);
+        return qslLeft;
+    }
+    QStringList qslOwn;
+    while (const dirent *pEntry = readdir(pDir)) {
+        const QString qsName = QFile::decodeName(pEntry->d_name);
+        if (iContinuation_Number(qsName) >= 2)
+            qslOwn << qsName;
+    }
+    closedir(pDir);
+    for (const QString &qsName : qslOwn) {
+        const QString qsWhy = qsClear_Fill_Name(iDir, qsName);
+        if (!qsWhy.isEmpty())
+            qslLeft << qsName + ": " + qsWhy;
+    }
+    return qslLeft;
 }
 
 quint64 qui64Free_Bytes(const QString &qsVolume)
@@ -125,7 +144,8 @@ int cFill_File::iClose(const quint64 qui64End)
     int iError = 0;
     struct stat strStat;
     const quint64 qui64Bytes = 8 * (qui64End - qui64First);
-    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) != qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
+    // Cut even to the same size: that also frees what was allocated beyond the end.
+    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
         iError = errno;
     if (fdatasync(iFD) != 0 && iError == 0)
         iError = errno;
@@ -137,10 +157,9 @@ int cFill_File::iClose(const quint64 qui64End)
 
 // Creates one file of the fill, new and the tool's own: never through a link, never over
 // something that appeared meanwhile.
-bool cFill_File::bOpen(const QString &qsVolume, const int iPart, const quint64 qui64First_Index, QString *pqsError)
+bool cFill_File::bOpen(const int iDir, const int iPart, const quint64 qui64First_Index, QString *pqsError)
 {
-    const QString qsPath = qsFill_File_Path(qsVolume, iPart);
-    iFD = iCreate_Fill_File(qsPath, pqsError);
+    iFD = iCreate_Fill_File(iDir, qsFill_File_Name(iPart), pqsError);
     if (iFD < 0)
         return false;
     qui64First = qui64First_Index;
@@ -201,7 +220,9 @@ void vAllocate_To(cWrite_Job &oJob, const quint64 qui64End)
         return;
     std::lock_guard<std::mutex> qLock(oJob.qAllocate);
     while (oJob.bAllocate && oJob.qui64Allocated < qui64End) {
-        if (fallocate(oJob.iFD, 0, off_t(oJob.qui64Allocated), off_t(qui64Allocate_Step)) == 0)
+        // The size stays where the words end: after a crash the file holds no space that
+        // was never written, which a read would count as lost.
+        if (fallocate(oJob.iFD, FALLOC_FL_KEEP_SIZE, off_t(oJob.qui64Allocated), off_t(qui64Allocate_Step)) == 0)
             oJob.qui64Allocated += qui64Allocate_Step;
         else
             oJob.bAllocate = false;
@@ -291,22 +312,89 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     return qui64Next_Word;
 }
 
-quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                              const quint64 qui64End, uchar *pucBuffer, cOperator &oOperator, bool *pbCancelled,
-                              int *piError)
+namespace {
+
+// One writer in order, or the final sync, on a thread of its own: a device that stops
+// answering then keeps only that thread, and after a cancel the fill gives up on it and
+// returns. What the thread works on is the job's, since it may outlive the fill.
+class cOrdered_Job
 {
-    quint64 i = qui64From;
-    *piError = 0;
-    while (i < qui64End) {
-        const quint64 qui64Words = std::min<quint64>(qui64End - i, stFill_Chunk / 8);
-        vMake_Words(pucBuffer, qui64Pattern, i, qui64Words);
-        i += oFile.qui64Write(pucBuffer, qui64Words * 8, i, piError) / 8;
-        if (*piError != 0)
-            break;
-        if (!oOperator.bAdvance(i * 8)) {
-            *pbCancelled = true;
-            break;
-        }
+public:
+    ~cOrdered_Job()
+    {
+        if (oFile.iFD >= 0)
+            close(oFile.iFD);
     }
-    return i;
+
+    cFill_File oFile; // with a descriptor of its own
+    std::unique_ptr<cIO_Buffers> pBuffer;
+    quint64 qui64Pattern = 0;
+    quint64 qui64End = 0;
+    std::atomic<quint64> qui64Next{0}; // the first word not written yet
+    std::atomic<bool> bStop{false};
+    int iError = 0;
+};
+
+void vWrite_In_Order(cOrdered_Job &oJob)
+{
+    uchar *pucBuffer = oJob.pBuffer->pucBuffer(0);
+    quint64 i = oJob.qui64Next;
+    while (i < oJob.qui64End && !oJob.bStop) {
+        const quint64 qui64Words = std::min<quint64>(oJob.qui64End - i, stFill_Chunk / 8);
+        vMake_Words(pucBuffer, oJob.qui64Pattern, i, qui64Words);
+        i += oJob.oFile.qui64Write(pucBuffer, qui64Words * 8, i, &oJob.iError) / 8;
+        oJob.qui64Next = i;
+        if (oJob.iError != 0)
+            break;
+    }
+}
+
+// Runs vWork on the job's thread, showing progress up to its next word; false when a
+// cancelled job did not come back in time and was left behind.
+bool bRun_Ordered(const std::shared_ptr<cOrdered_Job> &pJob, void (*vWork)(cOrdered_Job &), cOperator &oOperator,
+                  bool *pbCancelled)
+{
+    return bRun_Workers(
+        1, [pJob, vWork](int) { vWork(*pJob); }, pJob->bStop, [&] {
+            if (oOperator.bAdvance(8 * pJob->qui64Next))
+                return true;
+            *pbCancelled = true;
+            return false;
+        });
+}
+
+} // namespace
+
+quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
+                              const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, int *piError,
+                              bool *pbAbandoned)
+{
+    auto pJob = std::make_shared<cOrdered_Job>();
+    pJob->oFile = oFile;
+    pJob->oFile.iFD = fcntl(oFile.iFD, F_DUPFD_CLOEXEC, 0);
+    pJob->pBuffer = std::make_unique<cIO_Buffers>(1, stFill_Chunk);
+    *piError = pJob->oFile.iFD < 0 ? errno : pJob->pBuffer->iCount() == 0 ? ENOMEM : 0;
+    if (*piError != 0)
+        return qui64From;
+    pJob->qui64Pattern = qui64Pattern;
+    pJob->qui64End = qui64End;
+    pJob->qui64Next = qui64From;
+    *pbAbandoned = !bRun_Ordered(pJob, vWrite_In_Order, oOperator, pbCancelled);
+    if (*pbAbandoned) // whole words before the stuck request count; the file is not touched again
+        return pJob->qui64Next;
+    oFile.bDirect = pJob->oFile.bDirect;
+    *piError = pJob->iError;
+    return pJob->qui64Next;
+}
+
+int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
+                     bool *pbAbandoned)
+{
+    auto pJob = std::make_shared<cOrdered_Job>();
+    pJob->oFile = oFile; // the job owns the descriptor from here on
+    oFile.iFD = -1;
+    pJob->qui64End = pJob->qui64Next = qui64End;
+    *pbAbandoned = !bRun_Ordered(
+        pJob, [](cOrdered_Job &oJob) { oJob.iError = oJob.oFile.iClose(oJob.qui64End); }, oOperator, pbCancelled);
+    return *pbAbandoned ? 0 : pJob->iError;
 }

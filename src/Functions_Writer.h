@@ -4,6 +4,7 @@
 #include "Functions_Files.h"
 
 #include <QString>
+#include <QStringList>
 
 class cOperator;
 
@@ -27,9 +28,10 @@ public:
     // Keeps whole words up to qui64End (a write cut short may have left part of one), syncs
     // and closes; returns the first error.
     int iClose(const quint64 qui64End);
-    // Creates file iPart of the fill in qsVolume, new and the tool's own, for the words from
-    // qui64First_Index on; direct where the file system allows it. False with the reason.
-    bool bOpen(const QString &qsVolume, const int iPart, const quint64 qui64First_Index, QString *pqsError);
+    // Creates file iPart of the fill in the directory iDir, new and the tool's own, for the
+    // words from qui64First_Index on; direct where the file system allows it. False with
+    // the reason.
+    bool bOpen(const int iDir, const int iPart, const quint64 qui64First_Index, QString *pqsError);
 };
 
 // Words pattern + qui64First ... into a buffer, big-endian.
@@ -43,14 +45,20 @@ void vMake_Words(uchar *pucBuffer, const quint64 qui64Pattern, const quint64 qui
 // stuck in the device were left behind; the file must then not be touched again.
 quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
                             const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned);
-// The same one chunk at a time through pucBuffer, down to the last block the file system
-// takes; *piError says why it stopped before qui64End.
+// The same one chunk at a time, down to the last block the file system takes; *piError
+// says why it stopped before qui64End. It runs on a thread of its own: after a cancel, one
+// stuck in a device that stopped answering is left behind (*pbAbandoned).
 quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
-                              const quint64 qui64End, uchar *pucBuffer, cOperator &oOperator, bool *pbCancelled,
-                              int *piError);
+                              const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, int *piError,
+                              bool *pbAbandoned);
+// oFile.iClose(qui64End) on a thread of its own, given up after a cancel when the device does
+// not answer (*pbAbandoned; the file is closed when it does). The descriptor is the job's.
+int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
+                     bool *pbAbandoned);
 
-// Removes the continuation files a previous fill left: regular files only, by their names.
-void vRemove_Continuations(const QString &qsVolume);
+// Removes the continuation files a previous fill left in the directory iDir: regular files
+// only, under the exact names the fill makes. Returns those it had to leave, with why.
+QStringList qslRemove_Continuations(const int iDir);
 // Room the fill can take: the free space, the superuser's reserve included.
 quint64 qui64Free_Bytes(const QString &qsVolume);
 bool bOut_Of_Space(const int iError);

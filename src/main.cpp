@@ -7,12 +7,17 @@
 
 #include <QApplication>
 #include <QGuiApplication>
-#include <QTemporaryDir>
+#include <QDir>
+#include <QFile>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,8 +31,38 @@ void vName(QCoreApplication &qApplication)
 
 } // namespace
 
+namespace {
+
+// A descriptor 0-2 left closed by whoever started the tool would be handed to the first
+// file it opens (the volume, the fill file), and messages to standard error would land
+// in that file.
+void vOpen_Standard_Descriptors()
+{
+    for (int iFD = 0; iFD <= 2; ++iFD)
+        if (fcntl(iFD, F_GETFD) == -1 && errno == EBADF && open("/dev/null", O_RDWR) != iFD)
+            std::abort(); // the lowest free descriptor is iFD: nothing else can be meant
+}
+
+// Root's runtime directory: one per user, reused, made private and never through a link.
+// Empty when it cannot be trusted.
+QString qsRuntime_Directory()
+{
+    const QByteArray qbaPath = QFile::encodeName(QDir::tempPath()) + "/fillscan-runtime-" + QByteArray::number(geteuid());
+    if (mkdir(qbaPath.constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    struct stat strDir;
+    if (lstat(qbaPath.constData(), &strDir) != 0 || !S_ISDIR(strDir.st_mode) || strDir.st_uid != geteuid() ||
+        (strDir.st_mode & 077) != 0)
+        return QString();
+    return QFile::decodeName(qbaPath);
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    vOpen_Standard_Descriptors();
+
     // A write to a closed pipe or past the file size limit fails with EPIPE or EFBIG, which
     // the tool handles, instead of killing it.
     std::signal(SIGPIPE, SIG_IGN);
@@ -35,9 +70,13 @@ int main(int argc, char *argv[])
 
     // Options first: a usage error must not need a display.
     QStringList qslArguments;
-    for (int i = 0; i < argc; ++i)
-        qslArguments << QString::fromLocal8Bit(argv[i]);
     cOptions oOptions;
+    for (int i = 0; i < argc; ++i) {
+        qslArguments << QString::fromLocal8Bit(argv[i]);
+        // A name the decoding changed would name another file ("dir\xff" became "dir\uFFFD").
+        if (qslArguments.last().toLocal8Bit() != QByteArray(argv[i]) && oOptions.qsUndecodable.isEmpty())
+            oOptions.qsUndecodable = qslArguments.last();
+    }
     if (iParse_Options(qslArguments, oOptions, false) >= 0) {
         QCoreApplication qApplication(argc, argv);
         vName(qApplication);
@@ -52,11 +91,10 @@ int main(int argc, char *argv[])
     }
 
     // Root often has no runtime directory of its own (sudo, su): give it a private one.
-    std::unique_ptr<QTemporaryDir> pRuntime;
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && geteuid() == 0) {
-        pRuntime.reset(new QTemporaryDir(QDir::tempPath() + "/fillscan-runtime-XXXXXX"));
-        if (pRuntime->isValid())
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(pRuntime->path()));
+        const QString qsRuntime = qsRuntime_Directory();
+        if (!qsRuntime.isEmpty())
+            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(qsRuntime));
     }
     std::unique_ptr<QCoreApplication> qApplication;
     switch (eApp_For(oOptions)) {

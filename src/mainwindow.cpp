@@ -90,6 +90,9 @@ void MainWindow::on_pushButton_Read_clicked()
         iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
         return;
     }
+    const QString qsLost = qsFill_Lost(oLast_Fill, oResult);
+    if (!qsLost.isEmpty())
+        iMessageBox("Внимание!", qsLost, 2, iMsgBox_OK_Button, 0, 0, "");
     if (iMessageBox(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult), iMsgBox_OK_Button, 0, 0,
                     "Карта") == 0) {
         auto *qMap = new cMap_Window(oResult, this);
@@ -97,9 +100,7 @@ void MainWindow::on_pushButton_Read_clicked()
         qMap->show();
     }
     // The checked medium goes back to its owner as it was, if they wish.
-    QStringList qslFiles;
-    for (const cFill_Part &oPart : qvFill_Parts(oVolume.qsVolume_Name))
-        qslFiles << oPart.qsPath;
+    const QStringList qslFiles = qslFill_Files(oVolume.qsVolume_Name);
     if (qslFiles.isEmpty())
         return;
     if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume.qsVolume_Name)),

@@ -41,7 +41,7 @@ private:
     Ui::MainWindow *ui;
     QString qsDrive_Path;
     QString qsVolume_Path;
-    cFill_Result oLast_Fill; // a medium that refused the fill's writes is judged by how much it took
+    cFill_Result oLast_Fill; // the read accounts for what this fill wrote, and for writes the medium refused
 };
 
 #endif // MAINWINDOW_H

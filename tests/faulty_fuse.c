@@ -3,7 +3,10 @@
  * unreadable sectors.
  *
  *   faulty_fuse IMAGE BAD_START BAD_END MOUNTPOINT [fuse options]
- * With FAULTY_FUSE_DELAY_MS set, every read waits that long first: a slow disk.
+ * With FAULTY_FUSE_DELAY_MS set, every read waits that long first: a slow disk. With
+ * FAULTY_FUSE_WRITABLE set the image is served writable (a loop device and a file system can
+ * be put on it), and FAULTY_FUSE_WRITE_DELAY_MS slows every write; stopping the server
+ * (SIGSTOP) then stalls the writes of whatever lies on it.
  */
 #define FUSE_USE_VERSION 31
 
@@ -18,7 +21,8 @@
 static const char *pcImage;
 static off_t offBad_Start, offBad_End;
 static int iImage_FD = -1;
-static useconds_t uiDelay_Us = 0;
+static useconds_t uiDelay_Us = 0, uiWrite_Delay_Us = 0;
+static int bWritable = 0;
 
 static int iGetattr(const char *pcPath, struct stat *pStat, struct fuse_file_info *pInfo)
 {
@@ -34,7 +38,7 @@ static int iGetattr(const char *pcPath, struct stat *pStat, struct fuse_file_inf
     struct stat strImage;
     if (fstat(iImage_FD, &strImage) != 0)
         return -errno;
-    pStat->st_mode = S_IFREG | 0644;
+    pStat->st_mode = S_IFREG | (bWritable ? 0644 : 0444);
     pStat->st_nlink = 1;
     pStat->st_size = strImage.st_size;
     return 0;
@@ -76,10 +80,32 @@ static int iRead(const char *pcPath, char *pcBuffer, size_t stSize, off_t offOff
     return ssRead < 0 ? -errno : (int)ssRead;
 }
 
+static int iWrite(const char *pcPath, const char *pcBuffer, size_t stSize, off_t offOffset,
+                  struct fuse_file_info *pInfo)
+{
+    (void)pcPath;
+    (void)pInfo;
+    if (!bWritable)
+        return -EROFS;
+    if (uiWrite_Delay_Us > 0)
+        usleep(uiWrite_Delay_Us);
+    const ssize_t ssWritten = pwrite(iImage_FD, pcBuffer, stSize, offOffset);
+    return ssWritten < 0 ? -errno : (int)ssWritten;
+}
+
+static int iFsync(const char *pcPath, int iData_Only, struct fuse_file_info *pInfo)
+{
+    (void)pcPath;
+    (void)pInfo;
+    return (iData_Only ? fdatasync(iImage_FD) : fsync(iImage_FD)) == 0 ? 0 : -errno;
+}
+
 static const struct fuse_operations oOperations = {
     .getattr = iGetattr,
     .open = iOpen,
     .read = iRead,
+    .write = iWrite,
+    .fsync = iFsync,
     .readdir = iReaddir,
 };
 
@@ -90,9 +116,12 @@ int main(int argc, char *argv[])
     pcImage = argv[1];
     offBad_Start = strtoll(argv[2], NULL, 10);
     offBad_End = strtoll(argv[3], NULL, 10);
-    iImage_FD = open(pcImage, O_RDONLY);
+    bWritable = getenv("FAULTY_FUSE_WRITABLE") != NULL;
+    iImage_FD = open(pcImage, bWritable ? O_RDWR : O_RDONLY);
     if (getenv("FAULTY_FUSE_DELAY_MS"))
         uiDelay_Us = (useconds_t)(1000 * atoi(getenv("FAULTY_FUSE_DELAY_MS")));
+    if (getenv("FAULTY_FUSE_WRITE_DELAY_MS"))
+        uiWrite_Delay_Us = (useconds_t)(1000 * atoi(getenv("FAULTY_FUSE_WRITE_DELAY_MS")));
     if (iImage_FD < 0)
         return 1;
     argv[3] = argv[0];

@@ -6,10 +6,13 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
 #include <QFile>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTest>
 #include <QThread>
 #include <QtEndian>
 
@@ -37,6 +40,44 @@ cBox_Answerer::cBox_Answerer(std::function<void(QMessageBox *)> fAnswer) : fHand
             qBox->buttons().first()->click();
     });
     qTimer.start(10);
+}
+
+QJsonObject cTool_Run::qjLast() const
+{
+    return QJsonDocument::fromJson(qsOut.trimmed().split('\n').last().toUtf8()).object();
+}
+
+cTool_Run oTool(const QStringList &qslArguments, const QString &qsProgram)
+{
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        qEnvironment.remove(pcName);
+    QProcess qProcess;
+    qProcess.setProcessEnvironment(qEnvironment);
+    QElapsedTimer qTimer;
+    qTimer.start();
+    if (qsProgram.isEmpty())
+        qProcess.start(FILLSCAN_TOOL, qslArguments);
+    else
+        qProcess.start(qsProgram, qslArguments);
+    if (!qProcess.waitForFinished(120000))
+        qProcess.kill();
+    qProcess.waitForFinished();
+    cTool_Run oResult;
+    oResult.qi64Ms = qTimer.elapsed();
+    oResult.iExit = qProcess.exitStatus() == QProcess::NormalExit ? qProcess.exitCode() : -1;
+    oResult.qsOut = QString::fromUtf8(qProcess.readAllStandardOutput());
+    oResult.qsErr = QString::fromUtf8(qProcess.readAllStandardError());
+    return oResult;
+}
+
+bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms)
+{
+    QElapsedTimer qTimer;
+    qTimer.start();
+    while (!bDone() && qTimer.elapsed() < qi64Ms)
+        QTest::qWait(2);
+    return bDone();
 }
 
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit)
@@ -208,7 +249,8 @@ QString cFaulty_Disk::qsStart(const QString &qsImage, const quint64 qui64Bad_Fir
 {
     qsMount = qTemp.filePath("fuse");
     QDir().mkpath(qsMount);
-    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    QProcessEnvironment qEnvironment = qServer.processEnvironment().isEmpty() ? QProcessEnvironment::systemEnvironment()
+                                                                             : qServer.processEnvironment();
     qEnvironment.insert("FAULTY_FUSE_DELAY_MS", QString::number(iDelay_Ms));
     qServer.setProcessEnvironment(qEnvironment);
     qServer.start(FILLSCAN_FAULTY_FUSE, {qsImage, QString::number(qui64Bad_First), QString::number(qui64Bad_End),
@@ -217,6 +259,15 @@ QString cFaulty_Disk::qsStart(const QString &qsImage, const quint64 qui64Bad_Fir
     for (int iTry = 0; iTry < 200 && !QFile::exists(qsFile); ++iTry)
         QThread::msleep(20);
     return QFile::exists(qsFile) ? QString() : "the FUSE helper did not serve " + qsImage;
+}
+
+QString cFaulty_Disk::qsStart_Writable(const QString &qsImage, const int iWrite_Delay_Ms)
+{
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    qEnvironment.insert("FAULTY_FUSE_WRITABLE", "1");
+    qEnvironment.insert("FAULTY_FUSE_WRITE_DELAY_MS", QString::number(iWrite_Delay_Ms));
+    qServer.setProcessEnvironment(qEnvironment);
+    return qsStart(qsImage, 0, 0);
 }
 
 void vStop_Fuse(const QString &qsMount, QProcess &qServer)

@@ -3,6 +3,7 @@
 
 #include "Functions_Operator.h"
 
+#include <QJsonObject>
 #include <QMessageBox>
 #include <QObject>
 #include <QProcess>
@@ -65,6 +66,21 @@ public:
         const QString qsWhy_Not_Made = (qsMade);                                                                       \
         QVERIFY2(qsWhy_Not_Made.isEmpty(), qPrintable(qsWhy_Not_Made));                                                \
     } while (false)
+
+// What a run of the tool left: its exit status, time and outputs.
+class cTool_Run
+{
+public:
+    int iExit = -1;
+    qint64 qi64Ms = 0;
+    QString qsOut, qsErr;
+    QJsonObject qjLast() const; // the last line of standard output as JSON
+};
+// Runs the tool without a display, as on a server; with qsProgram (prlimit) that program,
+// whose arguments then name the tool.
+cTool_Run oTool(const QStringList &qslArguments, const QString &qsProgram = QString());
+// Waits up to qi64Ms for bDone, handling events meanwhile.
+bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms = 60000);
 
 // Runs a command and returns its standard output, trimmed.
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit = nullptr);
@@ -137,6 +153,8 @@ public:
     // Empty when it serves, else why not (for QSKIP when empty qsSkip is returned first).
     QString qsStart(const QString &qsImage, const quint64 qui64Bad_First, const quint64 qui64Bad_End,
                     const int iDelay_Ms = 0);
+    // Serves the image writable, each write delayed by iWrite_Delay_Ms: a disk to fill.
+    QString qsStart_Writable(const QString &qsImage, const int iWrite_Delay_Ms);
     static QString qsSkip_Reason(); // empty when the helper and /dev/fuse can be used here
 
     QTemporaryDir qTemp;

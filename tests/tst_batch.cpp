@@ -35,37 +35,6 @@ private slots:
     void shrinkingDevice();
 };
 
-class cTool_Run
-{
-public:
-    int iExit = -1;
-    qint64 qi64Ms = 0;
-    QString qsOut, qsErr;
-    QJsonObject qjLast() const { return QJsonDocument::fromJson(qsOut.trimmed().split('\n').last().toUtf8()).object(); }
-};
-
-// Runs the tool without a display, as on a server.
-static cTool_Run oTool(const QStringList &qslArguments)
-{
-    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
-    for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-        qEnvironment.remove(pcName);
-    QProcess qProcess;
-    qProcess.setProcessEnvironment(qEnvironment);
-    QElapsedTimer qTimer;
-    qTimer.start();
-    qProcess.start(FILLSCAN_TOOL, qslArguments);
-    if (!qProcess.waitForFinished(120000))
-        qProcess.kill();
-    qProcess.waitForFinished();
-    cTool_Run oResult;
-    oResult.qi64Ms = qTimer.elapsed();
-    oResult.iExit = qProcess.exitStatus() == QProcess::NormalExit ? qProcess.exitCode() : -1;
-    oResult.qsOut = QString::fromUtf8(qProcess.readAllStandardOutput());
-    oResult.qsErr = QString::fromUtf8(qProcess.readAllStandardError());
-    return oResult;
-}
-
 void tst_Batch::pollFillRead()
 {
     NEED_LOOP();
@@ -162,8 +131,18 @@ void tst_Batch::failures_data()
     const QStringList qslImage = {"--device", qsPlain, "--json"};
     QTest::newRow("device cannot be opened")
         << QStringList{"--device", "/nonexistent/disk", "--volume", "/tmp", "--batch", "poll"} << 1
-        << "Ошибка!\nНе удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права 777.\n"
+        << "Ошибка!\nНе удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права "
+           "777.\n/nonexistent/disk: No such file or directory.\n"
         << "";
+    QTest::newRow("a directory as the device")
+        << QStringList{"--device", qDir.path(), "--volume", "/tmp", "--batch", "poll", "--json"} << 1
+        << "Носитель " + qDir.path() + " — каталог, а не блочное устройство или файл образа: Is a directory."
+        << "не удалось открыть носитель";
+    QTest::newRow("--map naming nothing") << QStringList{"--batch", "poll", "--map", ""} << 2
+                                          << "--map не может быть пустым"
+                                          << "";
+    QTest::newRow("--help-all, without a display") << QStringList{"--help-all"} << 0 << ""
+                                                   << "";
     QTest::newRow("missing volume") << qslImage + QStringList{"--volume", "/nonexistent/volume", "--batch", "poll"} << 1
                                     << "Не удалось опросить раздел /nonexistent/volume/: No such file or directory."
                                     << "не удалось опросить раздел /nonexistent/volume/: No such file or directory";
@@ -208,6 +187,8 @@ void tst_Batch::failures()
     }
     if (iExit == 2) // the usage text, in Russian like the rest
         QVERIFY(oResult.qsErr.contains("--batch <STEPS>") && oResult.qsErr.contains("Параметры:"));
+    if (iExit == 0)
+        QVERIFY(oResult.qsOut.contains("--batch <STEPS>"));
 }
 
 void tst_Batch::fillElsewhere_data()

@@ -531,6 +531,15 @@ void tst_Fill_Read::volumeOnDevice()
     QString qsWhy;
     QCOMPARE(eVolume_On_Device(oLoop.qsMount, oOther.qsDevice, &qsWhy), eOn_Device_No);
     QCOMPARE(qsWhy, "раздел лежит на " + oLoop.qsDevice + ", а не на " + oOther.qsDevice);
+    // A loop over "IMG " is not over the "IMG" beside it: the backing name keeps its blanks.
+    cLoop_Device oBlank;
+    const QString qsBlank = oBlank.qTemp.filePath("IMG "), qsDecoy = oBlank.qTemp.filePath("IMG");
+    QVERIFY(QFile(qsBlank).open(QIODevice::WriteOnly) && QFile::resize(qsBlank, 16 << 20));
+    QVERIFY(QFile(qsDecoy).open(QIODevice::WriteOnly) && QFile::resize(qsDecoy, 16 << 20));
+    QVERIFY_MADE(oBlank.qsAttach(qsBlank));
+    QVERIFY_MADE(oBlank.qsMake_Fs("ext4", {}, "defaults"));
+    QCOMPARE(eVolume_On_Device(oBlank.qsMount, qsBlank), eOn_Device_Yes);
+    QCOMPARE(eVolume_On_Device(oBlank.qsMount, qsDecoy), eOn_Device_No);
     QCOMPARE(eVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), eOn_Device_No); // tmpfs lies on no disk
     QCOMPARE(qsWhy, QString("файловая система tmpfs не лежит ни на каком носителе"));
     // A FUSE mount whose source names no device cannot be told: unknown, never "not on it".

@@ -186,25 +186,41 @@ void tst_Map::window()
     for (const QString &qsLine : {qsExpected.section('\n', 0, 0), qsExpected.section('\n', 2, 2)})
         QVERIFY2(qsSummary.contains(qsLine), qPrintable(qsLine)); // the verdict and the device
 
-    // The report is saved through Qt's file dialog, in Russian like the rest. Started through
-    // pkexec, the dialog opens in the user's home and the file becomes theirs.
+    // The report is saved through Qt's file dialog, in Russian like the rest; never onto the
+    // volume (here the temporary directory's file system). Started through pkexec, the dialog
+    // opens in the user's home and the file becomes theirs.
     vInstall_Translations(*qApp);
-    const QString qsReport = qDir.filePath("report.txt");
+    QTemporaryDir qElsewhere("/dev/shm/tst_map-XXXXXX");
+    QVERIFY(qElsewhere.isValid());
+    const QString qsReport = qElsewhere.filePath("report.txt");
+    QString qsSave_Label, qsStart_Directory;
+    auto vSave = [&](const QString &qsPath, const char *pcButton) {
+        QTimer::singleShot(300, [&] {
+            auto *qDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!qDialog)
+                return;
+            if (qsSave_Label.isEmpty()) // the first one; later ones mark a shortcut
+                qsSave_Label = qDialog->labelText(QFileDialog::Accept);
+            qsStart_Directory = qDialog->directory().absolutePath();
+            qDialog->selectFile(qsPath);
+            QMetaObject::invokeMethod(qDialog, "accept");
+        });
+        qMap->findChild<QPushButton *>(pcButton)->click();
+    };
+    vSave(qDir.filePath("map.png"), "pushButton_Save");
+    vSave(qDir.filePath("report.txt"), "pushButton_Save_Report");
+    QTRY_COMPARE(oAnswerer.qslMessages.size(), 3);
+    QVERIFY2(oAnswerer.qslMessages[1].contains("map.png: файл лёг бы на проверяемый раздел"),
+             qPrintable(oAnswerer.qslMessages[1]));
+    QVERIFY2(oAnswerer.qslMessages[2].contains("report.txt: файл лёг бы на проверяемый раздел"),
+             qPrintable(oAnswerer.qslMessages[2]));
+    QVERIFY(!QFileInfo::exists(qDir.filePath("map.png")) && !QFileInfo::exists(qDir.filePath("report.txt")));
     uid_t uiUser = 0;
-    QString qsHome, qsSave_Label, qsStart_Directory;
+    QString qsHome;
     const bool bUser = bSome_User(&uiUser, &qsHome);
     if (bUser)
         qputenv("PKEXEC_UID", QByteArray::number(uiUser));
-    QTimer::singleShot(300, [&] {
-        auto *qDialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!qDialog)
-            return;
-        qsSave_Label = qDialog->labelText(QFileDialog::Accept);
-        qsStart_Directory = qDialog->directory().absolutePath();
-        qDialog->selectFile(qsReport);
-        QMetaObject::invokeMethod(qDialog, "accept");
-    });
-    qMap->findChild<QPushButton *>("pushButton_Save_Report")->click();
+    vSave(qsReport, "pushButton_Save_Report");
     qunsetenv("PKEXEC_UID");
     QCOMPARE(qsSave_Label, QString("Сохранить"));
     if (bUser) {

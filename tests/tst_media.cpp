@@ -139,7 +139,7 @@ void tst_Media::verdict_data()
         << "size=512M log=192M" << "ext4" << "keeps_recent" << 186.0 << 0.0
         << "Поддельная ёмкость: носитель хранит только последние ~";
     QTest::newRow("refuses writes after 320 MiB")
-        << "size=512M fail_after=320M" << "ext4" << "write_failed" << 316.0 << 0.0
+        << "size=512M fail_after=320M" << "ext4" << "write_failed" << 320.0 << 0.0
         << "Носитель перестал принимать запись после ~";
     QTest::newRow("1 MiB unreadable at 256 MiB") << "size=512M bad=256M-257M" << "ext4" << "damaged" << 0.0 << 0.0
                                                  << "Носитель повреждён: не удалось прочитать 1,00 МиБ";
@@ -158,7 +158,7 @@ void tst_Media::verdict_data()
     QTest::newRow("exFAT: keeps the last 192 MiB written") << "size=512M log=192M" << "exfat" << "keeps_recent" << 192.0
                                                            << 0.0 << "Поддельная ёмкость: носитель хранит только";
     QTest::newRow("exFAT: refuses writes after 320 MiB") << "size=512M fail_after=320M" << "exfat" << "write_failed"
-                                                         << 318.0 << 0.0 << "Носитель перестал принимать запись";
+                                                         << 320.0 << 0.0 << "Носитель перестал принимать запись";
     QTest::newRow("exFAT: a bit flipped in every 1000th block")
         << "size=512M flip=1000" << "exfat" << "data_changed" << 0.0 << 0.0 << "Данные искажены";
     QTest::newRow("encrypted at rest (gocryptfs)")

@@ -32,14 +32,16 @@ static const QString qsOpen_Failure =
 
 void tst_Probe::driveFailure_data()
 {
-    QTest::addColumn<bool>("bNode"); // false: a missing path
-    QTest::newRow("missing path") << false;
-    QTest::newRow("node of no device") << true;
+    QTest::addColumn<bool>("bNode");     // false: a missing path
+    QTest::addColumn<QString>("qsReason"); // the second line names the device and the system's reason
+    QTest::newRow("missing path") << false << "No such file or directory";
+    QTest::newRow("node of no device") << true << "No such device or address";
 }
 
 void tst_Probe::driveFailure()
 {
     QFETCH(bool, bNode);
+    QFETCH(QString, qsReason);
     QTemporaryDir qDir;
     QString qsPath = qDir.filePath("absent");
     if (bNode) {
@@ -56,7 +58,8 @@ void tst_Probe::driveFailure()
     cBox_Answerer oAnswerer;
     QVERIFY(!oDrive.bGet_Properties(qsPath));
     QCOMPARE(oAnswerer.qslHeadings, QStringList{"Ошибка!"});
-    QCOMPARE(oAnswerer.qslMessages, QStringList{qsOpen_Failure + "\n" + QString(127, '_')});
+    QCOMPARE(oAnswerer.qslMessages,
+             QStringList{qsOpen_Failure + "\n" + qsPath + ": " + qsReason + ".\n" + QString(127, '_')});
     QCOMPARE(oAnswerer.qlIcons, QList<int>{int(QMessageBox::Critical)});
     QCOMPARE(oDrive.qsDrive_Name, qImage.fileName());
     QCOMPARE(oDrive.iSector_Size, 512);

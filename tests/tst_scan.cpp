@@ -231,6 +231,10 @@ void tst_Scan::verdict_data()
            "зашифрованными или сжатыми." << QString();
     QTest::newRow("not on the device") << tRun_List{} << 1 << 0 << "not_on_device" << tCounts{0, 0, 2000, 0, 0}
                                        << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя." << QString();
+    // The layers said no (an overlay they could not follow), but the words are there.
+    QTest::newRow("said not on the device, every word found in place")
+        << tRun_List{{0, 2000, 0}} << 1 << 0 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов"
+        << QString();
     QTest::newRow("placement unknown, all found")
         << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов" << QString();
     // A sparse fill file holds no words at all: an earlier fill's words are only remnants.

@@ -1,0 +1,73 @@
+#include "Functions_Lock.h"
+
+#include "Functions_Files.h"
+
+#include <QFile>
+
+#include <cerrno>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+cVolume_Lock::~cVolume_Lock()
+{
+    if (iFD >= 0)
+        close(iFD); // the lock goes with the last descriptor
+}
+
+bool cVolume_Lock::bTake(const QString &qsVolume, QString *pqsWhy)
+{
+    qsPath = qsVolume;
+    iFD = open(QFile::encodeName(qsVolume).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat strDir;
+    if (iFD < 0 || fstat(iFD, &strDir) != 0) {
+        *pqsWhy = qsSystem_Reason(errno);
+        return false;
+    }
+    devDir = strDir.st_dev;
+    inoDir = strDir.st_ino;
+    if (flock(iFD, LOCK_EX | LOCK_NB) == 0)
+        return true;
+    const int iError = errno;
+    if (iError != EWOULDBLOCK) {
+        *pqsWhy = qsSystem_Reason(iError);
+        return false;
+    }
+    bBusy = true;
+    const qint64 qi64Holder = qi64Lock_Holder(devDir, inoDir);
+    *pqsWhy = QString("раздел занят другим запуском fillscan%1: он заполняет или читает этот раздел")
+                  .arg(qi64Holder > 0 ? QString(" (PID %1)").arg(qi64Holder) : QString());
+    return false;
+}
+
+QString cVolume_Lock::qsStill_There() const
+{
+    // A lazy unmount leaves the descriptor working on a volume no one can reach; the name
+    // then leads to the directory below it. A re-pointed link leads elsewhere as well.
+    struct stat strNow;
+    if (stat(QFile::encodeName(qsPath).constData(), &strNow) != 0)
+        return QString("раздел %1 больше недоступен: %2").arg(qsPath, qsSystem_Reason(errno));
+    if (strNow.st_dev != devDir || strNow.st_ino != inoDir)
+        return QString("раздел %1 отмонтирован или его путь теперь ведёт в другой каталог").arg(qsPath);
+    return QString();
+}
+
+qint64 qi64Lock_Holder(const dev_t devFile, const ino_t inoFile)
+{
+    // Lines as "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF", the device in hex.
+    QFile qLocks("/proc/locks");
+    if (!qLocks.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray qbaWanted =
+        QByteArray::number(major(devFile), 16).rightJustified(2, '0') + ":" +
+        QByteArray::number(minor(devFile), 16).rightJustified(2, '0') + ":" + QByteArray::number(quint64(inoFile));
+    for (const QByteArray &qbaLine : qLocks.readAll().split('\n')) {
+        const QList<QByteArray> qlFields = qbaLine.simplified().split(' ');
+        if (qlFields.size() >= 6 && qlFields[1] == "FLOCK" && qlFields[5] == qbaWanted)
+            return qlFields[4].toLongLong();
+    }
+    return 0;
+}

@@ -1,0 +1,39 @@
+#ifndef FUNCTIONS_LOCK_H
+#define FUNCTIONS_LOCK_H
+
+#include <QString>
+
+#include <sys/types.h>
+
+// One instance of the tool per volume: the fill and the read hold the volume's directory
+// locked (flock on a descriptor of it), so that a second fill does not delete the first
+// one's files and a read does not judge a fill still being written.
+class cVolume_Lock
+{
+public:
+    cVolume_Lock() = default;
+    ~cVolume_Lock();
+    cVolume_Lock(const cVolume_Lock &) = delete;
+    cVolume_Lock &operator=(const cVolume_Lock &) = delete;
+
+    // Opens the directory qsVolume once and locks it. False with the reason: it cannot be
+    // opened, or another process holds it (named by its PID where the system says).
+    bool bTake(const QString &qsVolume, QString *pqsWhy);
+    // The directory as it was opened: every fill file is made relative to it.
+    int iDir_FD() const { return iFD; }
+    bool bBusy = false; // bTake failed because another process holds the lock
+    // Empty while qsVolume still names the directory that was locked, mounted as it was;
+    // else why not (unmounted, even lazily, or the name now leads elsewhere).
+    QString qsStill_There() const;
+
+private:
+    int iFD = -1;
+    QString qsPath;
+    dev_t devDir = 0;
+    ino_t inoDir = 0;
+};
+
+// The process that holds a flock on the file dev/ino, 0 when none is listed.
+qint64 qi64Lock_Holder(const dev_t devFile, const ino_t inoFile);
+
+#endif // FUNCTIONS_LOCK_H

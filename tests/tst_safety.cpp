@@ -1,0 +1,558 @@
+// What the tool refuses, run for real: writing over the medium under test, a second run on
+// a volume, a fill that leaves its volume, names it cannot pass on, runs that checked nothing.
+#include "Functions_Report.h"
+#include "Functions_Steps.h"
+#include "mainwindow.h"
+#include "support.h"
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QPushButton>
+#include <QtEndian>
+#include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
+
+class tst_Safety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void otherFilesKept_data();
+    void otherFilesKept();
+    void fillNotAllRead_data();
+    void fillNotAllRead();
+    void shell_data();
+    void shell();
+    void mapRefused_data();
+    void mapRefused();
+    void oneAtATime_data();
+    void oneAtATime();
+    void nothingChecked_data();
+    void nothingChecked();
+    void volumeMoved_data();
+    void volumeMoved();
+    void killedFill();
+    void stalledFill_data();
+    void stalledFill();
+    void grownVolume();
+    void overlayUpper();
+    void manyRuns();
+};
+
+void tst_Safety::shell_data()
+{
+    // Runs that need a shell: raw bytes in arguments, closed descriptors, the environment.
+    // $TOOL is the tool, $DIR a temporary directory; with bLoop $DEV and $VOL are a 1 GiB ext4.
+    QTest::addColumn<QString>("qsScript");
+    QTest::addColumn<bool>("bLoop");
+    QTest::addColumn<QStringList>("qslExpected"); // in standard output and error
+    QTest::addColumn<QString>("qsNever");
+    QTest::newRow("a name that does not survive decoding")
+        << "export LC_ALL=C.UTF-8; A=\"$DIR/dir$(printf '\\377')\" B=\"$DIR/dir$(printf '\\357\\277\\275')\"\n"
+           "mkdir \"$A\" \"$B\"; truncate -s 1M \"$DIR/img\"\n"
+           "\"$TOOL\" --device \"$DIR/img\" --volume \"$A\" --batch poll,fill --json --quiet --force\n"
+           "echo \"exit $?\"; ls \"$B\""
+        << false << QStringList{"не записан в кодировке системы: такое имя нельзя передать без искажений", "\nexit 2\n"}
+        << "data.data";
+    QTest::newRow("control characters in a name, as text")
+        << "\"$TOOL\" --device /nonexistent --volume \"$DIR/v$(printf '\\033')[2J\" --batch poll" << false
+        << QStringList{"/v\\x1b[2J/"} << "\033[2J";
+    QTest::newRow("standard input and error closed")
+        << "\"$TOOL\" --device \"$DEV\" --volume \"$VOL\" --batch poll,fill --json --quiet 0<&- 2>&- & P=$!\n"
+           "for i in $(seq 3000); do [ -e \"$VOL/data.data\" ] && break; sleep 0.01; done\n"
+           "echo \"fd0 $(readlink /proc/$P/fd/0) fd2 $(readlink /proc/$P/fd/2)\"; kill -INT $P; wait $P"
+        << true << QStringList{"fd0 /dev/null fd2 /dev/null"} << "fd2 " + QString("$VOL");
+    // Root without a runtime directory gets one of its own, kept for the next run, not a new
+    // one each run that a killed run leaves behind.
+    QTest::newRow("one runtime directory per user")
+        << "export TMPDIR=\"$DIR\"; unset XDG_RUNTIME_DIR\n"
+           "for i in 1 2; do \"$TOOL\" --device /nonexistent --volume / --batch poll 2>/dev/null; done\n"
+           "ls \"$DIR\" | grep -c fillscan-runtime; stat -c 'mode %a owner %u' \"$DIR/fillscan-runtime-$(id -u)\""
+        << false << QStringList{"1\nmode 700 owner 0"} << "";
+}
+
+void tst_Safety::shell()
+{
+    QFETCH(QString, qsScript);
+    QFETCH(bool, bLoop);
+    QFETCH(QStringList, qslExpected);
+    QFETCH(QString, qsNever);
+    cLoop_Device oLoop;
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    if (bLoop) {
+        NEED_LOOP();
+        QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
+        qEnvironment.insert("DEV", oLoop.qsDevice);
+        qEnvironment.insert("VOL", oLoop.qsMount);
+        qsNever.replace("$VOL", oLoop.qsMount);
+    }
+    qEnvironment.insert("TOOL", FILLSCAN_TOOL);
+    qEnvironment.insert("DIR", oLoop.qTemp.path());
+    QProcess qShell;
+    qShell.setProcessEnvironment(qEnvironment);
+    qShell.setProcessChannelMode(QProcess::MergedChannels);
+    qShell.start("bash", {"-c", qsScript});
+    QVERIFY(qShell.waitForFinished(120000));
+    const QString qsOutput = QString::fromUtf8(qShell.readAll());
+    for (const QString &qsExpected : qslExpected)
+        QVERIFY2(qsOutput.contains(qsExpected), qPrintable(qsOutput));
+    QVERIFY2(qsNever.isEmpty() || !qsOutput.contains(qsNever), qPrintable(qsOutput));
+}
+
+void tst_Safety::mapRefused_data()
+{
+    // The map is never written over the medium under test, nor onto the volume being judged.
+    QTest::addColumn<QString>("qsDevice"); // "image" or "loop"
+    QTest::addColumn<QString>("qsMap");    // "image" or a name on the volume
+    QTest::addColumn<QString>("qsReason");
+    const QString qsMedium = "это проверяемый носитель или файл образа под ним";
+    QTest::newRow("the image that is read") << "image"
+                                            << "image" << qsMedium;
+    QTest::newRow("the image behind the loop device") << "loop"
+                                                      << "image" << qsMedium;
+    QTest::newRow("a new file on the volume") << "loop"
+                                              << "map.png"
+                                              << "файл лёг бы на проверяемый раздел";
+    QTest::newRow("a new file on the volume of the image") << "image"
+                                                           << "map.png"
+                                                           << "файл лёг бы на проверяемый раздел";
+}
+
+void tst_Safety::mapRefused()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsDevice);
+    QFETCH(QString, qsMap);
+    QFETCH(QString, qsReason);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
+    qsDevice = qsDevice == "image" ? oLoop.qsImage : oLoop.qsDevice;
+    qsMap = qsMap == "image" ? oLoop.qsImage : oLoop.qsMount + qsMap;
+    const qint64 qi64Image = QFileInfo(oLoop.qsImage).size();
+    const cTool_Run oResult = oTool(
+        {"--device", qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,read", "--json", "--quiet", "--map", qsMap});
+    QCOMPARE(oResult.iExit, 1);
+    QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": " + qsReason),
+             qPrintable(oResult.qsErr));
+    QCOMPARE(QFileInfo(oLoop.qsImage).size(), qi64Image);
+    QCOMPARE(QFileInfo::exists(oLoop.qsMount + "map.png"), false);
+    QFile qImage(oLoop.qsImage); // the file system is still there
+    QVERIFY(qImage.open(QIODevice::ReadOnly) && qImage.seek(1080));
+    QCOMPARE(qImage.read(2).toHex(), QByteArray("53ef"));
+}
+
+void tst_Safety::oneAtATime_data()
+{
+    // One run per volume: a second fill would delete the first one's files, a read would
+    // judge a fill still being written.
+    QTest::addColumn<QString>("qsSteps");
+    QTest::newRow("a second fill") << "poll,fill";
+    QTest::newRow("a read during a fill") << "poll,read";
+}
+
+void tst_Safety::oneAtATime()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsSteps);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    QProcess qFirst;
+    qFirst.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
+    QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (16 << 20); }));
+    const qint64 qi64First = qFirst.processId();
+    const cTool_Run oSecond = oTool(qslWhere + QStringList{"--batch", qsSteps});
+    const bool bFirst_Running = qFirst.state() == QProcess::Running;
+    kill(pid_t(qFirst.processId()), SIGINT);
+    QVERIFY(qFirst.waitForFinished(60000));
+    QVERIFY(bFirst_Running);
+    QCOMPARE(oSecond.iExit, 1);
+    QVERIFY2(oSecond.qsErr.contains(
+                 QString("раздел занят другим запуском fillscan (PID %1): он заполняет или читает этот раздел")
+                     .arg(qi64First)),
+             qPrintable(oSecond.qsErr));
+    quint64 qui64Words = 0; // the first fill's file is whole
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data",
+                           QJsonDocument::fromJson(qFirst.readAllStandardOutput().trimmed().split('\n').last())
+                               .object()["pattern_decimal"]
+                               .toString()
+                               .toULongLong(),
+                           &qui64Words));
+    QVERIFY(qui64Words > 0);
+}
+
+void tst_Safety::nothingChecked_data()
+{
+    // A run that wrote nothing, or whose fill went away before the read, checked nothing.
+    QTest::addColumn<QString>("qsSetup");
+    QTest::addColumn<QString>("qsError");
+    QTest::newRow("a full volume") << "full"
+                                   << "не записано ни одного слова: No space left on device";
+    QTest::newRow("a file size limit under one word") << "limit"
+                                                      << "не записано ни одного слова: File too large";
+    QTest::newRow("data.data deleted during the fill") << "delete"
+                                                       << "удалён во время заполнения";
+}
+
+void tst_Safety::nothingChecked()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsSetup);
+    QFETCH(QString, qsError);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate((qsSetup == "delete" ? 2048ULL : 32ULL) * 1048576, 4096, "ext4"));
+    const QString qsFill = oLoop.qsMount + "data.data";
+    if (qsSetup == "full") {
+        QFile qFiller(oLoop.qsMount + "filler");
+        QVERIFY(qFiller.open(QIODevice::WriteOnly));
+        const QByteArray qbaBlock(4096, 'f');
+        while (qFiller.write(qbaBlock) == qbaBlock.size() && qFiller.flush()) {
+        }
+    }
+    const QStringList qslArguments = {"--device", oLoop.qsDevice,   "--volume", oLoop.qsMount,
+                                      "--batch",  "poll,fill,read", "--json",   "--quiet"};
+    cTool_Run oResult;
+    if (qsSetup == "delete") {
+        QProcess qTool;
+        qTool.start(FILLSCAN_TOOL, qslArguments);
+        QVERIFY(bWait_For([&] { return QFileInfo(qsFill).size() > (16 << 20); }));
+        QVERIFY(QFile::remove(qsFill));
+        QVERIFY(qTool.waitForFinished(120000));
+        oResult.iExit = qTool.exitCode();
+        oResult.qsOut = QString::fromUtf8(qTool.readAllStandardOutput());
+    } else {
+        oResult = oTool(qsSetup == "limit" ? QStringList{"--fsize=4"} + QStringList{FILLSCAN_TOOL} + qslArguments
+                                           : qslArguments,
+                        qsSetup == "limit" ? "prlimit" : QString());
+    }
+    QCOMPARE(oResult.iExit, 1);
+    QCOMPARE(oResult.qjLast()["step"].toString(), QString("fill"));
+    QCOMPARE(oResult.qjLast()["status"].toString(), QString("error"));
+    QVERIFY2(oResult.qjLast()["error"].toString().contains(qsError), qPrintable(oResult.qsOut));
+}
+
+void tst_Safety::volumeMoved_data()
+{
+    // Continuations (a 8 MiB file size limit) go into the volume the fill started in, or
+    // nowhere: not into the directory under a volume unmounted meanwhile, nor where the
+    // volume's link has been pointed since.
+    QTest::addColumn<QString>("qsMove");
+    QTest::addColumn<QString>("qsError");
+    QTest::newRow("lazily unmounted") << "umount"
+                                      << "отмонтирован или его путь теперь ведёт в другой каталог";
+    QTest::newRow("the volume's link pointed elsewhere") << "link"
+                                                         << "отмонтирован или его путь теперь ведёт в другой каталог";
+}
+
+void tst_Safety::volumeMoved()
+{
+    NEED_LOOP();
+    NEED_PROGRAMS("prlimit");
+    QFETCH(QString, qsMove);
+    QFETCH(QString, qsError);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
+    const QString qsMount = oLoop.qsMount, qsLink = oLoop.qTemp.filePath("volume"),
+                  qsElsewhere = oLoop.qTemp.filePath("elsewhere");
+    QVERIFY(QDir().mkpath(qsElsewhere) && QFile::link(qsMount, qsLink));
+    QProcess qTool;
+    qTool.start("prlimit", {"--fsize=" + QString::number(8 << 20), FILLSCAN_TOOL, "--device", oLoop.qsDevice,
+                            "--volume", qsLink, "--batch", "poll,fill", "--json", "--quiet"});
+    QVERIFY(bWait_For([&] { return QFileInfo::exists(qsMount + "data.data.3"); }));
+    if (qsMove == "umount") {
+        QCOMPARE(qsRun("umount", {"-l", qsMount}).isEmpty(), true);
+        oLoop.qsMount.clear(); // gone already; the device is free once the tool lets go
+    } else {
+        QVERIFY(QFile::remove(qsLink) && QFile::link(qsElsewhere, qsLink));
+    }
+    QVERIFY(qTool.waitForFinished(120000));
+    const QJsonObject qjFill =
+        QJsonDocument::fromJson(qTool.readAllStandardOutput().trimmed().split('\n').last()).object();
+    QCOMPARE(qTool.exitCode(), 1);
+    QCOMPARE(qjFill["status"].toString(), QString("error"));
+    QVERIFY2(qjFill["error"].toString().contains(qsError), qPrintable(qjFill["error"].toString()));
+    QCOMPARE(QDir(qsMove == "umount" ? qsMount : qsElsewhere).entryList(QDir::Files).size(), 0);
+}
+
+void tst_Safety::killedFill()
+{
+    // A fill killed outright leaves a file whose size covers only words it wrote (the space
+    // allocated ahead lies beyond it), and a read of it finds nothing lost.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    const QString qsFill = oLoop.qsMount + "data.data";
+    QProcess qTool;
+    qTool.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
+    QVERIFY(bWait_For([&] { return QFileInfo(qsFill).size() > (64 << 20); }));
+    kill(pid_t(qTool.processId()), SIGKILL);
+    QVERIFY(qTool.waitForFinished(60000));
+    QFile qFile(qsFill);
+    QVERIFY(qFile.open(QIODevice::ReadOnly));
+    const qint64 qi64Size = qFile.size();
+    const quint64 qui64Pattern = qFromBigEndian<quint64>(qFile.read(8).constData());
+    QVERIFY(qFile.seek(qi64Size - 8));
+    QCOMPARE(qFromBigEndian<quint64>(qFile.read(8).constData()), qui64Pattern + quint64(qi64Size) / 8 - 1);
+    const cTool_Run oRead = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    QCOMPARE(oRead.qjLast()["verdict"].toString(), QString("intact"));
+    QCOMPARE(oRead.iExit, 0);
+}
+
+void tst_Safety::stalledFill_data()
+{
+    QTest::addColumn<QString>("qsFs");
+    QTest::addColumn<QString>("qsDriver");
+    QTest::newRow("ext4, writers in parallel") << "ext4"
+                                               << "mkfs.ext4";
+    // Through a FUSE driver the fill waits in the writer in order, or in the final sync.
+    QTest::newRow("exfat (exfat-fuse)") << "exfat"
+                                        << "mount.exfat-fuse";
+}
+
+void tst_Safety::stalledFill()
+{
+    // A medium that stops taking writes (its FUSE server stopped) does not keep a fill from
+    // ending on SIGINT: the fill reports within seconds. The process ends once the server
+    // answers again: the kernel waits for requests in flight, whatever a program does.
+    NEED_LOOP();
+    QFETCH(QString, qsFs);
+    QFETCH(QString, qsDriver);
+    NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
+    NEED_FAULTY_DISK();
+    QTemporaryDir qDir;
+    QFile qImage(qDir.filePath("backing.img"));
+    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(512LL << 20));
+    qImage.close();
+    cFaulty_Disk oDisk;
+    QVERIFY_MADE(oDisk.qsStart_Writable(qImage.fileName(), 2));
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsAttach(oDisk.qsFile));
+    QVERIFY_MADE(oLoop.qsMake_Fs(qsFs, {}, "defaults"));
+    QProcess qTool;
+    qTool.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill", "--json",
+                                "--quiet", "--force"});
+    QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (8 << 20); }));
+    kill(pid_t(oDisk.qServer.processId()), SIGSTOP);
+    QTest::qWait(300);
+    QElapsedTimer qTimer;
+    qTimer.start();
+    kill(pid_t(qTool.processId()), SIGINT);
+    QByteArray qbaOut;
+    while (qbaOut.count('\n') < 2 && qTimer.elapsed() < 10000 && qTool.state() != QProcess::NotRunning) {
+        qTool.waitForReadyRead(100);
+        qbaOut += qTool.readAllStandardOutput();
+    }
+    kill(pid_t(oDisk.qServer.processId()), SIGCONT);
+    QCOMPARE(qbaOut.count('\n'), 2);
+    QVERIFY(qTool.waitForFinished(60000));
+    QCOMPARE(qTool.exitCode(), 128 + SIGINT);
+    const QJsonObject qjFill = QJsonDocument::fromJson(qbaOut.trimmed().split('\n').last()).object();
+    QCOMPARE(qjFill["status"].toString(), QString("cancelled"));
+}
+
+void tst_Safety::grownVolume()
+{
+    // A volume grown after its fill has another pattern by the poll; the read takes the
+    // fill file's own and finds it, instead of calling the data encrypted.
+    NEED_LOOP();
+    NEED_PROGRAMS("resize2fs", "e2fsck");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(24 * 1048576, 512, "ext4"));
+    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
+    const cTool_Run oFill = oTool(qslWhere + QStringList{"--batch", "poll,fill"});
+    QCOMPARE(oFill.iExit, 0);
+    // Grown offline: a container may refuse the online resize.
+    int iExit = 0;
+    qsRun("umount", {oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    QVERIFY(QFile::resize(oLoop.qsImage, 96 << 20));
+    qsRun("losetup", {"-c", oLoop.qsDevice}, &iExit);
+    QCOMPARE(iExit, 0);
+    qsRun("e2fsck", {"-fy", oLoop.qsDevice}, &iExit);
+    qsRun("resize2fs", {oLoop.qsDevice}, &iExit);
+    QCOMPARE(iExit, 0);
+    qsRun("mount", {oLoop.qsDevice, oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    const cTool_Run oRead = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    const QJsonObject qjPoll = QJsonDocument::fromJson(oRead.qsOut.split('\n').first().toUtf8()).object();
+    QVERIFY(qjPoll["data"]["pattern_decimal"].toString() != oFill.qjLast()["pattern_decimal"].toString());
+    QCOMPARE(oRead.qjLast()["pattern_source"].toString(), QString("fill_file"));
+    QCOMPARE(oRead.qjLast()["pattern_decimal"].toString(), oFill.qjLast()["pattern_decimal"].toString());
+    QCOMPARE(oRead.qjLast()["verdict"].toString(), QString("intact"));
+    QCOMPARE(oRead.iExit, 0);
+}
+
+void tst_Safety::overlayUpper()
+{
+    // An overlay whose upper directory lies on the device writes its fill there: it is
+    // filled without --force, and the read says the volume is on the device.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
+    const QString qsUpper = oLoop.qsMount + "upper", qsWork = oLoop.qsMount + "work",
+                  qsLower = oLoop.qTemp.filePath("lower"), qsMerged = oLoop.qTemp.filePath("merged");
+    for (const QString &qsDir : {qsUpper, qsWork, qsLower, qsMerged})
+        QVERIFY(QDir().mkpath(qsDir));
+    int iExit = 0;
+    qsRun("mount",
+          {"-t", "overlay", "overlay", "-o",
+           QString("lowerdir=%1,upperdir=%2,workdir=%3").arg(qsLower, qsUpper, qsWork), qsMerged},
+          &iExit);
+    if (iExit != 0)
+        QSKIP("overlayfs cannot be mounted here");
+    const cTool_Run oResult =
+        oTool({"--device", oLoop.qsDevice, "--volume", qsMerged, "--batch", "poll,fill,read", "--json", "--quiet"});
+    qsRun("umount", {qsMerged});
+    QVERIFY2(oResult.iExit == 0, qPrintable(oResult.qsErr));
+    QCOMPARE(oResult.qjLast()["verdict"].toString(), QString("intact"));
+    QCOMPARE(oResult.qjLast()["volume_on_device"].toBool(), true);
+    QVERIFY(QFileInfo(qsUpper + "/data.data").size() > (16 << 20));
+}
+
+void tst_Safety::manyRuns()
+{
+    // A medium of isolated fill words (one run each) under a tight address-space limit: the
+    // read keeps as many runs as the memory allows and counts the rest, never a crash.
+    NEED_LOOP();
+    NEED_PROGRAMS("prlimit");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsMount_Tmpfs("1g")); // the volume: it decides the pattern, holds no fill
+    const QStringList qslWhere = {"--volume", oLoop.qsMount, "--json", "--quiet"};
+    const QString qsImage = oLoop.qTemp.filePath("runs.img");
+    const cTool_Run oPoll = oTool(qslWhere + QStringList{"--device", "/dev/null", "--batch", "poll"});
+    const quint64 qui64Pattern = oPoll.qjLast()["data"].toObject()["pattern_decimal"].toString().toULongLong();
+    QVERIFY(qui64Pattern != 0);
+    QFile qImage(qsImage);
+    QVERIFY(qImage.open(QIODevice::WriteOnly));
+    QByteArray qbaChunk(1 << 20, '\0');
+    quint64 j = 0;
+    for (int iChunk = 0; iChunk < 256; ++iChunk) {
+        for (int w = 0; w < (1 << 17); w += 2, j += 2)
+            qToBigEndian<quint64>(qui64Pattern + j, qbaChunk.data() + 8 * w);
+        QCOMPARE(qImage.write(qbaChunk), qint64(qbaChunk.size()));
+    }
+    qImage.close();
+    const cTool_Run oRead = oTool(QStringList{"--as=1000000000", FILLSCAN_TOOL} + qslWhere +
+                                      QStringList{"--device", qsImage, "--batch", "poll,read"},
+                                  "prlimit");
+    QVERIFY2(oRead.iExit == 0, qPrintable(QString::number(oRead.iExit) + oRead.qsErr));
+    const QJsonObject qjRead = oRead.qjLast();
+    QCOMPARE(qjRead["status"].toString(), QString("done"));
+    QCOMPARE(quint64(qjRead["hits"].toDouble()), j / 2);
+    QVERIFY(qjRead["untracked"].toDouble() > 0);
+}
+
+void tst_Safety::otherFilesKept_data()
+{
+    // Only the names the fill makes are its own: a user's files that look like them stay.
+    QTest::addColumn<QString>("qsName");
+    QTest::addColumn<bool>("bKept");
+    QTest::newRow("data.data.02") << "data.data.02" << true;
+    QTest::newRow("data.data.+2") << "data.data.+2" << true;
+    QTest::newRow("data.data.0002") << "data.data.0002" << true;
+    QTest::newRow("a blank before the number") << "data.data. 2" << true;
+    QTest::newRow("a blank after the number") << "data.data.2 " << true;
+    QTest::newRow("data.data.1") << "data.data.1" << true;
+    QTest::newRow("an earlier fill's data.data.2 goes") << "data.data.2" << false;
+    QTest::newRow("an earlier fill's data.data.17 goes") << "data.data.17" << false;
+}
+
+void tst_Safety::otherFilesKept()
+{
+    QFETCH(QString, qsName);
+    QFETCH(bool, bKept);
+    QTemporaryDir qDir;
+    QFile qFile(qDir.filePath(qsName));
+    QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write("mine") == 4);
+    qFile.close();
+    cData oFill;
+    cVolume oVolume_Dir;
+    oVolume_Dir.qsVolume_Name = qDir.path() + "/";
+    oVolume_Dir.qui64Bytes_Count = 4096;
+    cTest_Operator oOperator;
+    cFill_Result oResult;
+    oFill.vWrite_Data(oVolume_Dir, oOperator, oResult);
+    QCOMPARE(oResult.eStatus, eFill_Complete);
+    QCOMPARE(QFileInfo::exists(qDir.filePath(qsName)), bKept);
+}
+
+void tst_Safety::fillNotAllRead_data()
+{
+    // What happens to the fill between the fill and the read of the same run.
+    QTest::addColumn<QString>("qsChange");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::addColumn<bool>("bLost"); // the read checked less than the fill wrote
+    QTest::newRow("nothing") << "none"
+                             << "intact" << false;
+    QTest::newRow("cut to one word") << "truncate"
+                                     << "intact" << true;
+    QTest::newRow("deleted") << "delete"
+                             << "remnants" << true; // its words are still on the medium
+    // A continuation an earlier fill left and this one could not remove (another link to it
+    // keeps it) is not part of this fill: its words do not go on from data.data's.
+    QTest::newRow("a stale data.data.2 beside it") << "stale"
+                                                   << "intact" << false;
+}
+
+void tst_Safety::fillNotAllRead()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsChange);
+    QFETCH(QString, qsVerdict);
+    QFETCH(bool, bLost);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
+    const QString qsFill = oLoop.qsMount + "data.data";
+    if (qsChange == "stale") {
+        QFile qOld(qsFill + ".2");
+        QVERIFY(qOld.open(QIODevice::WriteOnly) && qOld.write(QByteArray(1 << 20, '\x55')) > 0);
+        qOld.close();
+        QCOMPARE(link(qPrintable(qsFill + ".2"), qPrintable(oLoop.qsMount + "keep")), 0);
+    }
+    cDrive oDisk;
+    cVolume oPolled;
+    cData oPattern;
+    cTest_Operator oOperator;
+    QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
+    const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern, oOperator);
+    QVERIFY(bFill_Ok(oFilled));
+    QCOMPARE(oFilled.qslStale.size(), qsChange == "stale" ? 1 : 0);
+    if (qsChange == "stale")
+        QVERIFY(qsFill_Summary(oFilled).contains("Не удалось удалить продолжения прежнего заполнения: data.data.2: "
+                                                 "у файла есть другие жёсткие ссылки."));
+    auto vChange = [&] {
+        if (qsChange == "truncate")
+            QFile::resize(qsFill, 8);
+        if (qsChange == "delete")
+            QFile::remove(qsFill);
+    };
+    vChange();
+    const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
+    QCOMPARE(QString(pcVerdict_Name(oResult.oVerdict.eValue)), qsVerdict);
+    QCOMPARE(oResult.oVerdict.oLayout.qvParts.size(), qsChange == "delete" ? 0 : 1);
+    const QString qsLost = qsFill_Lost(oFilled, oResult);
+    QCOMPARE(!qsLost.isEmpty(), bLost);
+    if (bLost)
+        QVERIFY(
+            qsLost.startsWith(QString("Заполнение записало %1 слов в %2").arg(oFilled.qui64Words_Written).arg(qsFill)));
+
+    // The window, which keeps its last fill's result, says the same.
+    oDrive = cDrive();
+    oVolume = cVolume();
+    oData = cData();
+    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
+    cBox_Answerer oAnswerer;
+    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write"})
+        QTest::mouseClick(oWindow.findChild<QPushButton *>(pcButton), Qt::LeftButton);
+    vChange();
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
+    QCOMPARE(oAnswerer.qslMessages.filter("Заполнение записало").size(), bLost ? 1 : 0);
+}
+
+QTEST_MAIN(tst_Safety)
+#include "tst_safety.moc"
