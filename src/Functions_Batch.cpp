@@ -53,8 +53,12 @@ public:
     {
         iMessageBox(qsHeading, qsMessage, iIcon, iMsgBox_OK_Button, 0, 0, "");
     }
-    // The one question, whether to fill a volume not known to lie on the device: --force.
-    bool bAsk(const QString &, const QString &) override { return oOptions.bForce; }
+    // The options answer: whether to fill a volume not known to lie on the device (--force),
+    // whether to stop a fill on a medium that loses data (yes, unless --full).
+    bool bAsk(const QString &, const QString &, const bool bYes_Is_Safe = false) override
+    {
+        return bYes_Is_Safe ? !oOptions.bFull : oOptions.bForce;
+    }
     QString qsPoll_First() const override { return "сначала выполните шаг poll"; }
 
     void vStart(const QString &qsTitle_Text, const QString &, const quint64 qui64Total_Bytes) override
@@ -199,7 +203,7 @@ int iFill_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsFailure);
     vPrint_Result(oRun.oOptions, qjFill(oResult, bOk),
                   bFill_Ran(oResult) ? qsFill_Heading(oResult) + "\n" + qsFill_Summary(oResult) + "\n" : QString());
-    if (bFill_Wrote_Then_Failed(oResult))
+    if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
         return 3; // the medium failed, and a read still tells how much it kept
     return bOk ? 0 : 1;
 }
@@ -212,7 +216,8 @@ int iRead_Step(cBatch_Run &oRun)
         oPattern.qui64Pattern = oRun.oOptions.qui64Pattern;
         oPattern.qui64Data_Count = qui64Pattern_Indexes(oPattern.qui64Pattern);
     }
-    const cRead_Result oResult = oRead(oRun.oDrive, oRun.oVolume, oPattern, oRun.oOperator, oRun.oLast_Fill);
+    const cRead_Result oResult =
+        oRead(oRun.oDrive, oRun.oVolume, oPattern, oRun.oOperator, oRun.oLast_Fill, oRun.oOptions.bFull);
     const bool bOk = bRead_Ok(oResult);
     const bool bScanned = bRead_Ran(oResult);
     if (!bScanned)
@@ -271,6 +276,8 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
                                       "В пакетном режиме: при чтении искать слова этого паттерна (число или 0x…), "
                                       "а не паттерна опроса: например, прежнего заполнения раздела другого размера.",
                                       "PATTERN");
+    const QCommandLineOption qFull("full", "В пакетном режиме: заполнять и читать всё, даже когда проверки по ходу "
+                                           "заполнения видят, что носитель теряет данные.");
     const QCommandLineOption qForce("force", "В пакетном режиме: заполнять, даже если не установлено, что раздел "
                                              "лежит на носителе.");
     const QCommandLineOption qChoose("choose", "Сначала выбрать носитель и раздел в окне (без --device и --volume).");
@@ -279,7 +286,8 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
                                            "Только сказать в окне, что нужны права администратора и почему "
                                            "их не удалось получить (так делает fillscan-launcher).",
                                            "REASON");
-    qParser.addOptions({qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qPattern, qForce, qChoose, qList, qExplain_Root});
+    qParser.addOptions(
+        {qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qPattern, qFull, qForce, qChoose, qList, qExplain_Root});
 
     if (!qParser.parse(qslArguments))
         return iUsage_Error(qParser, qParser.errorText(), bPrint);
@@ -322,11 +330,13 @@ int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bo
     oOptions.bChoose = qParser.isSet(qChoose) && !qParser.isSet(qDevice) && !qParser.isSet(qVolume);
     if (int(oOptions.bBatch) + int(oOptions.bList) + int(oOptions.bExplain_Root) + int(qParser.isSet(qChoose)) > 1)
         return iUsage_Error(qParser, "--batch, --list, --choose и --explain-root несовместимы", bPrint);
-    if ((!oOptions.bBatch && (oOptions.bQuiet || oOptions.bForce || qParser.isSet(qMap) || qParser.isSet(qPattern))) ||
+    oOptions.bFull = qParser.isSet(qFull);
+    if ((!oOptions.bBatch &&
+         (oOptions.bQuiet || oOptions.bForce || oOptions.bFull || qParser.isSet(qMap) || qParser.isSet(qPattern))) ||
         (oOptions.bJson && !oOptions.bBatch && !oOptions.bList))
         return iUsage_Error(qParser,
-                            "--quiet, --force, --map и --pattern действуют только вместе с --batch, --json — с --batch "
-                            "или --list",
+                            "--quiet, --force, --full, --map и --pattern действуют только вместе с --batch, --json — "
+                            "с --batch или --list",
                             bPrint);
     if (qParser.isSet(qPattern)) {
         bool bNumber = false;

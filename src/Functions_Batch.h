@@ -17,6 +17,7 @@ public:
     bool bForce = false; // fill even a volume not known to lie on the device
     QString qsMap;       // PNG file for the device map after a read
     quint64 qui64Pattern = 0; // --pattern: the words a read looks for, 0 for the poll's
+    bool bFull = false;       // fill on and read everything, even on a medium seen losing data
     bool bChoose = false;       // the window starts with the media chooser (no --device or --volume given)
     bool bList = false;         // print the media list (--json: as JSON) and end
     bool bExplain_Root = false; // only say why and how the tool needs administrator rights

@@ -1,6 +1,7 @@
 #include "Functions_Data.h"
 
 #include "Functions_Files.h"
+#include "Functions_Fill_Check.h"
 #include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Writer.h"
@@ -69,7 +70,28 @@ QString qsVolume_Gone(const cVolume_Lock &oLock, const int iFD, const dev_t devF
 
 } // namespace
 
-void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult) const
+namespace {
+
+// The checks found the medium losing data: the operator decides whether the fill goes on
+// (the whole volume written, as a slow full check wants) or stops here.
+bool bStop_At_Loss(cFill_Check *pCheck, cOperator &oOperator)
+{
+    if (!pCheck || !pCheck->bLoss_Found)
+        return false;
+    const quint64 qui64At = pCheck->bLoss_Placed ? pCheck->qui64Loss_Device_Offset : pCheck->qui64Loss_File_Offset;
+    if (oOperator.bAsk("Внимание!",
+                       QString("Носитель теряет данные после ~%1 МиБ. Остановить заполнение?").arg(qui64At >> 20),
+                       true))
+        return true;
+    pCheck->bEnabled = false; // asked once: the fill goes on to the end
+    pCheck->bLoss_Found = false;
+    pCheck->bGone_On = true;
+    return false;
+}
+
+} // namespace
+
+void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult, cFill_Check *pCheck) const
 {
     QElapsedTimer qTimer;
     qTimer.start();
@@ -96,6 +118,9 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     oResult.qslStale = qslRemove_Continuations(oLock.iDir_FD());
     oResult.bDirect = oFile.bDirect;
     oResult.iFiles = 1;
+    oFile.qsPath = oResult.qsPath;
+    oFile.pCheck = pCheck;
+    bool bLoss_Stop = false;
 
     cProgress_Scope oProgress(oOperator, "Заполнение", "Запись файла " + oResult.qsPath,
                               qMin(qui64Data_Count * 8, qui64Free_Bytes(qsVolume)));
@@ -104,13 +129,19 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     bool bCancelled = false;
     for (;;) {
         i = qui64Write_Parallel(oFile, qui64Pattern, i, qui64Data_Count, oOperator, &bCancelled, &oResult.bAbandoned);
-        if (oResult.bAbandoned)
+        bool bAsked = pCheck && pCheck->bLoss_Found;
+        if (oResult.bAbandoned || (bLoss_Stop = bStop_At_Loss(pCheck, oOperator)))
             break;
+        if (bAsked)
+            continue; // the operator said go on: the writers start again where they stopped
         if (!bCancelled)
             i = qui64Write_Sequential(oFile, qui64Pattern, i, qui64Data_Count, oOperator, &bCancelled, &iError,
                                       &oResult.bAbandoned);
-        if (oResult.bAbandoned)
+        bAsked = pCheck && pCheck->bLoss_Found;
+        if (oResult.bAbandoned || (bLoss_Stop = bStop_At_Loss(pCheck, oOperator)))
             break;
+        if (bAsked)
+            continue;
         if (bCancelled || iError != EFBIG || i == oFile.qui64First)
             break;
         // The file system's largest file (FAT32: 4 GiB): the sequence goes on in the next file,
@@ -143,6 +174,13 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     }
     oResult.qui64Words_Written = i;
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
+    if (pCheck) {
+        oResult.iChecks = pCheck->iChecks;
+        oResult.qui64Check_Bytes = pCheck->qui64Bytes_Read;
+        oResult.bLoss_Seen = pCheck->bLoss_Found || pCheck->bGone_On;
+        oResult.bLoss_Placed = pCheck->bLoss_Placed;
+        oResult.qui64Loss_Offset = pCheck->bLoss_Placed ? pCheck->qui64Loss_Device_Offset : pCheck->qui64Loss_File_Offset;
+    }
     if (iError == -1) {
         oResult.eStatus = eFill_Error; // qsError says why
     } else if (iClose_Error != 0) {
@@ -151,6 +189,8 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
         oResult.iErrno = iClose_Error;
     } else if (bCancelled || oResult.bAbandoned) {
         oResult.eStatus = eFill_Cancelled;
+    } else if (bLoss_Stop) {
+        oResult.eStatus = eFill_Loss;
     } else if (i == 0) {
         // A full volume, or a size limit below one word: nothing was written, so nothing can
         // be checked.
@@ -281,6 +321,8 @@ const char *pcFill_Status_Name(const eFill_Status eStatus)
         return "cancelled";
     case eFill_Refused:
         return "refused";
+    case eFill_Loss:
+        return "medium_loses_data";
     }
     return "";
 }

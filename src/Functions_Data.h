@@ -15,7 +15,8 @@ enum eFill_Status {
     eFill_Too_Large,   // the file system's file-size limit was reached
     eFill_Error,       // a write or the final sync failed
     eFill_Cancelled,
-    eFill_Refused // the volume does not lie on the polled device, and no one said to go on
+    eFill_Refused, // the volume does not lie on the polled device, and no one said to go on
+    eFill_Loss     // stopped: the medium lost what was written (its checks read it back)
 };
 // The status as scripts see it.
 const char *pcFill_Status_Name(const eFill_Status eStatus);
@@ -58,10 +59,18 @@ public:
     qint64 qi64Elapsed_Ms = 0;
     bool bDirect = false;    // written past the page cache
     bool bAbandoned = false; // writers stuck in a device that stopped answering were left behind
+    // The checks as the fill went: what they read, and where the medium first lost what it was
+    // given (a device offset where the file system says where the file lies, else the file's).
+    int iChecks = 0;
+    quint64 qui64Check_Bytes = 0;
+    bool bLoss_Seen = false;
+    bool bLoss_Placed = false;
+    quint64 qui64Loss_Offset = 0;
     int iFiles = 0;          // data.data and its continuations
     QStringList qslStale;    // continuations of an earlier fill that could not be removed, with why
 };
 
+class cFill_Check;
 class cOperator;
 
 class cData
@@ -75,7 +84,10 @@ public:
     QString qsText_Data(quint64 qui64Value) const;
     // Writes the fill into the volume of oVolume until it is full; shows progress through
     // the operator and tells it nothing else: what it did is in oResult.
-    void vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult) const;
+    // With pCheck, what is written is read back now and then; at the first loss the operator
+    // is asked whether to stop.
+    void vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult,
+                     cFill_Check *pCheck = nullptr) const;
 
 private:
     quint64 qui64Calc_Pattern(quint64 qui64Value) const;

@@ -91,10 +91,10 @@ void cWindow_Operator::vTell(const QString &qsHeading, const QString &qsMessage,
     iMessageBox(qsHeading, qsMessage, iIcon, iMsgBox_OK_Button, 0, 0, "");
 }
 
-bool cWindow_Operator::bAsk(const QString &qsHeading, const QString &qsQuestion)
+bool cWindow_Operator::bAsk(const QString &qsHeading, const QString &qsQuestion, const bool bYes_Is_Safe)
 {
-    return iMessageBox(qsHeading, qsQuestion, 4, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") ==
-           iMsgBox_Yes_Button;
+    return iMessageBox(qsHeading, qsQuestion, 4, iMsgBox_Yes_Button | iMsgBox_No_Button,
+                       bYes_Is_Safe ? iMsgBox_Yes_Button : iMsgBox_No_Button, 0, "") == iMsgBox_Yes_Button;
 }
 
 QString cWindow_Operator::qsPoll_First() const

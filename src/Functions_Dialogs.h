@@ -31,7 +31,7 @@ public:
     ~cWindow_Operator() override;
 
     void vTell(const QString &qsHeading, const QString &qsMessage, const int iIcon) override;
-    bool bAsk(const QString &qsHeading, const QString &qsQuestion) override;
+    bool bAsk(const QString &qsHeading, const QString &qsQuestion, const bool bYes_Is_Safe = false) override;
     void vStart(const QString &qsTitle, const QString &qsWhat, const quint64 qui64Total) override;
     bool bAdvance(const quint64 qui64Done) override;
     void vFinish() override;

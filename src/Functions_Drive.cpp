@@ -92,8 +92,8 @@ void cVolume::vGet_Properties(QString qsPath)
     qsVolume_Name = qsPath;
 }
 
-void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator,
-                        cRead_Result &oResult) const
+void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,
+                        const cRead_Plan &oPlan) const
 {
-    vScan_Device(qsDrive_Name, qui64Bytes_Count, qui64Pattern, qui64Data_Part, oOperator, oResult);
+    vScan_Device(qsDrive_Name, qui64Bytes_Count, qui64Pattern, qui64Data_Part, oOperator, oResult, oPlan);
 }

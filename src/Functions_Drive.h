@@ -19,7 +19,8 @@ public:
     void vFormat(QString qsVolume);
     // Reads the whole device for the words pattern + i, i below qui64Data_Part; what it saw
     // is in oResult, progress goes to the operator.
-    void vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult) const;
+    void vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,
+                    const cRead_Plan &oPlan = cRead_Plan()) const;
 };
 
 class cVolume

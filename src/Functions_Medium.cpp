@@ -85,8 +85,8 @@ quint64 qui64Kept_In_Period(const std::vector<cPiece> &vecPieces, const std::vec
 
 // The capacity of a medium that keeps nothing beyond some offset but what a small cache
 // still holds: the first place of a lost word below which next to nothing was lost and
-// beyond which at most a quarter as much was kept as was lost, or as below. Fills *pMedium
-// and returns true when there is one.
+// beyond which at most a quarter as much was kept as was lost, or as the capacity. Fills
+// *pMedium and returns true when there is one.
 bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns, const quint64 qui64Words,
                      cMedium *pMedium)
 {
@@ -120,7 +120,7 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
         if (100 * vecLost_After[i] < 8 * qui64Words)
             return false;
         // What is kept beyond is a cache's: small against the loss, and against the capacity.
-        if (4 * vecKept_After[i] > vecLost_After[i] || 4 * vecKept_After[i] > qui64Kept_Before)
+        if (4 * vecKept_After[i] > vecLost_After[i] || 4 * vecKept_After[i] > qui64Limit)
             continue;
         // What was found beyond must be what the cache holds there, or its stale copies: words
         // of the indexes it kept. Anything else (the fill's words moved there, an old fill)
@@ -138,10 +138,13 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
             const quint64 qui64Skip = oRun.qui64Offset < qui64Limit ? (qui64Limit - oRun.qui64Offset) / 8 : 0;
             const quint64 qui64First = oRun.qui64First + qui64Skip, qui64End = oRun.qui64End();
             qui64Found_Beyond += qui64End - qui64First;
+            // Words past the file's end are the fill's own too: chunks it wrote last and then cut
+            // off, which a cache may well hold.
+            const quint64 qui64Own_End = std::min(qui64End, qui64Words);
             const quint64 qui64Inside_First = std::max(qui64First, qui64Kept_Low);
-            const quint64 qui64Inside_End = std::min(qui64End, qui64Kept_High);
-            qui64Unexplained +=
-                (qui64End - qui64First) - (qui64Inside_End > qui64Inside_First ? qui64Inside_End - qui64Inside_First : 0);
+            const quint64 qui64Inside_End = std::min(qui64Own_End, qui64Kept_High);
+            qui64Unexplained += (qui64Own_End > qui64First ? qui64Own_End - qui64First : 0) -
+                                (qui64Inside_End > qui64Inside_First ? qui64Inside_End - qui64Inside_First : 0);
         }
         if (1000 * 8 * qui64Unexplained > vecLost_After[i] + vecKept_After[i])
             continue;

@@ -14,8 +14,9 @@ public:
 
     // Tells the operator something that does not wait for an answer (iIcon as iMessageBox's).
     virtual void vTell(const QString &qsHeading, const QString &qsMessage, const int iIcon) = 0;
-    // A yes/no question whose safe answer is no.
-    virtual bool bAsk(const QString &qsHeading, const QString &qsQuestion) = 0;
+    // A yes/no question; its safe answer is no, or yes where bYes_Is_Safe (stop a fill on a
+    // medium that loses data).
+    virtual bool bAsk(const QString &qsHeading, const QString &qsQuestion, const bool bYes_Is_Safe = false) = 0;
 
     // Progress of one long operation, reported from the thread that runs the step. bAdvance
     // is cheap enough to call every few milliseconds and returns false once the operator

@@ -53,6 +53,14 @@ public:
     quint64 qui64Region_Bytes = 0;
     int iRegions = 0;
     std::unique_ptr<cIO_Buffers> pBuffers;
+    cRead_Plan oPlan;
+    quint64 qui64Planned = 0; // bytes the plan reads
+
+    bool bWanted(const quint64 qui64Block_Index) const
+    {
+        return qui64Block_Index * qui64Block < oPlan.qui64Whole_To ||
+               qui64Block_Index % quint64(std::max(1, oPlan.iSample_Every)) == 0;
+    }
 
     std::atomic<quint64> qui64Next_Block{0};
     std::atomic<quint64> qui64Done{0};
@@ -215,6 +223,8 @@ void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer)
         const quint64 qui64Block = oJob.qui64Next_Block.fetch_add(1);
         if (qui64Block >= oJob.qui64Blocks)
             break;
+        if (!oJob.bWanted(qui64Block))
+            continue;
         const quint64 qui64Offset = qui64Block * oJob.qui64Block;
         const quint64 qui64Length = std::min(oJob.qui64Block, oJob.qui64Bytes - qui64Offset);
         cBlock_Result oBlock;
@@ -304,6 +314,9 @@ void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64
     oJob.qvRegion_Bad.fill(0, oJob.iRegions);
     oJob.qvRegion_Done.fill(0, oJob.iRegions);
     oJob.vecBlock_Done.assign(size_t(oJob.qui64Blocks), false);
+    for (quint64 b = 0; b < oJob.qui64Blocks; ++b)
+        if (oJob.bWanted(b))
+            oJob.qui64Planned += std::min(oJob.qui64Block, oJob.qui64Bytes - b * oJob.qui64Block);
 }
 
 // Runs the readers and waits for them, showing progress. Returns false when a cancelled
@@ -311,7 +324,7 @@ void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64
 bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, cOperator &oOperator)
 {
     cScan_Job &oJob = *pJob;
-    const cProgress_Scope oProgress(oOperator, "Чтение", "Чтение носителя " + oJob.qsDevice, oJob.qui64Bytes);
+    const cProgress_Scope oProgress(oOperator, "Чтение", "Чтение носителя " + oJob.qsDevice, oJob.qui64Planned);
     return bRun_Workers(
         oJob.pBuffers->iCount(), [pJob](int iReader) { vScan_Worker(*pJob, pJob->pBuffers->pucBuffer(iReader)); },
         oJob.bStop, [&] { return oOperator.bAdvance(oJob.qui64Done); });
@@ -359,13 +372,15 @@ void vCollect(cScan_Job &oJob, cRead_Result &oResult)
     if (oJob.bShrunk)
         oResult.eStatus = eRead_Shrunk;
     else
-        oResult.eStatus = oJob.qui64Done < oJob.qui64Bytes ? eRead_Cancelled : eRead_Done;
+        oResult.eStatus = oJob.qui64Done < oJob.qui64Planned ? eRead_Cancelled : eRead_Done;
+    oResult.bSampled = oJob.qui64Planned < oJob.qui64Bytes;
+    oResult.qui64Bytes_Planned = oJob.qui64Planned;
 }
 
 } // namespace
 
 void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
-                  const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult)
+                  const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult, const cRead_Plan &oPlan)
 {
     QElapsedTimer qTimer;
     qTimer.start();
@@ -382,6 +397,7 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
 
     auto pJob = std::make_shared<cScan_Job>();
     pJob->qsDevice = qsDrive_Name;
+    pJob->oPlan = oPlan;
     oResult.eStatus = eOpen_Device(qsDrive_Name, *pJob, &oResult.qsError);
     if (oResult.eStatus != eRead_Done)
         return;

@@ -47,6 +47,8 @@ public:
     qint64 qi64Elapsed_Ms = 0;
     bool bDirect = false;    // the page cache was bypassed
     bool bAbandoned = false; // readers stuck in the device were left behind
+    bool bSampled = false;   // read as a plan said: whole where the fill wrote, sampled beyond
+    quint64 qui64Bytes_Planned = 0;
 
     // Where the words lie, sorted by first index; words beyond the table's bound were
     // counted, not placed.
@@ -68,12 +70,24 @@ public:
 
 class cOperator;
 
+// What a read covers: the whole device, or, after a fill that stopped when the medium lost
+// data, everything up to where the fill wrote (whole) and a block of every few beyond it,
+// enough to tell a limit from a wrap and to see what a cache holds.
+class cRead_Plan
+{
+public:
+    quint64 qui64Whole_To = ~quint64(0); // read whole up to this device offset
+    int iSample_Every = 1;               // beyond it, one block of every this many
+    bool bSampled() const { return iSample_Every > 1 && qui64Whole_To != ~quint64(0); }
+};
+
 // Reads the device qsDevice over qui64Bytes_Count bytes from offset 0 with a few threads
 // and notes where every word pattern + i with i below qui64Data_Part lies. Fills oResult;
 // shows progress through the operator and tells it nothing else. A cancelled read ends
 // within a few seconds even when the device has stopped answering.
 void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, const quint64 qui64Pattern,
-                  const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult);
+                  const quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,
+                  const cRead_Plan &oPlan = cRead_Plan());
 
 // Reads the words of each run's place again, past the page cache, into *pqvWords (in order;
 // a word that cannot be read comes back as 0). False with the reason when the device could

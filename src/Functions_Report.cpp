@@ -115,6 +115,11 @@ QString qsFill_Summary(const cFill_Result &oResult)
     case eFill_Cancelled:
         qsReason = QString("прервано оператором на слове %1.").arg(qsCount_Text(i));
         break;
+    case eFill_Loss:
+        qsReason = QString("носитель теряет записанное: проверка прочла не то, что записано, %1 ~%2 МиБ.")
+                       .arg(oResult.bLoss_Placed ? "на носителе с" : "в файле с")
+                       .arg(oResult.qui64Loss_Offset >> 20);
+        break;
     case eFill_Error:
     case eFill_Not_Run:
     case eFill_No_Poll:
@@ -140,8 +145,12 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qslLines << "Прямая запись (O_DIRECT) на этой файловой системе недоступна: запись шла через кэш страниц.";
     if (oResult.bAbandoned)
         qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
-    if (bFill_Wrote_Then_Failed(oResult))
+    if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
         qslLines << "Чтение покажет, сколько из записанного носитель сохранил.";
+    if (oResult.iChecks > 0)
+        qslLines << QString("Проверок записанного по ходу: %1, прочитано для них %2.")
+                        .arg(oResult.iChecks)
+                        .arg(qsSize_Text(oResult.qui64Check_Bytes));
     if (!oResult.qslStale.isEmpty()) // the read will not count them: they do not go on from this fill
         qslLines << "Не удалось удалить продолжения прежнего заполнения: " + oResult.qslStale.join("; ") + ".";
     return qslLines.join("\n");
@@ -227,6 +236,10 @@ QString qsRead_Summary(const cRead_Result &oResult)
                          qsRate_Text(oResult.qui64Bytes_Done, oResult.qi64Elapsed_Ms));
     if (!oResult.bDirect)
         qslLines << "Прямое чтение (O_DIRECT) недоступно: между программой и носителем стоит кэш страниц.";
+    if (oResult.bSampled)
+        qslLines << QString("Заполнение остановлено на потере данных, поэтому прочитано выборочно: всё, куда оно "
+                            "писало, и по 1 МиБ из каждых 16 дальше — %1 из %2.")
+                        .arg(qsSize_Text(oResult.qui64Bytes_Planned), qsSize_Text(oResult.qui64Bytes_Count));
     if (!oVerdict.oLayout.qvParts.isEmpty()) {
         qslLines << QString("Файл заполнения: %1, %2 (%3).")
                         .arg(qsFill_Names(oVerdict), qsWords_Text(oVerdict.qui64Words),
@@ -343,6 +356,11 @@ QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
     vPut(qjResult, "words_total", oResult.qui64Data_Count);
     vPut(qjResult, "words_written", oResult.qui64Words_Written);
     vPut(qjResult, "bytes_written", oResult.qui64Words_Written * 8);
+    qjResult.insert("checks", oResult.iChecks);
+    vPut(qjResult, "check_bytes", oResult.qui64Check_Bytes);
+    qjResult.insert("loss_seen", oResult.bLoss_Seen);
+    if (oResult.bLoss_Seen)
+        vPut(qjResult, oResult.bLoss_Placed ? "loss_device_offset" : "loss_file_offset", oResult.qui64Loss_Offset);
     qjResult.insert("stale_continuations", QJsonArray::fromStringList(oResult.qslStale));
     return qjResult;
 }
@@ -366,6 +384,7 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
     vPut(qjResult, "bytes_count", oResult.qui64Bytes_Count);
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
     vPut(qjResult, "bytes_unreadable", oResult.qui64Bytes_Bad);
+    qjResult.insert("sampled", oResult.bSampled);
     vPut_Pattern(qjResult, oResult.qui64Pattern);
     vPut(qjResult, "indexes_tracked", oResult.qui64Data_Count);
     vPut(qjResult, "distinct", oResult.qui64Distinct);

@@ -2,6 +2,7 @@
 
 #include "Functions_Files.h"
 #include "Functions_Lock.h"
+#include "Functions_Fill_Check.h"
 #include "Functions_Operator.h"
 #include "Functions_Placement.h"
 #include "Functions_Report.h"
@@ -9,6 +10,7 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 
@@ -131,7 +133,10 @@ cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
                 return oResult;
         }
     }
-    oData.vWrite_Data(oVolume, oOperator, oResult);
+    // Checked as it goes, where the polled device can be read back: a medium that loses data is
+    // told in minutes, not after hours of filling.
+    cFill_Check oCheck(oDrive.qsDrive_Name, oData.qui64Pattern, oVolume.qui64Bytes_Count);
+    oData.vWrite_Data(oVolume, oOperator, oResult, oDrive.qsDrive_Name.isEmpty() ? nullptr : &oCheck);
     return oResult;
 }
 
@@ -182,8 +187,33 @@ void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout)
                               "): места выведены из того, где слова найдены";
 }
 
+namespace {
+
+// After a fill that stopped because the medium lost data, the read need not cover the whole
+// announced size: everything up to where the fill wrote, and a sample beyond.
+cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, const cDrive &oDrive)
+{
+    cRead_Plan oPlan;
+    if (oLast_Fill.eStatus != eFill_Loss || oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name))
+        return oPlan;
+    std::vector<cRun> vecRuns;
+    QString qsWhy;
+    quint64 qui64End = 0;
+    if (bFill_Placement(qvFill_Parts(oVolume.qsVolume_Name), oDrive.qsDrive_Name, &vecRuns, &qsWhy)) {
+        for (const cRun &oRun : vecRuns)
+            qui64End = std::max(qui64End, oRun.qui64Offset_End());
+    } else { // the file system does not say: room for its own structures besides the words
+        qui64End = 8 * oLast_Fill.qui64Words_Written / 4 * 5;
+    }
+    oPlan.qui64Whole_To = qui64End + (quint64(64) << 20);
+    oPlan.iSample_Every = 16;
+    return oPlan;
+}
+
+} // namespace
+
 cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator,
-                   const cFill_Result &oLast_Fill)
+                   const cFill_Result &oLast_Fill, const bool bRead_All)
 {
     cRead_Result oResult;
     // Not while another run fills or reads this volume.
@@ -201,7 +231,8 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
     const bool bFrom_Fill = bFill_Pattern(oVolume.qsVolume_Name, &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
     if (!bFrom_Fill)
         qui64Pattern = oData.qui64Pattern;
-    oDrive.vRead_Data(qui64Pattern, oData.qui64Data_Count, oOperator, oResult);
+    oDrive.vRead_Data(qui64Pattern, oData.qui64Data_Count, oOperator, oResult,
+                      bRead_All ? cRead_Plan() : oPlan_After(oLast_Fill, oVolume, oDrive));
     oResult.qsVolume = oVolume.qsVolume_Name;
     oResult.bPattern_From_Fill = bFrom_Fill;
     if (oResult.bAbandoned) {

@@ -37,9 +37,10 @@ bool bFill_Wrote_Then_Failed(const cFill_Result &oResult);
 
 // Reads the polled device for the last poll's words and compares it with the fill in the
 // polled volume. oLast_Fill: the fill this run made before, if any (a medium that refused its
-// writes is judged by how much it took).
+// writes is judged by how much it took; after a fill stopped at a loss only where it wrote is
+// read whole, unless bRead_All).
 cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator,
-                   const cFill_Result &oLast_Fill = cFill_Result());
+                   const cFill_Result &oLast_Fill = cFill_Result(), const bool bRead_All = false);
 // The whole device was read.
 bool bRead_Ok(const cRead_Result &oResult);
 // Empty unless a read finds less of the fill than the fill just made with the same records

@@ -2,6 +2,7 @@
 
 #include "Functions_Data.h"
 #include "Functions_Files.h"
+#include "Functions_Fill_Check.h"
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
 
@@ -262,6 +263,18 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
     }
 }
 
+} // namespace
+
+bool bLoss_Seen(const cFill_File &oFile, const quint64 qui64Next_Word)
+{
+    cFill_Check *pCheck = oFile.pCheck;
+    const quint64 qui64Written = 8 * (qui64Next_Word - oFile.qui64First);
+    return pCheck && pCheck->bDue(qui64Written) &&
+           pCheck->bLost(oFile.qsPath, oFile.qui64First, qui64Written);
+}
+
+namespace {
+
 // Chunks written whole from the first on.
 quint64 qui64Chunks_In_A_Row(const cWrite_Job &oJob)
 {
@@ -293,6 +306,8 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
         oJob.oBuffers.iCount(), [pJob](int iWriter) { vWrite_Chunks(*pJob, pJob->oBuffers.pucBuffer(iWriter)); },
         oJob.bStop,
         [&] {
+            if (bLoss_Seen(oFile, qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8)))
+                return false;
             if (oOperator.bAdvance(8 * qui64From + oJob.qui64Done_Bytes))
                 return true;
             *pbCancelled = true;
@@ -356,6 +371,8 @@ bool bRun_Ordered(const std::shared_ptr<cOrdered_Job> &pJob, void (*vWork)(cOrde
 {
     return bRun_Workers(
         1, [pJob, vWork](int) { vWork(*pJob); }, pJob->bStop, [&] {
+            if (bLoss_Seen(pJob->oFile, pJob->qui64Next))
+                return false;
             if (oOperator.bAdvance(8 * pJob->qui64Next))
                 return true;
             *pbCancelled = true;

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+class cFill_Check;
 class cOperator;
 
 // Words are written in chunks of this size, each from a buffer of its own.
@@ -19,6 +20,8 @@ public:
     bool bDirect = false;
     quint64 qui64First = 0; // index of its first word
     quint64 qui64Block = stIO_Alignment;
+    QString qsPath;             // where it lies, for the checks that read it back
+    cFill_Check *pCheck = nullptr; // checks, as it grows, that the medium keeps it
 
     // Writes as much of qui64Length bytes at word qui64Index as the file system takes:
     // whole; where that is refused near the end of the space (a direct write is all or
@@ -55,6 +58,10 @@ quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, con
 // not answer (*pbAbandoned; the file is closed when it does). The descriptor is the job's.
 int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
                      bool *pbAbandoned);
+
+// The file's check is due at the first qui64Next_Word words, and found them lost: the
+// writers stop (pCheck->bLoss_Found says why).
+bool bLoss_Seen(const cFill_File &oFile, const quint64 qui64Next_Word);
 
 // Removes the continuation files a previous fill left in the directory iDir: regular files
 // only, under the exact names the fill makes. Returns those it had to leave, with why.

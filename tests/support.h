@@ -44,7 +44,7 @@ public:
     {
         qslTold << qsHeading + "\n" + qsMessage;
     }
-    bool bAsk(const QString &qsHeading, const QString &qsQuestion) override
+    bool bAsk(const QString &qsHeading, const QString &qsQuestion, const bool = false) override
     {
         qslAsked << qsHeading + "\n" + qsQuestion;
         return bAnswer;
