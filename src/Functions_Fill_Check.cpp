@@ -15,9 +15,9 @@ cFill_Check::cFill_Check(const QString &qsDevice_Path, const quint64 qui64Patter
                          const quint64 qui64Volume_Bytes)
     : qsDevice(qsDevice_Path), qui64Pattern(qui64Pattern_Value)
 {
-    // A hundredth of the volume, but at least 64 MiB (a fast disk) and at most 256 MiB (a big
+    // A hundredth of the volume, but at least 32 MiB (a fast disk) and at most 256 MiB (a big
     // slow stick): on a medium that keeps everything the reads cost well under a hundredth.
-    qui64Step = std::clamp<quint64>(qui64Volume_Bytes / 100, quint64(64) << 20, quint64(256) << 20);
+    qui64Step = std::clamp<quint64>(qui64Volume_Bytes / 100, quint64(32) << 20, quint64(256) << 20);
     qui64Next = qui64Step;
 }
 

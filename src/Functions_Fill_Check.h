@@ -41,7 +41,7 @@ private:
 
 // How far behind the newest write a sample lies: twice the largest write cache a stick is
 // taken to have.
-const quint64 qui64Check_Lag = quint64(128) << 20;
+const quint64 qui64Check_Lag = quint64(64) << 20;
 const quint64 qui64Check_Sample = quint64(256) << 10;
 
 #endif // FUNCTIONS_FILL_CHECK_H

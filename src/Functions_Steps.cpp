@@ -205,7 +205,7 @@ cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, c
     } else { // the file system does not say: room for its own structures besides the words
         qui64End = 8 * oLast_Fill.qui64Words_Written / 4 * 5;
     }
-    oPlan.qui64Whole_To = qui64End + (quint64(64) << 20);
+    oPlan.qui64Whole_To = qui64End + (quint64(16) << 20);
     oPlan.iSample_Every = 16;
     return oPlan;
 }

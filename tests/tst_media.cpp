@@ -23,6 +23,8 @@ class tst_Media : public QObject
 private slots:
     void verdict_data();
     void verdict();
+    void earlyStop_data();
+    void earlyStop();
 };
 
 // nbdfuse serving a medium from nbdkit as a file; unmounting ends both.
@@ -280,6 +282,69 @@ void tst_Media::verdict()
     QVERIFY(oAnswerer.qslHeadings[1].startsWith("Удалить файл заполнения"));
     QVERIFY2(oAnswerer.qslMessages[0].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[0]));
     QCOMPARE(oAnswerer.qlIcons[0], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
+}
+
+void tst_Media::earlyStop_data()
+{
+    QTest::addColumn<QString>("qsMedium");
+    QTest::addColumn<bool>("bFull");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::addColumn<double>("dUsable"); // MiB, within 2 %
+    // A 2 GiB fake that keeps 256 MiB: the fill stops soon after it passes them, and the read
+    // covers what the fill wrote and samples the rest.
+    QTest::newRow("2 GiB announced, 256 MiB kept") << "size=2G keep=256M mode=limit" << false << "capacity_limited"
+                                                 << 256.0;
+    QTest::newRow("the same, --full") << "size=2G keep=256M mode=limit" << true << "capacity_limited" << 256.0;
+    // Stopped before it wrote over them, the file system's own structures at the start survive.
+    QTest::newRow("wraps every 320 MiB") << "size=1G keep=320M mode=wrap" << false << "wraparound" << 320.0;
+    QTest::newRow("healthy: nothing stops") << "size=512M" << false << "intact" << 0.0;
+}
+
+void tst_Media::earlyStop()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsMedium);
+    QFETCH(bool, bFull);
+    QFETCH(QString, qsVerdict);
+    QFETCH(double, dUsable);
+    if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
+        QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
+    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
+    cEmulated_Medium oMedium;
+    QVERIFY_MADE(oMedium.qsStart(qsMedium.split(' '), "ext4", false));
+    QStringList qslArguments = {"--device", oMedium.oLoop.qsDevice, "--volume", oMedium.oLoop.qsMount,
+                                "--batch",  "poll,fill,read",        "--json",   "--quiet"};
+    if (bFull)
+        qslArguments << "--full";
+    const cTool_Run oRun = oTool(qslArguments);
+    const QStringList qslLines = oRun.qsOut.trimmed().split('\n');
+    QCOMPARE(qslLines.size(), 3);
+    const QJsonObject qjFill = QJsonDocument::fromJson(qslLines[1].toUtf8()).object();
+    const QJsonObject qjRead = QJsonDocument::fromJson(qslLines[2].toUtf8()).object();
+    QVERIFY2(qjRead["verdict"].toString() == qsVerdict, qPrintable(qslLines[2].left(600)));
+    QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
+    const double dBytes = qjRead["usable_bytes"].toDouble();
+    QVERIFY2(dUsable == 0 ? dBytes == 0 : qAbs(dBytes / 1048576 - dUsable) <= dUsable / 50,
+             qPrintable(QString::number(dBytes / 1048576)));
+    QVERIFY(qjFill["checks"].toInt() > 0);
+    const bool bStopped = qsVerdict != "intact" && !bFull;
+    QCOMPARE(qjFill["status"].toString(), bStopped ? QString("medium_loses_data") : QString("full"));
+    QCOMPARE(qjFill["loss_seen"].toBool(), qsVerdict != "intact");
+    // Stopped within a few checks' length of the loss, not at the announced end.
+    const double dWritten = qjFill["bytes_written"].toDouble() / 1048576;
+    if (bStopped)
+        QVERIFY2(dWritten < dUsable + 400, qPrintable(QString::number(dWritten)));
+    QCOMPARE(qjRead["sampled"].toBool(), bStopped);
+    if (bStopped && qsMedium.startsWith("size=2G")) // a small part of what it announces
+        QVERIFY(qjRead["bytes_read"].toDouble() < qjRead["bytes_count"].toDouble() / 2);
+    if (qsMedium.contains("wrap")) { // the volume still mounts and holds the fill file
+        int iExit = 0;
+        qsRun("umount", {oMedium.oLoop.qsMount}, &iExit);
+        QCOMPARE(iExit, 0);
+        qsRun("mount", {oMedium.oLoop.qsDevice, oMedium.oLoop.qsMount}, &iExit);
+        QCOMPARE(iExit, 0);
+        QVERIFY(QFileInfo(oMedium.oLoop.qsMount + "data.data").isFile());
+    }
 }
 
 QTEST_MAIN(tst_Media)
