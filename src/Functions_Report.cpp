@@ -238,7 +238,7 @@ QString qsRead_Summary(const cRead_Result &oResult)
         qslLines << "Прямое чтение (O_DIRECT) недоступно: между программой и носителем стоит кэш страниц.";
     if (oResult.bSampled)
         qslLines << QString("Заполнение остановлено на потере данных, поэтому прочитано выборочно: всё, куда оно "
-                            "писало, и по 1 МиБ из каждых 16 дальше — %1 из %2.")
+                            "писало, и образцы по 1 МиБ дальше — %1 из %2.")
                         .arg(qsSize_Text(oResult.qui64Bytes_Planned), qsSize_Text(oResult.qui64Bytes_Count));
     if (!oVerdict.oLayout.qvParts.isEmpty()) {
         qslLines << QString("Файл заполнения: %1, %2 (%3).")

@@ -206,7 +206,12 @@ cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, c
         qui64End = 8 * oLast_Fill.qui64Words_Written / 4 * 5;
     }
     oPlan.qui64Whole_To = qui64End + (quint64(16) << 20);
-    oPlan.iSample_Every = 16;
+    // A block of every 16 beyond, but not more than about a thousand blocks: on a "1 TB" fake
+    // that keeps 32 GB that is 1 GiB more to read, not 60.
+    const quint64 qui64Beyond = oDrive.qui64Bytes_Count > oPlan.qui64Whole_To
+                                    ? (oDrive.qui64Bytes_Count - oPlan.qui64Whole_To) >> 20
+                                    : 0;
+    oPlan.iSample_Every = int(std::clamp<quint64>(qui64Beyond / 1024, 16, 1 << 20));
     return oPlan;
 }
 
