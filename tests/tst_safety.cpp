@@ -289,7 +289,13 @@ void tst_Safety::killedFill()
     const QString qsFill = oLoop.qsMount + "data.data";
     QProcess qTool;
     qTool.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
-    QVERIFY(bWait_For([&] { return QFileInfo(qsFill).size() > (64 << 20); }));
+    // Killed once its first chunk is in (the writers finish chunks in any order).
+    auto bHead_Written = [&] {
+        QFile qHead(qsFill);
+        return qHead.open(QIODevice::ReadOnly) && qHead.size() > (64 << 20) &&
+               qFromBigEndian<quint64>(qHead.read(8).constData()) != 0;
+    };
+    QVERIFY(bWait_For(bHead_Written));
     kill(pid_t(qTool.processId()), SIGKILL);
     QVERIFY(qTool.waitForFinished(60000));
     QFile qFile(qsFill);
