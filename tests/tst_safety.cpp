@@ -81,6 +81,8 @@ void tst_Safety::shell()
     QFETCH(bool, bLoop);
     QFETCH(QStringList, qslExpected);
     QFETCH(QString, qsNever);
+    if (qsScript.contains("fillscan-runtime") && geteuid() != 0)
+        QSKIP("only root, which often has none, is given a runtime directory of its own");
     cLoop_Device oLoop;
     QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
     if (bLoop) {
