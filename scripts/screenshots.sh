@@ -29,6 +29,6 @@ medium_attach size=512M keep=192M mode=limit
 Xvfb :47 -screen 0 1366x768x24 -nolisten tcp &
 xvfb=$!
 sleep 1
-DISPLAY=:47 "$top/build/fillscan_screenshots" "$loop" "$work/volume/" "$top/docs/summary-fake.png" \
+DISPLAY=:47 timeout 120 "$top/build/fillscan_screenshots" "$loop" "$work/volume/" "$top/docs/summary-fake.png" \
     "$top/docs/map-fake.png"
 echo "screenshots.sh: wrote docs/summary-fake.png and docs/map-fake.png"
