@@ -154,7 +154,7 @@ void cChooser_Dialog::vChoose()
                         "раздела " +
                         (qsMount.isEmpty() ? oEntry.qsPath : qsMount) +
                         ", пока файл не будет удалён. Проверять его всё равно?",
-                    2, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+                    iMsgBox_Warning_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
         return;
     if (qsMount.isEmpty()) {
         if (oEntry.qsObject.isEmpty()) {
@@ -162,7 +162,7 @@ void cChooser_Dialog::vChoose()
                         oEntry.qsPath +
                             " не смонтирован, заполнять нечего. Смонтируйте раздел (например, откройте его в "
                             "файловом менеджере) и нажмите «Обновить», или выберите другой.",
-                        2, iMsgBox_OK_Button, 0, 0, "");
+                        iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
             return;
         }
         if (iMessageBox("Раздел не смонтирован.", "Смонтировать " + oEntry.qsPath + "?", 4,

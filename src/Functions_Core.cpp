@@ -125,7 +125,7 @@ QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
             qsQuoted + " не отработал корректно. Код ошибки - " + QString::number(qProcess->exitCode(), 10) + ".";
     }
     if (!qsFailure.isEmpty())
-        iMessageBox("Ошибка!", qsFailure, 3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!", qsFailure, iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
 
     qbaResult = qProcess->readAllStandardOutput();
     qProcess->terminate();

@@ -26,6 +26,13 @@ const int iMsgBox_Apply_Button = 32768;
 const int iMsgBox_Reset_Button = 65536;
 const int iMsgBox_RestoreDefaults_Button = 131072;
 
+// Icon codes of iMessageBox, in QMessageBox::Icon's order.
+const int iMsgBox_No_Icon = 0;
+const int iMsgBox_Information_Icon = 1;
+const int iMsgBox_Warning_Icon = 2;
+const int iMsgBox_Critical_Icon = 3;
+const int iMsgBox_Question_Icon = 4;
+
 // The one way the probe and the command runner talk to the operator. Returns the code of the
 // button that ended the box, 0 for the extra button. The window installs the real box at
 // start (vInstall_Message_Box); without it (batch mode, scripts) heading and message go to

@@ -28,7 +28,7 @@ bool cDrive::bGet_Properties(QString qsDrive)
                     "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены "
                     "пользователь root и права 777.\n" +
                         qsDrive + ": " + qsReason + ".",
-                    3, iMsgBox_OK_Button, 0, 0, "");
+                    iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
 
@@ -39,7 +39,7 @@ bool cDrive::bGet_Properties(QString qsDrive)
         iMessageBox("Ошибка!",
                     QString("Носитель %1 — каталог, а не блочное устройство или файл образа: %2.")
                         .arg(qsDrive, qsSystem_Reason(EISDIR)),
-                    3, iMsgBox_OK_Button, 0, 0, "");
+                    iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
     if (S_ISREG(strStat.st_mode)) {
