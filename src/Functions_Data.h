@@ -2,6 +2,7 @@
 #define FUNCTIONS_DATA_H
 
 #include "Functions_Drive.h"
+#include "Functions_Fill_Files.h"
 
 #include <QString>
 #include <QStringList>
@@ -24,26 +25,6 @@ const char *pcFill_Status_Name(const eFill_Status eStatus);
 // How many indexes a pattern leaves room for: 2^k for ones in bits k+1 to 63 and zeros below;
 // 0 for a value that is no such pattern.
 quint64 qui64Pattern_Indexes(const quint64 qui64Pattern);
-
-// The fill file, in the volume's directory.
-const char *const pcFill_File_Name = "data.data";
-// File iPart of the fill (data.data, then data.data.2, data.data.3, ...: where the file
-// system refuses a larger file, the sequence of words goes on in the next one).
-QString qsFill_File_Path(const QString &qsVolume, const int iPart = 1);
-QString qsFill_File_Name(const int iPart = 1);
-// N for the name of continuation N (data.data.N exactly as the fill makes it: decimal,
-// from 2, no sign, no leading zero, no blank), else 0: any other name is the user's.
-int iContinuation_Number(const QString &qsName);
-// Which file of the fill a name is: 1 for data.data, N for data.data.N written exactly as
-// qsFill_File_Path writes it (no leading zero, sign or blank); 0 for any other name.
-int iFill_Part_Of(const QString &qsName);
-// The files of the fill found in the volume, in order, each a regular file of whole words.
-// A continuation counts only when its first word goes on from where the part before it
-// ends: a stale one an earlier fill left is not part of this one.
-QVector<cFill_Part> qvFill_Parts(const QString &qsVolume);
-// The pattern the fill in the volume was written with: its first word (index 0), when that
-// has the pattern's shape (ones above, zeros below). False when there is none.
-bool bFill_Pattern(const QString &qsVolume, quint64 *pqui64Pattern);
 
 // What one fill did.
 class cFill_Result
@@ -72,6 +53,11 @@ public:
 
 class cFill_Check;
 class cOperator;
+class cWrite_Outcome;
+
+// The fill's status, reason, errno, words and files from how its writing ended: nothing but
+// the outcome decides them.
+cFill_Result oFill_Status(const cWrite_Outcome &oOutcome);
 
 class cData
 {
@@ -88,6 +74,9 @@ public:
     // is asked whether to stop.
     void vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oResult,
                      cFill_Check *pCheck = nullptr) const;
+    // The same for a caller that has only the volume: progress and questions go to the
+    // default operator (the window's in a widget program), a failure is told through it.
+    void vWrite_Data(cVolume oVolume);
 
 private:
     quint64 qui64Calc_Pattern(quint64 qui64Value) const;

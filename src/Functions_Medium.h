@@ -2,7 +2,7 @@
 #define FUNCTIONS_MEDIUM_H
 
 #include "Functions_Table.h"
-#include "Functions_Verdict.h"
+#include "Functions_Results.h"
 
 #include <vector>
 

@@ -419,34 +419,6 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
 }
 
-const char *pcRead_Status_Name(const eRead_Status eStatus)
-{
-    switch (eStatus) {
-    case eRead_Not_Run:
-        return "not_run";
-    case eRead_No_Poll:
-        return "no_poll";
-    case eRead_Done:
-        return "done";
-    case eRead_Cancelled:
-        return "cancelled";
-    case eRead_Open_Failed:
-        return "open_failed";
-    case eRead_Not_Device:
-        return "not_a_device";
-    case eRead_Alloc_Failed:
-        return "alloc_failed";
-    case eRead_Shrunk:
-        return "device_shrank";
-    }
-    return "";
-}
-
-bool bRead_Scanned(const eRead_Status eStatus)
-{
-    return eStatus == eRead_Done || eStatus == eRead_Cancelled || eStatus == eRead_Shrunk;
-}
-
 bool bRead_Words(const QString &qsDevice, const std::vector<cRun> &vecWhere, QVector<quint64> *pqvWords,
                  QString *pqsError)
 {

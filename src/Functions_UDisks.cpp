@@ -1,6 +1,6 @@
 #include "Functions_UDisks.h"
 
-#include "Functions_Chooser.h"
+#include "Functions_Devices.h"
 
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -52,9 +52,11 @@ QString qsObject(const QVariant &qVariant)
 
 } // namespace
 
-bool bUDisks_Devices(QVector<cDevice_Entry> *pqvDevices, QString *pqsError)
+namespace {
+
+// Whether UDisks2 can be asked at all: the bus, and the service running or able to start.
+bool bUDisks_There(const QDBusConnection &qBus, QString *pqsError)
 {
-    QDBusConnection qBus = QDBusConnection::systemBus();
     if (!qBus.isConnected()) {
         *pqsError = "системная шина D-Bus недоступна";
         return false;
@@ -64,14 +66,22 @@ bool bUDisks_Devices(QVector<cDevice_Entry> *pqvDevices, QString *pqsError)
         *pqsError = "системная шина D-Bus не отвечает";
         return false;
     }
-    if (!qBus_Interface->isServiceRegistered(pcService).value()) {
-        // An activatable service starts on the first call; one that is not there would only time out.
-        const QDBusReply<QStringList> qActivatable = qBus_Interface->activatableServiceNames();
-        if (!qActivatable.isValid() || !qActivatable.value().contains(pcService)) {
-            *pqsError = "служба UDisks2 не запущена";
-            return false;
-        }
+    if (qBus_Interface->isServiceRegistered(pcService).value())
+        return true;
+    // An activatable service starts on the first call; one that is not there would only time out.
+    const QDBusReply<QStringList> qActivatable = qBus_Interface->activatableServiceNames();
+    if (!qActivatable.isValid() || !qActivatable.value().contains(pcService)) {
+        *pqsError = "служба UDisks2 не запущена";
+        return false;
     }
+    return true;
+}
+
+bool bManaged_Objects(tObjects *pqmapObjects, QString *pqsError)
+{
+    QDBusConnection qBus = QDBusConnection::systemBus();
+    if (!bUDisks_There(qBus, pqsError))
+        return false;
     qDBusRegisterMetaType<tInterfaces>();
     qDBusRegisterMetaType<tObjects>();
     QDBusMessage qCall = QDBusMessage::createMethodCall(pcService, "/org/freedesktop/UDisks2",
@@ -81,9 +91,42 @@ bool bUDisks_Devices(QVector<cDevice_Entry> *pqvDevices, QString *pqsError)
         *pqsError = qReply.error().message();
         return false;
     }
-    const tObjects &qmapObjects = qReply.value();
-    QMap<QString, cDevice_Entry> qmapDisks; // by object path
-    QMap<QString, QString> qmapTable_Of;    // a partition's object: its disk's object
+    *pqmapObjects = qReply.value();
+    return true;
+}
+
+// One block object as the list shows it: path, size, file system and mount, and its drive's
+// vendor, model, bus and removability.
+cDevice_Entry oBlock_Entry(const QDBusObjectPath &qObject, const tInterfaces &qmapIf, const tObjects &qmapObjects)
+{
+    const QVariantMap &qmapBlock = qmapIf[pcBlock];
+    cDevice_Entry oEntry;
+    oEntry.qsPath = qsBytes(qmapBlock.value("PreferredDevice"));
+    if (oEntry.qsPath.isEmpty())
+        oEntry.qsPath = qsBytes(qmapBlock.value("Device"));
+    oEntry.qsName = oEntry.qsPath.section('/', -1);
+    oEntry.qui64Bytes = qmapBlock.value("Size").toULongLong();
+    oEntry.qsFs = qmapBlock.value("IdType").toString();
+    if (qmapIf.contains(pcFilesystem)) {
+        oEntry.qsObject = qObject.path();
+        oEntry.qsMount = qsFirst_Bytes(qmapIf[pcFilesystem].value("MountPoints"));
+    }
+    const QString qsDrive = qsObject(qmapBlock.value("Drive"));
+    if (!qsDrive.isEmpty() && qmapObjects.contains(QDBusObjectPath(qsDrive))) {
+        const QVariantMap qmapDrive = qmapObjects[QDBusObjectPath(qsDrive)].value(pcDrive);
+        oEntry.qsVendor = qmapDrive.value("Vendor").toString().trimmed();
+        oEntry.qsModel = qmapDrive.value("Model").toString().trimmed();
+        oEntry.qsTransport = qmapDrive.value("ConnectionBus").toString();
+        oEntry.bRemovable = qmapDrive.value("Removable").toBool() || qmapDrive.value("MediaRemovable").toBool();
+    }
+    return oEntry;
+}
+
+// Every block object as an entry, by object path; *pqmapTable_Of: for a partition (or an
+// unlocked encrypted volume) the object of what it lies on.
+QMap<QString, cDevice_Entry> qmapBlock_Entries(const tObjects &qmapObjects, QMap<QString, QString> *pqmapTable_Of)
+{
+    QMap<QString, cDevice_Entry> qmapEntries;
     for (auto it = qmapObjects.constBegin(); it != qmapObjects.constEnd(); ++it) {
         const tInterfaces &qmapIf = it.value();
         if (!qmapIf.contains(pcBlock))
@@ -91,59 +134,58 @@ bool bUDisks_Devices(QVector<cDevice_Entry> *pqvDevices, QString *pqsError)
         const QVariantMap &qmapBlock = qmapIf[pcBlock];
         if (qmapBlock.value("HintIgnore").toBool() || qmapBlock.value("Size").toULongLong() == 0)
             continue;
-        cDevice_Entry oEntry;
-        oEntry.qsPath = qsBytes(qmapBlock.value("PreferredDevice"));
-        if (oEntry.qsPath.isEmpty())
-            oEntry.qsPath = qsBytes(qmapBlock.value("Device"));
-        oEntry.qsName = oEntry.qsPath.section('/', -1);
-        oEntry.qui64Bytes = qmapBlock.value("Size").toULongLong();
-        oEntry.qsFs = qmapBlock.value("IdType").toString();
-        if (qmapIf.contains(pcFilesystem)) {
-            oEntry.qsObject = it.key().path();
-            oEntry.qsMount = qsFirst_Bytes(qmapIf[pcFilesystem].value("MountPoints"));
-        }
-        const QString qsDrive = qsObject(qmapBlock.value("Drive"));
-        if (!qsDrive.isEmpty() && qmapObjects.contains(QDBusObjectPath(qsDrive))) {
-            const QVariantMap qmapDrive = qmapObjects[QDBusObjectPath(qsDrive)].value(pcDrive);
-            oEntry.qsVendor = qmapDrive.value("Vendor").toString().trimmed();
-            oEntry.qsModel = qmapDrive.value("Model").toString().trimmed();
-            oEntry.qsTransport = qmapDrive.value("ConnectionBus").toString();
-            oEntry.bRemovable = qmapDrive.value("Removable").toBool() || qmapDrive.value("MediaRemovable").toBool();
-        }
+        cDevice_Entry oEntry = oBlock_Entry(it.key(), qmapIf, qmapObjects);
         // An unlocked encrypted volume belongs with its backing partition's disk.
         const QString qsBacking = qsObject(qmapBlock.value("CryptoBackingDevice"));
         if (qmapIf.contains(pcPartition) || !qsBacking.isEmpty()) {
             oEntry.qsType = qmapIf.contains(pcPartition) ? "part" : "crypt";
-            qmapTable_Of[it.key().path()] = qmapIf.contains(pcPartition) ? qsObject(qmapIf[pcPartition].value("Table"))
-                                                                         : qmapTable_Of.value(qsBacking, qsBacking);
-            qmapDisks[it.key().path()] = oEntry; // kept aside until its disk is known
-            continue;
+            (*pqmapTable_Of)[it.key().path()] = qmapIf.contains(pcPartition)
+                                                    ? qsObject(qmapIf[pcPartition].value("Table"))
+                                                    : pqmapTable_Of->value(qsBacking, qsBacking);
+        } else {
+            oEntry.qsType = qmapIf.contains(pcLoop) ? "loop" : "disk";
+            oEntry.qsDisk = oEntry.qsPath;
         }
-        oEntry.qsType = qmapIf.contains(pcLoop) ? "loop" : "disk";
-        oEntry.qsDisk = oEntry.qsPath;
-        qmapDisks[it.key().path()] = oEntry;
+        qmapEntries[it.key().path()] = oEntry;
     }
+    return qmapEntries;
+}
+
+// The whole device qsDisk_Object with everything that lies on it, in order.
+cDevice_Entry oWhole_Device(const QString &qsDisk_Object, const QMap<QString, cDevice_Entry> &qmapEntries,
+                            const QMap<QString, QString> &qmapTable_Of)
+{
+    cDevice_Entry oDisk = qmapEntries.value(qsDisk_Object);
+    for (auto jt = qmapTable_Of.constBegin(); jt != qmapTable_Of.constEnd(); ++jt) {
+        // A crypt device may point at its partition: follow up to the whole device.
+        QString qsTable = jt.value();
+        for (int iDepth = 0; iDepth < 4 && qmapTable_Of.contains(qsTable); ++iDepth)
+            qsTable = qmapTable_Of.value(qsTable);
+        if (qsTable != qsDisk_Object)
+            continue;
+        cDevice_Entry oPart = qmapEntries.value(jt.key());
+        oPart.qsDisk = oDisk.qsPath;
+        oDisk.qvParts << oPart;
+    }
+    std::sort(oDisk.qvParts.begin(), oDisk.qvParts.end(),
+              [](const cDevice_Entry &oA, const cDevice_Entry &oB) { return oA.qsPath < oB.qsPath; });
+    vMark_System(oDisk);
+    return oDisk;
+}
+
+} // namespace
+
+bool bUDisks_Devices(QVector<cDevice_Entry> *pqvDevices, QString *pqsError)
+{
+    tObjects qmapObjects;
+    if (!bManaged_Objects(&qmapObjects, pqsError))
+        return false;
+    QMap<QString, QString> qmapTable_Of;
+    const QMap<QString, cDevice_Entry> qmapEntries = qmapBlock_Entries(qmapObjects, &qmapTable_Of);
     pqvDevices->clear();
-    for (auto it = qmapDisks.constBegin(); it != qmapDisks.constEnd(); ++it) {
-        if (qmapTable_Of.contains(it.key()))
-            continue;
-        cDevice_Entry oDisk = it.value();
-        for (auto jt = qmapTable_Of.constBegin(); jt != qmapTable_Of.constEnd(); ++jt) {
-            // A crypt device may point at its partition: follow up to the whole device.
-            QString qsTable = jt.value();
-            for (int iDepth = 0; iDepth < 4 && qmapTable_Of.contains(qsTable); ++iDepth)
-                qsTable = qmapTable_Of.value(qsTable);
-            if (qsTable != it.key())
-                continue;
-            cDevice_Entry oPart = qmapDisks.value(jt.key());
-            oPart.qsDisk = oDisk.qsPath;
-            oDisk.qvParts << oPart;
-        }
-        std::sort(oDisk.qvParts.begin(), oDisk.qvParts.end(),
-                  [](const cDevice_Entry &oA, const cDevice_Entry &oB) { return oA.qsPath < oB.qsPath; });
-        vMark_System(oDisk);
-        *pqvDevices << oDisk;
-    }
+    for (auto it = qmapEntries.constBegin(); it != qmapEntries.constEnd(); ++it)
+        if (!qmapTable_Of.contains(it.key()))
+            *pqvDevices << oWhole_Device(it.key(), qmapEntries, qmapTable_Of);
     vSort_Devices(*pqvDevices);
     return true;
 }

@@ -1,7 +1,6 @@
 #include "Functions_Verdict.h"
 
 #include "Functions_Medium.h"
-#include "Functions_Reader.h"
 
 #include <algorithm>
 
@@ -360,44 +359,4 @@ tRanges qvFound_Indexes(const std::vector<cRun> &vecBy_Index)
 void vJudge(cRead_Result &oResult, const cFill_Layout &oLayout)
 {
     cJudge(oResult, oLayout).vRun();
-}
-
-const char *pcVerdict_Name(const eVerdict eValue)
-{
-    switch (eValue) {
-    case eVerdict_None:
-        return "none";
-    case eVerdict_Intact:
-        return "intact";
-    case eVerdict_Data_Missing:
-        return "data_missing";
-    case eVerdict_Data_Changed:
-        return "data_changed";
-    case eVerdict_Damaged:
-        return "damaged";
-    case eVerdict_Keeps_Recent:
-        return "keeps_recent";
-    case eVerdict_Write_Failed:
-        return "write_failed";
-    case eVerdict_Capacity_Limited:
-        return "capacity_limited";
-    case eVerdict_Wraparound:
-        return "wraparound";
-    case eVerdict_No_Plaintext:
-        return "no_plaintext";
-    case eVerdict_Not_On_Device:
-        return "not_on_device";
-    case eVerdict_Incomplete:
-        return "incomplete";
-    case eVerdict_Remnants:
-        return "remnants";
-    case eVerdict_Clean:
-        return "clean";
-    }
-    return "";
-}
-
-bool bVerdict_Good(const eVerdict eValue)
-{
-    return eValue == eVerdict_Intact || eValue == eVerdict_Clean;
 }

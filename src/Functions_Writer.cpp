@@ -1,8 +1,9 @@
 #include "Functions_Writer.h"
 
-#include "Functions_Data.h"
+#include "Functions_Fill_Files.h"
 #include "Functions_Files.h"
 #include "Functions_Fill_Check.h"
+#include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
 
@@ -414,4 +415,126 @@ int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOper
     *pbAbandoned = !bRun_Ordered(
         pJob, [](cOrdered_Job &oJob) { oJob.iError = oJob.oFile.iClose(oJob.qui64End); }, oOperator, pbCancelled);
     return *pbAbandoned ? 0 : pJob->iError;
+}
+
+namespace {
+
+// The checks found the medium losing data: the operator decides whether the fill goes on
+// (the whole volume written, as a slow full check wants) or stops here.
+bool bStop_At_Loss(cFill_Check *pCheck, cOperator &oOperator)
+{
+    if (!pCheck || !pCheck->bLoss_Found)
+        return false;
+    const quint64 qui64At = pCheck->bLoss_Placed ? pCheck->qui64Loss_Device_Offset : pCheck->qui64Loss_File_Offset;
+    if (oOperator.bAsk("Внимание!",
+                       QString("Носитель теряет данные после ~%1 МиБ. Остановить заполнение?").arg(qui64At >> 20),
+                       true))
+        return true;
+    pCheck->bEnabled = false; // asked once: the fill goes on to the end
+    pCheck->bLoss_Found = false;
+    pCheck->bGone_On = true;
+    return false;
+}
+
+// After a round of writers: stop (left behind, or stopped at a loss), write again (told to go
+// on past a loss) or go on.
+enum eAfter_Round { eRound_Go_On, eRound_Again, eRound_Stop };
+
+eAfter_Round eAfter(cWrite_Outcome &oOutcome, cFill_Check *pCheck, cOperator &oOperator)
+{
+    const bool bAsked = pCheck && pCheck->bLoss_Found;
+    if (oOutcome.bAbandoned || (oOutcome.bLoss_Stop = bStop_At_Loss(pCheck, oOperator)))
+        return eRound_Stop;
+    return bAsked ? eRound_Again : eRound_Go_On;
+}
+
+// Writes into the open file until its words are done or the file system refuses more: in
+// parallel while it takes whole chunks, then in order. False when the whole fill stops here.
+bool bWrite_One_File(cFill_File &oFile, const cFill_Words &oWords, cOperator &oOperator, cWrite_Outcome &oOutcome)
+{
+    for (;;) {
+        oOutcome.qui64Words = qui64Write_Parallel(oFile, oWords.qui64Pattern, oOutcome.qui64Words, oWords.qui64Count,
+                                                  oOperator, &oOutcome.bCancelled, &oOutcome.bAbandoned);
+        eAfter_Round eNext = eAfter(oOutcome, oFile.pCheck, oOperator);
+        if (eNext == eRound_Stop)
+            return false;
+        if (eNext == eRound_Again)
+            continue; // the operator said go on: the writers start again where they stopped
+        if (!oOutcome.bCancelled)
+            oOutcome.qui64Words =
+                qui64Write_Sequential(oFile, oWords.qui64Pattern, oOutcome.qui64Words, oWords.qui64Count, oOperator,
+                                      &oOutcome.bCancelled, &oOutcome.iError, &oOutcome.bAbandoned);
+        eNext = eAfter(oOutcome, oFile.pCheck, oOperator);
+        if (eNext == eRound_Stop)
+            return false;
+        if (eNext != eRound_Again)
+            return true;
+    }
+}
+
+// Why the fill stops before the file it has open is closed or the next one made, empty when
+// it may go on: the volume must still be where it was, and each file on the first one's
+// file system.
+QString qsVolume_Gone(const cFill_Target &oTarget, const QString &qsPath)
+{
+    struct stat strFile;
+    if (fstat(oTarget.oFile.iFD, &strFile) != 0)
+        return QString("%1: %2").arg(qsPath, qsSystem_Reason(errno));
+    if (strFile.st_nlink == 0)
+        return QString("файл %1 удалён во время заполнения").arg(qsPath);
+    if (strFile.st_dev != oTarget.devFirst)
+        return QString("файл %1 оказался на другой файловой системе").arg(qsPath);
+    return oTarget.oLock.qsStill_There();
+}
+
+// The file system's largest file was reached (FAT32: 4 GiB): the open file is closed and the
+// sequence goes on in the next one, in the same volume. False when it cannot.
+bool bNext_File(cFill_Target &oTarget, cOperator &oOperator, cWrite_Outcome &oOutcome)
+{
+    oOutcome.qsStopped = qsVolume_Gone(oTarget, qsFill_File_Path(oTarget.qsVolume, oOutcome.iFiles));
+    if (!oOutcome.qsStopped.isEmpty())
+        return false;
+    oOutcome.iError =
+        iClose_Giving_Up(oTarget.oFile, oOutcome.qui64Words, oOperator, &oOutcome.bCancelled, &oOutcome.bAbandoned);
+    if (oOutcome.iError != 0 || oOutcome.bAbandoned)
+        return false;
+    if (oTarget.oFile.bOpen(oTarget.oLock.iDir_FD(), oOutcome.iFiles + 1, oOutcome.qui64Words, &oOutcome.qsStopped)) {
+        ++oOutcome.iFiles;
+        return true;
+    }
+    oOutcome.qsStopped = qsFill_File_Path(oTarget.qsVolume, oOutcome.iFiles + 1) + ": " + oOutcome.qsStopped;
+    return false;
+}
+
+// The last file: cut to whole words, synced and closed, unless writers were left in it.
+void vClose_Last(cFill_Target &oTarget, cOperator &oOperator, cWrite_Outcome &oOutcome)
+{
+    cFill_File &oFile = oTarget.oFile;
+    if (oFile.iFD < 0)
+        return;
+    if (oOutcome.bAbandoned) {
+        close(oFile.iFD); // no cut, no sync: either would wait for the writers left in the device
+        oFile.iFD = -1;
+        return;
+    }
+    const QString qsGone = qsVolume_Gone(oTarget, qsFill_File_Path(oTarget.qsVolume, oOutcome.iFiles));
+    oOutcome.iClose_Error =
+        iClose_Giving_Up(oFile, oOutcome.qui64Words, oOperator, &oOutcome.bCancelled, &oOutcome.bAbandoned);
+    if (oOutcome.qsStopped.isEmpty())
+        oOutcome.qsStopped = qsGone;
+}
+
+} // namespace
+
+cWrite_Outcome oWrite_Fill(cFill_Target &oTarget, const cFill_Words &oWords, cOperator &oOperator)
+{
+    cWrite_Outcome oOutcome;
+    oOutcome.qui64Words = oTarget.oFile.qui64First;
+    oOutcome.iFiles = 1;
+    while (bWrite_One_File(oTarget.oFile, oWords, oOperator, oOutcome) && !oOutcome.bCancelled &&
+           oOutcome.iError == EFBIG && oOutcome.qui64Words != oTarget.oFile.qui64First &&
+           bNext_File(oTarget, oOperator, oOutcome)) {
+    }
+    vClose_Last(oTarget, oOperator, oOutcome);
+    return oOutcome;
 }

@@ -6,8 +6,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <sys/types.h>
+
 class cFill_Check;
 class cOperator;
+class cVolume_Lock;
 
 // Words are written in chunks of this size, each from a buffer of its own.
 const size_t stFill_Chunk = 4 << 20;
@@ -69,5 +72,42 @@ QStringList qslRemove_Continuations(const int iDir);
 // Room the fill can take: the free space, the superuser's reserve included.
 quint64 qui64Free_Bytes(const QString &qsVolume);
 bool bOut_Of_Space(const int iError);
+
+// What the fill writes: the words pattern + i for i below qui64Count.
+class cFill_Words
+{
+public:
+    quint64 qui64Pattern = 0;
+    quint64 qui64Count = 0;
+};
+
+// Where the fill writes: file 1, open, in the locked volume directory; every further file
+// goes into that directory and must stay on the first one's file system (devFirst).
+class cFill_Target
+{
+public:
+    const cVolume_Lock &oLock;
+    cFill_File &oFile;
+    dev_t devFirst;
+    QString qsVolume;
+};
+
+// How the writing ended, as the writers report it; the fill's status follows from it alone.
+class cWrite_Outcome
+{
+public:
+    quint64 qui64Words = 0; // words in the files, from the first on
+    int iFiles = 0;         // data.data and its continuations made
+    int iError = 0;         // the system's error that stopped the writing, 0 at the end of the words
+    QString qsStopped;      // a stop the system has no number for: the volume gone, a file not made
+    int iClose_Error = 0;   // the last file's cut, sync or close
+    bool bCancelled = false;
+    bool bAbandoned = false; // writers stuck in a device that stopped answering were left behind
+    bool bLoss_Stop = false; // stopped where the checks found the medium losing data
+};
+
+// Writes the words into the target's files until they are done, the space ends, the operator
+// stops it or an error does; closes the last file.
+cWrite_Outcome oWrite_Fill(cFill_Target &oTarget, const cFill_Words &oWords, cOperator &oOperator);
 
 #endif // FUNCTIONS_WRITER_H

@@ -5,6 +5,7 @@
 #include "Functions_Map_Window.h"
 #include "Functions_Report.h"
 #include "Functions_Session.h"
+#include "Functions_Verdict.h"
 #include "mainwindow.h"
 #include "support.h"
 

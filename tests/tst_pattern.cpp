@@ -1,7 +1,14 @@
 // The word count, the "11...10" pattern and its text, from a volume's clusters.
 #include "Functions_Data.h"
+#include "Functions_Files.h"
+#include "Functions_Writer.h"
 
 #include <QtTest>
+
+#include <cerrno>
+
+Q_DECLARE_METATYPE(cWrite_Outcome)
+Q_DECLARE_METATYPE(eFill_Status)
 
 class tst_Pattern : public QObject
 {
@@ -12,6 +19,8 @@ private slots:
     void pattern();
     void text_data();
     void text();
+    void fillStatus_data();
+    void fillStatus();
 };
 
 static QString qsLines(const int iOnes, const QString &qsLast)
@@ -106,6 +115,61 @@ void tst_Pattern::text()
     QFETCH(quint64, qui64Value);
     QFETCH(QString, qsText);
     QCOMPARE(cData().qsText_Data(qui64Value), qsText);
+}
+
+// How the writing ended decides the fill's status and what it says, first cause first.
+void tst_Pattern::fillStatus_data()
+{
+    QTest::addColumn<cWrite_Outcome>("oOutcome");
+    QTest::addColumn<eFill_Status>("eStatus");
+    QTest::addColumn<QString>("qsError");
+    QTest::addColumn<int>("iErrno");
+    const auto oEnded = [](const quint64 qui64Words, const int iError) {
+        cWrite_Outcome oOutcome;
+        oOutcome.qui64Words = qui64Words;
+        oOutcome.iFiles = 1;
+        oOutcome.iError = iError;
+        return oOutcome;
+    };
+    cWrite_Outcome oGone = oEnded(100, EFBIG), oClose = oEnded(100, 0), oCancel = oEnded(100, 0),
+                   oLeft = oEnded(100, EIO), oLoss = oEnded(100, 0), oLoss_Closed = oEnded(100, 0);
+    oGone.qsStopped = "файл data.data удалён во время заполнения";
+    oGone.iClose_Error = EIO;
+    oClose.iClose_Error = EIO;
+    oCancel.bCancelled = true;
+    oLeft.bAbandoned = true;
+    oLoss.bLoss_Stop = true;
+    oLoss_Closed.bLoss_Stop = true;
+    oLoss_Closed.iClose_Error = ENOSPC;
+    QTest::newRow("every word") << oEnded(100, 0) << eFill_Complete << "" << 0;
+    QTest::newRow("the space ended") << oEnded(100, ENOSPC) << eFill_Full << "" << 0;
+    QTest::newRow("a quota ended it") << oEnded(100, EDQUOT) << eFill_Full << "" << 0;
+    QTest::newRow("the largest file") << oEnded(100, EFBIG) << eFill_Too_Large << "" << 0;
+    QTest::newRow("an I/O error") << oEnded(100, EIO) << eFill_Error << qsSystem_Reason(EIO) << EIO;
+    QTest::newRow("nothing written, full") << oEnded(0, ENOSPC) << eFill_Error
+                                           << "не записано ни одного слова: " + qsSystem_Reason(ENOSPC) << 0;
+    QTest::newRow("nothing to write") << oEnded(0, 0) << eFill_Error << "не записано ни одного слова" << 0;
+    QTest::newRow("volume gone outranks the close") << oGone << eFill_Error << oGone.qsStopped << 0;
+    QTest::newRow("the last sync failed") << oClose << eFill_Error << qsSystem_Reason(EIO) << EIO;
+    QTest::newRow("cancelled") << oCancel << eFill_Cancelled << "" << 0;
+    QTest::newRow("writers left behind") << oLeft << eFill_Cancelled << "" << 0;
+    QTest::newRow("stopped at a loss") << oLoss << eFill_Loss << "" << 0;
+    QTest::newRow("a failed close outranks the loss") << oLoss_Closed << eFill_Error << qsSystem_Reason(ENOSPC)
+                                                      << ENOSPC;
+}
+
+void tst_Pattern::fillStatus()
+{
+    QFETCH(cWrite_Outcome, oOutcome);
+    QFETCH(eFill_Status, eStatus);
+    QFETCH(QString, qsError);
+    QFETCH(int, iErrno);
+    const cFill_Result oResult = oFill_Status(oOutcome);
+    QCOMPARE(oResult.eStatus, eStatus);
+    QCOMPARE(oResult.qsError, qsError);
+    QCOMPARE(oResult.iErrno, iErrno);
+    QCOMPARE(oResult.qui64Words_Written, oOutcome.qui64Words);
+    QCOMPARE(oResult.iFiles, oOutcome.iFiles);
 }
 
 QTEST_MAIN(tst_Pattern)

@@ -1,6 +1,7 @@
 // What the read makes of the words it sees, without a device: the scan kernels, the run
 // table, the verdict, and the figures the operator reads.
 #include "Functions_Reader.h"
+#include "Functions_Verdict.h"
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
