@@ -6,13 +6,14 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QThread>
 #include <QTranslator>
 
 #include <cstdio>
 
 namespace {
 
-// The window's box, set once at start; null in batch mode.
+// The window's box, set before main runs where the window's library is linked.
 tMessage_Box pfMessage_Box = nullptr;
 
 // The roles QMessageBox gives its standard buttons; they decide which is the escape button.
@@ -80,13 +81,28 @@ int iMessageBox_Close_Result(const int iMode, const bool bUnique_Button)
     return 0;
 }
 
+bool bWidgets_Running()
+{
+    const QCoreApplication *qApplication = QCoreApplication::instance();
+    return qApplication && qApplication->inherits("QApplication");
+}
+
 int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int iIcon, const int iMode,
                 const int iDefault_Button, const int iTime, const QString qsUnique_Button_Text)
 {
-    if (pfMessage_Box)
+    if (!pfMessage_Box || !bWidgets_Running())
+        return iConsole_Message(qsTitle_Message, qsMain_Message, iMode, !qsUnique_Button_Text.isEmpty());
+    const auto fShow = [&] {
         return pfMessage_Box(qsTitle_Message, qsMain_Message, iIcon, iMode, iDefault_Button, iTime,
                              qsUnique_Button_Text);
-    return iConsole_Message(qsTitle_Message, qsMain_Message, iMode, !qsUnique_Button_Text.isEmpty());
+    };
+    QCoreApplication *qApplication = QCoreApplication::instance();
+    if (QThread::currentThread() == qApplication->thread())
+        return fShow();
+    // Widgets live on the application's thread only: a worker waits there for the answer.
+    int iResult = iMessageBox_Close_Result(iMode, !qsUnique_Button_Text.isEmpty());
+    QMetaObject::invokeMethod(qApplication, fShow, Qt::BlockingQueuedConnection, &iResult);
+    return iResult;
 }
 
 void vInstall_Message_Box(const tMessage_Box pfBox)

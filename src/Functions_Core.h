@@ -34,14 +34,18 @@ const int iMsgBox_Critical_Icon = 3;
 const int iMsgBox_Question_Icon = 4;
 
 // The one way the probe and the command runner talk to the operator. Returns the code of the
-// button that ended the box, 0 for the extra button. The window installs the real box at
-// start (vInstall_Message_Box); without it (batch mode, scripts) heading and message go to
-// standard error and the result is what closing the box would give.
+// button that ended the box, 0 for the extra button. Wherever a QApplication runs and the
+// window's library is linked, this is the window's modal box (shown on the application's
+// thread whichever thread asks); otherwise (batch mode, a core application) heading and
+// message go to standard error and the result is what closing the box would give.
 int iMessageBox(const QString qsTitle_Message, QString qsMain_Message, const int iIcon, const int iMode,
                 const int iDefault_Button, const int iTime, const QString qsUnique_Button_Text);
 typedef int (*tMessage_Box)(const QString, QString, const int, const int, const int, const int, const QString);
-// Set once, before any step runs: the window's box. Null goes back to standard error.
+// The window's library installs its box here when it is linked, before main runs; null goes
+// back to standard error.
 void vInstall_Message_Box(const tMessage_Box pfBox);
+// A QApplication runs: boxes and dialogs can be shown.
+bool bWidgets_Running();
 
 // What closing a box with these buttons returns: the code of QMessageBox's escape button,
 // 0 when it has none (the close is then refused) or when that is the extra button.

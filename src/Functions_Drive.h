@@ -21,6 +21,9 @@ public:
     // is in oResult, progress goes to the operator.
     void vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,
                     const cRead_Plan &oPlan = cRead_Plan()) const;
+    // The same for a caller that wants only the scan: progress goes to the default operator
+    // (the window's in a widget program), a failure is told through it.
+    void vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part);
 };
 
 class cVolume

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+#include <memory>
+
 // Whoever the steps talk to while they run: the window (message boxes and a progress
 // dialog), batch mode (standard error and signals) or a test that records what it was told.
 // The steps report their results by returning them; through the operator they only ask,
@@ -46,5 +48,14 @@ public:
 private:
     cOperator &oOperator;
 };
+
+// The operator of a step started through the records' own calls, which take none: the
+// window's (boxes and a progress dialog) where its library is linked and a QApplication runs
+// on this thread, else a quiet one that shows no progress, tells through iMessageBox
+// (standard error) and gives every question its safe answer.
+std::unique_ptr<cOperator> pDefault_Operator();
+typedef std::unique_ptr<cOperator> (*tOperator_Maker)();
+// The window's library installs its maker here when it is linked, before main runs.
+void vInstall_Operator_Maker(const tOperator_Maker pfMaker);
 
 #endif // FUNCTIONS_OPERATOR_H

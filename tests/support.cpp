@@ -25,7 +25,6 @@
 
 cBox_Answerer::cBox_Answerer(std::function<void(QMessageBox *)> fAnswer) : fHandler(std::move(fAnswer))
 {
-    vInstall_Message_Box(iMessageBox_Window);
     QObject::connect(&qTimer, &QTimer::timeout, this, [this] {
         auto *qBox = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!qBox || qBox->property("answered").toBool())

@@ -35,6 +35,7 @@ private slots:
     void fillFile_data();
     void fillFile();
     void fillReachesDisk();
+    void recordCalls();
     void fillRefused_data();
     void fillRefused();
     void fillCancel();
@@ -273,6 +274,43 @@ void tst_Fill_Read::fillReachesDisk()
     cDrive oDisk;
     QVERIFY(oDisk.bGet_Properties(oLoop.qsDevice));
     QCOMPARE(oRead_Of(oDisk, qui64P, qui64Words).qui64Distinct, qui64Words);
+}
+
+void tst_Fill_Read::recordCalls()
+{
+    // The records' own calls, made as a caller with nothing but the records makes them: the
+    // fill writes the volume's words, the read scans, and only a failure is told, in the
+    // window's box (this program links the window and installs nothing).
+    void (cData::*pfWrite)(cVolume) = &cData::vWrite_Data;
+    void (cDrive::*pfRead)(quint64, quint64) = &cDrive::vRead_Data;
+    QTemporaryDir qDir;
+    QDir::setCurrent(qDir.path());
+    cData oFill;
+    oFill.qui64Pattern = qui64P;
+    cBox_Answerer oAnswerer;
+    (oFill.*pfWrite)(oVolume_At(qDir.path(), 4099));
+    quint64 qui64Found = 0;
+    QVERIFY(bFill_Sequence(qDir.filePath("data.data"), qui64P, &qui64Found));
+    QCOMPARE(qui64Found, quint64(512));
+    cDrive oImage;
+    oImage.vGet_Properties(qDir.filePath("data.data"));
+    (oImage.*pfRead)(0xFFFFFFC000000000ULL, 12000000000ULL); // the table the window's read passes
+    QCOMPARE(oAnswerer.qslMessages, QStringList());
+
+    QVERIFY(QFile::remove(qDir.filePath("data.data")));
+    (oFill.*pfWrite)(cVolume()); // before a poll: nothing is written into the working directory
+    cDrive oMissing;
+    oMissing.qsDrive_Name = "/nonexistent/disk";
+    oMissing.qui64Bytes_Count = 4096;
+    (oMissing.*pfRead)(qui64P, 100);
+    QCOMPARE(oAnswerer.qslHeadings, QStringList({"Ошибка!", "Ошибка!"}));
+    QCOMPARE(oAnswerer.qslMessages.size(), 2);
+    QVERIFY2(oAnswerer.qslMessages[0].startsWith("Раздел не опрошен: сначала нажмите «1. Опрос». Файл заполнения не "
+                                                 "создан."),
+             qPrintable(oAnswerer.qslMessages[0]));
+    QVERIFY2(oAnswerer.qslMessages[1].startsWith("Не удалось открыть носитель /nonexistent/disk для чтения: "),
+             qPrintable(oAnswerer.qslMessages[1]));
+    QVERIFY(!QFileInfo::exists(qDir.filePath("data.data")));
 }
 
 void tst_Fill_Read::fillRefused_data()

@@ -1,12 +1,12 @@
 // The message box: what it shows, what it returns, where it stands.
 #include "Functions_Core.h"
-#include "Functions_Dialogs.h"
 #include "support.h"
 
 #include <QAbstractButton>
 #include <QDesktopWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QList<int>)
@@ -16,7 +16,6 @@ class tst_MessageBox : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { vInstall_Message_Box(iMessageBox_Window); }
     void shows_data();
     void shows();
     void result_data();
@@ -26,6 +25,7 @@ private slots:
     void placement();
     void closeResult_data();
     void closeResult();
+    void fromWorker();
 };
 
 // Opens a box and lets fInspect look at it before fAnswer ends it; returns the result.
@@ -212,6 +212,27 @@ void tst_MessageBox::closeResult()
         QCOMPARE(iExpected, 0);
     else
         QCOMPARE(iResult, iExpected);
+}
+
+void tst_MessageBox::fromWorker()
+{
+    // No set-up call in this program: linking the window is what makes the box the window's.
+    // A worker that asks waits for the box, which opens on the application's thread.
+    bool bOn_Application_Thread = false;
+    cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        bOn_Application_Thread = qBox->thread() == QCoreApplication::instance()->thread();
+        vPress(qBox, iMsgBox_No_Button);
+    });
+    int iResult = -1;
+    std::unique_ptr<QThread> qWorker(QThread::create([&] {
+        iResult = iMessageBox("Вопрос", "С рабочего потока", iMsgBox_Question_Icon,
+                              iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0, "");
+    }));
+    qWorker->start();
+    QTRY_VERIFY_WITH_TIMEOUT(qWorker->isFinished(), 10000);
+    QCOMPARE(iResult, iMsgBox_No_Button);
+    QCOMPARE(oAnswerer.qslMessages, QStringList("С рабочего потока\n" + QString(127, '_')));
+    QVERIFY(bOn_Application_Thread);
 }
 
 QTEST_MAIN(tst_MessageBox)
