@@ -83,12 +83,8 @@ quint64 qui64Kept_In_Period(const std::vector<cPiece> &vecPieces, const std::vec
     return qui64Period;
 }
 
-// The capacity of a medium that keeps nothing beyond some offset but what a small cache
-// still holds: the first place of a lost word below which next to nothing was lost and
-// beyond which at most a quarter as much was kept as was lost, or as the capacity. Fills
-// *pMedium and returns true when there is one.
-bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns, const quint64 qui64Words,
-                     cMedium *pMedium)
+// The placed pieces that were lost or kept, by where they should lie.
+std::vector<cPiece> vecLost_Or_Kept_By_Offset(const std::vector<cPiece> &vecPieces)
 {
     std::vector<cPiece> vecBy_Offset;
     for (const cPiece &oPiece : vecPieces)
@@ -96,6 +92,48 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
             vecBy_Offset.push_back(oPiece);
     std::sort(vecBy_Offset.begin(), vecBy_Offset.end(),
               [](const cPiece &a, const cPiece &b) { return a.qui64Offset < b.qui64Offset; });
+    return vecBy_Offset;
+}
+
+// Words found beyond qui64Limit that are not what a cache holds there (the indexes kept from
+// piece i on) nor its stale copies; *pqui64Found_Beyond: all words found beyond.
+quint64 qui64Unexplained_Beyond(const std::vector<cPiece> &vecBy_Offset, const size_t i,
+                                const std::vector<cRun> &vecRuns, const quint64 qui64Words, const quint64 qui64Limit,
+                                quint64 *pqui64Found_Beyond)
+{
+    quint64 qui64Kept_Low = ~quint64(0), qui64Kept_High = 0;
+    for (size_t k = i; k < vecBy_Offset.size(); ++k)
+        if (bKept(vecBy_Offset[k])) {
+            qui64Kept_Low = std::min(qui64Kept_Low, vecBy_Offset[k].qui64First);
+            qui64Kept_High = std::max(qui64Kept_High, vecBy_Offset[k].qui64First + vecBy_Offset[k].qui64Count);
+        }
+    quint64 qui64Unexplained = 0;
+    *pqui64Found_Beyond = 0;
+    for (const cRun &oRun : vecRuns) {
+        if (oRun.qui64Offset_End() <= qui64Limit)
+            continue;
+        const quint64 qui64Skip = oRun.qui64Offset < qui64Limit ? (qui64Limit - oRun.qui64Offset) / 8 : 0;
+        const quint64 qui64First = oRun.qui64First + qui64Skip, qui64End = oRun.qui64End();
+        *pqui64Found_Beyond += qui64End - qui64First;
+        // Words past the file's end are the fill's own too: chunks it wrote last and then cut
+        // off, which a cache may well hold.
+        const quint64 qui64Own_End = std::min(qui64End, qui64Words);
+        const quint64 qui64Inside_First = std::max(qui64First, qui64Kept_Low);
+        const quint64 qui64Inside_End = std::min(qui64Own_End, qui64Kept_High);
+        qui64Unexplained += (qui64Own_End > qui64First ? qui64Own_End - qui64First : 0) -
+                            (qui64Inside_End > qui64Inside_First ? qui64Inside_End - qui64Inside_First : 0);
+    }
+    return qui64Unexplained;
+}
+
+// The capacity of a medium that keeps nothing beyond some offset but what a small cache
+// still holds: the first place of a lost word below which next to nothing was lost and
+// beyond which at most a quarter as much was kept as was lost, or as the capacity. Fills
+// *pMedium and returns true when there is one.
+bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns, const quint64 qui64Words,
+                     cMedium *pMedium)
+{
+    const std::vector<cPiece> vecBy_Offset = vecLost_Or_Kept_By_Offset(vecPieces);
     // Bytes lost and kept from each piece on.
     std::vector<quint64> vecLost_After(vecBy_Offset.size() + 1, 0), vecKept_After(vecBy_Offset.size() + 1, 0);
     for (size_t i = vecBy_Offset.size(); i-- > 0;) {
@@ -125,28 +163,9 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
         // What was found beyond must be what the cache holds there, or its stale copies: words
         // of the indexes it kept. Anything else (the fill's words moved there, an old fill)
         // shows a medium that keeps data beyond the place.
-        quint64 qui64Kept_Low = ~quint64(0), qui64Kept_High = 0;
-        for (size_t k = i; k < vecBy_Offset.size(); ++k)
-            if (bKept(vecBy_Offset[k])) {
-                qui64Kept_Low = std::min(qui64Kept_Low, vecBy_Offset[k].qui64First);
-                qui64Kept_High = std::max(qui64Kept_High, vecBy_Offset[k].qui64First + vecBy_Offset[k].qui64Count);
-            }
-        quint64 qui64Found_Beyond = 0, qui64Unexplained = 0;
-        for (const cRun &oRun : vecRuns) {
-            if (oRun.qui64Offset_End() <= qui64Limit)
-                continue;
-            const quint64 qui64Skip = oRun.qui64Offset < qui64Limit ? (qui64Limit - oRun.qui64Offset) / 8 : 0;
-            const quint64 qui64First = oRun.qui64First + qui64Skip, qui64End = oRun.qui64End();
-            qui64Found_Beyond += qui64End - qui64First;
-            // Words past the file's end are the fill's own too: chunks it wrote last and then cut
-            // off, which a cache may well hold.
-            const quint64 qui64Own_End = std::min(qui64End, qui64Words);
-            const quint64 qui64Inside_First = std::max(qui64First, qui64Kept_Low);
-            const quint64 qui64Inside_End = std::min(qui64Own_End, qui64Kept_High);
-            qui64Unexplained += (qui64Own_End > qui64First ? qui64Own_End - qui64First : 0) -
-                                (qui64Inside_End > qui64Inside_First ? qui64Inside_End - qui64Inside_First : 0);
-        }
-        if (1000 * 8 * qui64Unexplained > vecLost_After[i] + vecKept_After[i])
+        quint64 qui64Found_Beyond = 0;
+        if (1000 * 8 * qui64Unexplained_Beyond(vecBy_Offset, i, vecRuns, qui64Words, qui64Limit, &qui64Found_Beyond) >
+            vecLost_After[i] + vecKept_After[i])
             continue;
         pMedium->eFake = eVerdict_Capacity_Limited;
         pMedium->qui64Usable_Bytes = qui64Limit;

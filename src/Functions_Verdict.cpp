@@ -37,6 +37,9 @@ public:
     void vRun();
 
 private:
+    void vStart();
+    void vPieces();
+    void vConclude();
     void vPlaced_Segment(const cRun &oSegment);
     void vNot_Found(const quint64 qui64First, const quint64 qui64End, const cRun &oSegment);
     void vAdd_Split(const cPiece &oPiece);
@@ -270,7 +273,7 @@ eVerdict cJudge::eDecide(const eVerdict eFake) const
     return oVerdict.qui64Changed > 0 ? eVerdict_Data_Changed : eVerdict_Intact;
 }
 
-void cJudge::vRun()
+void cJudge::vStart()
 {
     oVerdict = cVerdict();
     oVerdict.oLayout = oLayout;
@@ -288,35 +291,41 @@ void cJudge::vRun()
     for (QVector<quint64> *pqv :
          {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing, &oVerdict.qvStrip_Not_Read})
         pqv->fill(0, iBuckets);
+}
 
+void cJudge::vPieces()
+{
     qvFound = qvFound_Indexes(oResult.vecRuns);
-    if (oLayout.bPlaced) {
-        vecBy_Diagonal = oResult.vecRuns;
-        std::sort(vecBy_Diagonal.begin(), vecBy_Diagonal.end(), [](const cRun &a, const cRun &b) {
-            return a.qui64Diagonal() != b.qui64Diagonal() ? a.qui64Diagonal() < b.qui64Diagonal()
-                                                          : a.qui64First < b.qui64First;
-        });
-        // Indexes the file holds no data for (holes) are missing wherever else they turn up.
-        quint64 qui64At = 0;
-        for (const cRun &oSegment : oLayout.vecExpected) {
-            if (oSegment.qui64First >= qui64Words)
-                break;
-            cRun oClipped = oSegment;
-            oClipped.qui64Count = std::min(oSegment.qui64End(), qui64Words) - oSegment.qui64First;
-            if (oClipped.qui64First > qui64At)
-                vAdd({qui64At, oClipped.qui64First - qui64At, false, 0, eFate_Missing});
-            vPlaced_Segment(oClipped);
-            qui64At = std::max(qui64At, oClipped.qui64End());
-        }
-        if (qui64Words > qui64At)
-            vAdd({qui64At, qui64Words - qui64At, false, 0, eFate_Missing});
-        std::vector<cRun>().swap(vecBy_Diagonal);
-    } else {
+    if (!oLayout.bPlaced) {
         vSplit(qvFound, 0, qui64Words, [&](quint64 qui64From, quint64 qui64To, bool bFound) {
             vAdd({qui64From, qui64To - qui64From, false, 0, bFound ? eFate_Found : eFate_Missing});
         });
+        return;
     }
+    vecBy_Diagonal = oResult.vecRuns;
+    std::sort(vecBy_Diagonal.begin(), vecBy_Diagonal.end(), [](const cRun &a, const cRun &b) {
+        return a.qui64Diagonal() != b.qui64Diagonal() ? a.qui64Diagonal() < b.qui64Diagonal()
+                                                      : a.qui64First < b.qui64First;
+    });
+    // Indexes the file holds no data for (holes) are missing wherever else they turn up.
+    quint64 qui64At = 0;
+    for (const cRun &oSegment : oLayout.vecExpected) {
+        if (oSegment.qui64First >= qui64Words)
+            break;
+        cRun oClipped = oSegment;
+        oClipped.qui64Count = std::min(oSegment.qui64End(), qui64Words) - oSegment.qui64First;
+        if (oClipped.qui64First > qui64At)
+            vAdd({qui64At, oClipped.qui64First - qui64At, false, 0, eFate_Missing});
+        vPlaced_Segment(oClipped);
+        qui64At = std::max(qui64At, oClipped.qui64End());
+    }
+    if (qui64Words > qui64At)
+        vAdd({qui64At, qui64Words - qui64At, false, 0, eFate_Missing});
+    std::vector<cRun>().swap(vecBy_Diagonal);
+}
 
+void cJudge::vConclude()
+{
     // Words of the file found on the device show that the volume lies on it.
     if (oVerdict.oLayout.eOn != eOn_Device_Yes && oVerdict.qui64Found > 0) // even over a "no" the layers gave
         oVerdict.oLayout.eOn = eOn_Device_Yes;
@@ -329,7 +338,7 @@ void cJudge::vRun()
     const quint64 qui64Explained = oVerdict.qui64Found + oLayout.qui64Changed_Hits + oMedium.qui64Medium_Copies;
     oVerdict.qui64Remnants = oResult.qui64Hits > qui64Explained ? oResult.qui64Hits - qui64Explained : 0;
     oVerdict.qvRegion_Stray = oResult.qvRegion_Hits;
-    for (int r = 0; r < iRegions; ++r)
+    for (int r = 0; r < oVerdict.qvRegion_Stray.size(); ++r)
         oVerdict.qvRegion_Stray[r] -= std::min(oVerdict.qvRegion_Stray[r], oVerdict.qvRegion_In_Place[r]);
     if (oLayout.qvParts.isEmpty() || qui64Words == 0)
         vRemnant_Ranges();
@@ -340,6 +349,14 @@ void cJudge::vRun()
         oVerdict.qui64Cache_Bytes = oMedium.qui64Cache_Bytes;
         oVerdict.qui64Medium_Copies = oMedium.qui64Medium_Copies;
     }
+}
+
+// Every word of the fill gets its fate, then the medium is judged from the fates.
+void cJudge::vRun()
+{
+    vStart();
+    vPieces();
+    vConclude();
 }
 
 } // namespace
