@@ -161,7 +161,8 @@ public:
     cFill_Result oLast_Fill; // what this run's fill wrote, and whether the medium refused more
 };
 
-// Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
+// Each step returns iExit_Ok when it did its job, iExit_Failed when it failed,
+// iExit_Medium_Failed when the medium failed the check.
 int iPoll_Step(cBatch_Run &oRun)
 {
     const cPoll_Result oResult =
@@ -170,7 +171,7 @@ int iPoll_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsPoll_Volume_Failure(oRun.oVolume));
     vPrint_Result(oRun.oOptions, qjPoll(oResult, oRun.oDrive, oRun.oVolume, oRun.oData),
                   qsPoll_Text(oRun.oDrive, oRun.oVolume, oRun.oData));
-    return oResult.bOk() ? 0 : 1;
+    return oResult.bOk() ? iExit_Ok : iExit_Failed;
 }
 
 int iFill_Step(cBatch_Run &oRun)
@@ -186,8 +187,8 @@ int iFill_Step(cBatch_Run &oRun)
     vPrint_Result(oRun.oOptions, qjFill(oResult, bOk),
                   bFill_Ran(oResult) ? qsFill_Heading(oResult) + "\n" + qsFill_Summary(oResult) + "\n" : QString());
     if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
-        return 3; // the medium failed, and a read still tells how much it kept
-    return bOk ? 0 : 1;
+        return iExit_Medium_Failed; // the medium failed, and a read still tells how much it kept
+    return bOk ? iExit_Ok : iExit_Failed;
 }
 
 int iRead_Step(cBatch_Run &oRun)
@@ -212,17 +213,17 @@ int iRead_Step(cBatch_Run &oRun)
         QString qsError = qsUnsafe_Output(qsMap, oResult.qsDevice, oResult.qsVolume);
         if (!qsError.isEmpty() || !bSave_Png(qimgMap_Render(oResult), qsMap, &qsError)) {
             vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
-            return 1;
+            return iExit_Failed;
         }
     }
     if (!bOk)
-        return 1;
+        return iExit_Failed;
     const QString qsLost = qsFill_Lost(oRun.oLast_Fill, oResult);
     if (!qsLost.isEmpty()) {
         vTell_Error(oRun.oOperator, qsLost);
-        return 3;
+        return iExit_Medium_Failed;
     }
-    return bVerdict_Good(oResult.oVerdict.eValue) ? 0 : 3;
+    return bVerdict_Good(oResult.oVerdict.eValue) ? iExit_Ok : iExit_Medium_Failed;
 }
 
 int iClean_Step(cBatch_Run &oRun)
@@ -232,7 +233,7 @@ int iClean_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsClean_Summary(oResult, oRun.oOperator.qsPoll_First()));
     vPrint_Result(oRun.oOptions, qjClean(oResult),
                   oResult.bPolled ? "Очистка раздела.\n" + qsClean_Summary(oResult, QString()) + "\n" : QString());
-    return oResult.bOk() ? 0 : 1;
+    return oResult.bOk() ? iExit_Ok : iExit_Failed;
 }
 
 } // namespace
@@ -242,7 +243,7 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
     iStop_Signal = 0;
     vCatch_Signals();
     cBatch_Run oRun{oOptions, oDrive, oVolume, oData, cConsole_Operator(oOptions), cFill_Result()};
-    int iResult = 0;
+    int iResult = iExit_Ok;
     for (const QString &qsStep : oOptions.qslSteps) {
         if (iStop_Signal != 0)
             break;
@@ -250,13 +251,13 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
                           : qsStep == "fill" ? iFill_Step(oRun)
                           : qsStep == "read" ? iRead_Step(oRun)
                                              : iClean_Step(oRun);
-        if (iStep == 1) {
-            iResult = 1;
+        if (iStep == iExit_Failed) {
+            iResult = iExit_Failed;
             break;
         }
         iResult = qMax(iResult, iStep);
     }
-    return iStop_Signal != 0 ? 128 + iStop_Signal : iResult;
+    return iStop_Signal != 0 ? iExit_Signal_Base + iStop_Signal : iResult;
 }
 
 int iRun_List(const cOptions &oOptions)
@@ -266,13 +267,13 @@ int iRun_List(const cOptions &oOptions)
     QString qsError;
     if (!bList_Devices(&qvDevices, &eSource, &qsError)) {
         bWrite_Stream(stderr, "Не удалось получить список носителей: " + qsError + ".\n");
-        return 1;
+        return iExit_Failed;
     }
     const QJsonObject qjList{{"source", eSource == eSource_UDisks ? "udisks2" : "lsblk"},
                              {"devices", qjDevices(qvDevices)}};
     return (oOptions.bJson
                 ? bWrite_Stream(stdout, QString::fromUtf8(QJsonDocument(qjList).toJson(QJsonDocument::Compact)) + "\n")
                 : bWrite_Stream(stdout, qsDevices_Text(qvDevices)))
-               ? 0
-               : 1;
+               ? iExit_Ok
+               : iExit_Failed;
 }

@@ -78,7 +78,7 @@ int main(int argc, char *argv[])
         if (qslArguments.last().toLocal8Bit() != QByteArray(argv[i]) && oOptions.qsUndecodable.isEmpty())
             oOptions.qsUndecodable = qslArguments.last();
     }
-    if (iParse_Options(qslArguments, oOptions, false) >= 0) {
+    if (iParse_Options(qslArguments, oOptions, false) != iOptions_Go_On) {
         QCoreApplication qApplication(argc, argv);
         vName(qApplication);
         return iParse_Options(qslArguments, oOptions, true); // now in Russian, and printed
@@ -119,12 +119,12 @@ int main(int argc, char *argv[])
     vInstall_Message_Box(iMessageBox_Window);
     if (oOptions.bExplain_Root) {
         iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), 2, iMsgBox_OK_Button, 0, 0, "");
-        return 1;
+        return iExit_Failed;
     }
     if (oOptions.bChoose) {
         cChooser_Dialog oChooser;
         if (oChooser.exec() != QDialog::Accepted)
-            return 0;
+            return iExit_Ok;
         oOptions.qsDevice = oChooser.qsDevice();
         oOptions.qsVolume = oChooser.qsVolume();
     }
