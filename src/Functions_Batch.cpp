@@ -133,7 +133,7 @@ void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const 
 
 void vTell_Error(cOperator &oOperator, const QString &qsMessage)
 {
-    oOperator.vTell("Ошибка!", qsMessage, 3);
+    oOperator.vTell("Ошибка!", qsMessage, iMsgBox_Critical_Icon);
 }
 
 // SIGINT, SIGTERM and SIGHUP stop the running step as "Отмена" does; a second one ends the

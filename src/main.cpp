@@ -118,7 +118,8 @@ int main(int argc, char *argv[])
 
     vInstall_Message_Box(iMessageBox_Window);
     if (oOptions.bExplain_Root) {
-        iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), 2, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0,
+                    0, "");
         return iExit_Failed;
     }
     if (oOptions.bChoose) {
