@@ -191,6 +191,18 @@ int iFill_Step(cBatch_Run &oRun)
     return bOk ? iExit_Ok : iExit_Failed;
 }
 
+// --map: the read's map as a PNG; false, told, when it could not be saved.
+bool bSave_Map(cBatch_Run &oRun, const cRead_Result &oResult)
+{
+    const QString &qsMap = oRun.oOptions.qsMap;
+    // Never over the medium under test, nor onto the volume whose fill is judged.
+    QString qsError = qsUnsafe_Output(qsMap, oResult.qsDevice, oResult.qsVolume);
+    if (qsError.isEmpty() && bSave_Png(qimgMap_Render(oResult), qsMap, &qsError))
+        return true;
+    vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
+    return false;
+}
+
 int iRead_Step(cBatch_Run &oRun)
 {
     // An earlier fill on a volume of another size had another pattern: the operator names it.
@@ -207,15 +219,8 @@ int iRead_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsRead_Failure(oResult, oRun.oOperator.qsPoll_First()));
     vPrint_Result(oRun.oOptions, qjRead(oResult, bOk),
                   bScanned ? qsRead_Heading(oResult) + "\n" + qsRead_Summary(oResult) + "\n" : QString());
-    const QString &qsMap = oRun.oOptions.qsMap;
-    if (bScanned && !qsMap.isEmpty()) {
-        // Never over the medium under test, nor onto the volume whose fill is judged.
-        QString qsError = qsUnsafe_Output(qsMap, oResult.qsDevice, oResult.qsVolume);
-        if (!qsError.isEmpty() || !bSave_Png(qimgMap_Render(oResult), qsMap, &qsError)) {
-            vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
-            return iExit_Failed;
-        }
-    }
+    if (bScanned && !oRun.oOptions.qsMap.isEmpty() && !bSave_Map(oRun, oResult))
+        return iExit_Failed;
     if (!bOk)
         return iExit_Failed;
     const QString qsLost = qsFill_Lost(oRun.oLast_Fill, oResult);
