@@ -11,8 +11,6 @@
 #include "Functions_Text.h"
 #include "Functions_Topology.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -123,27 +121,19 @@ private:
     bool bPrinted = false;
 };
 
-// Writes to standard output or error; false once the reader is gone (a closed pipe).
-bool bWrite(FILE *pFile, const QString &qsText)
-{
-    const QByteArray qbaText = qsText.toUtf8();
-    const bool bWritten = std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), pFile) == size_t(qbaText.size());
-    return std::fflush(pFile) == 0 && bWritten;
-}
-
 void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const QString &qsText)
 {
     const bool bWritten =
         oOptions.bJson
-            ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
-            : bWrite(stdout, qsTerminal_Safe(qsText)); // JSON escapes by itself
+            ? bWrite_Stream(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
+            : bWrite_Stream(stdout, qsTerminal_Safe(qsText)); // JSON escapes by itself
     if (!bWritten) // nobody reads the results any more: stop as if told to
         iStop_Signal = SIGPIPE;
 }
 
 void vTell_Error(cOperator &oOperator, const QString &qsMessage)
 {
-    oOperator.vTell("Ошибка!", qsMessage, 3);
+    oOperator.vTell("Ошибка!", qsMessage, iMsgBox_Critical_Icon);
 }
 
 // SIGINT, SIGTERM and SIGHUP stop the running step as "Отмена" does; a second one ends the
@@ -159,14 +149,6 @@ void vCatch_Signals()
         sigaction(iSignal, &strAction, nullptr);
 }
 
-int iUsage_Error(const QCommandLineParser &qParser, const QString &qsError, const bool bPrint)
-{
-    if (bPrint)
-        bWrite(stderr,
-               QCoreApplication::applicationName() + ": " + qsTerminal_Safe(qsError) + "\n\n" + qParser.helpText());
-    return 2;
-}
-
 // The records and the operator the steps of one run share.
 class cBatch_Run
 {
@@ -179,7 +161,8 @@ public:
     cFill_Result oLast_Fill; // what this run's fill wrote, and whether the medium refused more
 };
 
-// Each step returns 0 when it did its job, 1 when it failed, 3 when the medium failed the check.
+// Each step returns iExit_Ok when it did its job, iExit_Failed when it failed,
+// iExit_Medium_Failed when the medium failed the check.
 int iPoll_Step(cBatch_Run &oRun)
 {
     const cPoll_Result oResult =
@@ -188,7 +171,7 @@ int iPoll_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsPoll_Volume_Failure(oRun.oVolume));
     vPrint_Result(oRun.oOptions, qjPoll(oResult, oRun.oDrive, oRun.oVolume, oRun.oData),
                   qsPoll_Text(oRun.oDrive, oRun.oVolume, oRun.oData));
-    return oResult.bOk() ? 0 : 1;
+    return oResult.bOk() ? iExit_Ok : iExit_Failed;
 }
 
 int iFill_Step(cBatch_Run &oRun)
@@ -204,8 +187,20 @@ int iFill_Step(cBatch_Run &oRun)
     vPrint_Result(oRun.oOptions, qjFill(oResult, bOk),
                   bFill_Ran(oResult) ? qsFill_Heading(oResult) + "\n" + qsFill_Summary(oResult) + "\n" : QString());
     if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
-        return 3; // the medium failed, and a read still tells how much it kept
-    return bOk ? 0 : 1;
+        return iExit_Medium_Failed; // the medium failed, and a read still tells how much it kept
+    return bOk ? iExit_Ok : iExit_Failed;
+}
+
+// --map: the read's map as a PNG; false, told, when it could not be saved.
+bool bSave_Map(cBatch_Run &oRun, const cRead_Result &oResult)
+{
+    const QString &qsMap = oRun.oOptions.qsMap;
+    // Never over the medium under test, nor onto the volume whose fill is judged.
+    QString qsError = qsUnsafe_Output(qsMap, oResult.qsDevice, oResult.qsVolume);
+    if (qsError.isEmpty() && bSave_Png(qimgMap_Render(oResult), qsMap, &qsError))
+        return true;
+    vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
+    return false;
 }
 
 int iRead_Step(cBatch_Run &oRun)
@@ -224,23 +219,16 @@ int iRead_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsRead_Failure(oResult, oRun.oOperator.qsPoll_First()));
     vPrint_Result(oRun.oOptions, qjRead(oResult, bOk),
                   bScanned ? qsRead_Heading(oResult) + "\n" + qsRead_Summary(oResult) + "\n" : QString());
-    const QString &qsMap = oRun.oOptions.qsMap;
-    if (bScanned && !qsMap.isEmpty()) {
-        // Never over the medium under test, nor onto the volume whose fill is judged.
-        QString qsError = qsUnsafe_Output(qsMap, oResult.qsDevice, oResult.qsVolume);
-        if (!qsError.isEmpty() || !bSave_Png(qimgMap_Render(oResult), qsMap, &qsError)) {
-            vTell_Error(oRun.oOperator, QString("Не удалось сохранить карту в %1: %2.").arg(qsMap, qsError));
-            return 1;
-        }
-    }
+    if (bScanned && !oRun.oOptions.qsMap.isEmpty() && !bSave_Map(oRun, oResult))
+        return iExit_Failed;
     if (!bOk)
-        return 1;
+        return iExit_Failed;
     const QString qsLost = qsFill_Lost(oRun.oLast_Fill, oResult);
     if (!qsLost.isEmpty()) {
         vTell_Error(oRun.oOperator, qsLost);
-        return 3;
+        return iExit_Medium_Failed;
     }
-    return bVerdict_Good(oResult.oVerdict.eValue) ? 0 : 3;
+    return bVerdict_Good(oResult.oVerdict.eValue) ? iExit_Ok : iExit_Medium_Failed;
 }
 
 int iClean_Step(cBatch_Run &oRun)
@@ -250,128 +238,17 @@ int iClean_Step(cBatch_Run &oRun)
         vTell_Error(oRun.oOperator, qsClean_Summary(oResult, oRun.oOperator.qsPoll_First()));
     vPrint_Result(oRun.oOptions, qjClean(oResult),
                   oResult.bPolled ? "Очистка раздела.\n" + qsClean_Summary(oResult, QString()) + "\n" : QString());
-    return oResult.bOk() ? 0 : 1;
+    return oResult.bOk() ? iExit_Ok : iExit_Failed;
 }
 
 } // namespace
-
-int iParse_Options(const QStringList &qslArguments, cOptions &oOptions, const bool bPrint)
-{
-    QCommandLineParser qParser;
-    qParser.setApplicationDescription("Заполняет раздел узнаваемыми 64-битными словами и ищет их на носителе под ним.");
-    const QCommandLineOption qHelp = qParser.addHelpOption();
-    const QCommandLineOption qVersion = qParser.addVersionOption();
-    const QCommandLineOption qDevice("device", "Носитель (блочное устройство или образ), по умолчанию /dev/sdb.",
-                                     "PATH", oOptions.qsDevice);
-    const QCommandLineOption qVolume("volume", "Каталог смонтированного раздела, по умолчанию /documents_hdd/.", "DIR",
-                                     oOptions.qsVolume);
-    const QCommandLineOption qBatch("batch",
-                                    "Без окна: выполнить шаги poll, fill, read, clean (удалить файлы "
-                                    "заполнения) в заданном порядке.",
-                                    "STEPS");
-    const QCommandLineOption qJson("json", "В пакетном режиме: по одному объекту JSON на шаг.");
-    const QCommandLineOption qQuiet("quiet", "В пакетном режиме: без строки хода работы.");
-    const QCommandLineOption qMap("map", "В пакетном режиме: после чтения сохранить карту носителя в PNG.", "FILE");
-    const QCommandLineOption qPattern("pattern",
-                                      "В пакетном режиме: при чтении искать слова этого паттерна (число или 0x…), "
-                                      "а не паттерна опроса: например, прежнего заполнения раздела другого размера.",
-                                      "PATTERN");
-    const QCommandLineOption qFull("full", "В пакетном режиме: заполнять и читать всё, даже когда проверки по ходу "
-                                           "заполнения видят, что носитель теряет данные.");
-    const QCommandLineOption qForce("force", "В пакетном режиме: заполнять, даже если не установлено, что раздел "
-                                             "лежит на носителе.");
-    const QCommandLineOption qChoose("choose", "Сначала выбрать носитель и раздел в окне (без --device и --volume).");
-    const QCommandLineOption qList("list", "Показать носители, их разделы и точки монтирования (с --json: в JSON).");
-    const QCommandLineOption qExplain_Root("explain-root",
-                                           "Только сказать в окне, что нужны права администратора и почему "
-                                           "их не удалось получить (так делает fillscan-launcher).",
-                                           "REASON");
-    qParser.addOptions(
-        {qDevice, qVolume, qBatch, qJson, qQuiet, qMap, qPattern, qFull, qForce, qChoose, qList, qExplain_Root});
-
-    if (!qParser.parse(qslArguments))
-        return iUsage_Error(qParser, qParser.errorText(), bPrint);
-    if (qParser.isSet(qHelp) || qParser.isSet("help-all")) { // --help lists --help-all as well
-        if (bPrint)
-            bWrite(stdout, qParser.helpText());
-        return 0;
-    }
-    if (qParser.isSet(qVersion)) {
-        if (bPrint)
-            bWrite(stdout, QCoreApplication::applicationName() + " " + QCoreApplication::applicationVersion() + "\n");
-        return 0;
-    }
-    if (!qParser.positionalArguments().isEmpty())
-        return iUsage_Error(qParser, "лишние аргументы: " + qParser.positionalArguments().join(' '), bPrint);
-
-    oOptions.qsDevice = qParser.value(qDevice);
-    oOptions.qsVolume = qParser.value(qVolume);
-    if (oOptions.qsDevice.isEmpty() || oOptions.qsVolume.isEmpty())
-        return iUsage_Error(qParser, "--device и --volume не могут быть пустыми", bPrint);
-    // The fill appends the file name to the volume directly.
-    if (!oOptions.qsVolume.endsWith('/'))
-        oOptions.qsVolume += '/';
-    oOptions.bBatch = qParser.isSet(qBatch);
-    oOptions.bJson = qParser.isSet(qJson);
-    oOptions.bQuiet = qParser.isSet(qQuiet);
-    oOptions.bForce = qParser.isSet(qForce);
-    oOptions.qsMap = qParser.value(qMap);
-    if (qParser.isSet(qMap) && oOptions.qsMap.isEmpty())
-        return iUsage_Error(qParser, "--map не может быть пустым", bPrint);
-    if (!oOptions.qsUndecodable.isEmpty())
-        return iUsage_Error(qParser,
-                            "аргумент «" + oOptions.qsUndecodable +
-                                "» не записан в кодировке системы: такое имя нельзя передать без искажений",
-                            bPrint);
-    oOptions.bList = qParser.isSet(qList);
-    oOptions.bExplain_Root = qParser.isSet(qExplain_Root);
-    oOptions.qsRoot_Reason = qParser.value(qExplain_Root);
-    // Given paths are the user's choice already.
-    oOptions.bChoose = qParser.isSet(qChoose) && !qParser.isSet(qDevice) && !qParser.isSet(qVolume);
-    if (int(oOptions.bBatch) + int(oOptions.bList) + int(oOptions.bExplain_Root) + int(qParser.isSet(qChoose)) > 1)
-        return iUsage_Error(qParser, "--batch, --list, --choose и --explain-root несовместимы", bPrint);
-    oOptions.bFull = qParser.isSet(qFull);
-    if ((!oOptions.bBatch &&
-         (oOptions.bQuiet || oOptions.bForce || oOptions.bFull || qParser.isSet(qMap) || qParser.isSet(qPattern))) ||
-        (oOptions.bJson && !oOptions.bBatch && !oOptions.bList))
-        return iUsage_Error(qParser,
-                            "--quiet, --force, --full, --map и --pattern действуют только вместе с --batch, --json — "
-                            "с --batch или --list",
-                            bPrint);
-    if (qParser.isSet(qPattern)) {
-        bool bNumber = false;
-        const QString qsPattern = qParser.value(qPattern);
-        oOptions.qui64Pattern = qsPattern.startsWith("0x", Qt::CaseInsensitive) ? qsPattern.mid(2).toULongLong(&bNumber, 16)
-                                                                                 : qsPattern.toULongLong(&bNumber, 10);
-        if (!bNumber || qui64Pattern_Indexes(oOptions.qui64Pattern) == 0)
-            return iUsage_Error(qParser, "--pattern: \"" + qsPattern + "\" не паттерн 11...10 (единицы, затем нули)",
-                                bPrint);
-    }
-    if (oOptions.bBatch) {
-        oOptions.qslSteps = qParser.value(qBatch).split(',');
-        for (const QString &qsStep : oOptions.qslSteps)
-            if (!QStringList{"poll", "fill", "read", "clean"}.contains(qsStep))
-                return iUsage_Error(qParser, "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read, clean)",
-                                    bPrint);
-    }
-    return -1;
-}
-
-eApp_Kind eApp_For(const cOptions &oOptions)
-{
-    if (oOptions.bList)
-        return eApp_Core;
-    if (!oOptions.bBatch)
-        return eApp_Widgets;
-    return oOptions.qsMap.isEmpty() ? eApp_Core : eApp_Gui;
-}
 
 int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData &oData)
 {
     iStop_Signal = 0;
     vCatch_Signals();
     cBatch_Run oRun{oOptions, oDrive, oVolume, oData, cConsole_Operator(oOptions), cFill_Result()};
-    int iResult = 0;
+    int iResult = iExit_Ok;
     for (const QString &qsStep : oOptions.qslSteps) {
         if (iStop_Signal != 0)
             break;
@@ -379,13 +256,13 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
                           : qsStep == "fill" ? iFill_Step(oRun)
                           : qsStep == "read" ? iRead_Step(oRun)
                                              : iClean_Step(oRun);
-        if (iStep == 1) {
-            iResult = 1;
+        if (iStep == iExit_Failed) {
+            iResult = iExit_Failed;
             break;
         }
         iResult = qMax(iResult, iStep);
     }
-    return iStop_Signal != 0 ? 128 + iStop_Signal : iResult;
+    return iStop_Signal != 0 ? iExit_Signal_Base + iStop_Signal : iResult;
 }
 
 int iRun_List(const cOptions &oOptions)
@@ -394,14 +271,14 @@ int iRun_List(const cOptions &oOptions)
     eDevice_Source eSource = eSource_Lsblk;
     QString qsError;
     if (!bList_Devices(&qvDevices, &eSource, &qsError)) {
-        bWrite(stderr, "Не удалось получить список носителей: " + qsError + ".\n");
-        return 1;
+        bWrite_Stream(stderr, "Не удалось получить список носителей: " + qsError + ".\n");
+        return iExit_Failed;
     }
     const QJsonObject qjList{{"source", eSource == eSource_UDisks ? "udisks2" : "lsblk"},
                              {"devices", qjDevices(qvDevices)}};
     return (oOptions.bJson
-                ? bWrite(stdout, QString::fromUtf8(QJsonDocument(qjList).toJson(QJsonDocument::Compact)) + "\n")
-                : bWrite(stdout, qsDevices_Text(qvDevices)))
-               ? 0
-               : 1;
+                ? bWrite_Stream(stdout, QString::fromUtf8(QJsonDocument(qjList).toJson(QJsonDocument::Compact)) + "\n")
+                : bWrite_Stream(stdout, qsDevices_Text(qvDevices)))
+               ? iExit_Ok
+               : iExit_Failed;
 }

@@ -2,6 +2,7 @@
 #include "Functions_Chooser_Dialog.h"
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
+#include "Functions_Options.h"
 #include "Functions_Session.h"
 #include "mainwindow.h"
 
@@ -57,77 +58,104 @@ QString qsRuntime_Directory()
     return QFile::decodeName(qbaPath);
 }
 
-} // namespace
-
-int main(int argc, char *argv[])
+// A write to a closed pipe or past the file size limit fails with EPIPE or EFBIG, which the
+// tool handles, instead of killing it.
+void vIgnore_Write_Signals()
 {
-    vOpen_Standard_Descriptors();
-
-    // A write to a closed pipe or past the file size limit fails with EPIPE or EFBIG, which
-    // the tool handles, instead of killing it.
     std::signal(SIGPIPE, SIG_IGN);
     std::signal(SIGXFSZ, SIG_IGN);
+}
 
-    // Options first: a usage error must not need a display.
+// The arguments as Qt reads them; the first one decoding changed is kept in oOptions, as it
+// would name another file ("dir\xff" became "dir\uFFFD").
+QStringList qslDecode_Arguments(const int argc, char *argv[], cOptions &oOptions)
+{
     QStringList qslArguments;
-    cOptions oOptions;
     for (int i = 0; i < argc; ++i) {
         qslArguments << QString::fromLocal8Bit(argv[i]);
-        // A name the decoding changed would name another file ("dir\xff" became "dir\uFFFD").
         if (qslArguments.last().toLocal8Bit() != QByteArray(argv[i]) && oOptions.qsUndecodable.isEmpty())
             oOptions.qsUndecodable = qslArguments.last();
     }
-    if (iParse_Options(qslArguments, oOptions, false) >= 0) {
-        QCoreApplication qApplication(argc, argv);
-        vName(qApplication);
-        return iParse_Options(qslArguments, oOptions, true); // now in Russian, and printed
-    }
+    return qslArguments;
+}
 
-    if (oOptions.bExplain_Root) {
-        // The launcher could not get root: said on the terminal first, which needs no display.
-        const QByteArray qbaText = (qsRoot_Heading() + "\n" + qsRoot_Text(oOptions.qsRoot_Reason) + "\n").toUtf8();
-        std::fwrite(qbaText.constData(), 1, size_t(qbaText.size()), stderr);
-        std::fflush(stderr);
-    }
+// The options end the tool (help, version, a usage error): parsed again with an application
+// object, so that Qt's texts are in Russian, and printed.
+int iPrint_Options(int &argc, char *argv[], const QStringList &qslArguments, cOptions &oOptions)
+{
+    QCoreApplication qApplication(argc, argv);
+    vName(qApplication);
+    return iParse_Options(qslArguments, oOptions, true);
+}
 
-    // Root often has no runtime directory of its own (sudo, su): give it a private one.
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && geteuid() == 0) {
-        const QString qsRuntime = qsRuntime_Directory();
-        if (!qsRuntime.isEmpty())
-            qputenv("XDG_RUNTIME_DIR", QFile::encodeName(qsRuntime));
-    }
-    std::unique_ptr<QCoreApplication> qApplication;
+// Root often has no runtime directory of its own (sudo, su): give it a private one.
+void vGive_Runtime_Directory()
+{
+    if (!qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") || geteuid() != 0)
+        return;
+    const QString qsRuntime = qsRuntime_Directory();
+    if (!qsRuntime.isEmpty())
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(qsRuntime));
+}
+
+// Qt keeps argc by reference for the application's life: it is main's own.
+std::unique_ptr<QCoreApplication> qApplication_For(const cOptions &oOptions, int &argc, char *argv[])
+{
     switch (eApp_For(oOptions)) {
     case eApp_Widgets:
-        qApplication.reset(new QApplication(argc, argv));
-        break;
+        return std::make_unique<QApplication>(argc, argv);
     case eApp_Gui:
         qputenv("QT_QPA_PLATFORM", "offscreen"); // the map is drawn into an image, never shown
-        qApplication.reset(new QGuiApplication(argc, argv));
-        break;
+        return std::make_unique<QGuiApplication>(argc, argv);
     case eApp_Core:
-        qApplication.reset(new QCoreApplication(argc, argv));
         break;
     }
-    vName(*qApplication);
-    if (oOptions.bBatch)
-        return iRun_Batch(oOptions, oDrive, oVolume, oData);
-    if (oOptions.bList)
-        return iRun_List(oOptions);
+    return std::make_unique<QCoreApplication>(argc, argv);
+}
 
+// The window: the root explanation alone, or the chooser first when asked for, then the form.
+int iRun_Window(cOptions &oOptions, QCoreApplication &qApplication)
+{
     vInstall_Message_Box(iMessageBox_Window);
     if (oOptions.bExplain_Root) {
-        iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), 2, iMsgBox_OK_Button, 0, 0, "");
-        return 1;
+        iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0,
+                    0, "");
+        return iExit_Failed;
     }
     if (oOptions.bChoose) {
         cChooser_Dialog oChooser;
         if (oChooser.exec() != QDialog::Accepted)
-            return 0;
+            return iExit_Ok;
         oOptions.qsDevice = oChooser.qsDevice();
         oOptions.qsVolume = oChooser.qsVolume();
     }
     MainWindow w(nullptr, oOptions.qsDevice, oOptions.qsVolume);
     w.show();
-    return qApplication->exec();
+    return qApplication.exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    vOpen_Standard_Descriptors();
+    vIgnore_Write_Signals();
+
+    // Options first: a usage error must not need a display.
+    cOptions oOptions;
+    const QStringList qslArguments = qslDecode_Arguments(argc, argv, oOptions);
+    if (iParse_Options(qslArguments, oOptions, false) != iOptions_Go_On)
+        return iPrint_Options(argc, argv, qslArguments, oOptions);
+    // The launcher could not get root: said on the terminal first, which needs no display.
+    if (oOptions.bExplain_Root)
+        bWrite_Stream(stderr, qsRoot_Heading() + "\n" + qsRoot_Text(oOptions.qsRoot_Reason) + "\n");
+
+    vGive_Runtime_Directory();
+    const std::unique_ptr<QCoreApplication> qApplication = qApplication_For(oOptions, argc, argv);
+    vName(*qApplication);
+    if (oOptions.bBatch)
+        return iRun_Batch(oOptions, oDrive, oVolume, oData);
+    if (oOptions.bList)
+        return iRun_List(oOptions);
+    return iRun_Window(oOptions, *qApplication);
 }

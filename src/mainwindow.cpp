@@ -58,7 +58,7 @@ void MainWindow::on_pushButton_Properties_clicked()
 {
     const cPoll_Result oResult = oPoll(oDrive, oVolume, oData, qsDrive_Path, qsVolume_Path);
     if (!oResult.qsVolume_Error.isEmpty())
-        iMessageBox("Ошибка!", qsPoll_Volume_Failure(oVolume), 3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!", qsPoll_Volume_Failure(oVolume), iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
     const QStringList qslValues = qslPoll_Values(oDrive, oVolume, oData);
     for (int i = 0; i < iPoll_Fields; ++i) {
         QWidget *qWidget = findChild<QWidget *>(aoPoll_Fields[i].pcValue_Widget);
@@ -77,7 +77,8 @@ void MainWindow::on_pushButton_Write_clicked()
     if (oResult.eStatus == eFill_Refused)
         return; // the operator said no
     if (!bFill_Ran(oResult))
-        iMessageBox("Ошибка!", qsFill_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!", qsFill_Failure(oResult, oOperator.qsPoll_First()), iMsgBox_Critical_Icon,
+                    iMsgBox_OK_Button, 0, 0, "");
     else
         iMessageBox(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult), iMsgBox_OK_Button, 0, 0, "");
 }
@@ -87,12 +88,13 @@ void MainWindow::on_pushButton_Read_clicked()
     cWindow_Operator oOperator(this);
     const cRead_Result oResult = oRead(oDrive, oVolume, oData, oOperator, oLast_Fill);
     if (!bRead_Ran(oResult)) {
-        iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), 3, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), iMsgBox_Critical_Icon,
+                    iMsgBox_OK_Button, 0, 0, "");
         return;
     }
     const QString qsLost = qsFill_Lost(oLast_Fill, oResult);
     if (!qsLost.isEmpty())
-        iMessageBox("Внимание!", qsLost, 2, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox("Внимание!", qsLost, iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
     if (iMessageBox(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult), iMsgBox_OK_Button, 0, 0,
                     "Карта") == 0) {
         auto *qMap = new cMap_Window(oResult, this);
@@ -104,11 +106,11 @@ void MainWindow::on_pushButton_Read_clicked()
     if (qslFiles.isEmpty())
         return;
     if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume.qsVolume_Name)),
-                    "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), 4,
+                    "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,
                     iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
         return;
     const cClean_Result oClean_Result = oClean(oVolume);
     iMessageBox(oClean_Result.bOk() ? "Файлы заполнения удалены." : "Ошибка!",
-                qsClean_Summary(oClean_Result, oOperator.qsPoll_First()), oClean_Result.bOk() ? 1 : 3,
-                iMsgBox_OK_Button, 0, 0, "");
+                qsClean_Summary(oClean_Result, oOperator.qsPoll_First()),
+                oClean_Result.bOk() ? iMsgBox_Information_Icon : iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
 }

@@ -1,6 +1,7 @@
 // Batch mode: the real tool run headless on loop devices: its output and exit codes, and
 // what a mistyped option, a hostile file or a signal does to it.
 #include "Functions_Data.h"
+#include "Functions_Options.h"
 #include "support.h"
 
 #include <QImage>
@@ -22,6 +23,8 @@ class tst_Batch : public QObject
 private slots:
     void pollFillRead();
     void wipeCheck();
+    void options_data();
+    void options();
     void failures_data();
     void failures();
     void fillElsewhere_data();
@@ -114,6 +117,68 @@ void tst_Batch::wipeCheck()
     QCOMPARE(qjRead["verdict"].toString(), QString("clean"));
     QCOMPARE(qjRead["remnant_words"].toDouble(), 0.0);
     QVERIFY(qjRead["remnant_ranges"].toArray().isEmpty());
+}
+
+void tst_Batch::options_data()
+{
+    QTest::addColumn<QStringList>("qslArguments");
+    QTest::addColumn<int>("iExit");
+    // For a command line that goes on: what batch mode is then given.
+    QTest::addColumn<QString>("qsVolume");
+    QTest::addColumn<QStringList>("qslSteps");
+    QTest::addColumn<QString>("qsFlags");
+    QTest::addColumn<quint64>("qui64Pattern");
+    // Each flag in one row only, so that one taken for another shows.
+    QTest::newRow("all steps, --json, --force, --map")
+        << QStringList{"--volume", "/mnt/stick", "--batch", "poll,fill,read,clean",
+                       "--json",   "--force",    "--map",   "m.png"}
+        << iOptions_Go_On << "/mnt/stick/" << QStringList{"poll", "fill", "read", "clean"} << "json force map=m.png"
+        << quint64(0);
+    QTest::newRow("steps in the order given, the slash kept, --quiet, --full")
+        << QStringList{"--volume", "/mnt/stick/", "--batch", "read,poll", "--quiet", "--full"} << iOptions_Go_On
+        << "/mnt/stick/" << QStringList{"read", "poll"} << "quiet full" << quint64(0);
+    QTest::newRow("--pattern in hex") << QStringList{"--batch", "read", "--pattern", "0XFFFFFFFFFFFFF000"}
+                                      << iOptions_Go_On << "/documents_hdd/" << QStringList{"read"} << ""
+                                      << quint64(0xFFFFFFFFFFFFF000ULL);
+    QTest::newRow("--pattern in decimal")
+        << QStringList{"--batch", "read", "--pattern", "18446744073709551600"} << iOptions_Go_On << "/documents_hdd/"
+        << QStringList{"read"} << "" << quint64(0xFFFFFFFFFFFFFFF0ULL);
+
+    const auto vEnds = [](const QString &qsRow, const QStringList &qslArguments, const int iExit) {
+        QTest::newRow(qPrintable(qsRow)) << qslArguments << iExit << QString() << QStringList() << QString()
+                                         << quint64(0);
+    };
+    for (const char *pcBad : {"0x5", "0xFFFFFFFFFFFFFFFF", "12ab", "-16"})
+        vEnds(QString("--pattern ") + pcBad, {"--batch", "read", "--pattern", pcBad}, iExit_Usage);
+    vEnds("an empty step", {"--batch", "poll,,read"}, iExit_Usage);
+    vEnds("--force without --batch", {"--force"}, iExit_Usage);
+    vEnds("a stray argument", {"--batch", "poll", "stray"}, iExit_Usage);
+    vEnds("--help before any check", {"--batch", "erase", "--help"}, iExit_Ok);
+    vEnds("--version", {"--version"}, iExit_Ok);
+}
+
+void tst_Batch::options()
+{
+    // Parsed in-process, printing nothing: the exit code, or the fields batch mode reads.
+    QFETCH(QStringList, qslArguments);
+    QFETCH(int, iExit);
+    QFETCH(QString, qsVolume);
+    QFETCH(QStringList, qslSteps);
+    QFETCH(QString, qsFlags);
+    QFETCH(quint64, qui64Pattern);
+    cOptions oOptions;
+    QCOMPARE(iParse_Options(QStringList{"fillscan"} + qslArguments, oOptions, false), iExit);
+    if (iExit != iOptions_Go_On)
+        return;
+    QCOMPARE(oOptions.bBatch, true);
+    QCOMPARE(oOptions.qsVolume, qsVolume);
+    QCOMPARE(oOptions.qslSteps, qslSteps);
+    QStringList qslFlags = {oOptions.bJson ? "json" : "", oOptions.bQuiet ? "quiet" : "",
+                            oOptions.bForce ? "force" : "", oOptions.bFull ? "full" : "",
+                            oOptions.qsMap.isEmpty() ? "" : "map=" + oOptions.qsMap};
+    qslFlags.removeAll(QString());
+    QCOMPARE(qslFlags.join(' '), qsFlags);
+    QCOMPARE(oOptions.qui64Pattern, qui64Pattern);
 }
 
 void tst_Batch::failures_data()
