@@ -4,7 +4,6 @@
 //   fillscan_desktop_shots remove DEVICE VOLUME OUT.png    the question after the read (answered no)
 #include "Functions_Chooser_Dialog.h"
 #include "Functions_Core.h"
-#include "Functions_Dialogs.h"
 #include "mainwindow.h"
 
 #include <QAbstractButton>
@@ -29,7 +28,6 @@ int main(int argc, char *argv[])
 {
     QApplication qApplication(argc, argv);
     vInstall_Translations(qApplication);
-    vInstall_Message_Box(iMessageBox_Window);
     const QStringList qslArguments = QCoreApplication::arguments();
     const QString qsMode = qslArguments.value(1);
     int iResult = 1;

@@ -2,7 +2,6 @@
 // reads, and saves the screen while the read's summary is open, then with its map window.
 //   fillscan_screenshots DEVICE VOLUME SUMMARY.png MAP.png      (under an X server)
 #include "Functions_Core.h"
-#include "Functions_Dialogs.h"
 #include "Functions_Map.h"
 #include "Functions_Map_Window.h"
 #include "mainwindow.h"
@@ -17,7 +16,6 @@ int main(int argc, char *argv[])
 {
     QApplication qApplication(argc, argv);
     vInstall_Translations(qApplication);
-    vInstall_Message_Box(iMessageBox_Window); // the window's boxes, as the tool's entry installs them
     const QStringList qslArguments = QCoreApplication::arguments();
     if (qslArguments.size() != 5)
         return 2;

@@ -1,7 +1,6 @@
 #include "Functions_Batch.h"
 #include "Functions_Chooser_Dialog.h"
 #include "Functions_Core.h"
-#include "Functions_Dialogs.h"
 #include "Functions_Options.h"
 #include "Functions_Session.h"
 #include "mainwindow.h"
@@ -116,7 +115,6 @@ std::unique_ptr<QCoreApplication> qApplication_For(const cOptions &oOptions, int
 // The window: the root explanation alone, or the chooser first when asked for, then the form.
 int iRun_Window(cOptions &oOptions, QCoreApplication &qApplication)
 {
-    vInstall_Message_Box(iMessageBox_Window);
     if (oOptions.bExplain_Root) {
         iMessageBox(qsRoot_Heading(), qsRoot_Text(oOptions.qsRoot_Reason), iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0,
                     0, "");
