@@ -2,6 +2,7 @@
 
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
+#include "mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QFile>
+#include <QFileInfo>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
@@ -46,19 +48,19 @@ QJsonObject cTool_Run::qjLast() const
     return QJsonDocument::fromJson(qsOut.trimmed().split('\n').last().toUtf8()).object();
 }
 
-cTool_Run oTool(const QStringList &qslArguments, const QString &qsProgram)
+// The environment of a server: no display.
+static QProcessEnvironment qHeadless()
 {
     QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
     for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
         qEnvironment.remove(pcName);
-    QProcess qProcess;
-    qProcess.setProcessEnvironment(qEnvironment);
+    return qEnvironment;
+}
+
+cTool_Run oFinished(QProcess &qProcess)
+{
     QElapsedTimer qTimer;
     qTimer.start();
-    if (qsProgram.isEmpty())
-        qProcess.start(FILLSCAN_TOOL, qslArguments);
-    else
-        qProcess.start(qsProgram, qslArguments);
     if (!qProcess.waitForFinished(120000))
         qProcess.kill();
     qProcess.waitForFinished();
@@ -70,6 +72,41 @@ cTool_Run oTool(const QStringList &qslArguments, const QString &qsProgram)
     return oResult;
 }
 
+cTool_Run oTool(const QStringList &qslArguments, const QString &qsProgram)
+{
+    QProcess qProcess;
+    qProcess.setProcessEnvironment(qHeadless());
+    qProcess.start(qsProgram.isEmpty() ? QString(FILLSCAN_TOOL) : qsProgram, qslArguments);
+    return oFinished(qProcess);
+}
+
+QStringList qslBatch(const QString &qsDevice, const QString &qsVolume, const QString &qsSteps)
+{
+    return {"--device", qsDevice, "--volume", qsVolume, "--batch", qsSteps, "--json", "--quiet"};
+}
+
+bool bStart_Fill(QProcess &qTool, const QString &qsDevice, const QString &qsVolume, const QString &qsSteps,
+                 const quint64 qui64MiB, const QStringList &qslMore)
+{
+    qTool.setProcessEnvironment(qHeadless());
+    qTool.start(FILLSCAN_TOOL, qslBatch(qsDevice, qsVolume, qsSteps) + qslMore);
+    const QString qsFill = QDir(qsVolume).filePath("data.data");
+    return bWait_For([&] { return quint64(QFileInfo(qsFill).size()) > (qui64MiB << 20); });
+}
+
+QByteArray qbaAfter_Signal(QProcess &qTool, const int iSignal, const int iLines, const qint64 iMs)
+{
+    QElapsedTimer qTimer;
+    qTimer.start();
+    kill(pid_t(qTool.processId()), iSignal);
+    QByteArray qbaOut;
+    while (qbaOut.count('\n') < iLines && qTimer.elapsed() < iMs && qTool.state() != QProcess::NotRunning) {
+        qTool.waitForReadyRead(100);
+        qbaOut += qTool.readAllStandardOutput();
+    }
+    return qbaOut;
+}
+
 bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms)
 {
     QElapsedTimer qTimer;
@@ -77,6 +114,26 @@ bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms)
     while (!bDone() && qTimer.elapsed() < qi64Ms)
         QTest::qWait(2);
     return bDone();
+}
+
+cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern)
+{
+    cData oFill;
+    oFill.qui64Pattern = qui64Pattern;
+    cVolume oVolume_Dir;
+    oVolume_Dir.qsVolume_Name = qsDir + "/";
+    oVolume_Dir.qui64Bytes_Count = qui64Bytes;
+    cTest_Operator oOperator;
+    cFill_Result oResult;
+    oFill.vWrite_Data(oVolume_Dir, oOperator, oResult);
+    return oResult;
+}
+
+void vForget_Records()
+{
+    oDrive = cDrive();
+    oVolume = cVolume();
+    oData = cData();
 }
 
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit)

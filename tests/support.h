@@ -1,6 +1,7 @@
 #ifndef TESTS_SUPPORT_H
 #define TESTS_SUPPORT_H
 
+#include "Functions_Data.h"
 #include "Functions_Operator.h"
 
 #include <QJsonObject>
@@ -81,6 +82,24 @@ public:
 cTool_Run oTool(const QStringList &qslArguments, const QString &qsProgram = QString());
 // Waits up to qi64Ms for bDone, handling events meanwhile.
 bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms = 60000);
+// The arguments of batch steps on a volume of a device, as scripts give them: JSON, no progress.
+QStringList qslBatch(const QString &qsDevice, const QString &qsVolume, const QString &qsSteps);
+// Starts the tool in qTool (headless, as oTool) on batch steps that begin with a fill, and
+// waits until the volume's data.data holds more than qui64MiB; false when it did not within
+// a minute. qslMore go after the steps.
+bool bStart_Fill(QProcess &qTool, const QString &qsDevice, const QString &qsVolume, const QString &qsSteps,
+                 const quint64 qui64MiB, const QStringList &qslMore = {});
+// Waits for the tool started in qTool to end and returns what it left.
+cTool_Run oFinished(QProcess &qTool);
+// Sends iSignal to the tool and gathers its standard output until it holds iLines lines, it
+// ends, or iMs pass: what it reported in time.
+QByteArray qbaAfter_Signal(QProcess &qTool, const int iSignal, const int iLines, const qint64 iMs = 10000);
+
+// A fill of the words from qui64Pattern into the directory qsDir, as a volume of qui64Bytes.
+cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern);
+
+// Forgets what the window's records (oDrive, oVolume, oData) hold from an earlier case.
+void vForget_Records();
 
 // Runs a command and returns its standard output, trimmed.
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit = nullptr);

@@ -90,10 +90,10 @@ void tst_Batch::wipeCheck()
     NEED_PROGRAMS("fstrim");
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
-    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
-    QCOMPARE(oTool(qslWhere + QStringList{"--batch", "poll,fill"}).iExit, 0);
+    const QStringList qslRead = qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read");
+    QCOMPARE(oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill")).iExit, 0);
     QVERIFY(QFile::remove(oLoop.qsMount + "data.data"));
-    const cTool_Run oDeleted = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    const cTool_Run oDeleted = oTool(qslRead);
     QCOMPARE(oDeleted.iExit, 3);
     QJsonObject qjRead = oDeleted.qjLast();
     QCOMPARE(qjRead["verdict"].toString(), QString("remnants"));
@@ -111,7 +111,7 @@ void tst_Batch::wipeCheck()
     qsRun("sync", {"-f", oLoop.qsMount}, &iExit); // ext4 trims what it freed once that is committed
     qsRun("fstrim", {oLoop.qsMount}, &iExit);
     QCOMPARE(iExit, 0);
-    const cTool_Run oTrimmed = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    const cTool_Run oTrimmed = oTool(qslRead);
     QCOMPARE(oTrimmed.iExit, 0);
     qjRead = oTrimmed.qjLast();
     QCOMPARE(qjRead["verdict"].toString(), QString("clean"));
@@ -258,11 +258,11 @@ void tst_Batch::failures()
 
 void tst_Batch::fillElsewhere_data()
 {
-    QTest::addColumn<QString>("qsVolume");
+    QTest::addColumn<bool>("bTmpfs"); // a tmpfs of the test's own, else the root file system
     QTest::addColumn<bool>("bForce");
-    QTest::newRow("tmpfs, refused") << "tmpfs" << false;
-    QTest::newRow("tmpfs, with --force") << "tmpfs" << true;
-    QTest::newRow("the root file system, refused") << "/" << false;
+    QTest::newRow("tmpfs, refused") << true << false;
+    QTest::newRow("tmpfs, with --force") << true << true;
+    QTest::newRow("the root file system, refused") << false << false;
 }
 
 void tst_Batch::fillElsewhere()
@@ -270,19 +270,15 @@ void tst_Batch::fillElsewhere()
     // A volume that does not lie on the polled device is not filled unless the operator
     // says so: a mistyped path must not fill the root file system or RAM.
     NEED_LOOP();
-    QFETCH(QString, qsVolume);
+    QFETCH(bool, bTmpfs);
     QFETCH(bool, bForce);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(16 * 1048576));
-    if (qsVolume == "tmpfs") {
+    if (bTmpfs)
         QVERIFY_MADE(oLoop.qsMount_Tmpfs("8m"));
-        qsVolume = oLoop.qsMount;
-    }
-    QStringList qslArguments = {"--device", oLoop.qsDevice, "--volume", qsVolume,
-                                "--batch",  "poll,fill",    "--json",   "--quiet"};
-    if (bForce)
-        qslArguments << "--force";
-    const cTool_Run oResult = oTool(qslArguments);
+    const QString qsVolume = bTmpfs ? oLoop.qsMount : "/";
+    const cTool_Run oResult =
+        oTool(qslBatch(oLoop.qsDevice, qsVolume, "poll,fill") + (bForce ? QStringList{"--force"} : QStringList()));
     QCOMPARE(oResult.iExit, bForce ? 0 : 1);
     QCOMPARE(oResult.qjLast()["status"].toString(), QString(bForce ? "complete" : "refused"));
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), bForce);
@@ -309,8 +305,7 @@ void tst_Batch::filesItWrites()
     QCOMPARE(chown(qsFill.toLocal8Bit().constData(), 65534, 65534), 0);
     QCOMPARE(chmod(qsFill.toLocal8Bit().constData(), 0), 0);
 
-    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill,read",
-                                     "--json", "--quiet", "--map", qsMap});
+    const cTool_Run oResult = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read") + QStringList{"--map", qsMap});
     QCOMPARE(oResult.iExit, 1);
     QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": это символическая ссылка, а не файл."),
              qPrintable(oResult.qsErr));
@@ -334,8 +329,7 @@ void tst_Batch::cleanStep()
     QFile qUser(qsUser_File);
     QVERIFY(qUser.open(QIODevice::WriteOnly) && qUser.write("mine") == 4);
     qUser.close();
-    const cTool_Run oResult = oTool({"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch",
-                                     "poll,fill,read,clean", "--json", "--quiet"});
+    const cTool_Run oResult = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read,clean"));
     QCOMPARE(oResult.iExit, 0);
     const QStringList qslLines = oResult.qsOut.trimmed().split('\n');
     QCOMPARE(qslLines.size(), 4);
@@ -375,15 +369,8 @@ void tst_Batch::interrupt()
     QFETCH(int, iSignal);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
-    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
     QProcess qProcess;
-    qProcess.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill,read"});
-    QVERIFY(qProcess.waitForStarted());
-    const QString qsFill = oLoop.qsMount + "data.data";
-    QElapsedTimer qTimer;
-    qTimer.start();
-    while (QFileInfo(qsFill).size() < 64 * 1048576 && qTimer.elapsed() < 60000)
-        QTest::qWait(5);
+    QVERIFY(bStart_Fill(qProcess, oLoop.qsDevice, oLoop.qsMount, "poll,fill,read", 64));
     kill(pid_t(qProcess.processId()), iSignal);
     QVERIFY(qProcess.waitForFinished(60000));
     QCOMPARE(qProcess.exitCode(), 128 + iSignal);
@@ -394,10 +381,10 @@ void tst_Batch::interrupt()
     const quint64 qui64Words = quint64(qjFill["words_written"].toDouble());
     QVERIFY(qui64Words > 0 && qui64Words * 8 < 1000ULL * 1048576);
     quint64 qui64In_File = 0;
-    QVERIFY(bFill_Sequence(qsFill, qjFill["pattern_decimal"].toString().toULongLong(), &qui64In_File));
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data", qjFill["pattern_decimal"].toString().toULongLong(), &qui64In_File));
     QCOMPARE(qui64In_File, qui64Words);
     if (iSignal == SIGHUP) {
-        const cTool_Run oAgain = oTool(qslWhere + QStringList{"--batch", "poll,fill,read"});
+        const cTool_Run oAgain = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read"));
         QCOMPARE(oAgain.iExit, 0);
         QCOMPARE(oAgain.qjLast()["verdict"].toString(), QString("intact"));
     }
@@ -417,20 +404,12 @@ void tst_Batch::stalledDevice()
     cFaulty_Disk oDisk;
     QVERIFY_MADE(oDisk.qsStart(qImage.fileName(), 0, 0, 20));
     QProcess qTool;
-    qTool.start(FILLSCAN_TOOL,
-                {"--device", oDisk.qsFile, "--volume", qDir.path(), "--batch", "poll,read", "--json", "--quiet"});
+    qTool.start(FILLSCAN_TOOL, qslBatch(oDisk.qsFile, qDir.path(), "poll,read"));
     QVERIFY(qTool.waitForStarted());
     QTest::qWait(500);
     kill(pid_t(oDisk.qServer.processId()), SIGSTOP);
     QTest::qWait(200);
-    QElapsedTimer qTimer;
-    qTimer.start();
-    kill(pid_t(qTool.processId()), SIGTERM);
-    QByteArray qbaOut;
-    while (qbaOut.count('\n') < 2 && qTimer.elapsed() < 10000 && qTool.state() != QProcess::NotRunning) {
-        qTool.waitForReadyRead(100);
-        qbaOut += qTool.readAllStandardOutput();
-    }
+    const QByteArray qbaOut = qbaAfter_Signal(qTool, SIGTERM, 2);
     QCOMPARE(qbaOut.count('\n'), 2);
     kill(pid_t(oDisk.qServer.processId()), SIGCONT);
     QVERIFY(qTool.waitForFinished(20000));
@@ -463,18 +442,16 @@ void tst_Batch::shrinkingDevice()
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(16ULL << 30));
     QProcess qTool;
-    qTool.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qTemp.path(), "--batch", "poll,read",
-                                "--json", "--quiet"});
+    qTool.start(FILLSCAN_TOOL, qslBatch(oLoop.qsDevice, oLoop.qTemp.path(), "poll,read"));
     QVERIFY(qTool.waitForStarted());
     QTest::qWait(300);
     QVERIFY(QFile::resize(oLoop.qsImage, 1LL << 30));
     int iExit = 0;
     qsRun("losetup", {"-c", oLoop.qsDevice}, &iExit);
     QCOMPARE(iExit, 0);
-    QVERIFY(qTool.waitForFinished(60000));
-    QCOMPARE(qTool.exitCode(), 1);
-    const QJsonObject qjRead =
-        QJsonDocument::fromJson(qTool.readAllStandardOutput().trimmed().split('\n').last()).object();
+    const cTool_Run oRun = oFinished(qTool);
+    QCOMPARE(oRun.iExit, 1);
+    const QJsonObject qjRead = oRun.qjLast();
     QCOMPARE(qjRead["status"].toString(), QString("device_shrank"));
     QCOMPARE(qjRead["bytes_unreadable"].toDouble(), 0.0);
     QCOMPARE(qjRead["device_shrank_to"].toDouble(), double(1LL << 30));

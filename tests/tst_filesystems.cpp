@@ -23,31 +23,19 @@ void tst_File_Systems::fillAndRead_data()
 {
     QTest::addColumn<QString>("qsFs");
     QTest::addColumn<QString>("qsDriver");     // a program the file system needs
-    QTest::addColumn<QString>("qsFile_Limit"); // prlimit --fsize for the tool, empty for none
+    QTest::addColumn<quint64>("qui64File_Limit"); // prlimit --fsize for the tool, 0 for none
     QTest::addColumn<QString>("qsPlacement");
     QTest::addColumn<double>("dShare"); // of the free space the fill must take at least
-    QTest::newRow("xfs") << "xfs"
-                         << "mkfs.xfs"
-                         << ""
-                         << "known" << 0.9;
+    QTest::newRow("xfs") << "xfs" << "mkfs.xfs" << quint64(0) << "known" << 0.9;
     // btrfs counts as free what its metadata will still take. It gives logical addresses and
     // FUSE file systems none: where the words lay is inferred from where they were found.
-    QTest::newRow("btrfs") << "btrfs"
-                           << "mkfs.btrfs"
-                           << ""
-                           << "inferred" << 0.8;
-    QTest::newRow("exfat (exfat-fuse)") << "exfat"
-                                        << "mount.exfat-fuse"
-                                        << ""
-                                        << "inferred" << 0.9;
-    QTest::newRow("ntfs (ntfs-3g)") << "ntfs"
-                                    << "ntfs-3g"
-                                    << ""
-                                    << "inferred" << 0.9;
+    QTest::newRow("btrfs") << "btrfs" << "mkfs.btrfs" << quint64(0) << "inferred" << 0.8;
+    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse" << quint64(0) << "inferred" << 0.9;
+    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << "ntfs-3g" << quint64(0) << "inferred" << 0.9;
     // FAT32 refuses files of 4 GiB and more with EFBIG, as a per-file limit does; a limit
     // off the word grid, as FAT32's 4 GiB - 1 is, cuts the last word of each file.
-    QTest::newRow("ext4 under a file size limit") << "ext4"
-                                                  << "prlimit" << QString::number((96 << 20) + 12345) << "known" << 0.9;
+    QTest::newRow("ext4 under a file size limit")
+        << "ext4" << "prlimit" << quint64((96 << 20) + 12345) << "known" << 0.9;
 }
 
 void tst_File_Systems::fillAndRead()
@@ -55,7 +43,7 @@ void tst_File_Systems::fillAndRead()
     NEED_LOOP();
     QFETCH(QString, qsFs);
     QFETCH(QString, qsDriver);
-    QFETCH(QString, qsFile_Limit);
+    QFETCH(quint64, qui64File_Limit);
     QFETCH(QString, qsPlacement);
     QFETCH(double, dShare);
     NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
@@ -63,12 +51,11 @@ void tst_File_Systems::fillAndRead()
     QVERIFY_MADE(oLoop.qsCreate(512 * 1048576, 512, qsFs));
     struct statvfs strBefore;
     QCOMPARE(statvfs(oLoop.qsMount.toLocal8Bit().constData(), &strBefore), 0);
-    QStringList qslCommand = {FILLSCAN_TOOL, "--device",       oLoop.qsDevice, "--volume", oLoop.qsMount,
-                              "--batch",     "poll,fill,read", "--json",       "--quiet"};
-    if (!qsFile_Limit.isEmpty())
-        qslCommand = QStringList{"--fsize=" + qsFile_Limit} + qslCommand;
+    QStringList qslCommand = QStringList{FILLSCAN_TOOL} + qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read");
+    if (qui64File_Limit > 0)
+        qslCommand = QStringList{"--fsize=" + QString::number(qui64File_Limit)} + qslCommand;
     QProcess qTool;
-    qTool.start(qsFile_Limit.isEmpty() ? qslCommand.takeFirst() : QString("prlimit"), qslCommand);
+    qTool.start(qui64File_Limit == 0 ? qslCommand.takeFirst() : QString("prlimit"), qslCommand);
     QVERIFY(qTool.waitForFinished(300000));
     const QList<QByteArray> qlLines = qTool.readAllStandardOutput().trimmed().split('\n');
     QCOMPARE(qTool.exitCode(), 0);
@@ -86,7 +73,7 @@ void tst_File_Systems::fillAndRead()
     QCOMPARE(qFill.write(QByteArray(4096, 'x')) <= 0 || !qFill.flush(), true);
     QCOMPARE(quint64(qjRead["fill_file"]["found"].toDouble()), qui64Written / 8);
     const QJsonArray qjParts = qjRead["fill_file"]["parts"].toArray();
-    if (qsFile_Limit.isEmpty()) {
+    if (qui64File_Limit == 0) {
         QCOMPARE(qjParts.size(), 1);
     } else { // data.data, data.data.2, ...: one sequence of words, each file below the limit
         QVERIFY(qjParts.size() >= 4);
@@ -95,7 +82,7 @@ void tst_File_Systems::fillAndRead()
             const QJsonObject qjPart = qjParts[i].toObject();
             QCOMPARE(qjPart["path"].toString(),
                      oLoop.qsMount + "data.data" + (i == 0 ? QString() : "." + QString::number(i + 1)));
-            QVERIFY(qjPart["words"].toDouble() * 8 <= qsFile_Limit.toDouble());
+            QVERIFY(qjPart["words"].toDouble() * 8 <= double(qui64File_Limit));
         }
     }
 }

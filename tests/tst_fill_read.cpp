@@ -12,14 +12,12 @@
 
 #include <QJsonArray>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QtEndian>
 #include <QtTest>
 
 #include <numeric>
 
 #include <sys/resource.h>
-
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,6 +51,27 @@ private slots:
 
 static const quint64 qui64P = 0xFFFFFFC000000000ULL;
 
+// A name in a volume: a regular file, a symbolic link to qsOther, a second hard link of
+// qsOther, or a directory.
+enum eEntry_Kind { eEntry_File, eEntry_Symlink, eEntry_Hard_Link, eEntry_Directory };
+class cEntry
+{
+public:
+    cEntry(const char *pcName = "", const eEntry_Kind eOf_Kind = eEntry_File, const char *pcOther = "")
+        : qsName(pcName), eKind(eOf_Kind), qsOther(pcOther)
+    {
+    }
+    QString qsName;
+    eEntry_Kind eKind;
+    QString qsOther;
+};
+typedef QVector<cEntry> tEntries;
+Q_DECLARE_METATYPE(tEntries)
+// What stands where the fill file would go.
+enum eIn_The_Way { eWay_Symlink, eWay_Hard_Link, eWay_Fifo, eWay_Directory, eWay_No_Volume };
+Q_DECLARE_METATYPE(eIn_The_Way)
+Q_DECLARE_METATYPE(eRead_Status)
+
 // An image whose words are given: offset -> value (big-endian, at any byte offset).
 static QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size,
                             const QList<QPair<qint64, quint64>> &qlWords)
@@ -64,25 +83,6 @@ static QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size,
     qFile.open(QIODevice::WriteOnly);
     qFile.write(qbaImage);
     return qFile.fileName();
-}
-
-static cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes)
-{
-    cVolume oResult;
-    oResult.qsVolume_Name = qsDir + "/";
-    oResult.qui64Bytes_Count = qui64Bytes;
-    return oResult;
-}
-
-// A fill of the volume into a result of its own.
-static cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern = qui64P)
-{
-    cData oFill;
-    oFill.qui64Pattern = qui64Pattern;
-    cTest_Operator oOperator;
-    cFill_Result oResult;
-    oFill.vWrite_Data(oVolume_At(qsDir, qui64Bytes), oOperator, oResult);
-    return oResult;
 }
 
 // A read of the device named by the record.
@@ -102,9 +102,7 @@ void tst_Fill_Read::buttonsBeforePoll()
     QFile qKeep("data.data");
     QVERIFY(qKeep.open(QIODevice::WriteOnly) && qKeep.write("keep") == 4);
     qKeep.close();
-    oDrive = cDrive();
-    oVolume = cVolume();
-    oData = cData();
+    vForget_Records();
     MainWindow oWindow;
     cBox_Answerer oAnswerer;
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
@@ -169,46 +167,47 @@ void tst_Fill_Read::endToEnd()
 
 void tst_Fill_Read::clean_data()
 {
-    // What lies in the volume: "name" a regular file, "name>target" a symbolic link, "name=other"
-    // a second hard link of other. Then what the clean removes; everything else stays.
-    QTest::addColumn<QStringList>("qslFiles");
+    // What lies in the volume, then the names the clean removes; everything else stays.
+    QTest::addColumn<tEntries>("qvEntries");
     QTest::addColumn<QStringList>("qslRemoved");
     QTest::newRow("the fill and its continuations")
-        << QStringList{"data.data", "data.data.2", "data.data.3", "notes.txt"}
+        << tEntries{{"data.data"}, {"data.data.2"}, {"data.data.3"}, {"notes.txt"}}
         << QStringList{"data.data", "data.data.2", "data.data.3"};
     QTest::newRow("names that only look like continuations")
-        << QStringList{"data.data", "data.data.02", "data.data.+2", "data.data. 2", "data.data.2x", "data.data.1"}
+        << tEntries{{"data.data"}, {"data.data.02"}, {"data.data.+2"}, {"data.data. 2"}, {"data.data.2x"}, {"data.data.1"}}
         << QStringList{"data.data"};
     QTest::newRow("a link ends the chain")
-        << QStringList{"data.data", "data.data.2>victim", "data.data.3", "victim"} << QStringList{"data.data"};
-    QTest::newRow("data.data a link") << QStringList{"data.data>victim", "victim"} << QStringList{};
-    QTest::newRow("data.data a second name of a file") << QStringList{"victim", "data.data=victim"} << QStringList{};
+        << tEntries{{"data.data"}, {"data.data.2", eEntry_Symlink, "victim"}, {"data.data.3"}, {"victim"}}
+        << QStringList{"data.data"};
+    QTest::newRow("data.data a link") << tEntries{{"data.data", eEntry_Symlink, "victim"}, {"victim"}} << QStringList{};
+    QTest::newRow("data.data a second name of a file")
+        << tEntries{{"victim"}, {"data.data", eEntry_Hard_Link, "victim"}} << QStringList{};
     QTest::newRow("a directory named data.data.2")
-        << QStringList{"data.data", "data.data.2/"} << QStringList{"data.data"};
-    QTest::newRow("no fill") << QStringList{"notes.txt"} << QStringList{};
+        << tEntries{{"data.data"}, {"data.data.2", eEntry_Directory}} << QStringList{"data.data"};
+    QTest::newRow("no fill") << tEntries{{"notes.txt"}} << QStringList{};
 }
 
 void tst_Fill_Read::clean()
 {
-    QFETCH(QStringList, qslFiles);
+    QFETCH(tEntries, qvEntries);
     QFETCH(QStringList, qslRemoved);
     QTemporaryDir qDir;
     const QString qsVolume = qDir.path() + "/";
     quint64 qui64Bytes = 0;
-    for (const QString &qsFile : qslFiles) {
-        const QString qsName = qsFile.section(QRegularExpression("[>=/]"), 0, 0);
-        if (qsFile.contains('>')) {
-            QVERIFY(QFile::link(qsVolume + qsFile.section('>', 1), qsVolume + qsName));
-        } else if (qsFile.contains('=')) {
-            QCOMPARE(link(QFile::encodeName(qsVolume + qsFile.section('=', 1)).constData(),
-                          QFile::encodeName(qsVolume + qsName).constData()),
+    for (const cEntry &oEntry : qvEntries) {
+        const QString qsPath = qsVolume + oEntry.qsName;
+        if (oEntry.eKind == eEntry_Symlink) {
+            QVERIFY(QFile::link(qsVolume + oEntry.qsOther, qsPath));
+        } else if (oEntry.eKind == eEntry_Hard_Link) {
+            QCOMPARE(link(QFile::encodeName(qsVolume + oEntry.qsOther).constData(), QFile::encodeName(qsPath).constData()),
                      0);
-        } else if (qsFile.endsWith('/')) {
-            QVERIFY(QDir().mkdir(qsVolume + qsName));
+        } else if (oEntry.eKind == eEntry_Directory) {
+            QVERIFY(QDir().mkdir(qsPath));
         } else {
-            QFile qFile(qsVolume + qsName);
-            QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write(QByteArray(8 * (qsName.size() + 1), 'w')) > 0);
-            if (qslRemoved.contains(qsName))
+            QFile qFile(qsPath);
+            QVERIFY(qFile.open(QIODevice::WriteOnly) &&
+                    qFile.write(QByteArray(8 * (oEntry.qsName.size() + 1), 'w')) > 0);
+            if (qslRemoved.contains(oEntry.qsName))
                 qui64Bytes += quint64(qFile.size());
         }
     }
@@ -221,11 +220,9 @@ void tst_Fill_Read::clean()
         qslExpected << qsVolume + qsName;
     QCOMPARE(oResult.qslRemoved, qslExpected);
     QCOMPARE(oResult.qui64Bytes, qui64Bytes);
-    for (const QString &qsFile : qslFiles) {
-        const QString qsName = qsFile.section(QRegularExpression("[>=/]"), 0, 0);
-        QCOMPARE(QFileInfo(qsVolume + qsName).exists() || QFileInfo(qsVolume + qsName).isSymLink(),
-                 !qslRemoved.contains(qsName));
-    }
+    for (const cEntry &oEntry : qvEntries)
+        QCOMPARE(QFileInfo(qsVolume + oEntry.qsName).exists() || QFileInfo(qsVolume + oEntry.qsName).isSymLink(),
+                 !qslRemoved.contains(oEntry.qsName));
     // A fill name that is someone else's is named, and the step fails so a script notices.
     QCOMPARE(oResult.bOk(), oResult.qslKept.isEmpty());
     QCOMPARE(qjClean(oResult)["removed"].toArray().size(), qslRemoved.size());
@@ -248,7 +245,7 @@ void tst_Fill_Read::fillFile()
     QFile qOld(qDir.filePath("data.data")); // a second fill starts again at word 0
     QVERIFY(qOld.open(QIODevice::WriteOnly) && qOld.write(QByteArray(12 << 20, 'x')) > 0);
     qOld.close();
-    const cFill_Result oResult = oFill_Into(qDir.path(), qui64Bytes);
+    const cFill_Result oResult = oFill_Into(qDir.path(), qui64Bytes, qui64P);
     QCOMPARE(oResult.eStatus, eFill_Complete);
     QCOMPARE(oResult.qui64Words_Written, qui64Words);
     quint64 qui64Found = 0;
@@ -270,7 +267,7 @@ void tst_Fill_Read::fillReachesDisk()
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4", {}, "noauto_da_alloc"));
     const quint64 qui64Words = (4 << 17) + 100;
-    QCOMPARE(oFill_Into(oLoop.qsMount.chopped(1), qui64Words * 8).eStatus, eFill_Complete);
+    QCOMPARE(oFill_Into(oLoop.qsMount.chopped(1), qui64Words * 8, qui64P).eStatus, eFill_Complete);
     cDrive oDisk;
     QVERIFY(oDisk.bGet_Properties(oLoop.qsDevice));
     QCOMPARE(oRead_Of(oDisk, qui64P, qui64Words).qui64Distinct, qui64Words);
@@ -315,23 +312,18 @@ void tst_Fill_Read::recordCalls()
 
 void tst_Fill_Read::fillRefused_data()
 {
-    QTest::addColumn<QString>("qsKind");
+    QTest::addColumn<eIn_The_Way>("eWay");
     QTest::addColumn<QString>("qsReason");
-    QTest::newRow("symbolic link") << "symlink"
-                                   << "это символическая ссылка, а не файл";
-    QTest::newRow("hard link") << "hardlink"
-                               << "у файла есть другие жёсткие ссылки";
-    QTest::newRow("FIFO, without hanging") << "fifo"
-                                           << "это не обычный файл";
-    QTest::newRow("directory") << "dir"
-                               << "это не обычный файл";
-    QTest::newRow("missing volume") << "missing"
-                                    << "No such file or directory";
+    QTest::newRow("symbolic link") << eWay_Symlink << "это символическая ссылка, а не файл";
+    QTest::newRow("hard link") << eWay_Hard_Link << "у файла есть другие жёсткие ссылки";
+    QTest::newRow("FIFO, without hanging") << eWay_Fifo << "это не обычный файл";
+    QTest::newRow("directory") << eWay_Directory << "это не обычный файл";
+    QTest::newRow("missing volume") << eWay_No_Volume << "No such file or directory";
 }
 
 void tst_Fill_Read::fillRefused()
 {
-    QFETCH(QString, qsKind);
+    QFETCH(eIn_The_Way, eWay);
     QFETCH(QString, qsReason);
     QTemporaryDir qDir;
     const QString qsFill = qDir.filePath("data.data");
@@ -341,17 +333,17 @@ void tst_Fill_Read::fillRefused()
     qVictim.close();
     const QByteArray qbaFill = qsFill.toLocal8Bit(), qbaVictim = qsVictim.toLocal8Bit();
     QString qsVolume = qDir.path();
-    if (qsKind == "symlink")
+    if (eWay == eWay_Symlink)
         QCOMPARE(symlink(qbaVictim.constData(), qbaFill.constData()), 0);
-    else if (qsKind == "hardlink")
+    else if (eWay == eWay_Hard_Link)
         QCOMPARE(link(qbaVictim.constData(), qbaFill.constData()), 0);
-    else if (qsKind == "fifo")
+    else if (eWay == eWay_Fifo)
         QCOMPARE(mkfifo(qbaFill.constData(), 0644), 0);
-    else if (qsKind == "dir")
+    else if (eWay == eWay_Directory)
         QVERIFY(QDir().mkdir(qsFill));
     else
         qsVolume += "/absent";
-    const cFill_Result oResult = oFill_Into(qsVolume, 1 << 20);
+    const cFill_Result oResult = oFill_Into(qsVolume, 1 << 20, qui64P);
     QCOMPARE(oResult.eStatus, eFill_Open_Failed);
     QCOMPARE(qsFill_Failure(oResult, "сначала опросите"),
              "Не удалось создать файл заполнения " + qsVolume + "/data.data: " + qsReason + ".");
@@ -417,13 +409,13 @@ void tst_Fill_Read::readBounds()
     const cRead_Result oResult = oRead_Of(oDrive_Image, qui64P, 1000);
     QCOMPARE(oResult.eStatus, eRead_Done);
     QCOMPARE(oResult.qui64Data_Count, quint64(1000));
-    QCOMPARE(oResult.vecRuns.size(), size_t(3));
-    QCOMPARE(
-        (QVector<quint64>{oResult.vecRuns[0].qui64First, oResult.vecRuns[1].qui64First, oResult.vecRuns[2].qui64First}),
-        (QVector<quint64>{0, 5, 999}));
-    QCOMPARE((QVector<quint64>{oResult.vecRuns[0].qui64Offset, oResult.vecRuns[1].qui64Offset,
-                               oResult.vecRuns[2].qui64Offset}),
-             (QVector<quint64>{0, 64, 8}));
+    QVector<quint64> qvFirst, qvOffset; // of each run found
+    for (const cRun &oRun : oResult.vecRuns) {
+        qvFirst << oRun.qui64First;
+        qvOffset << oRun.qui64Offset;
+    }
+    QCOMPARE(qvFirst, (QVector<quint64>{0, 5, 999}));
+    QCOMPARE(qvOffset, (QVector<quint64>{0, 64, 8}));
     QCOMPARE(oResult.qui64Distinct, quint64(3));
     QCOMPARE(oResult.qui64Region_Bytes, quint64(64));
     QCOMPARE(oResult.qvRegion_Hits.mid(0, 3), (QVector<quint64>{2, 1, 0}));
@@ -458,29 +450,29 @@ void tst_Fill_Read::readBounds()
 void tst_Fill_Read::readFailures_data()
 {
     QTest::addColumn<QString>("qsDevice");
-    QTest::addColumn<int>("iStatus");
+    QTest::addColumn<eRead_Status>("eStatus");
     QTest::addColumn<QString>("qsMessage");
-    QTest::newRow("missing") << "/nonexistent/disk" << int(eRead_Open_Failed)
+    QTest::newRow("missing") << "/nonexistent/disk" << eRead_Open_Failed
                              << "Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory.";
     QTest::newRow("a character device")
-        << "/dev/zero" << int(eRead_Not_Device)
+        << "/dev/zero" << eRead_Not_Device
         << "Не удалось открыть носитель /dev/zero для чтения: это не блочное устройство и не файл образа.";
     QTest::newRow("a directory")
-        << "/tmp" << int(eRead_Not_Device)
+        << "/tmp" << eRead_Not_Device
         << "Не удалось открыть носитель /tmp для чтения: это не блочное устройство и не файл образа.";
-    QTest::newRow("never polled") << "" << int(eRead_No_Poll) << "Носитель не опрошен: сначала опросите.";
+    QTest::newRow("never polled") << "" << eRead_No_Poll << "Носитель не опрошен: сначала опросите.";
 }
 
 void tst_Fill_Read::readFailures()
 {
     QFETCH(QString, qsDevice);
-    QFETCH(int, iStatus);
+    QFETCH(eRead_Status, eStatus);
     QFETCH(QString, qsMessage);
     cDrive oFailing;
     oFailing.qsDrive_Name = qsDevice;
     oFailing.qui64Bytes_Count = 1ULL << 30; // /dev/zero would be read for ever
     const cRead_Result oResult = oRead_Of(oFailing, qui64P, 100);
-    QCOMPARE(int(oResult.eStatus), iStatus);
+    QCOMPARE(oResult.eStatus, eStatus);
     QCOMPARE(qsRead_Failure(oResult, "сначала опросите"), qsMessage);
 }
 
@@ -581,8 +573,7 @@ void tst_Fill_Read::volumeOnDevice()
     QCOMPARE(eVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), eOn_Device_No); // tmpfs lies on no disk
     QCOMPARE(qsWhy, QString("файловая система tmpfs не лежит ни на каком носителе"));
     // A FUSE mount whose source names no device cannot be told: unknown, never "not on it".
-    if (!qsMissing_Program({"fusefat", "mkfs.vfat"}).isEmpty())
-        QSKIP(qPrintable("not installed: " + qsMissing_Program({"fusefat", "mkfs.vfat"})));
+    NEED_PROGRAMS("fusefat", "mkfs.vfat");
     int iExit = 0;
     qsRun("mkfs.vfat", {"-F", "32", oOther.qsDevice}, &iExit);
     QCOMPARE(iExit, 0);

@@ -16,6 +16,16 @@
 #include <csignal>
 #include <unistd.h>
 
+// What a shell row needs beyond a temporary directory.
+enum eShell_Needs { eNeeds_Nothing, eNeeds_Loop, eNeeds_Root };
+// What happens to the volume before or during a run that then checks nothing.
+enum eBefore_Read { eVolume_Full, eFile_Limit_Under_A_Word, eFill_Deleted };
+// What happens to the fill between the fill and the read of the same run.
+enum eChange { eChange_None, eChange_Truncate, eChange_Delete, eChange_Stale_Continuation };
+Q_DECLARE_METATYPE(eShell_Needs)
+Q_DECLARE_METATYPE(eBefore_Read)
+Q_DECLARE_METATYPE(eChange)
+
 class tst_Safety : public QObject
 {
     Q_OBJECT
@@ -46,9 +56,9 @@ private slots:
 void tst_Safety::shell_data()
 {
     // Runs that need a shell: raw bytes in arguments, closed descriptors, the environment.
-    // $TOOL is the tool, $DIR a temporary directory; with bLoop $DEV and $VOL are a 1 GiB ext4.
+    // $TOOL is the tool, $DIR a temporary directory; with a loop $DEV and $VOL are a 1 GiB ext4.
     QTest::addColumn<QString>("qsScript");
-    QTest::addColumn<bool>("bLoop");
+    QTest::addColumn<eShell_Needs>("eNeeds");
     QTest::addColumn<QStringList>("qslExpected"); // in standard output and error
     QTest::addColumn<QString>("qsNever");
     QTest::newRow("a name that does not survive decoding")
@@ -56,36 +66,36 @@ void tst_Safety::shell_data()
            "mkdir \"$A\" \"$B\"; truncate -s 1M \"$DIR/img\"\n"
            "\"$TOOL\" --device \"$DIR/img\" --volume \"$A\" --batch poll,fill --json --quiet --force\n"
            "echo \"exit $?\"; ls \"$B\""
-        << false << QStringList{"не записан в кодировке системы: такое имя нельзя передать без искажений", "\nexit 2\n"}
+        << eNeeds_Nothing << QStringList{"не записан в кодировке системы: такое имя нельзя передать без искажений", "\nexit 2\n"}
         << "data.data";
     QTest::newRow("control characters in a name, as text")
-        << "\"$TOOL\" --device /nonexistent --volume \"$DIR/v$(printf '\\033')[2J\" --batch poll" << false
+        << "\"$TOOL\" --device /nonexistent --volume \"$DIR/v$(printf '\\033')[2J\" --batch poll" << eNeeds_Nothing
         << QStringList{"/v\\x1b[2J/"} << "\033[2J";
     QTest::newRow("standard input and error closed")
         << "\"$TOOL\" --device \"$DEV\" --volume \"$VOL\" --batch poll,fill --json --quiet 0<&- 2>&- & P=$!\n"
            "for i in $(seq 3000); do [ -e \"$VOL/data.data\" ] && break; sleep 0.01; done\n"
            "echo \"fd0 $(readlink /proc/$P/fd/0) fd2 $(readlink /proc/$P/fd/2)\"; kill -INT $P; wait $P"
-        << true << QStringList{"fd0 /dev/null fd2 /dev/null"} << "fd2 " + QString("$VOL");
+        << eNeeds_Loop << QStringList{"fd0 /dev/null fd2 /dev/null"} << "fd2 " + QString("$VOL");
     // Root without a runtime directory gets one of its own, kept for the next run, not a new
     // one each run that a killed run leaves behind.
     QTest::newRow("one runtime directory per user")
         << "export TMPDIR=\"$DIR\"; unset XDG_RUNTIME_DIR\n"
            "for i in 1 2; do \"$TOOL\" --device /nonexistent --volume / --batch poll 2>/dev/null; done\n"
            "ls \"$DIR\" | grep -c fillscan-runtime; stat -c 'mode %a owner %u' \"$DIR/fillscan-runtime-$(id -u)\""
-        << false << QStringList{"1\nmode 700 owner 0"} << "";
+        << eNeeds_Root << QStringList{"1\nmode 700 owner 0"} << "";
 }
 
 void tst_Safety::shell()
 {
     QFETCH(QString, qsScript);
-    QFETCH(bool, bLoop);
+    QFETCH(eShell_Needs, eNeeds);
     QFETCH(QStringList, qslExpected);
     QFETCH(QString, qsNever);
-    if (qsScript.contains("fillscan-runtime") && geteuid() != 0)
+    if (eNeeds == eNeeds_Root && geteuid() != 0)
         QSKIP("only root, which often has none, is given a runtime directory of its own");
     cLoop_Device oLoop;
     QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
-    if (bLoop) {
+    if (eNeeds == eNeeds_Loop) {
         NEED_LOOP();
         QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
         qEnvironment.insert("DEV", oLoop.qsDevice);
@@ -108,35 +118,29 @@ void tst_Safety::shell()
 void tst_Safety::mapRefused_data()
 {
     // The map is never written over the medium under test, nor onto the volume being judged.
-    QTest::addColumn<QString>("qsDevice"); // "image" or "loop"
-    QTest::addColumn<QString>("qsMap");    // "image" or a name on the volume
+    QTest::addColumn<bool>("bRead_Loop");     // the loop device is read, else the image behind it
+    QTest::addColumn<bool>("bMap_On_Image");  // the map would go over the image, else into map.png on the volume
     QTest::addColumn<QString>("qsReason");
     const QString qsMedium = "это проверяемый носитель или файл образа под ним";
-    QTest::newRow("the image that is read") << "image"
-                                            << "image" << qsMedium;
-    QTest::newRow("the image behind the loop device") << "loop"
-                                                      << "image" << qsMedium;
-    QTest::newRow("a new file on the volume") << "loop"
-                                              << "map.png"
-                                              << "файл лёг бы на проверяемый раздел";
-    QTest::newRow("a new file on the volume of the image") << "image"
-                                                           << "map.png"
-                                                           << "файл лёг бы на проверяемый раздел";
+    const QString qsVolume = "файл лёг бы на проверяемый раздел";
+    QTest::newRow("the image that is read") << false << true << qsMedium;
+    QTest::newRow("the image behind the loop device") << true << true << qsMedium;
+    QTest::newRow("a new file on the volume") << true << false << qsVolume;
+    QTest::newRow("a new file on the volume of the image") << false << false << qsVolume;
 }
 
 void tst_Safety::mapRefused()
 {
     NEED_LOOP();
-    QFETCH(QString, qsDevice);
-    QFETCH(QString, qsMap);
+    QFETCH(bool, bRead_Loop);
+    QFETCH(bool, bMap_On_Image);
     QFETCH(QString, qsReason);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
-    qsDevice = qsDevice == "image" ? oLoop.qsImage : oLoop.qsDevice;
-    qsMap = qsMap == "image" ? oLoop.qsImage : oLoop.qsMount + qsMap;
+    const QString qsDevice = bRead_Loop ? oLoop.qsDevice : oLoop.qsImage;
+    const QString qsMap = bMap_On_Image ? oLoop.qsImage : oLoop.qsMount + "map.png";
     const qint64 qi64Image = QFileInfo(oLoop.qsImage).size();
-    const cTool_Run oResult = oTool(
-        {"--device", qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,read", "--json", "--quiet", "--map", qsMap});
+    const cTool_Run oResult = oTool(qslBatch(qsDevice, oLoop.qsMount, "poll,read") + QStringList{"--map", qsMap});
     QCOMPARE(oResult.iExit, 1);
     QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": " + qsReason),
              qPrintable(oResult.qsErr));
@@ -162,12 +166,10 @@ void tst_Safety::oneAtATime()
     QFETCH(QString, qsSteps);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
-    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
     QProcess qFirst;
-    qFirst.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
-    QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (16 << 20); }));
+    QVERIFY(bStart_Fill(qFirst, oLoop.qsDevice, oLoop.qsMount, "poll,fill", 16));
     const qint64 qi64First = qFirst.processId();
-    const cTool_Run oSecond = oTool(qslWhere + QStringList{"--batch", qsSteps});
+    const cTool_Run oSecond = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, qsSteps));
     const bool bFirst_Running = qFirst.state() == QProcess::Running;
     kill(pid_t(qFirst.processId()), SIGINT);
     QVERIFY(qFirst.waitForFinished(60000));
@@ -190,46 +192,39 @@ void tst_Safety::oneAtATime()
 void tst_Safety::nothingChecked_data()
 {
     // A run that wrote nothing, or whose fill went away before the read, checked nothing.
-    QTest::addColumn<QString>("qsSetup");
+    QTest::addColumn<eBefore_Read>("eBefore");
     QTest::addColumn<QString>("qsError");
-    QTest::newRow("a full volume") << "full"
-                                   << "не записано ни одного слова: No space left on device";
-    QTest::newRow("a file size limit under one word") << "limit"
-                                                      << "не записано ни одного слова: File too large";
-    QTest::newRow("data.data deleted during the fill") << "delete"
-                                                       << "удалён во время заполнения";
+    QTest::newRow("a full volume") << eVolume_Full << "не записано ни одного слова: No space left on device";
+    QTest::newRow("a file size limit under one word")
+        << eFile_Limit_Under_A_Word << "не записано ни одного слова: File too large";
+    QTest::newRow("data.data deleted during the fill") << eFill_Deleted << "удалён во время заполнения";
 }
 
 void tst_Safety::nothingChecked()
 {
     NEED_LOOP();
-    QFETCH(QString, qsSetup);
+    QFETCH(eBefore_Read, eBefore);
     QFETCH(QString, qsError);
     cLoop_Device oLoop;
-    QVERIFY_MADE(oLoop.qsCreate((qsSetup == "delete" ? 2048ULL : 32ULL) * 1048576, 4096, "ext4"));
-    const QString qsFill = oLoop.qsMount + "data.data";
-    if (qsSetup == "full") {
+    QVERIFY_MADE(oLoop.qsCreate((eBefore == eFill_Deleted ? 2048ULL : 32ULL) * 1048576, 4096, "ext4"));
+    if (eBefore == eVolume_Full) {
         QFile qFiller(oLoop.qsMount + "filler");
         QVERIFY(qFiller.open(QIODevice::WriteOnly));
         const QByteArray qbaBlock(4096, 'f');
         while (qFiller.write(qbaBlock) == qbaBlock.size() && qFiller.flush()) {
         }
     }
-    const QStringList qslArguments = {"--device", oLoop.qsDevice,   "--volume", oLoop.qsMount,
-                                      "--batch",  "poll,fill,read", "--json",   "--quiet"};
+    const QStringList qslArguments = qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read");
     cTool_Run oResult;
-    if (qsSetup == "delete") {
+    if (eBefore == eFill_Deleted) {
         QProcess qTool;
-        qTool.start(FILLSCAN_TOOL, qslArguments);
-        QVERIFY(bWait_For([&] { return QFileInfo(qsFill).size() > (16 << 20); }));
-        QVERIFY(QFile::remove(qsFill));
-        QVERIFY(qTool.waitForFinished(120000));
-        oResult.iExit = qTool.exitCode();
-        oResult.qsOut = QString::fromUtf8(qTool.readAllStandardOutput());
+        QVERIFY(bStart_Fill(qTool, oLoop.qsDevice, oLoop.qsMount, "poll,fill,read", 16));
+        QVERIFY(QFile::remove(oLoop.qsMount + "data.data"));
+        oResult = oFinished(qTool);
+    } else if (eBefore == eFile_Limit_Under_A_Word) {
+        oResult = oTool(QStringList{"--fsize=4", FILLSCAN_TOOL} + qslArguments, "prlimit");
     } else {
-        oResult = oTool(qsSetup == "limit" ? QStringList{"--fsize=4"} + QStringList{FILLSCAN_TOOL} + qslArguments
-                                           : qslArguments,
-                        qsSetup == "limit" ? "prlimit" : QString());
+        oResult = oTool(qslArguments);
     }
     QCOMPARE(oResult.iExit, 1);
     QCOMPARE(oResult.qjLast()["step"].toString(), QString("fill"));
@@ -242,42 +237,38 @@ void tst_Safety::volumeMoved_data()
     // Continuations (a 8 MiB file size limit) go into the volume the fill started in, or
     // nowhere: not into the directory under a volume unmounted meanwhile, nor where the
     // volume's link has been pointed since.
-    QTest::addColumn<QString>("qsMove");
-    QTest::addColumn<QString>("qsError");
-    QTest::newRow("lazily unmounted") << "umount"
-                                      << "отмонтирован или его путь теперь ведёт в другой каталог";
-    QTest::newRow("the volume's link pointed elsewhere") << "link"
-                                                         << "отмонтирован или его путь теперь ведёт в другой каталог";
+    QTest::addColumn<bool>("bUnmounted"); // lazily unmounted, else the volume's link pointed elsewhere
+    QTest::newRow("lazily unmounted") << true;
+    QTest::newRow("the volume's link pointed elsewhere") << false;
 }
 
 void tst_Safety::volumeMoved()
 {
     NEED_LOOP();
     NEED_PROGRAMS("prlimit");
-    QFETCH(QString, qsMove);
-    QFETCH(QString, qsError);
+    QFETCH(bool, bUnmounted);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
     const QString qsMount = oLoop.qsMount, qsLink = oLoop.qTemp.filePath("volume"),
                   qsElsewhere = oLoop.qTemp.filePath("elsewhere");
     QVERIFY(QDir().mkpath(qsElsewhere) && QFile::link(qsMount, qsLink));
     QProcess qTool;
-    qTool.start("prlimit", {"--fsize=" + QString::number(8 << 20), FILLSCAN_TOOL, "--device", oLoop.qsDevice,
-                            "--volume", qsLink, "--batch", "poll,fill", "--json", "--quiet"});
+    qTool.start("prlimit", QStringList{"--fsize=" + QString::number(8 << 20), FILLSCAN_TOOL} +
+                               qslBatch(oLoop.qsDevice, qsLink, "poll,fill"));
     QVERIFY(bWait_For([&] { return QFileInfo::exists(qsMount + "data.data.3"); }));
-    if (qsMove == "umount") {
+    if (bUnmounted) {
         QCOMPARE(qsRun("umount", {"-l", qsMount}).isEmpty(), true);
         oLoop.qsMount.clear(); // gone already; the device is free once the tool lets go
     } else {
         QVERIFY(QFile::remove(qsLink) && QFile::link(qsElsewhere, qsLink));
     }
-    QVERIFY(qTool.waitForFinished(120000));
-    const QJsonObject qjFill =
-        QJsonDocument::fromJson(qTool.readAllStandardOutput().trimmed().split('\n').last()).object();
-    QCOMPARE(qTool.exitCode(), 1);
+    const cTool_Run oRun = oFinished(qTool);
+    const QJsonObject qjFill = oRun.qjLast();
+    QCOMPARE(oRun.iExit, 1);
     QCOMPARE(qjFill["status"].toString(), QString("error"));
-    QVERIFY2(qjFill["error"].toString().contains(qsError), qPrintable(qjFill["error"].toString()));
-    QCOMPARE(QDir(qsMove == "umount" ? qsMount : qsElsewhere).entryList(QDir::Files).size(), 0);
+    QVERIFY2(qjFill["error"].toString().contains("отмонтирован или его путь теперь ведёт в другой каталог"),
+             qPrintable(qjFill["error"].toString()));
+    QCOMPARE(QDir(bUnmounted ? qsMount : qsElsewhere).entryList(QDir::Files).size(), 0);
 }
 
 void tst_Safety::killedFill()
@@ -287,17 +278,14 @@ void tst_Safety::killedFill()
     NEED_LOOP();
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
-    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
     const QString qsFill = oLoop.qsMount + "data.data";
     QProcess qTool;
-    qTool.start(FILLSCAN_TOOL, qslWhere + QStringList{"--batch", "poll,fill"});
-    // Killed once its first chunk is in (the writers finish chunks in any order).
-    auto bHead_Written = [&] {
+    QVERIFY(bStart_Fill(qTool, oLoop.qsDevice, oLoop.qsMount, "poll,fill", 64));
+    // Killed once its first chunk is in too (the writers finish chunks in any order).
+    QVERIFY(bWait_For([&] {
         QFile qHead(qsFill);
-        return qHead.open(QIODevice::ReadOnly) && qHead.size() > (64 << 20) &&
-               qFromBigEndian<quint64>(qHead.read(8).constData()) != 0;
-    };
-    QVERIFY(bWait_For(bHead_Written));
+        return qHead.open(QIODevice::ReadOnly) && qFromBigEndian<quint64>(qHead.read(8).constData()) != 0;
+    }));
     kill(pid_t(qTool.processId()), SIGKILL);
     QVERIFY(qTool.waitForFinished(60000));
     QFile qFile(qsFill);
@@ -306,7 +294,7 @@ void tst_Safety::killedFill()
     const quint64 qui64Pattern = qFromBigEndian<quint64>(qFile.read(8).constData());
     QVERIFY(qFile.seek(qi64Size - 8));
     QCOMPARE(qFromBigEndian<quint64>(qFile.read(8).constData()), qui64Pattern + quint64(qi64Size) / 8 - 1);
-    const cTool_Run oRead = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    const cTool_Run oRead = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read"));
     QCOMPARE(oRead.qjLast()["verdict"].toString(), QString("intact"));
     QCOMPARE(oRead.iExit, 0);
 }
@@ -315,11 +303,9 @@ void tst_Safety::stalledFill_data()
 {
     QTest::addColumn<QString>("qsFs");
     QTest::addColumn<QString>("qsDriver");
-    QTest::newRow("ext4, writers in parallel") << "ext4"
-                                               << "mkfs.ext4";
+    QTest::newRow("ext4, writers in parallel") << "ext4" << "mkfs.ext4";
     // Through a FUSE driver the fill waits in the writer in order, or in the final sync.
-    QTest::newRow("exfat (exfat-fuse)") << "exfat"
-                                        << "mount.exfat-fuse";
+    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse";
 }
 
 void tst_Safety::stalledFill()
@@ -342,19 +328,10 @@ void tst_Safety::stalledFill()
     QVERIFY_MADE(oLoop.qsAttach(oDisk.qsFile));
     QVERIFY_MADE(oLoop.qsMake_Fs(qsFs, {}, "defaults"));
     QProcess qTool;
-    qTool.start(FILLSCAN_TOOL, {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--batch", "poll,fill", "--json",
-                                "--quiet", "--force"});
-    QVERIFY(bWait_For([&] { return QFileInfo(oLoop.qsMount + "data.data").size() > (8 << 20); }));
+    QVERIFY(bStart_Fill(qTool, oLoop.qsDevice, oLoop.qsMount, "poll,fill", 8, {"--force"}));
     kill(pid_t(oDisk.qServer.processId()), SIGSTOP);
     QTest::qWait(300);
-    QElapsedTimer qTimer;
-    qTimer.start();
-    kill(pid_t(qTool.processId()), SIGINT);
-    QByteArray qbaOut;
-    while (qbaOut.count('\n') < 2 && qTimer.elapsed() < 10000 && qTool.state() != QProcess::NotRunning) {
-        qTool.waitForReadyRead(100);
-        qbaOut += qTool.readAllStandardOutput();
-    }
+    const QByteArray qbaOut = qbaAfter_Signal(qTool, SIGINT, 2);
     kill(pid_t(oDisk.qServer.processId()), SIGCONT);
     QCOMPARE(qbaOut.count('\n'), 2);
     QVERIFY(qTool.waitForFinished(60000));
@@ -371,8 +348,7 @@ void tst_Safety::grownVolume()
     NEED_PROGRAMS("resize2fs", "e2fsck");
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(24 * 1048576, 512, "ext4"));
-    const QStringList qslWhere = {"--device", oLoop.qsDevice, "--volume", oLoop.qsMount, "--json", "--quiet"};
-    const cTool_Run oFill = oTool(qslWhere + QStringList{"--batch", "poll,fill"});
+    const cTool_Run oFill = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill"));
     QCOMPARE(oFill.iExit, 0);
     // Grown offline: a container may refuse the online resize.
     int iExit = 0;
@@ -386,7 +362,7 @@ void tst_Safety::grownVolume()
     QCOMPARE(iExit, 0);
     qsRun("mount", {oLoop.qsDevice, oLoop.qsMount}, &iExit);
     QCOMPARE(iExit, 0);
-    const cTool_Run oRead = oTool(qslWhere + QStringList{"--batch", "poll,read"});
+    const cTool_Run oRead = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read"));
     const QJsonObject qjPoll = QJsonDocument::fromJson(oRead.qsOut.split('\n').first().toUtf8()).object();
     QVERIFY(qjPoll["data"]["pattern_decimal"].toString() != oFill.qjLast()["pattern_decimal"].toString());
     QCOMPARE(oRead.qjLast()["pattern_source"].toString(), QString("fill_file"));
@@ -413,8 +389,7 @@ void tst_Safety::overlayUpper()
           &iExit);
     if (iExit != 0)
         QSKIP("overlayfs cannot be mounted here");
-    const cTool_Run oResult =
-        oTool({"--device", oLoop.qsDevice, "--volume", qsMerged, "--batch", "poll,fill,read", "--json", "--quiet"});
+    const cTool_Run oResult = oTool(qslBatch(oLoop.qsDevice, qsMerged, "poll,fill,read"));
     qsRun("umount", {qsMerged});
     QVERIFY2(oResult.iExit == 0, qPrintable(oResult.qsErr));
     QCOMPARE(oResult.qjLast()["verdict"].toString(), QString("intact"));
@@ -481,45 +456,34 @@ void tst_Safety::otherFilesKept()
     QFile qFile(qDir.filePath(qsName));
     QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write("mine") == 4);
     qFile.close();
-    cData oFill;
-    cVolume oVolume_Dir;
-    oVolume_Dir.qsVolume_Name = qDir.path() + "/";
-    oVolume_Dir.qui64Bytes_Count = 4096;
-    cTest_Operator oOperator;
-    cFill_Result oResult;
-    oFill.vWrite_Data(oVolume_Dir, oOperator, oResult);
-    QCOMPARE(oResult.eStatus, eFill_Complete);
+    QCOMPARE(oFill_Into(qDir.path(), 4096, cData().qui64Pattern).eStatus, eFill_Complete);
     QCOMPARE(QFileInfo::exists(qDir.filePath(qsName)), bKept);
 }
 
 void tst_Safety::fillNotAllRead_data()
 {
     // What happens to the fill between the fill and the read of the same run.
-    QTest::addColumn<QString>("qsChange");
+    QTest::addColumn<eChange>("eWhat");
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<bool>("bLost"); // the read checked less than the fill wrote
-    QTest::newRow("nothing") << "none"
-                             << "intact" << false;
-    QTest::newRow("cut to one word") << "truncate"
-                                     << "intact" << true;
-    QTest::newRow("deleted") << "delete"
-                             << "remnants" << true; // its words are still on the medium
+    QTest::newRow("nothing") << eChange_None << "intact" << false;
+    QTest::newRow("cut to one word") << eChange_Truncate << "intact" << true;
+    QTest::newRow("deleted") << eChange_Delete << "remnants" << true; // its words are still on the medium
     // A continuation an earlier fill left and this one could not remove (another link to it
     // keeps it) is not part of this fill: its words do not go on from data.data's.
-    QTest::newRow("a stale data.data.2 beside it") << "stale"
-                                                   << "intact" << false;
+    QTest::newRow("a stale data.data.2 beside it") << eChange_Stale_Continuation << "intact" << false;
 }
 
 void tst_Safety::fillNotAllRead()
 {
     NEED_LOOP();
-    QFETCH(QString, qsChange);
+    QFETCH(eChange, eWhat);
     QFETCH(QString, qsVerdict);
     QFETCH(bool, bLost);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
     const QString qsFill = oLoop.qsMount + "data.data";
-    if (qsChange == "stale") {
+    if (eWhat == eChange_Stale_Continuation) {
         QFile qOld(qsFill + ".2");
         QVERIFY(qOld.open(QIODevice::WriteOnly) && qOld.write(QByteArray(1 << 20, '\x55')) > 0);
         qOld.close();
@@ -532,20 +496,20 @@ void tst_Safety::fillNotAllRead()
     QVERIFY(oPoll(oDisk, oPolled, oPattern, oLoop.qsDevice, oLoop.qsMount).bOk());
     const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern, oOperator);
     QVERIFY(bFill_Ok(oFilled));
-    QCOMPARE(oFilled.qslStale.size(), qsChange == "stale" ? 1 : 0);
-    if (qsChange == "stale")
+    QCOMPARE(oFilled.qslStale.size(), eWhat == eChange_Stale_Continuation ? 1 : 0);
+    if (eWhat == eChange_Stale_Continuation)
         QVERIFY(qsFill_Summary(oFilled).contains("Не удалось удалить продолжения прежнего заполнения: data.data.2: "
                                                  "у файла есть другие жёсткие ссылки."));
     auto vChange = [&] {
-        if (qsChange == "truncate")
+        if (eWhat == eChange_Truncate)
             QFile::resize(qsFill, 8);
-        if (qsChange == "delete")
+        if (eWhat == eChange_Delete)
             QFile::remove(qsFill);
     };
     vChange();
     const cRead_Result oResult = oRead(oDisk, oPolled, oPattern, oOperator);
     QCOMPARE(QString(pcVerdict_Name(oResult.oVerdict.eValue)), qsVerdict);
-    QCOMPARE(oResult.oVerdict.oLayout.qvParts.size(), qsChange == "delete" ? 0 : 1);
+    QCOMPARE(oResult.oVerdict.oLayout.qvParts.size(), eWhat == eChange_Delete ? 0 : 1);
     const QString qsLost = qsFill_Lost(oFilled, oResult);
     QCOMPARE(!qsLost.isEmpty(), bLost);
     if (bLost)
@@ -553,9 +517,7 @@ void tst_Safety::fillNotAllRead()
             qsLost.startsWith(QString("Заполнение записало %1 слов в %2").arg(oFilled.qui64Words_Written).arg(qsFill)));
 
     // The window, which keeps its last fill's result, says the same.
-    oDrive = cDrive();
-    oVolume = cVolume();
-    oData = cData();
+    vForget_Records();
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     cBox_Answerer oAnswerer;
     for (const char *pcButton : {"pushButton_Properties", "pushButton_Write"})

@@ -5,6 +5,7 @@
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
+#include "Functions_Verdict.h"
 
 #include <QtEndian>
 #include <QtTest>
@@ -149,112 +150,156 @@ void tst_Scan::runTableMillions()
     }
 }
 
+// Where the file system put the fill, as the layout that the read is compared with says.
+enum ePlacement {
+    ePlaced_At_Zero,     // in one piece from offset 0
+    ePlacement_Unknown,  // the file system did not say
+    ePlaced_Sparse,      // a sparse file: placed, but no word has a place
+    ePlacement_Inferred, // from where the words were found
+};
+Q_DECLARE_METATYPE(ePlacement)
+Q_DECLARE_METATYPE(eOn_Device)
+Q_DECLARE_METATYPE(eVerdict)
+
+// What else the run saw: unreadable device bytes, words found with changed bits, writes
+// refused, or no fill file at all.
+class cScan_Setup
+{
+public:
+    tRanges qvUnreadable;
+    QVector<quint64> qvChanged;
+    quint64 qui64Refused_After = 0;
+    bool bNo_Fill_File = false;
+};
+Q_DECLARE_METATYPE(cScan_Setup)
+
+static const quint64 qui64Unplaced = ~quint64(0); // the offset of a missing stretch without a place
+
 // A read of a 2,000-word device (16,000 bytes, regions of 16 bytes) against a fill of
 // 2,000 words that the file system put at offset 0 in one piece, unless the row says.
 void tst_Scan::verdict_data()
 {
     QTest::addColumn<tRun_List>("qlFound");
-    QTest::addColumn<int>("iPlaced"); // 1 placed at offset 0, 0 unknown, -1 a sparse file, 2 inferred
-    QTest::addColumn<int>("iOn_Device");
-    QTest::addColumn<QString>("qsVerdict");
+    QTest::addColumn<ePlacement>("ePlaced");
+    QTest::addColumn<eOn_Device>("eOn");
+    QTest::addColumn<eVerdict>("eExpected");
     QTest::addColumn<QVector<quint64>>("qvCounts"); // in place / found, displaced, missing, remnants, usable bytes
+    QTest::addColumn<tRun_List>("qlMissing"); // {first, count, offset or qui64Unplaced} of the missing stretches
     QTest::addColumn<QString>("qsFirst_Line");
-    QTest::addColumn<QString>("qsSetup"); // bad=FIRST-END, changed=INDEX, refused=BYTES, nofile
+    QTest::addColumn<cScan_Setup>("oSetup");
     typedef QVector<quint64> tCounts;
+    const quint64 U = qui64Unplaced;
     QTest::newRow("intact, with an old copy beside it")
-        << tRun_List{{0, 2000, 0}, {0, 100, 8000}} << 1 << 1 << "intact" << tCounts{2000, 0, 0, 100, 0}
-        << "Данные целы: все 2 000 слов файла заполнения (15,6 КиБ) лежат на носителе на своих местах." << QString();
+        << tRun_List{{0, 2000, 0}, {0, 100, 8000}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Intact
+        << tCounts{2000, 0, 0, 100, 0} << tRun_List{}
+        << "Данные целы: все 2 000 слов файла заполнения (15,6 КиБ) лежат на носителе на своих местах." << cScan_Setup();
     QTest::newRow("a hole in the middle")
-        << tRun_List{{0, 500, 0}, {600, 1400, 4800}} << 1 << 1 << "data_missing" << tCounts{1900, 0, 100, 0, 0}
-        << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения)." << QString();
+        << tRun_List{{0, 500, 0}, {600, 1400, 4800}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Data_Missing
+        << tCounts{1900, 0, 100, 0, 0} << tRun_List{{500, 100, 4000}}
+        << "Часть данных потеряна: не найдено 100 слов (800 байт, 5,00 % файла заполнения)." << cScan_Setup();
     QTest::newRow("everything somewhere else")
-        << tRun_List{{0, 1000, 8000}, {1000, 1000, 0}} << 1 << 1 << "data_missing" << tCounts{0, 2000, 0, 0, 0}
+        << tRun_List{{0, 1000, 8000}, {1000, 1000, 0}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Data_Missing
+        << tCounts{0, 2000, 0, 0, 0} << tRun_List{}
         << "Данные не на своих местах: не там, куда их записала файловая система, найдено 2 000 слов файла "
-           "заполнения." << QString();
+           "заполнения." << cScan_Setup();
     QTest::newRow("nothing kept beyond 9,600 bytes")
-        << tRun_List{{0, 1200, 0}} << 1 << 1 << "capacity_limited" << tCounts{1200, 0, 800, 0, 9600}
-        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << QString();
+        << tRun_List{{0, 1200, 0}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Capacity_Limited
+        << tCounts{1200, 0, 800, 0, 9600} << tRun_List{{1200, 800, 9600}}
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << cScan_Setup();
     // Addresses taken modulo 9,600: words 1,200 .. 1,999 landed on 0 .. 799 and read twice.
     QTest::newRow("addresses wrap every 9,600 bytes")
-        << tRun_List{{1200, 800, 0}, {800, 400, 6400}, {1200, 800, 9600}} << 1 << 1 << "wraparound"
-        << tCounts{1200, 0, 800, 0, 9600} << "Поддельная ёмкость: носитель зацикливает адреса через каждые 9,38 КиБ"
-        << QString();
+        << tRun_List{{1200, 800, 0}, {800, 400, 6400}, {1200, 800, 9600}} << ePlaced_At_Zero << eOn_Device_Yes
+        << eVerdict_Wraparound << tCounts{1200, 0, 800, 0, 9600} << tRun_List{{0, 800, 0}}
+        << "Поддельная ёмкость: носитель зацикливает адреса через каждые 9,38 КиБ" << cScan_Setup();
     // Addresses modulo 8,000 bytes, of which the first 6,000 keep anything: 1,000 .. 1,749
     // read twice, the rest lost.
     QTest::newRow("chain: wraps every 8,000 bytes, keeps 6,000 of each")
-        << tRun_List{{1000, 750, 0}, {1000, 750, 8000}} << 1 << 1 << "wraparound" << tCounts{750, 0, 1250, 0, 6000}
+        << tRun_List{{1000, 750, 0}, {1000, 750, 8000}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Wraparound
+        << tCounts{750, 0, 1250, 0, 6000} << tRun_List{{0, 1000, 0}, {1750, 250, 14000}}
         << "Поддельная ёмкость: носитель зацикливает адреса через каждые 7,81 КиБ (8 000 байт) и из каждого круга "
            "хранит только первые 5,86 КиБ"
-        << QString();
+        << cScan_Setup();
     QTest::newRow("keeps 9,600 bytes and a cache of the last 800")
-        << tRun_List{{0, 1200, 0}, {1900, 100, 15200}} << 1 << 1 << "capacity_limited" << tCounts{1300, 0, 700, 0, 9600}
+        << tRun_List{{0, 1200, 0}, {1900, 100, 15200}} << ePlaced_At_Zero << eOn_Device_Yes
+        << eVerdict_Capacity_Limited << tCounts{1300, 0, 700, 0, 9600} << tRun_List{{1200, 700, 9600}}
         << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600, всё записанное дальше потеряно. "
            "Настоящая ёмкость — около 9,38 КиБ, и ещё около 800 байт держит кэш"
-        << QString();
+        << cScan_Setup();
     // A loose cache answers for other places with what it holds: copies, not remnants.
     QTest::newRow("and the cache's stale copies elsewhere")
-        << tRun_List{{0, 1200, 0}, {1900, 100, 12000}, {1900, 100, 15200}} << 1 << 1 << "capacity_limited"
-        << tCounts{1300, 0, 700, 0, 9600} << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600"
-        << QString();
+        << tRun_List{{0, 1200, 0}, {1900, 100, 12000}, {1900, 100, 15200}} << ePlaced_At_Zero << eOn_Device_Yes
+        << eVerdict_Capacity_Limited << tCounts{1300, 0, 700, 0, 9600} << tRun_List{{1200, 700, 9600}}
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << cScan_Setup();
     QTest::newRow("fake capacity, placement inferred")
-        << tRun_List{{0, 1200, 0}} << 2 << 1 << "capacity_limited" << tCounts{1200, 0, 800, 0, 9600}
-        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << QString();
+        << tRun_List{{0, 1200, 0}} << ePlacement_Inferred << eOn_Device_Yes << eVerdict_Capacity_Limited
+        << tCounts{1200, 0, 800, 0, 9600} << tRun_List{{1200, 800, 9600}}
+        << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << cScan_Setup();
     QTest::newRow("keeps only the last 6,400 bytes written")
-        << tRun_List{{1200, 800, 9600}} << 1 << 1 << "keeps_recent" << tCounts{800, 0, 1200, 0, 6400}
-        << "Поддельная ёмкость: носитель хранит только последние ~6,25 КиБ записанного" << QString();
+        << tRun_List{{1200, 800, 9600}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Keeps_Recent
+        << tCounts{800, 0, 1200, 0, 6400} << tRun_List{{0, 1200, 0}}
+        << "Поддельная ёмкость: носитель хранит только последние ~6,25 КиБ записанного" << cScan_Setup();
+    cScan_Setup oRefused;
+    oRefused.qui64Refused_After = 16000;
     QTest::newRow("refused writes after all it kept")
-        << tRun_List{{0, 2000, 0}} << 1 << 1 << "write_failed" << tCounts{2000, 0, 0, 0, 16000}
-        << "Носитель перестал принимать запись после ~15,6 КиБ" << "refused=16000";
+        << tRun_List{{0, 2000, 0}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Write_Failed
+        << tCounts{2000, 0, 0, 0, 16000} << tRun_List{} << "Носитель перестал принимать запись после ~15,6 КиБ"
+        << oRefused;
+    cScan_Setup oBad;
+    oBad.qvUnreadable = {{4000, 4512}};
     QTest::newRow("512 bytes unreadable")
-        << tRun_List{{0, 500, 0}, {564, 1436, 4512}} << 1 << 1 << "damaged" << tCounts{1936, 0, 0, 0, 0}
-        << "Носитель повреждён: не удалось прочитать 512 байт в 1 области, первая — байты 4 000 … 4 511."
-        << "bad=4000-4512";
+        << tRun_List{{0, 500, 0}, {564, 1436, 4512}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Damaged
+        << tCounts{1936, 0, 0, 0, 0} << tRun_List{}
+        << "Носитель повреждён: не удалось прочитать 512 байт в 1 области, первая — байты 4 000 … 4 511." << oBad;
+    cScan_Setup oChanged;
+    oChanged.qvChanged = {700};
     QTest::newRow("a word with changed bits")
-        << tRun_List{{0, 700, 0}, {701, 1299, 5608}} << 1 << 1 << "data_changed" << tCounts{1999, 0, 0, 0, 0}
+        << tRun_List{{0, 700, 0}, {701, 1299, 5608}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Data_Changed
+        << tCounts{1999, 0, 0, 0, 0} << tRun_List{}
         << "Данные искажены: на своих местах, но с изменёнными битами, найдено 1 слово файла заполнения (0,05 %)"
-        << "changed=700";
+        << oChanged;
+    cScan_Setup oNo_File;
+    oNo_File.bNo_Fill_File = true;
     QTest::newRow("no fill file: an earlier fill's words")
-        << tRun_List{{0, 500, 0}, {600, 100, 8000}, {900, 1, 12000}} << 1 << 1 << "remnants"
-        << tCounts{0, 0, 0, 601, 0}
+        << tRun_List{{0, 500, 0}, {600, 100, 8000}, {900, 1, 12000}} << ePlaced_At_Zero << eOn_Device_Yes
+        << eVerdict_Remnants << tCounts{0, 0, 0, 601, 0} << tRun_List{}
         << "На носителе остались слова прежнего заполнения: 600 слов (4,69 КиБ) в 1 области, первая с байта 0."
-        << "nofile";
+        << oNo_File;
     // A single word is a metadata block that looks like one, not what a fill leaves.
-    QTest::newRow("no fill file, nothing left") << tRun_List{{900, 1, 12000}} << 1 << 1 << "clean"
-                                                << tCounts{0, 0, 0, 1, 0}
-                                                << "Слов заполнения на носителе нет" << "nofile";
+    QTest::newRow("no fill file, nothing left")
+        << tRun_List{{900, 1, 12000}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Clean
+        << tCounts{0, 0, 0, 1, 0} << tRun_List{} << "Слов заполнения на носителе нет" << oNo_File;
     QTest::newRow("encrypted or compressed")
-        << tRun_List{} << 0 << 1 << "no_plaintext" << tCounts{0, 0, 2000, 0, 0}
-        << "Ни одного слова заполнения на носителе нет: данные попадают на носитель "
-           "зашифрованными или сжатыми." << QString();
+        << tRun_List{} << ePlacement_Unknown << eOn_Device_Yes << eVerdict_No_Plaintext << tCounts{0, 0, 2000, 0, 0}
+        << tRun_List{{0, 2000, U}}
+        << "Ни одного слова заполнения на носителе нет: данные попадают на носитель зашифрованными или сжатыми."
+        << cScan_Setup();
     QTest::newRow("compressed, all but a small tail")
-        << tRun_List{{1998, 2, 15984}} << 0 << 1 << "no_plaintext" << tCounts{2, 0, 1998, 0, 0}
+        << tRun_List{{1998, 2, 15984}} << ePlacement_Unknown << eOn_Device_Yes << eVerdict_No_Plaintext
+        << tCounts{2, 0, 1998, 0, 0} << tRun_List{{0, 1998, U}}
         << "В открытом виде на носителе только 2 слова заполнения из 2 000 (0,10 %): данные попадают на носитель "
-           "зашифрованными или сжатыми." << QString();
-    QTest::newRow("not on the device") << tRun_List{} << 1 << 0 << "not_on_device" << tCounts{0, 0, 2000, 0, 0}
-                                       << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя." << QString();
+           "зашифрованными или сжатыми."
+        << cScan_Setup();
+    QTest::newRow("not on the device")
+        << tRun_List{} << ePlaced_At_Zero << eOn_Device_No << eVerdict_Not_On_Device << tCounts{0, 0, 2000, 0, 0}
+        << tRun_List{{0, 2000, 0}} << "Раздел не лежит на носителе /dev/test: проверить его этим чтением нельзя."
+        << cScan_Setup();
     // The layers said no (an overlay they could not follow), but the words are there.
     QTest::newRow("said not on the device, every word found in place")
-        << tRun_List{{0, 2000, 0}} << 1 << 0 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов"
-        << QString();
+        << tRun_List{{0, 2000, 0}} << ePlaced_At_Zero << eOn_Device_No << eVerdict_Intact << tCounts{2000, 0, 0, 0, 0}
+        << tRun_List{} << "Данные целы: все 2 000 слов" << cScan_Setup();
     QTest::newRow("placement unknown, all found")
-        << tRun_List{{0, 2000, 0}} << 0 << -1 << "intact" << tCounts{2000, 0, 0, 0, 0} << "Данные целы: все 2 000 слов" << QString();
+        << tRun_List{{0, 2000, 0}} << ePlacement_Unknown << eOn_Device_Unknown << eVerdict_Intact
+        << tCounts{2000, 0, 0, 0, 0} << tRun_List{} << "Данные целы: все 2 000 слов" << cScan_Setup();
     // A sparse fill file holds no words at all: an earlier fill's words are only remnants.
     QTest::newRow("sparse fill file over an old fill")
-        << tRun_List{{0, 2000, 0}} << -1 << 1 << "data_missing" << tCounts{0, 0, 2000, 2000, 0}
-        << "Часть данных потеряна: не найдено 2 000 слов" << QString();
+        << tRun_List{{0, 2000, 0}} << ePlaced_Sparse << eOn_Device_Yes << eVerdict_Data_Missing
+        << tCounts{0, 0, 2000, 2000, 0} << tRun_List{{0, 2000, U}} << "Часть данных потеряна: не найдено 2 000 слов"
+        << cScan_Setup();
 }
 
-
-void tst_Scan::verdict()
+// The read of the row: what was found where, and what could not be read.
+static cRead_Result oRow_Read(const tRun_List &qlFound, const cScan_Setup &oSetup)
 {
-    QFETCH(tRun_List, qlFound);
-    QFETCH(int, iPlaced);
-    QFETCH(int, iOn_Device);
-    QFETCH(QString, qsVerdict);
-    QFETCH(QVector<quint64>, qvCounts);
-    QFETCH(QString, qsFirst_Line);
-    QFETCH(QString, qsSetup);
-    const QString qsValue = qsSetup.section('=', 1);
     cRead_Result oRead;
     oRead.eStatus = eRead_Done;
     oRead.qsDevice = "/dev/test";
@@ -270,50 +315,71 @@ void tst_Scan::verdict()
             ++oRead.qvRegion_Hits[int(o / 16)];
     }
     oRead.qui64Distinct = qui64Sort_By_Index(oRead.vecRuns);
-    cFill_Layout oLayout;
-    if (qsSetup != "nofile")
-        oLayout.qvParts = {{"/volume/data.data", 0, 2000}};
-    oLayout.bPlaced = iPlaced == 1 || iPlaced == -1;
-    if (iPlaced == 1)
-        oLayout.vecExpected = {{0, 2000, 0}};
-    if (qsSetup.startsWith("bad=")) {
-        const quint64 qui64From = qsValue.section('-', 0, 0).toULongLong(), qui64To = qsValue.section('-', 1).toULongLong();
-        oRead.qvUnreadable = oRead.qvNot_Read = {{qui64From, qui64To}};
-        oRead.qui64Bytes_Bad = qui64To - qui64From;
-        for (quint64 o = qui64From; o < qui64To; o += 16)
+    oRead.qvUnreadable = oRead.qvNot_Read = oSetup.qvUnreadable;
+    for (const auto &qpBad : oSetup.qvUnreadable) {
+        oRead.qui64Bytes_Bad += qpBad.second - qpBad.first;
+        for (quint64 o = qpBad.first; o < qpBad.second; o += 16)
             oRead.qvRegion_Bad[int(o / 16)] += 16;
     }
-    if (qsSetup.startsWith("changed="))
-        oLayout.qvChanged = {qsValue.toULongLong()};
-    if (qsSetup.startsWith("refused="))
-        oLayout.qui64Refused_After = qsValue.toULongLong();
-    oLayout.eOn = iOn_Device == 1 ? eOn_Device_Yes : iOn_Device == 0 ? eOn_Device_No : eOn_Device_Unknown;
-    if (iPlaced == 2)
+    return oRead;
+}
+
+// The map's strip accounts for every word of the fill once; where the fill has places, the
+// map's regions add up to the counts.
+static void vCheck_Map(const cRead_Result &oRead, const bool bPlaced)
+{
+    const cVerdict &oVerdict = oRead.oVerdict;
+    auto qui64Sum = [](const QVector<quint64> &qv) { return std::accumulate(qv.begin(), qv.end(), quint64(0)); };
+    QCOMPARE(qui64Sum(oVerdict.qvStrip_Found) + qui64Sum(oVerdict.qvStrip_Displaced) +
+                 qui64Sum(oVerdict.qvStrip_Missing) + qui64Sum(oVerdict.qvStrip_Not_Read),
+             oVerdict.oLayout.qui64Words());
+    if (!bPlaced)
+        return;
+    QCOMPARE(qui64Sum(oVerdict.qvRegion_Missing), oVerdict.qui64Missing);
+    QCOMPARE(qui64Sum(oVerdict.qvRegion_In_Place), oVerdict.qui64In_Place);
+    QCOMPARE(qui64Sum(oVerdict.qvRegion_Changed), oVerdict.qui64Changed);
+    QCOMPARE(qui64Sum(oVerdict.qvRegion_In_Place) + qui64Sum(oVerdict.qvRegion_Stray), oRead.qui64Hits);
+}
+
+void tst_Scan::verdict()
+{
+    QFETCH(tRun_List, qlFound);
+    QFETCH(ePlacement, ePlaced);
+    QFETCH(eOn_Device, eOn);
+    QFETCH(eVerdict, eExpected);
+    QFETCH(QVector<quint64>, qvCounts);
+    QFETCH(tRun_List, qlMissing);
+    QFETCH(QString, qsFirst_Line);
+    QFETCH(cScan_Setup, oSetup);
+    cRead_Result oRead = oRow_Read(qlFound, oSetup);
+    cFill_Layout oLayout;
+    if (!oSetup.bNo_Fill_File)
+        oLayout.qvParts = {{"/volume/data.data", 0, 2000}};
+    oLayout.bPlaced = ePlaced == ePlaced_At_Zero || ePlaced == ePlaced_Sparse;
+    if (ePlaced == ePlaced_At_Zero)
+        oLayout.vecExpected = {{0, 2000, 0}};
+    oLayout.qvChanged = oSetup.qvChanged;
+    oLayout.qui64Refused_After = oSetup.qui64Refused_After;
+    oLayout.eOn = eOn;
+    if (ePlaced == ePlacement_Inferred)
         vInfer_Placement(oRead, oLayout);
     vJudge(oRead, oLayout);
     const cVerdict &oVerdict = oRead.oVerdict;
-    QCOMPARE(QString(pcVerdict_Name(oVerdict.eValue)), qsVerdict);
-    QCOMPARE((QVector<quint64>{iPlaced >= 1 ? oVerdict.qui64In_Place : oVerdict.qui64Found, oVerdict.qui64Displaced,
+    QCOMPARE(oVerdict.eValue, eExpected);
+    const bool bIn_Place = ePlaced == ePlaced_At_Zero || ePlaced == ePlacement_Inferred;
+    QCOMPARE((QVector<quint64>{bIn_Place ? oVerdict.qui64In_Place : oVerdict.qui64Found, oVerdict.qui64Displaced,
                                oVerdict.qui64Missing, oVerdict.qui64Remnants, oVerdict.qui64Usable_Bytes}),
              qvCounts);
+    tRun_List qlMissing_Seen;
+    for (const cMissing_Range &oRange : oVerdict.qvMissing)
+        qlMissing_Seen.append({oRange.qui64First, oRange.qui64Count, oRange.bPlaced ? oRange.qui64Offset : qui64Unplaced});
+    QCOMPARE(qlMissing_Seen, qlMissing);
     QString qsSummary = qsRead_Summary(oRead);
     qsSummary.replace(QChar(0x00A0), ' ');
     QVERIFY2(qsSummary.startsWith(qsFirst_Line), qPrintable(qsSummary));
     QCOMPARE(iRead_Icon(oRead), bVerdict_Good(oVerdict.eValue) ? 1 : 2);
-    // The map's strip accounts for every word of the fill once.
-    quint64 qui64Strip = 0;
-    for (const QVector<quint64> *pqv :
-         {&oVerdict.qvStrip_Found, &oVerdict.qvStrip_Displaced, &oVerdict.qvStrip_Missing, &oVerdict.qvStrip_Not_Read})
-        qui64Strip += std::accumulate(pqv->begin(), pqv->end(), quint64(0));
-    QCOMPARE(qui64Strip, quint64(qsSetup == "nofile" ? 0 : 2000));
-    auto qui64Sum = [](const QVector<quint64> &qv) { return std::accumulate(qv.begin(), qv.end(), quint64(0)); };
-    if (iPlaced >= 1 && qsSetup != "nofile") { // the map's regions add up to the counts
-        QCOMPARE(qui64Sum(oVerdict.qvRegion_Missing), oVerdict.qui64Missing);
-        QCOMPARE(qui64Sum(oVerdict.qvRegion_In_Place), oVerdict.qui64In_Place);
-        QCOMPARE(qui64Sum(oVerdict.qvRegion_Changed), oVerdict.qui64Changed);
-        QCOMPARE(qui64Sum(oVerdict.qvRegion_In_Place) + qui64Sum(oVerdict.qvRegion_Stray), oRead.qui64Hits);
-    }
-    if (qsVerdict == "data_missing" && oVerdict.qui64Missing > 0 && iPlaced == 1)
+    vCheck_Map(oRead, bIn_Place && !oSetup.bNo_Fill_File);
+    if (eExpected == eVerdict_Data_Missing && ePlaced == ePlaced_At_Zero && oVerdict.qui64Missing > 0)
         QVERIFY(qsSummary.contains("не найдены: индексы 500 … 599 — data.data, байты 4 000 … 4 799; на носителе байты "
                                    "4 000 … 4 799"));
 }
