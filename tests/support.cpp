@@ -116,16 +116,21 @@ bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms)
     return bDone();
 }
 
+cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes)
+{
+    cVolume oResult;
+    oResult.qsVolume_Name = qsDir + "/";
+    oResult.qui64Bytes_Count = qui64Bytes;
+    return oResult;
+}
+
 cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern)
 {
     cData oFill;
     oFill.qui64Pattern = qui64Pattern;
-    cVolume oVolume_Dir;
-    oVolume_Dir.qsVolume_Name = qsDir + "/";
-    oVolume_Dir.qui64Bytes_Count = qui64Bytes;
     cTest_Operator oOperator;
     cFill_Result oResult;
-    oFill.vWrite_Data(oVolume_Dir, oOperator, oResult);
+    oFill.vWrite_Data(oVolume_At(qsDir, qui64Bytes), oOperator, oResult);
     return oResult;
 }
 

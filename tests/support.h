@@ -96,6 +96,8 @@ cTool_Run oFinished(QProcess &qTool);
 QByteArray qbaAfter_Signal(QProcess &qTool, const int iSignal, const int iLines, const qint64 iMs = 10000);
 
 // A fill of the words from qui64Pattern into the directory qsDir, as a volume of qui64Bytes.
+// A volume record for the directory qsDir, as a poll of qui64Bytes would leave it.
+cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes);
 cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern);
 
 // Forgets what the window's records (oDrive, oVolume, oData) hold from an earlier case.

@@ -5,7 +5,6 @@
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
-#include "Functions_Verdict.h"
 
 #include <QtEndian>
 #include <QtTest>
