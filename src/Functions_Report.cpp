@@ -1,5 +1,6 @@
 #include "Functions_Report.h"
 
+#include "Functions_Report_Texts.h"
 #include "Functions_Text.h"
 #include "Functions_Verdict_Text.h"
 
@@ -159,9 +160,7 @@ QString qsFill_Summary(const cFill_Result &oResult)
 QString qsFill_Failure(const cFill_Result &oResult, const QString &qsPoll_First)
 {
     if (oResult.eStatus == eFill_Refused)
-        return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
-                       "пока раздел не заполнится, поэтому не начато.")
-            .arg(QFileInfo(oResult.qsPath).path(), oResult.qsError);
+        return qsFill_Refused_Text(QFileInfo(oResult.qsPath).path(), oResult.qsError);
     if (oResult.eStatus == eFill_Open_Failed)
         return QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError);
     return "Раздел не опрошен: " + qsPoll_First + ". Файл заполнения не создан.";

@@ -5,10 +5,11 @@
 #include "Functions_Fill_Check.h"
 #include "Functions_Operator.h"
 #include "Functions_Placement.h"
-#include "Functions_Report.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Topology.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
@@ -128,8 +129,7 @@ cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
             oResult.eStatus = eFill_Refused;
             oResult.qsPath = qsFill_File_Path(oVolume.qsVolume_Name);
             oResult.qsError = qsWhy;
-            if (!oOperator.bAsk("Внимание!", qsFill_Failure(oResult, oOperator.qsPoll_First()) +
-                                                 "\n\nЗаполнить этот раздел всё равно?"))
+            if (!oOperator.bAsk("Внимание!", qsFill_Refused_Question(QFileInfo(oResult.qsPath).path(), qsWhy)))
                 return oResult;
         }
     }
