@@ -15,41 +15,41 @@
 #include <cerrno>
 #include <new>
 
-// Each value in decimal, as the form shows it.
+// Each value in decimal, as the form shows it; the window puts them into its widgets in this order.
 const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
-    {"label_Drive_Name_Value", "Системное имя", 0,
+    {"Системное имя", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return oDrive.qsDrive_Name; }},
-    {"label_Drive_Sector_Size_Value", "Размер сектора", 0,
+    {"Размер сектора", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return QString::number(oDrive.iSector_Size, 10); }},
-    {"label_Drive_Sectors_Count_Value", "Количество секторов", 0,
+    {"Количество секторов", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) {
          return QString::number(oDrive.qui64Sectors_Count, 10);
      }},
-    {"label_Drive_Bytes_Count_Value", "Объём носителя", 0,
+    {"Объём носителя", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return QString::number(oDrive.qui64Bytes_Count, 10); }},
-    {"label_Volume_Name_Value", "Системное имя", 1,
+    {"Системное имя", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) { return oVolume.qsVolume_Name; }},
-    {"label_Volume_Cluster_Size_Value", "Размер кластера", 1,
+    {"Размер кластера", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) { return QString::number(oVolume.iCluster_Size, 10); }},
-    {"label_Volume_Clusters_Count_Value", "Количество кластеров", 1,
+    {"Количество кластеров", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Clusters_Count, 10);
      }},
-    {"label_Volume_Bytes_Count_Value", "Объём раздела", 1,
+    {"Объём раздела", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Bytes_Count, 10);
      }},
-    {"label_Volume_Clusters_Free_Count_Value", "Количество свободных кластеров", 1,
+    {"Количество свободных кластеров", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Clusters_Free_Count, 10);
      }},
-    {"label_Volume_Bytes_Free_Count_Value", "Количество свободного места", 1,
+    {"Количество свободного места", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Bytes_Free_Count, 10);
      }},
-    {"textEdit_Data_Pattern_Value", "Паттерн 11...10\nдля свободного места\n(числом)", 2,
+    {"Паттерн 11...10\nдля свободного места\n(числом)", 2,
      [](const cDrive &, const cVolume &, const cData &oData) { return QString::number(oData.qui64Pattern, 10); }},
-    {"textEdit_Data_Pattern_Text_Value", "Паттерн 11...10\nдля свободного места\n(текстом)", 2,
+    {"Паттерн 11...10\nдля свободного места\n(текстом)", 2,
      [](const cDrive &, const cVolume &, const cData &oData) { return oData.qsPattern; }}};
 
 namespace {
