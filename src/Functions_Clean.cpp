@@ -2,6 +2,7 @@
 
 #include "Functions_Data.h"
 #include "Functions_Files.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Text.h"
 
 #include <QFile>
@@ -23,11 +24,11 @@ QString qsNot_Removable(const int iDir, const QByteArray &qbaName, quint64 *pqui
     if (fstatat(iDir, qbaName.constData(), &strNode, AT_SYMLINK_NOFOLLOW) != 0)
         return qsSystem_Reason(errno);
     if (S_ISLNK(strNode.st_mode))
-        return "это символическая ссылка, а не файл";
+        return qsSymbolic_Link_Why();
     if (!S_ISREG(strNode.st_mode))
-        return "это не обычный файл";
+        return qsNot_Regular_Why();
     if (strNode.st_nlink > 1) // another name would keep the data: it is someone's file too
-        return "у файла есть другие жёсткие ссылки";
+        return qsHard_Links_Why();
     *pqui64Bytes = quint64(strNode.st_size);
     return QString();
 }

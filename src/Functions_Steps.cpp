@@ -67,7 +67,7 @@ QString qsNot_On_Polled_Device(const cDrive &oDrive, const cVolume &oVolume)
     if (!oVolume.qsError.isEmpty())
         return oVolume.qsError;
     if (oDrive.qsDrive_Name.isEmpty())
-        return "носитель не опрошен";
+        return qsDrive_Not_Polled_Why();
     QString qsWhy;
     if (eVolume_On_Device(oVolume.qsVolume_Name, oDrive.qsDrive_Name, &qsWhy) == eOn_Device_Yes)
         return QString();
@@ -129,7 +129,7 @@ cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
             oResult.eStatus = eFill_Refused;
             oResult.qsPath = qsFill_File_Path(oVolume.qsVolume_Name);
             oResult.qsError = qsWhy;
-            if (!oOperator.bAsk("Внимание!", qsFill_Refused_Question(QFileInfo(oResult.qsPath).path(), qsWhy)))
+            if (!oOperator.bAsk(qsWarning_Heading(), qsFill_Refused_Question(QFileInfo(oResult.qsPath).path(), qsWhy)))
                 return oResult;
         }
     }
@@ -183,8 +183,7 @@ void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout)
         return;
     oLayout.vecExpected = std::move(vecInferred);
     oLayout.bPlaced = oLayout.bInferred = true;
-    oLayout.qsPlacement_Why = "файловая система не сообщает, где лежат данные (" + oLayout.qsPlacement_Why +
-                              "): места выведены из того, где слова найдены";
+    oLayout.qsPlacement_Why = qsPlacement_Inferred_Why(oLayout.qsPlacement_Why);
 }
 
 namespace {
@@ -244,7 +243,7 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
         // The device stopped answering: asking where things lie on it would hang as well.
         cFill_Layout oLayout;
         oLayout.qvParts = qvFill_Parts(oVolume.qsVolume_Name);
-        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = "носитель перестал отвечать";
+        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = qsDevice_Stopped_Why();
         vJudge(oResult, oLayout);
     } else if (bRead_Scanned(oResult.eStatus)) {
         try {
@@ -277,11 +276,7 @@ QString qsFill_Lost(const cFill_Result &oFill, const cRead_Result &oRead)
                                  : oLayout.qui64Words();
     if (qui64Now >= oFill.qui64Words_Written)
         return QString();
-    return QString("Заполнение записало %1 слов в %2, а при чтении в файлах заполнения их %3: файл удалён или "
-                   "укорочен после записи, проверено не всё, что записано.")
-        .arg(oFill.qui64Words_Written)
-        .arg(oFill.qsPath)
-        .arg(qui64Now);
+    return qsFill_Lost_Text(oFill.qui64Words_Written, oFill.qsPath, qui64Now);
 }
 
 QStringList qslPoll_Values(const cDrive &oDrive, const cVolume &oVolume, const cData &oData)
