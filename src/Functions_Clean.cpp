@@ -3,11 +3,9 @@
 #include "Functions_Data.h"
 #include "Functions_Files.h"
 #include "Functions_Report_Texts.h"
-#include "Functions_Text.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 
 #include <cerrno>
 
@@ -95,33 +93,4 @@ cClean_Result oClean(const cVolume &oVolume)
         oResult.qsError = qsVolume + ": " + qsSystem_Reason(errno);
     close(iDir);
     return oResult;
-}
-
-QString qsClean_Question(const quint64 qui64Bytes)
-{
-    return QString("Удалить файл заполнения (%1) с носителя?").arg(qsSize_Text(qui64Bytes));
-}
-
-QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First)
-{
-    if (!oResult.bPolled)
-        return "Раздел не опрошен: " + qsPoll_First + ".";
-    QString qsText = oResult.qslRemoved.isEmpty()
-                         ? QString("Файлов заполнения на разделе нет.")
-                         : QString("Удалено файлов заполнения: %1, освобождено %2.\n%3")
-                               .arg(oResult.qslRemoved.size())
-                               .arg(qsBytes_Text(oResult.qui64Bytes), oResult.qslRemoved.join('\n'));
-    if (!oResult.qslKept.isEmpty())
-        qsText += "\nНе удалены:\n" + oResult.qslKept.join('\n');
-    return qsText;
-}
-
-QJsonObject qjClean(const cClean_Result &oResult)
-{
-    return {{"step", "clean"},
-            {"ok", oResult.bOk()},
-            {"error", oResult.bPolled ? oResult.qsError : QString("раздел не опрошен")},
-            {"removed", QJsonArray::fromStringList(oResult.qslRemoved)},
-            {"kept", QJsonArray::fromStringList(oResult.qslKept)},
-            {"bytes", double(oResult.qui64Bytes)}};
 }

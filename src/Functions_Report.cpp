@@ -341,6 +341,26 @@ QJsonObject qjPoll(const cPoll_Result &oPoll, const cDrive &oDrive, const cVolum
             {"device", qjDevice}, {"volume", qjVolume}, {"data", qjData}};
 }
 
+QString qsClean_Question(const quint64 qui64Bytes)
+{
+    return QString("Удалить файл заполнения (%1) с носителя?").arg(qsSize_Text(qui64Bytes));
+}
+
+QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First)
+{
+    if (!oResult.bPolled)
+        return "Раздел не опрошен: " + qsPoll_First + ".";
+    QString qsText = oResult.qslRemoved.isEmpty()
+                         ? QString("Файлов заполнения на разделе нет.")
+                         : QString("Удалено файлов заполнения: %1, освобождено %2.\n%3")
+                               .arg(oResult.qslRemoved.size())
+                               .arg(qsBytes_Text(oResult.qui64Bytes), oResult.qslRemoved.join('\n'));
+    if (!oResult.qslKept.isEmpty())
+        qsText += "\nНе удалены:\n" + oResult.qslKept.join('\n');
+    return qsText;
+}
+
+
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
 {
     QJsonObject qjResult{{"step", "fill"},
@@ -445,4 +465,14 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
     if (oResult.eStatus == eRead_Shrunk)
         vPut(qjResult, "device_shrank_to", oResult.qui64Shrunk_To);
     return qjResult;
+}
+
+QJsonObject qjClean(const cClean_Result &oResult)
+{
+    return {{"step", "clean"},
+            {"ok", oResult.bOk()},
+            {"error", oResult.bPolled ? oResult.qsError : QString("раздел не опрошен")},
+            {"removed", QJsonArray::fromStringList(oResult.qslRemoved)},
+            {"kept", QJsonArray::fromStringList(oResult.qslKept)},
+            {"bytes", double(oResult.qui64Bytes)}};
 }
