@@ -25,8 +25,8 @@ bool cDrive::bGet_Properties(QString qsDrive)
     const int iFD = open(qsDrive.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (iFD == -1) {
         const QString qsReason = qsSystem_Reason(errno);
-        iMessageBox(qsError_Heading(), qsDrive_Open_Failure(qsDrive, qsReason),
-                    iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsError_Heading(), qsDrive_Open_Failure(qsDrive, qsReason), iMsgBox_Critical_Icon,
+                    iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
 
@@ -34,8 +34,8 @@ bool cDrive::bGet_Properties(QString qsDrive)
     std::memset(&strStat, 0, sizeof strStat);
     if (fstat(iFD, &strStat) == 0 && S_ISDIR(strStat.st_mode)) {
         close(iFD);
-        iMessageBox(qsError_Heading(), qsDrive_Is_Directory(qsDrive, qsSystem_Reason(EISDIR)),
-                    iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsError_Heading(), qsDrive_Is_Directory(qsDrive, qsSystem_Reason(EISDIR)), iMsgBox_Critical_Icon,
+                    iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
     if (S_ISREG(strStat.st_mode)) {

@@ -326,7 +326,7 @@ bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, cOperator &oOperator)
 {
     cScan_Job &oJob = *pJob;
     const cProgress_Scope oProgress(oOperator, qsRead_Progress_Title(), qsRead_Progress_Text(oJob.qsDevice),
-                                   oJob.qui64Planned);
+                                    oJob.qui64Planned);
     return bRun_Workers(
         oJob.pBuffers->iCount(), [pJob](int iReader) { vScan_Worker(*pJob, pJob->pBuffers->pucBuffer(iReader)); },
         oJob.bStop, [&] { return oOperator.bAdvance(oJob.qui64Done); });

@@ -391,7 +391,6 @@ QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_Firs
     return qsText;
 }
 
-
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
 {
     QJsonObject qjResult{{"step", "fill"},

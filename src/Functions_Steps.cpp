@@ -1,8 +1,8 @@
 #include "Functions_Steps.h"
 
 #include "Functions_Files.h"
-#include "Functions_Lock.h"
 #include "Functions_Fill_Check.h"
+#include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Placement.h"
 #include "Functions_Report_Texts.h"
@@ -17,8 +17,7 @@
 
 // Each value in decimal, as the form shows it; the window puts them into its widgets in this order.
 const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
-    {"Системное имя", 0,
-     [](const cDrive &oDrive, const cVolume &, const cData &) { return oDrive.qsDrive_Name; }},
+    {"Системное имя", 0, [](const cDrive &oDrive, const cVolume &, const cData &) { return oDrive.qsDrive_Name; }},
     {"Размер сектора", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return QString::number(oDrive.iSector_Size, 10); }},
     {"Количество секторов", 0,
@@ -27,8 +26,7 @@ const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
      }},
     {"Объём носителя", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return QString::number(oDrive.qui64Bytes_Count, 10); }},
-    {"Системное имя", 1,
-     [](const cDrive &, const cVolume &oVolume, const cData &) { return oVolume.qsVolume_Name; }},
+    {"Системное имя", 1, [](const cDrive &, const cVolume &oVolume, const cData &) { return oVolume.qsVolume_Name; }},
     {"Размер кластера", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) { return QString::number(oVolume.iCluster_Size, 10); }},
     {"Количество кластеров", 1,
