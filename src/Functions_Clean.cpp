@@ -2,11 +2,10 @@
 
 #include "Functions_Data.h"
 #include "Functions_Files.h"
-#include "Functions_Text.h"
+#include "Functions_Report_Texts.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
 
 #include <cerrno>
 
@@ -23,11 +22,11 @@ QString qsNot_Removable(const int iDir, const QByteArray &qbaName, quint64 *pqui
     if (fstatat(iDir, qbaName.constData(), &strNode, AT_SYMLINK_NOFOLLOW) != 0)
         return qsSystem_Reason(errno);
     if (S_ISLNK(strNode.st_mode))
-        return "это символическая ссылка, а не файл";
+        return qsSymbolic_Link_Why();
     if (!S_ISREG(strNode.st_mode))
-        return "это не обычный файл";
+        return qsNot_Regular_Why();
     if (strNode.st_nlink > 1) // another name would keep the data: it is someone's file too
-        return "у файла есть другие жёсткие ссылки";
+        return qsHard_Links_Why();
     *pqui64Bytes = quint64(strNode.st_size);
     return QString();
 }
@@ -94,33 +93,4 @@ cClean_Result oClean(const cVolume &oVolume)
         oResult.qsError = qsVolume + ": " + qsSystem_Reason(errno);
     close(iDir);
     return oResult;
-}
-
-QString qsClean_Question(const quint64 qui64Bytes)
-{
-    return QString("Удалить файл заполнения (%1) с носителя?").arg(qsSize_Text(qui64Bytes));
-}
-
-QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First)
-{
-    if (!oResult.bPolled)
-        return "Раздел не опрошен: " + qsPoll_First + ".";
-    QString qsText = oResult.qslRemoved.isEmpty()
-                         ? QString("Файлов заполнения на разделе нет.")
-                         : QString("Удалено файлов заполнения: %1, освобождено %2.\n%3")
-                               .arg(oResult.qslRemoved.size())
-                               .arg(qsBytes_Text(oResult.qui64Bytes), oResult.qslRemoved.join('\n'));
-    if (!oResult.qslKept.isEmpty())
-        qsText += "\nНе удалены:\n" + oResult.qslKept.join('\n');
-    return qsText;
-}
-
-QJsonObject qjClean(const cClean_Result &oResult)
-{
-    return {{"step", "clean"},
-            {"ok", oResult.bOk()},
-            {"error", oResult.bPolled ? oResult.qsError : QString("раздел не опрошен")},
-            {"removed", QJsonArray::fromStringList(oResult.qslRemoved)},
-            {"kept", QJsonArray::fromStringList(oResult.qslKept)},
-            {"bytes", double(oResult.qui64Bytes)}};
 }

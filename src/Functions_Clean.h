@@ -3,7 +3,6 @@
 
 #include "Functions_Drive.h"
 
-#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -29,11 +28,6 @@ quint64 qui64Fill_Bytes(const QString &qsVolume);
 // names, one link each, never through a symbolic link; then syncs the directory so the
 // medium can be pulled out.
 cClean_Result oClean(const cVolume &oVolume);
-
-// For the operator: the question the window asks, and what the clean did.
-QString qsClean_Question(const quint64 qui64Bytes);
-QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First);
-QJsonObject qjClean(const cClean_Result &oResult);
 
 // The fill's files by their names: data.data, data.data.2, ... as long as they go on, each a
 // regular file. A continuation an earlier fill left (its words do not go on from this one's)

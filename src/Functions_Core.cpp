@@ -1,5 +1,7 @@
 #include "Functions_Core.h"
 
+#include "Functions_Report_Texts.h"
+
 #include "Functions_Text.h"
 
 #include <QCoreApplication>
@@ -121,10 +123,9 @@ QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
     qProcess->start(qsProgram, qslArguments, QIODevice::ReadWrite);
     const bool bFinished = qProcess->waitForFinished(iTimeout_Ms);
 
-    const QString qsQuoted = "Запрос \"" + qsProcess + "\"";
     QString qsFailure;
     if (qProcess->error() == QProcess::FailedToStart) {
-        qsFailure = qsQuoted + " не удалось запустить. Причина - " + qProcess->errorString() + ".";
+        qsFailure = qsProcess_Not_Started(qsProcess, qProcess->errorString());
     } else if (!bFinished && qProcess->state() != QProcess::NotRunning) {
         // Still running: end it before telling the operator, so nothing keeps working behind the box.
         qProcess->terminate();
@@ -132,13 +133,11 @@ QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
             qProcess->kill();
             qProcess->waitForFinished(3000);
         }
-        qsFailure = qsQuoted + " не завершился за отведённое время (" + QString::number(iTimeout_Ms / 1000) +
-                    " с) и был остановлен.";
+        qsFailure = qsProcess_Timed_Out(qsProcess, iTimeout_Ms / 1000);
     } else if (qProcess->exitStatus() == QProcess::CrashExit) {
-        qsFailure = qsQuoted + " завершился аварийно.";
+        qsFailure = qsProcess_Crashed(qsProcess);
     } else if (qProcess->exitCode() != 0) {
-        qsFailure =
-            qsQuoted + " не отработал корректно. Код ошибки - " + QString::number(qProcess->exitCode(), 10) + ".";
+        qsFailure = qsProcess_Failed(qsProcess, qProcess->exitCode());
     }
     if (!qsFailure.isEmpty())
         iMessageBox("Ошибка!", qsFailure, iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");

@@ -2,6 +2,7 @@
 
 #include "Functions_Core.h"
 #include "Functions_Files.h"
+#include "Functions_Report_Texts.h"
 
 #include <cerrno>
 #include <cstring>
@@ -24,11 +25,8 @@ bool cDrive::bGet_Properties(QString qsDrive)
     const int iFD = open(qsDrive.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (iFD == -1) {
         const QString qsReason = qsSystem_Reason(errno);
-        iMessageBox("Ошибка!",
-                    "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены "
-                    "пользователь root и права 777.\n" +
-                        qsDrive + ": " + qsReason + ".",
-                    iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsError_Heading(), qsDrive_Open_Failure(qsDrive, qsReason), iMsgBox_Critical_Icon,
+                    iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
 
@@ -36,10 +34,8 @@ bool cDrive::bGet_Properties(QString qsDrive)
     std::memset(&strStat, 0, sizeof strStat);
     if (fstat(iFD, &strStat) == 0 && S_ISDIR(strStat.st_mode)) {
         close(iFD);
-        iMessageBox("Ошибка!",
-                    QString("Носитель %1 — каталог, а не блочное устройство или файл образа: %2.")
-                        .arg(qsDrive, qsSystem_Reason(EISDIR)),
-                    iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsError_Heading(), qsDrive_Is_Directory(qsDrive, qsSystem_Reason(EISDIR)), iMsgBox_Critical_Icon,
+                    iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
     if (S_ISREG(strStat.st_mode)) {

@@ -1,5 +1,7 @@
 #include "Functions_Files.h"
 
+#include "Functions_Report_Texts.h"
+
 #include <QSaveFile>
 
 #include <cerrno>
@@ -81,9 +83,9 @@ QString qsNot_Replaceable(const QString &qsPath)
     if (lstat(qsPath.toStdString().c_str(), &strNode) != 0)
         return errno == ENOENT ? QString() : qsSystem_Reason(errno);
     if (S_ISLNK(strNode.st_mode))
-        return "это символическая ссылка, а не файл";
+        return qsSymbolic_Link_Why();
     if (!S_ISREG(strNode.st_mode))
-        return "это не обычный файл";
+        return qsNot_Regular_Why();
     return QString();
 }
 

@@ -1,4 +1,5 @@
 #include "Functions_Lock.h"
+#include "Functions_Report_Texts.h"
 
 #include "Functions_Files.h"
 
@@ -38,8 +39,7 @@ bool cVolume_Lock::bTake(const QString &qsVolume, QString *pqsWhy)
     }
     bBusy = true;
     const qint64 qi64Holder = qi64Lock_Holder(devDir, inoDir);
-    *pqsWhy = QString("раздел занят другим запуском fillscan%1: он заполняет или читает этот раздел")
-                  .arg(qi64Holder > 0 ? QString(" (PID %1)").arg(qi64Holder) : QString());
+    *pqsWhy = qsVolume_Busy_Why(qi64Holder);
     return false;
 }
 
@@ -49,9 +49,9 @@ QString cVolume_Lock::qsStill_There() const
     // then leads to the directory below it. A re-pointed link leads elsewhere as well.
     struct stat strNow;
     if (stat(QFile::encodeName(qsPath).constData(), &strNow) != 0)
-        return QString("раздел %1 больше недоступен: %2").arg(qsPath, qsSystem_Reason(errno));
+        return qsVolume_Gone_Why(qsPath, qsSystem_Reason(errno));
     if (strNow.st_dev != devDir || strNow.st_ino != inoDir)
-        return QString("раздел %1 отмонтирован или его путь теперь ведёт в другой каталог").arg(qsPath);
+        return qsVolume_Moved_Why(qsPath);
     return QString();
 }
 

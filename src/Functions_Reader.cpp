@@ -1,4 +1,5 @@
 #include "Functions_Reader.h"
+#include "Functions_Report_Texts.h"
 
 #include "Functions_Files.h"
 #include "Functions_Memory.h"
@@ -273,7 +274,7 @@ eRead_Status eOpen_Device(const QString &qsDevice, cScan_Job &oJob, QString *pqs
         return eRead_Open_Failed;
     }
     if (!S_ISBLK(strStat.st_mode) && !S_ISREG(strStat.st_mode)) {
-        *pqsError = "это не блочное устройство и не файл образа";
+        *pqsError = qsNot_Device_Why();
         return eRead_Not_Device;
     }
     oJob.bImage = S_ISREG(strStat.st_mode);
@@ -324,7 +325,8 @@ void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64
 bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, cOperator &oOperator)
 {
     cScan_Job &oJob = *pJob;
-    const cProgress_Scope oProgress(oOperator, "Чтение", "Чтение носителя " + oJob.qsDevice, oJob.qui64Planned);
+    const cProgress_Scope oProgress(oOperator, qsRead_Progress_Title(), qsRead_Progress_Text(oJob.qsDevice),
+                                    oJob.qui64Planned);
     return bRun_Workers(
         oJob.pBuffers->iCount(), [pJob](int iReader) { vScan_Worker(*pJob, pJob->pBuffers->pucBuffer(iReader)); },
         oJob.bStop, [&] { return oOperator.bAdvance(oJob.qui64Done); });

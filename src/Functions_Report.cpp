@@ -1,5 +1,6 @@
 #include "Functions_Report.h"
 
+#include "Functions_Report_Texts.h"
 #include "Functions_Text.h"
 #include "Functions_Verdict_Text.h"
 
@@ -159,9 +160,7 @@ QString qsFill_Summary(const cFill_Result &oResult)
 QString qsFill_Failure(const cFill_Result &oResult, const QString &qsPoll_First)
 {
     if (oResult.eStatus == eFill_Refused)
-        return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
-                       "пока раздел не заполнится, поэтому не начато.")
-            .arg(QFileInfo(oResult.qsPath).path(), oResult.qsError);
+        return qsFill_Refused_Text(QFileInfo(oResult.qsPath).path(), oResult.qsError);
     if (oResult.eStatus == eFill_Open_Failed)
         return QString("Не удалось создать файл заполнения %1: %2.").arg(oResult.qsPath, oResult.qsError);
     return "Раздел не опрошен: " + qsPoll_First + ". Файл заполнения не создан.";
@@ -213,13 +212,10 @@ QString qsFile_Place(const cVerdict &oVerdict, const quint64 qui64First, const q
     return QString();
 }
 
-} // namespace
-
-QString qsRead_Summary(const cRead_Result &oResult)
+// What was read of the device, how, and how long it took.
+QStringList qslRead_Lines(const cRead_Result &oResult)
 {
-    const cVerdict &oVerdict = oResult.oVerdict;
     QStringList qslLines;
-    qslLines << qsVerdict_Text(oResult) << QString();
     if (oResult.eStatus == eRead_Shrunk)
         qslLines << QString("Носитель %1 уменьшился во время чтения: было %2, стало %3.")
                         .arg(oResult.qsDevice, qsBytes_Text(oResult.qui64Bytes_Count),
@@ -240,39 +236,60 @@ QString qsRead_Summary(const cRead_Result &oResult)
         qslLines << QString("Заполнение остановлено на потере данных, поэтому прочитано выборочно: всё, куда оно "
                             "писало, и образцы по 1 МиБ дальше — %1 из %2.")
                         .arg(qsSize_Text(oResult.qui64Bytes_Planned), qsSize_Text(oResult.qui64Bytes_Count));
-    if (!oVerdict.oLayout.qvParts.isEmpty()) {
-        qslLines << QString("Файл заполнения: %1, %2 (%3).")
-                        .arg(qsFill_Names(oVerdict), qsWords_Text(oVerdict.qui64Words),
-                             qsBytes_Text(8 * oVerdict.qui64Words));
-        if (oVerdict.oLayout.bInferred)
-            qslLines << QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, %3.")
-                            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Missing),
-                                 oVerdict.oLayout.qsPlacement_Why);
-        else if (oVerdict.oLayout.bPlaced)
-            qslLines << QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4.")
-                            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Displaced),
-                                 qsCount_Text(oVerdict.qui64Missing),
-                                 oVerdict.qui64Not_Read == 0
-                                     ? QString()
-                                     : ", их места не прочитаны: " + qsCount_Text(oVerdict.qui64Not_Read));
-        else
-            qslLines << QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, неизвестно: %3.")
-                            .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Missing),
-                                 oVerdict.oLayout.qsPlacement_Why);
-        for (const cMissing_Range &oRange : oVerdict.qvMissing)
-            qslLines << QString("  не найдены: индексы %1 … %2 — %3%4")
-                            .arg(qsCount_Text(oRange.qui64First),
-                                 qsCount_Text(oRange.qui64First + oRange.qui64Count - 1),
-                                 qsFile_Place(oVerdict, oRange.qui64First, oRange.qui64Count),
-                                 oRange.bPlaced
-                                     ? "; на носителе " + qsByte_Range_Text(oRange.qui64Offset,
-                                                                            oRange.qui64Offset + 8 * oRange.qui64Count)
-                                 : oVerdict.oLayout.bPlaced ? QString("; данных у файла здесь нет")
-                                                            : QString("; место на носителе неизвестно"));
-        if (oVerdict.qvMissing.size() == cVerdict::iMax_Missing)
-            qslLines << "  …";
-    }
-    qslLines << qslVerdict_Details(oResult);
+    return qslLines;
+}
+
+// How many of the file's words were found, and in place, as far as their places are known.
+QString qsFile_Words_Line(const cVerdict &oVerdict)
+{
+    if (oVerdict.oLayout.bInferred)
+        return QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, %3.")
+            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Missing),
+                 oVerdict.oLayout.qsPlacement_Why);
+    if (oVerdict.oLayout.bPlaced)
+        return QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4.")
+            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Displaced),
+                 qsCount_Text(oVerdict.qui64Missing),
+                 oVerdict.qui64Not_Read == 0 ? QString()
+                                             : ", их места не прочитаны: " + qsCount_Text(oVerdict.qui64Not_Read));
+    return QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, неизвестно: %3.")
+        .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Missing), oVerdict.oLayout.qsPlacement_Why);
+}
+
+// One stretch of the file's words found nowhere: its indexes, its place in the file and on the device.
+QString qsMissing_Line(const cVerdict &oVerdict, const cMissing_Range &oRange)
+{
+    return QString("  не найдены: индексы %1 … %2 — %3%4")
+        .arg(qsCount_Text(oRange.qui64First), qsCount_Text(oRange.qui64First + oRange.qui64Count - 1),
+             qsFile_Place(oVerdict, oRange.qui64First, oRange.qui64Count),
+             oRange.bPlaced
+                 ? "; на носителе " + qsByte_Range_Text(oRange.qui64Offset, oRange.qui64Offset + 8 * oRange.qui64Count)
+             : oVerdict.oLayout.bPlaced ? QString("; данных у файла здесь нет")
+                                        : QString("; место на носителе неизвестно"));
+}
+
+// The fill file: its words, and the stretches found nowhere; nothing when there is none.
+QStringList qslFill_File_Lines(const cVerdict &oVerdict)
+{
+    QStringList qslLines;
+    if (oVerdict.oLayout.qvParts.isEmpty())
+        return qslLines;
+    qslLines << QString("Файл заполнения: %1, %2 (%3).")
+                    .arg(qsFill_Names(oVerdict), qsWords_Text(oVerdict.qui64Words),
+                         qsBytes_Text(8 * oVerdict.qui64Words));
+    qslLines << qsFile_Words_Line(oVerdict);
+    for (const cMissing_Range &oRange : oVerdict.qvMissing)
+        qslLines << qsMissing_Line(oVerdict, oRange);
+    if (oVerdict.qvMissing.size() == cVerdict::iMax_Missing)
+        qslLines << "  …";
+    return qslLines;
+}
+
+// The other fill words, what was looked for, and the reservations on the verdict.
+QStringList qslScan_Lines(const cRead_Result &oResult)
+{
+    const cVerdict &oVerdict = oResult.oVerdict;
+    QStringList qslLines;
     qslLines << QString("Прочие слова заполнения (остатки прежних заполнений, освобождённые блоки, копии): %1.")
                     .arg(qsCount_Text(oVerdict.qui64Remnants));
     qslLines << QString(
@@ -292,6 +309,19 @@ QString qsRead_Summary(const cRead_Result &oResult)
                         .arg(oResult.qsDevice, oVerdict.oLayout.qsOn_Device_Why);
     else if (oVerdict.oLayout.eOn == eOn_Device_Unknown)
         qslLines << "Лежит ли раздел на носителе, установить не удалось: " + oVerdict.oLayout.qsOn_Device_Why + ".";
+    return qslLines;
+}
+
+} // namespace
+
+QString qsRead_Summary(const cRead_Result &oResult)
+{
+    QStringList qslLines;
+    qslLines << qsVerdict_Text(oResult) << QString();
+    qslLines << qslRead_Lines(oResult);
+    qslLines << qslFill_File_Lines(oResult.oVerdict);
+    qslLines << qslVerdict_Details(oResult);
+    qslLines << qslScan_Lines(oResult);
     return qslLines.join("\n");
 }
 
@@ -342,6 +372,25 @@ QJsonObject qjPoll(const cPoll_Result &oPoll, const cDrive &oDrive, const cVolum
             {"device", qjDevice}, {"volume", qjVolume}, {"data", qjData}};
 }
 
+QString qsClean_Question(const quint64 qui64Bytes)
+{
+    return QString("Удалить файл заполнения (%1) с носителя?").arg(qsSize_Text(qui64Bytes));
+}
+
+QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First)
+{
+    if (!oResult.bPolled)
+        return "Раздел не опрошен: " + qsPoll_First + ".";
+    QString qsText = oResult.qslRemoved.isEmpty()
+                         ? QString("Файлов заполнения на разделе нет.")
+                         : QString("Удалено файлов заполнения: %1, освобождено %2.\n%3")
+                               .arg(oResult.qslRemoved.size())
+                               .arg(qsBytes_Text(oResult.qui64Bytes), oResult.qslRemoved.join('\n'));
+    if (!oResult.qslKept.isEmpty())
+        qsText += "\nНе удалены:\n" + oResult.qslKept.join('\n');
+    return qsText;
+}
+
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
 {
     QJsonObject qjResult{{"step", "fill"},
@@ -365,22 +414,32 @@ QJsonObject qjFill(const cFill_Result &oResult, const bool bOk)
     return qjResult;
 }
 
-QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
+namespace {
+
+// What the read was and what it concluded, in words and names.
+QJsonObject qjRead_Status(const cRead_Result &oResult, const bool bOk)
+{
+    const cFill_Layout &oLayout = oResult.oVerdict.oLayout;
+    return {{"step", "read"},
+            {"ok", bOk},
+            {"status", pcRead_Status_Name(oResult.eStatus)},
+            {"device", oResult.qsDevice},
+            {"error", oResult.qsError},
+            {"direct_io", oResult.bDirect},
+            {"elapsed_ms", double(oResult.qi64Elapsed_Ms)},
+            {"verdict", pcVerdict_Name(oResult.oVerdict.eValue)},
+            {"verdict_text", qsVerdict_Text(oResult)},
+            {"placement", oLayout.bInferred ? "inferred"
+                          : oLayout.bPlaced ? "known"
+                                            : "unknown"},
+            {"placement_reason", oLayout.qsPlacement_Why},
+            {"pattern_source", oResult.bPattern_From_Fill ? "fill_file" : "poll"}};
+}
+
+// The read's counts: bytes, words, and what the verdict made of them.
+void vPut_Read_Counts(QJsonObject &qjResult, const cRead_Result &oResult)
 {
     const cVerdict &oVerdict = oResult.oVerdict;
-    const bool bPlaced = oVerdict.oLayout.bPlaced;
-    QJsonObject qjResult{{"step", "read"},
-                         {"ok", bOk},
-                         {"status", pcRead_Status_Name(oResult.eStatus)},
-                         {"device", oResult.qsDevice},
-                         {"error", oResult.qsError},
-                         {"direct_io", oResult.bDirect},
-                         {"elapsed_ms", double(oResult.qi64Elapsed_Ms)},
-                         {"verdict", pcVerdict_Name(oVerdict.eValue)},
-                         {"verdict_text", qsVerdict_Text(oResult)},
-                         {"placement", oVerdict.oLayout.bInferred ? "inferred" : bPlaced ? "known" : "unknown"},
-                         {"placement_reason", oVerdict.oLayout.qsPlacement_Why},
-                         {"pattern_source", oResult.bPattern_From_Fill ? "fill_file" : "poll"}};
     vPut(qjResult, "bytes_count", oResult.qui64Bytes_Count);
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
     vPut(qjResult, "bytes_unreadable", oResult.qui64Bytes_Bad);
@@ -400,50 +459,80 @@ QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
     vPut(qjResult, "medium_copies", oVerdict.qui64Medium_Copies);
     vPut(qjResult, "wrap_period_bytes", oVerdict.qui64Wrap_Period);
     vPut(qjResult, "refused_after_bytes", oVerdict.oLayout.qui64Refused_After);
-    qjResult.insert("unreadable_ranges", qjRanges(oResult.qvUnreadable));
-    qjResult.insert("remnant_ranges", qjRanges(oVerdict.qvRemnant_Ranges));
     vPut(qjResult, "remnant_areas", oVerdict.qui64Remnant_Areas);
     vPut(qjResult, "remnant_words", oVerdict.qui64Remnant_Words);
+}
+
+// The stretches of the file's words found nowhere: as index pairs, and as objects with their
+// place on the device where it is known.
+void vPut_Missing_Ranges(QJsonObject &qjFill_File, const cVerdict &oVerdict)
+{
+    QJsonArray qjFirst_Ranges, qjMissing_Ranges;
+    for (const cMissing_Range &oRange : oVerdict.qvMissing) {
+        const quint64 qui64Last = oRange.qui64First + oRange.qui64Count - 1;
+        qjFirst_Ranges.append(QJsonArray{double(oRange.qui64First), double(qui64Last)});
+        QJsonObject qjRange{{"first_index", double(oRange.qui64First)}, {"last_index", double(qui64Last)}};
+        if (oRange.bPlaced) {
+            qjRange.insert("device_offset", double(oRange.qui64Offset));
+            qjRange.insert("device_end", double(oRange.qui64Offset + 8 * oRange.qui64Count));
+        }
+        qjMissing_Ranges.append(qjRange);
+    }
+    qjFill_File.insert("missing_first_ranges", qjFirst_Ranges);
+    qjFill_File.insert("missing_ranges", qjMissing_Ranges);
+}
+
+// The fill file and its parts, and what of it was found; null when there is none.
+QJsonValue qjFill_File(const cVerdict &oVerdict)
+{
+    const cFill_Layout &oLayout = oVerdict.oLayout;
+    if (oLayout.qvParts.isEmpty())
+        return QJsonValue::Null;
+    QJsonObject qjResult{{"path", oLayout.qvParts.first().qsPath}};
+    QJsonArray qjParts;
+    for (const cFill_Part &oPart : oLayout.qvParts)
+        qjParts.append(QJsonObject{
+            {"path", oPart.qsPath}, {"first_index", double(oPart.qui64First)}, {"words", double(oPart.qui64Words)}});
+    qjResult.insert("parts", qjParts);
+    vPut(qjResult, "words", oLayout.qui64Words());
+    vPut(qjResult, "tracked", oVerdict.qui64Words);
+    vPut(qjResult, "found", oVerdict.qui64Found);
+    vPut_Missing_Ranges(qjResult, oVerdict);
+    return qjResult;
+}
+
+} // namespace
+
+QJsonObject qjRead(const cRead_Result &oResult, const bool bOk)
+{
+    const cVerdict &oVerdict = oResult.oVerdict;
+    QJsonObject qjResult = qjRead_Status(oResult, bOk);
+    vPut_Read_Counts(qjResult, oResult);
+    qjResult.insert("unreadable_ranges", qjRanges(oResult.qvUnreadable));
+    qjResult.insert("remnant_ranges", qjRanges(oVerdict.qvRemnant_Ranges));
     qjResult.insert("regions", qjRegions(oResult));
-    if (bPlaced) {
+    if (oVerdict.oLayout.bPlaced) {
         vPut(qjResult, "in_place", oVerdict.qui64In_Place);
         vPut(qjResult, "displaced", oVerdict.qui64Displaced);
     } else {
         qjResult.insert("in_place", QJsonValue::Null);
         qjResult.insert("displaced", QJsonValue::Null);
     }
-    if (oVerdict.oLayout.qvParts.isEmpty()) {
-        qjResult.insert("fill_file", QJsonValue::Null);
-    } else {
-        QJsonObject qjFill_File{{"path", oVerdict.oLayout.qvParts.first().qsPath}};
-        QJsonArray qjParts;
-        for (const cFill_Part &oPart : oVerdict.oLayout.qvParts)
-            qjParts.append(QJsonObject{{"path", oPart.qsPath},
-                                       {"first_index", double(oPart.qui64First)},
-                                       {"words", double(oPart.qui64Words)}});
-        qjFill_File.insert("parts", qjParts);
-        vPut(qjFill_File, "words", oVerdict.oLayout.qui64Words());
-        vPut(qjFill_File, "tracked", oVerdict.qui64Words);
-        vPut(qjFill_File, "found", oVerdict.qui64Found);
-        QJsonArray qjFirst_Ranges, qjRanges;
-        for (const cMissing_Range &oRange : oVerdict.qvMissing) {
-            const quint64 qui64Last = oRange.qui64First + oRange.qui64Count - 1;
-            qjFirst_Ranges.append(QJsonArray{double(oRange.qui64First), double(qui64Last)});
-            QJsonObject qjRange{{"first_index", double(oRange.qui64First)}, {"last_index", double(qui64Last)}};
-            if (oRange.bPlaced) {
-                qjRange.insert("device_offset", double(oRange.qui64Offset));
-                qjRange.insert("device_end", double(oRange.qui64Offset + 8 * oRange.qui64Count));
-            }
-            qjRanges.append(qjRange);
-        }
-        qjFill_File.insert("missing_first_ranges", qjFirst_Ranges);
-        qjFill_File.insert("missing_ranges", qjRanges);
-        qjResult.insert("fill_file", qjFill_File);
-    }
+    qjResult.insert("fill_file", qjFill_File(oVerdict));
     const eOn_Device eOn = oVerdict.oLayout.eOn;
     qjResult.insert("volume_on_device",
                     eOn == eOn_Device_Unknown ? QJsonValue(QJsonValue::Null) : QJsonValue(eOn == eOn_Device_Yes));
     if (oResult.eStatus == eRead_Shrunk)
         vPut(qjResult, "device_shrank_to", oResult.qui64Shrunk_To);
     return qjResult;
+}
+
+QJsonObject qjClean(const cClean_Result &oResult)
+{
+    return {{"step", "clean"},
+            {"ok", oResult.bOk()},
+            {"error", oResult.bPolled ? oResult.qsError : QString("раздел не опрошен")},
+            {"removed", QJsonArray::fromStringList(oResult.qslRemoved)},
+            {"kept", QJsonArray::fromStringList(oResult.qslKept)},
+            {"bytes", double(oResult.qui64Bytes)}};
 }

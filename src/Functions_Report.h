@@ -1,6 +1,7 @@
 #ifndef FUNCTIONS_REPORT_H
 #define FUNCTIONS_REPORT_H
 
+#include "Functions_Clean.h"
 #include "Functions_Data.h"
 #include "Functions_Drive.h"
 #include "Functions_Steps.h"
@@ -32,9 +33,14 @@ QString qsRead_Summary(const cRead_Result &oResult);
 int iRead_Icon(const cRead_Result &oResult);
 QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First);
 
+// The clean: the question the window asks, and what the clean did.
+QString qsClean_Question(const quint64 qui64Bytes);
+QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_First);
+
 // The same for scripts: one object per step, English keys.
 QJsonObject qjPoll(const cPoll_Result &oPoll, const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
 QJsonObject qjFill(const cFill_Result &oResult, const bool bOk);
 QJsonObject qjRead(const cRead_Result &oResult, const bool bOk);
+QJsonObject qjClean(const cClean_Result &oResult);
 
 #endif // FUNCTIONS_REPORT_H

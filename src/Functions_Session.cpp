@@ -72,21 +72,3 @@ bool bGive_To_User(const QString &qsPath, QString *pqsError)
     close(iFD);
     return bOk;
 }
-
-QString qsRoot_Heading()
-{
-    return "fillscan нужны права администратора.";
-}
-
-QString qsRoot_Text(const QString &qsReason)
-{
-    return "Чтобы прочитать носитель напрямую, fillscan должен работать от имени администратора (root). "
-           "Обычно меню запускает его через pkexec: система спрашивает пароль администратора в своём окне.\n\n"
-           "Этого не произошло: " +
-           (qsReason.isEmpty() ? QString("причина неизвестна") : qsReason) +
-           ".\n\nЧто можно сделать:\n"
-           "• установить pkexec (пакет pkexec или policykit-1) и агент polkit вашего рабочего стола "
-           "(в GNOME и KDE он уже есть; в других средах — например, пакет policykit-1-gnome или lxpolkit) "
-           "и запустить fillscan из меню снова;\n"
-           "• или в терминале выполнить: sudo fillscan --choose";
-}

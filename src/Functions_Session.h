@@ -19,9 +19,4 @@ QString qsSave_Directory();
 // the reason.
 bool bGive_To_User(const QString &qsPath, QString *pqsError);
 
-// What the launcher shows when pkexec could not start the tool as root: why the tool needs
-// administrator rights, how to get them, and what failed (qsReason).
-QString qsRoot_Heading();
-QString qsRoot_Text(const QString &qsReason);
-
 #endif // FUNCTIONS_SESSION_H

@@ -1,54 +1,53 @@
 #include "Functions_Steps.h"
 
 #include "Functions_Files.h"
-#include "Functions_Lock.h"
 #include "Functions_Fill_Check.h"
+#include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Placement.h"
-#include "Functions_Report.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Topology.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 
 #include <algorithm>
 #include <cerrno>
 #include <new>
 
-// Each value in decimal, as the form shows it.
+// Each value in decimal, as the form shows it; the window puts them into its widgets in this order.
 const cPoll_Field aoPoll_Fields[iPoll_Fields] = {
-    {"label_Drive_Name_Value", "Системное имя", 0,
-     [](const cDrive &oDrive, const cVolume &, const cData &) { return oDrive.qsDrive_Name; }},
-    {"label_Drive_Sector_Size_Value", "Размер сектора", 0,
+    {"Системное имя", 0, [](const cDrive &oDrive, const cVolume &, const cData &) { return oDrive.qsDrive_Name; }},
+    {"Размер сектора", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return QString::number(oDrive.iSector_Size, 10); }},
-    {"label_Drive_Sectors_Count_Value", "Количество секторов", 0,
+    {"Количество секторов", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) {
          return QString::number(oDrive.qui64Sectors_Count, 10);
      }},
-    {"label_Drive_Bytes_Count_Value", "Объём носителя", 0,
+    {"Объём носителя", 0,
      [](const cDrive &oDrive, const cVolume &, const cData &) { return QString::number(oDrive.qui64Bytes_Count, 10); }},
-    {"label_Volume_Name_Value", "Системное имя", 1,
-     [](const cDrive &, const cVolume &oVolume, const cData &) { return oVolume.qsVolume_Name; }},
-    {"label_Volume_Cluster_Size_Value", "Размер кластера", 1,
+    {"Системное имя", 1, [](const cDrive &, const cVolume &oVolume, const cData &) { return oVolume.qsVolume_Name; }},
+    {"Размер кластера", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) { return QString::number(oVolume.iCluster_Size, 10); }},
-    {"label_Volume_Clusters_Count_Value", "Количество кластеров", 1,
+    {"Количество кластеров", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Clusters_Count, 10);
      }},
-    {"label_Volume_Bytes_Count_Value", "Объём раздела", 1,
+    {"Объём раздела", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Bytes_Count, 10);
      }},
-    {"label_Volume_Clusters_Free_Count_Value", "Количество свободных кластеров", 1,
+    {"Количество свободных кластеров", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Clusters_Free_Count, 10);
      }},
-    {"label_Volume_Bytes_Free_Count_Value", "Количество свободного места", 1,
+    {"Количество свободного места", 1,
      [](const cDrive &, const cVolume &oVolume, const cData &) {
          return QString::number(oVolume.qui64Bytes_Free_Count, 10);
      }},
-    {"textEdit_Data_Pattern_Value", "Паттерн 11...10\nдля свободного места\n(числом)", 2,
+    {"Паттерн 11...10\nдля свободного места\n(числом)", 2,
      [](const cDrive &, const cVolume &, const cData &oData) { return QString::number(oData.qui64Pattern, 10); }},
-    {"textEdit_Data_Pattern_Text_Value", "Паттерн 11...10\nдля свободного места\n(текстом)", 2,
+    {"Паттерн 11...10\nдля свободного места\n(текстом)", 2,
      [](const cDrive &, const cVolume &, const cData &oData) { return oData.qsPattern; }}};
 
 namespace {
@@ -66,7 +65,7 @@ QString qsNot_On_Polled_Device(const cDrive &oDrive, const cVolume &oVolume)
     if (!oVolume.qsError.isEmpty())
         return oVolume.qsError;
     if (oDrive.qsDrive_Name.isEmpty())
-        return "носитель не опрошен";
+        return qsDrive_Not_Polled_Why();
     QString qsWhy;
     if (eVolume_On_Device(oVolume.qsVolume_Name, oDrive.qsDrive_Name, &qsWhy) == eOn_Device_Yes)
         return QString();
@@ -128,8 +127,7 @@ cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
             oResult.eStatus = eFill_Refused;
             oResult.qsPath = qsFill_File_Path(oVolume.qsVolume_Name);
             oResult.qsError = qsWhy;
-            if (!oOperator.bAsk("Внимание!", qsFill_Failure(oResult, oOperator.qsPoll_First()) +
-                                                 "\n\nЗаполнить этот раздел всё равно?"))
+            if (!oOperator.bAsk(qsWarning_Heading(), qsFill_Refused_Question(QFileInfo(oResult.qsPath).path(), qsWhy)))
                 return oResult;
         }
     }
@@ -183,8 +181,7 @@ void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout)
         return;
     oLayout.vecExpected = std::move(vecInferred);
     oLayout.bPlaced = oLayout.bInferred = true;
-    oLayout.qsPlacement_Why = "файловая система не сообщает, где лежат данные (" + oLayout.qsPlacement_Why +
-                              "): места выведены из того, где слова найдены";
+    oLayout.qsPlacement_Why = qsPlacement_Inferred_Why(oLayout.qsPlacement_Why);
 }
 
 namespace {
@@ -244,7 +241,7 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
         // The device stopped answering: asking where things lie on it would hang as well.
         cFill_Layout oLayout;
         oLayout.qvParts = qvFill_Parts(oVolume.qsVolume_Name);
-        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = "носитель перестал отвечать";
+        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = qsDevice_Stopped_Why();
         vJudge(oResult, oLayout);
     } else if (bRead_Scanned(oResult.eStatus)) {
         try {
@@ -277,11 +274,7 @@ QString qsFill_Lost(const cFill_Result &oFill, const cRead_Result &oRead)
                                  : oLayout.qui64Words();
     if (qui64Now >= oFill.qui64Words_Written)
         return QString();
-    return QString("Заполнение записало %1 слов в %2, а при чтении в файлах заполнения их %3: файл удалён или "
-                   "укорочен после записи, проверено не всё, что записано.")
-        .arg(oFill.qui64Words_Written)
-        .arg(oFill.qsPath)
-        .arg(qui64Now);
+    return qsFill_Lost_Text(oFill.qui64Words_Written, oFill.qsPath, qui64Now);
 }
 
 QStringList qslPoll_Values(const cDrive &oDrive, const cVolume &oVolume, const cData &oData)

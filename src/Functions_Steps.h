@@ -52,18 +52,16 @@ cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
 // Where the file system does not say where the fill lies: where the read found it.
 void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout);
 
-// One value of the poll: the widget that shows it, its caption there, its section, and
-// where it comes from.
+// One value of the poll: its caption, its section, and where it comes from.
 class cPoll_Field
 {
 public:
-    const char *pcValue_Widget;
     const char *pcCaption;
     int iSection; // 0 the device, 1 the volume, 2 the data
     QString (*qsValue)(const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
 };
 const int iPoll_Fields = 12;
-// In the order of the form's value widgets, which is the order the poll shows them in.
+// The order the poll shows its values in, everywhere: the window's widgets follow it.
 extern const cPoll_Field aoPoll_Fields[iPoll_Fields];
 QStringList qslPoll_Values(const cDrive &oDrive, const cVolume &oVolume, const cData &oData);
 QStringList qslPoll_Captions(); // as the window shows them

@@ -1,6 +1,7 @@
 #include "Functions_Topology.h"
 
 #include "Functions_Files.h"
+#include "Functions_Report_Texts.h"
 
 #include <QDir>
 #include <QFile>
@@ -98,7 +99,7 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
     const QByteArray qbaPath = QFileInfo(qsPath).canonicalFilePath().toUtf8();
     libmnt_fs *pFs = pTable ? mnt_table_find_mountpoint(pTable.get(), qbaPath.constData(), MNT_ITER_BACKWARD) : nullptr;
     if (!pFs) {
-        *pqsWhy = "раздел не найден среди смонтированных";
+        *pqsWhy = qsNot_Mounted_Why();
         return -1;
     }
     const QString qsType = QString::fromUtf8(mnt_fs_get_fstype(pFs));
@@ -106,7 +107,7 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
     if (qsType == "btrfs") {
         if (bBtrfs_Devices(qsPath, pqlDevices))
             return 1;
-        *pqsWhy = "не удалось узнать устройства btrfs";
+        *pqsWhy = qsBtrfs_Devices_Why();
         return -1;
     }
     // overlayfs writes into its upper directory: the volume lies where that one lies.
@@ -116,7 +117,7 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
         pcUpper)
         return iFile_System_Devices(QString::fromUtf8(pcUpper, int(stUpper)), pqlDevices, pqsWhy, iDepth + 1);
     if (mnt_fs_is_pseudofs(pFs) || mnt_fs_is_netfs(pFs)) {
-        *pqsWhy = QString("файловая система %1 не лежит ни на каком носителе").arg(qsType);
+        *pqsWhy = qsNo_Medium_Why(qsType);
         return 0;
     }
     // A FUSE file system made from a device (ntfs-3g) or over a directory (an encrypting one).
@@ -128,8 +129,7 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
         }
         return iFile_System_Devices(qsSource, pqlDevices, pqsWhy, iDepth + 1);
     }
-    *pqsWhy = QString("файловая система %1 из источника «%2»: на каком носителе она лежит, не установить")
-                  .arg(qsType, qsSource);
+    *pqsWhy = qsUnknown_Source_Why(qsType, qsSource);
     return -1;
 }
 
@@ -244,7 +244,7 @@ eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, Q
     QList<dev_t> qlDevices;
     eOn_Device eResult = eOn_Device_Unknown;
     if (!bTarget(qsDevice, &oTarget)) {
-        qsWhy = "носитель не блочное устройство и не файл образа";
+        qsWhy = qsDevice_Not_Target_Why();
     } else {
         const int iDevices = iFile_System_Devices(qsVolume, &qlDevices, &qsWhy);
         cLayer oLayer;
@@ -254,7 +254,7 @@ eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, Q
             eResult = eOn_Device_Yes;
         else if (iDevices == 1) {
             eResult = eOn_Device_No;
-            qsWhy = QString("раздел лежит на %1, а не на %2").arg(qsDevice_Text(qlDevices.first()), qsDevice);
+            qsWhy = qsVolume_Elsewhere_Why(qsDevice_Text(qlDevices.first()), qsDevice);
         }
     }
     if (pqsWhy)
@@ -301,9 +301,9 @@ QString qsUnsafe_Output(const QString &qsPath, const QString &qsDevice, const QS
     const bool bSame_Device = S_ISBLK(strOut.st_mode) && stat(QFile::encodeName(qsDevice).constData(), &strDevice) == 0 &&
                               S_ISBLK(strDevice.st_mode) && strDevice.st_rdev == strOut.st_rdev;
     if (bExists && (bSame_Device || qlMedium.contains({strOut.st_dev, strOut.st_ino})))
-        return "это проверяемый носитель или файл образа под ним";
+        return qsOutput_Is_Medium_Why();
     if (bVolume && strVolume.st_dev == strOut.st_dev)
-        return QString("файл лёг бы на проверяемый раздел %1").arg(qsVolume);
+        return qsOutput_On_Volume_Why(qsVolume);
     return QString();
 }
 
@@ -314,7 +314,7 @@ bool bDevice_Offset(const dev_t devFs, const QString &qsDevice, quint64 *pqui64O
 {
     cTarget oTarget;
     if (!bTarget(qsDevice, &oTarget)) {
-        *pqsWhy = "носитель не блочное устройство и не файл образа";
+        *pqsWhy = qsDevice_Not_Target_Why();
         return false;
     }
     cLayer oLayer;
@@ -322,7 +322,7 @@ bool bDevice_Offset(const dev_t devFs, const QString &qsDevice, quint64 *pqui64O
         *pqui64Offset = oLayer.qui64Offset;
         return true;
     }
-    *pqsWhy = QString("устройство раздела %1 не является простой частью %2").arg(qsDevice_Text(devFs), qsDevice);
+    *pqsWhy = qsNot_Simple_Part_Why(qsDevice_Text(devFs), qsDevice);
     return false;
 }
 
@@ -333,9 +333,9 @@ QString qsNo_Offsets(const int iFD)
     if (fstatfs(iFD, &strFs) != 0)
         return QString();
     if (strFs.f_type == BTRFS_SUPER_MAGIC)
-        return "btrfs сообщает логические адреса, а не места на носителе";
+        return qsBtrfs_Logical_Why();
     if (strFs.f_type == FUSE_SUPER_MAGIC)
-        return "файловая система FUSE не сообщает, где лежат данные";
+        return qsFuse_Unplaced_Why();
     return QString();
 }
 
@@ -377,8 +377,7 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
         pMap->fm_extent_count = iBatch;
         ui32Flags = 0;
         if (ioctl(iFD, FS_IOC_FIEMAP, pMap) != 0) {
-            *pqsWhy =
-                QString("файловая система не сообщает, где лежат данные (FIEMAP: %1)").arg(qsSystem_Reason(errno));
+            *pqsWhy = qsFiemap_Failed_Why(qsSystem_Reason(errno));
             break;
         }
         if (pMap->fm_mapped_extents == 0)
@@ -388,10 +387,9 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
             bLast = bLast || (oExtent.fe_flags & FIEMAP_EXTENT_LAST);
             qui64From = oExtent.fe_logical + oExtent.fe_length;
             if (oExtent.fe_flags & ui32Unplaced)
-                *pqsWhy =
-                    "файловая система хранит данные файла не там, куда показывает (сжатие, шифрование, встраивание)";
+                *pqsWhy = qsExtents_Encoded_Why();
             else if (oExtent.fe_logical % 8 != 0 || oExtent.fe_physical % 8 != 0)
-                *pqsWhy = "данные файла лежат не по границам слов";
+                *pqsWhy = qsExtents_Unaligned_Why();
             else if ((oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) && oExtent.fe_logical < qui64Bytes)
                 *pqui64Unwritten = std::min(*pqui64Unwritten, oPart.qui64First + oExtent.fe_logical / 8);
             else if (oExtent.fe_logical < qui64Bytes)

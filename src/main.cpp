@@ -2,6 +2,7 @@
 #include "Functions_Chooser_Dialog.h"
 #include "Functions_Core.h"
 #include "Functions_Options.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Session.h"
 #include "mainwindow.h"
 

@@ -14,9 +14,35 @@
 #include <QScrollBar>
 #include <QTextEdit>
 
+#include <iterator>
+
 cDrive oDrive;
 cVolume oVolume;
 cData oData;
+
+namespace {
+
+// The form's value widgets, one for each of the poll's values, in the poll's order.
+const char *const apcPoll_Widgets[] = {"label_Drive_Name_Value",
+                                       "label_Drive_Sector_Size_Value",
+                                       "label_Drive_Sectors_Count_Value",
+                                       "label_Drive_Bytes_Count_Value",
+                                       "label_Volume_Name_Value",
+                                       "label_Volume_Cluster_Size_Value",
+                                       "label_Volume_Clusters_Count_Value",
+                                       "label_Volume_Bytes_Count_Value",
+                                       "label_Volume_Clusters_Free_Count_Value",
+                                       "label_Volume_Bytes_Free_Count_Value",
+                                       "textEdit_Data_Pattern_Value",
+                                       "textEdit_Data_Pattern_Text_Value"};
+static_assert(std::size(apcPoll_Widgets) == iPoll_Fields, "one widget for each of the poll's values");
+
+} // namespace
+
+const char *pcPoll_Widget(const int iField)
+{
+    return apcPoll_Widgets[iField];
+}
 
 MainWindow::MainWindow(QWidget *parent, const QString &qsDrive, const QString &qsVolume)
     : QMainWindow(parent), ui(new Ui::MainWindow), qsDrive_Path(qsDrive), qsVolume_Path(qsVolume)
@@ -61,7 +87,7 @@ void MainWindow::on_pushButton_Properties_clicked()
         iMessageBox("Ошибка!", qsPoll_Volume_Failure(oVolume), iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
     const QStringList qslValues = qslPoll_Values(oDrive, oVolume, oData);
     for (int i = 0; i < iPoll_Fields; ++i) {
-        QWidget *qWidget = findChild<QWidget *>(aoPoll_Fields[i].pcValue_Widget);
+        QWidget *qWidget = findChild<QWidget *>(pcPoll_Widget(i));
         if (auto *qLabel = qobject_cast<QLabel *>(qWidget))
             qLabel->setText(qslValues[i]);
         else if (auto *qText = qobject_cast<QTextEdit *>(qWidget))

@@ -17,6 +17,10 @@ extern cDrive oDrive;
 extern cVolume oVolume;
 extern cData oData;
 
+// The name of the form's widget that shows the poll's value iField (0 … iPoll_Fields - 1, in
+// the order of qslPoll_Values).
+const char *pcPoll_Widget(const int iField);
+
 // Room a window manager's title bar and borders take around the window.
 const int iWindow_Frame_Allowance = 40;
 // Keeps the form at its own size: as it is where qrAvailable holds it with its frame, else in

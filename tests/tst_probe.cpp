@@ -155,7 +155,7 @@ void tst_Probe::pollWindow()
                                      QString::number(oExpected.qui64Pattern),
                                      oExpected.qsPattern};
     for (int i = 0; i < 12; ++i)
-        QCOMPARE(qsShown(aoPoll_Fields[i].pcValue_Widget), qslExpected[i]);
+        QCOMPARE(qsShown(pcPoll_Widget(i)), qslExpected[i]);
     QVERIFY(!qsShown("textEdit_Data_Pattern_Value").startsWith('-')); // unsigned, never negative
 
     // The disk goes away: one error box, the drive keeps what the last good poll saw.
@@ -165,7 +165,7 @@ void tst_Probe::pollWindow()
     QCOMPARE(oAnswerer.qslMessages.size(), 1);
     QVERIFY(oAnswerer.qslMessages[0].startsWith(qsOpen_Failure));
     for (int i = 0; i < 4; ++i)
-        QCOMPARE(qsShown(aoPoll_Fields[i].pcValue_Widget), qslExpected[i]);
+        QCOMPARE(qsShown(pcPoll_Widget(i)), qslExpected[i]);
 }
 
 QTEST_MAIN(tst_Probe)

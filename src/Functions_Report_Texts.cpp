@@ -1,0 +1,224 @@
+#include "Functions_Report_Texts.h"
+
+QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy)
+{
+    return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
+                   "пока раздел не заполнится, поэтому не начато.")
+        .arg(qsVolume_Dir, qsWhy);
+}
+
+QString qsFill_Refused_Question(const QString &qsVolume_Dir, const QString &qsWhy)
+{
+    return qsFill_Refused_Text(qsVolume_Dir, qsWhy) + "\n\nЗаполнить этот раздел всё равно?";
+}
+
+QString qsError_Heading()
+{
+    return "Ошибка!";
+}
+
+QString qsWarning_Heading()
+{
+    return "Внимание!";
+}
+
+QString qsDrive_Not_Polled_Why()
+{
+    return "носитель не опрошен";
+}
+
+QString qsPlacement_Inferred_Why(const QString &qsWhy)
+{
+    return "файловая система не сообщает, где лежат данные (" + qsWhy + "): места выведены из того, где слова найдены";
+}
+
+QString qsDevice_Stopped_Why()
+{
+    return "носитель перестал отвечать";
+}
+
+QString qsFill_Lost_Text(const quint64 qui64Written, const QString &qsPath, const quint64 qui64Now)
+{
+    return QString("Заполнение записало %1 слов в %2, а при чтении в файлах заполнения их %3: файл удалён или "
+                   "укорочен после записи, проверено не всё, что записано.")
+        .arg(qui64Written)
+        .arg(qsPath)
+        .arg(qui64Now);
+}
+
+QString qsNot_Mounted_Why()
+{
+    return "раздел не найден среди смонтированных";
+}
+
+QString qsBtrfs_Devices_Why()
+{
+    return "не удалось узнать устройства btrfs";
+}
+
+QString qsNo_Medium_Why(const QString &qsType)
+{
+    return QString("файловая система %1 не лежит ни на каком носителе").arg(qsType);
+}
+
+QString qsUnknown_Source_Why(const QString &qsType, const QString &qsSource)
+{
+    return QString("файловая система %1 из источника «%2»: на каком носителе она лежит, не установить")
+        .arg(qsType, qsSource);
+}
+
+QString qsDevice_Not_Target_Why()
+{
+    return "носитель не блочное устройство и не файл образа";
+}
+
+QString qsVolume_Elsewhere_Why(const QString &qsOn, const QString &qsDevice)
+{
+    return QString("раздел лежит на %1, а не на %2").arg(qsOn, qsDevice);
+}
+
+QString qsNot_Simple_Part_Why(const QString &qsPart, const QString &qsDevice)
+{
+    return QString("устройство раздела %1 не является простой частью %2").arg(qsPart, qsDevice);
+}
+
+QString qsBtrfs_Logical_Why()
+{
+    return "btrfs сообщает логические адреса, а не места на носителе";
+}
+
+QString qsFuse_Unplaced_Why()
+{
+    return "файловая система FUSE не сообщает, где лежат данные";
+}
+
+QString qsFiemap_Failed_Why(const QString &qsReason)
+{
+    return QString("файловая система не сообщает, где лежат данные (FIEMAP: %1)").arg(qsReason);
+}
+
+QString qsExtents_Encoded_Why()
+{
+    return "файловая система хранит данные файла не там, куда показывает (сжатие, шифрование, встраивание)";
+}
+
+QString qsExtents_Unaligned_Why()
+{
+    return "данные файла лежат не по границам слов";
+}
+
+QString qsOutput_Is_Medium_Why()
+{
+    return "это проверяемый носитель или файл образа под ним";
+}
+
+QString qsOutput_On_Volume_Why(const QString &qsVolume)
+{
+    return QString("файл лёг бы на проверяемый раздел %1").arg(qsVolume);
+}
+
+QString qsSymbolic_Link_Why()
+{
+    return "это символическая ссылка, а не файл";
+}
+
+QString qsNot_Regular_Why()
+{
+    return "это не обычный файл";
+}
+
+QString qsHard_Links_Why()
+{
+    return "у файла есть другие жёсткие ссылки";
+}
+
+QString qsVolume_Busy_Why(const qint64 qi64Holder)
+{
+    return QString("раздел занят другим запуском fillscan%1: он заполняет или читает этот раздел")
+        .arg(qi64Holder > 0 ? QString(" (PID %1)").arg(qi64Holder) : QString());
+}
+
+QString qsVolume_Gone_Why(const QString &qsPath, const QString &qsReason)
+{
+    return QString("раздел %1 больше недоступен: %2").arg(qsPath, qsReason);
+}
+
+QString qsVolume_Moved_Why(const QString &qsPath)
+{
+    return QString("раздел %1 отмонтирован или его путь теперь ведёт в другой каталог").arg(qsPath);
+}
+
+QString qsDrive_Open_Failure(const QString &qsDrive, const QString &qsReason)
+{
+    return "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены "
+           "пользователь root и права 777.\n" +
+           qsDrive + ": " + qsReason + ".";
+}
+
+QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason)
+{
+    return QString("Носитель %1 — каталог, а не блочное устройство или файл образа: %2.").arg(qsDrive, qsReason);
+}
+
+QString qsNot_Device_Why()
+{
+    return "это не блочное устройство и не файл образа";
+}
+
+QString qsRead_Progress_Title()
+{
+    return "Чтение";
+}
+
+QString qsRead_Progress_Text(const QString &qsDevice)
+{
+    return "Чтение носителя " + qsDevice;
+}
+
+namespace {
+
+QString qsQuoted(const QString &qsProcess)
+{
+    return "Запрос \"" + qsProcess + "\"";
+}
+
+} // namespace
+
+QString qsProcess_Not_Started(const QString &qsProcess, const QString &qsReason)
+{
+    return qsQuoted(qsProcess) + " не удалось запустить. Причина - " + qsReason + ".";
+}
+
+QString qsProcess_Timed_Out(const QString &qsProcess, const int iSeconds)
+{
+    return qsQuoted(qsProcess) + " не завершился за отведённое время (" + QString::number(iSeconds) +
+           " с) и был остановлен.";
+}
+
+QString qsProcess_Crashed(const QString &qsProcess)
+{
+    return qsQuoted(qsProcess) + " завершился аварийно.";
+}
+
+QString qsProcess_Failed(const QString &qsProcess, const int iExit_Code)
+{
+    return qsQuoted(qsProcess) + " не отработал корректно. Код ошибки - " + QString::number(iExit_Code, 10) + ".";
+}
+
+QString qsRoot_Heading()
+{
+    return "fillscan нужны права администратора.";
+}
+
+QString qsRoot_Text(const QString &qsReason)
+{
+    return "Чтобы прочитать носитель напрямую, fillscan должен работать от имени администратора (root). "
+           "Обычно меню запускает его через pkexec: система спрашивает пароль администратора в своём окне.\n\n"
+           "Этого не произошло: " +
+           (qsReason.isEmpty() ? QString("причина неизвестна") : qsReason) +
+           ".\n\nЧто можно сделать:\n"
+           "• установить pkexec (пакет pkexec или policykit-1) и агент polkit вашего рабочего стола "
+           "(в GNOME и KDE он уже есть; в других средах — например, пакет policykit-1-gnome или lxpolkit) "
+           "и запустить fillscan из меню снова;\n"
+           "• или в терминале выполнить: sudo fillscan --choose";
+}

@@ -1,0 +1,75 @@
+#ifndef FUNCTIONS_REPORT_TEXTS_H
+#define FUNCTIONS_REPORT_TEXTS_H
+
+#include <QString>
+
+// The sentences the probes and the steps put into their results and questions, with the parts
+// that vary as arguments. Plain values only, no records: every engine file may include this
+// one without the report's headers coming along.
+
+// The fill refused a volume not known to lie on the polled device; qsWhy: why not known.
+QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy);
+// The same, as the question whether to fill it all the same.
+QString qsFill_Refused_Question(const QString &qsVolume_Dir, const QString &qsWhy);
+
+// The headings of the boxes the probes and the runner open, and of the steps' questions.
+QString qsError_Heading();
+QString qsWarning_Heading();
+
+// Why a volume is not known to lie on the polled device: no device was polled.
+QString qsDrive_Not_Polled_Why();
+// Where the file system does not say where the fill lies (qsWhy) and the read found it.
+QString qsPlacement_Inferred_Why(const QString &qsWhy);
+// The device stopped answering: nothing more is known of it.
+QString qsDevice_Stopped_Why();
+// A read found fewer words in the fill's files than the fill wrote into qsPath.
+QString qsFill_Lost_Text(const quint64 qui64Written, const QString &qsPath, const quint64 qui64Now);
+
+// Why a volume's or a file's place on the device is not known (Functions_Topology).
+QString qsNot_Mounted_Why();
+QString qsBtrfs_Devices_Why();
+QString qsNo_Medium_Why(const QString &qsType);
+QString qsUnknown_Source_Why(const QString &qsType, const QString &qsSource);
+QString qsDevice_Not_Target_Why();
+QString qsVolume_Elsewhere_Why(const QString &qsOn, const QString &qsDevice);
+QString qsNot_Simple_Part_Why(const QString &qsPart, const QString &qsDevice);
+QString qsBtrfs_Logical_Why();
+QString qsFuse_Unplaced_Why();
+QString qsFiemap_Failed_Why(const QString &qsReason);
+QString qsExtents_Encoded_Why();
+QString qsExtents_Unaligned_Why();
+// Why a file is not to be saved where asked: it would overwrite what is being checked.
+QString qsOutput_Is_Medium_Why();
+QString qsOutput_On_Volume_Why(const QString &qsVolume);
+
+// Why a name is not a file the program may write or remove.
+QString qsSymbolic_Link_Why();
+QString qsNot_Regular_Why();
+QString qsHard_Links_Why();
+
+// The volume's lock: another run holds it (its PID when known, else 0), or the volume went.
+QString qsVolume_Busy_Why(const qint64 qi64Holder);
+QString qsVolume_Gone_Why(const QString &qsPath, const QString &qsReason);
+QString qsVolume_Moved_Why(const QString &qsPath);
+
+// The drive probe's boxes.
+QString qsDrive_Open_Failure(const QString &qsDrive, const QString &qsReason);
+QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason);
+
+// The raw read: what it cannot read, and its progress.
+QString qsNot_Device_Why();
+QString qsRead_Progress_Title();
+QString qsRead_Progress_Text(const QString &qsDevice);
+
+// The command runner's failures, for the command line qsProcess.
+QString qsProcess_Not_Started(const QString &qsProcess, const QString &qsReason);
+QString qsProcess_Timed_Out(const QString &qsProcess, const int iSeconds);
+QString qsProcess_Crashed(const QString &qsProcess);
+QString qsProcess_Failed(const QString &qsProcess, const int iExit_Code);
+
+// What the launcher shows when pkexec could not start the tool as root: why the tool needs
+// administrator rights, how to get them, and what failed (qsReason, empty when unknown).
+QString qsRoot_Heading();
+QString qsRoot_Text(const QString &qsReason);
+
+#endif // FUNCTIONS_REPORT_TEXTS_H
