@@ -140,7 +140,7 @@ QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
         qsFailure = qsProcess_Failed(qsProcess, qProcess->exitCode());
     }
     if (!qsFailure.isEmpty())
-        iMessageBox("Ошибка!", qsFailure, iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsError_Heading(), qsFailure, iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
 
     qbaResult = qProcess->readAllStandardOutput();
     qProcess->terminate();

@@ -4,6 +4,7 @@
 #include "Functions_Fill_Check.h"
 #include "Functions_Lock.h"
 #include "Functions_Operator.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Writer.h"
 
 #include <QElapsedTimer>
@@ -73,7 +74,7 @@ cFill_Result oFill_Status(const cWrite_Outcome &oOutcome)
         // A full volume, or a size limit below one word: nothing was written, so nothing can
         // be checked.
         oResult.eStatus = eFill_Error;
-        oResult.qsError = "не записано ни одного слова" + (iError == 0 ? QString() : ": " + qsSystem_Reason(iError));
+        oResult.qsError = qsNothing_Written_Why(iError == 0 ? QString() : qsSystem_Reason(iError));
     } else if (iError == 0 || bOut_Of_Space(iError) || iError == EFBIG) {
         oResult.eStatus = iError == 0 ? eFill_Complete : iError == EFBIG ? eFill_Too_Large : eFill_Full;
     } else {
@@ -129,7 +130,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
 
     cWrite_Outcome oOutcome;
     {
-        cProgress_Scope oProgress(oOperator, "Заполнение", "Запись файла " + oResult.qsPath,
+        cProgress_Scope oProgress(oOperator, qsFill_Progress_Title(), qsFill_Progress_Text(oResult.qsPath),
                                   qMin(oWords.qui64Count * 8, qui64Free_Bytes(qsVolume)));
         oOutcome = oWrite_Fill(oTarget, oWords, oOperator);
     }

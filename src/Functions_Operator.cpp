@@ -1,6 +1,7 @@
 #include "Functions_Operator.h"
 
 #include "Functions_Core.h"
+#include "Functions_Report_Texts.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -21,7 +22,7 @@ public:
     bool bAdvance(const quint64) override { return true; }
     void vFinish() override {}
     bool bCancelled() const override { return false; }
-    QString qsPoll_First() const override { return "сначала выполните опрос"; }
+    QString qsPoll_First() const override { return qsPoll_First_Quiet(); }
 };
 
 } // namespace

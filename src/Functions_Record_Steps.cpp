@@ -5,6 +5,7 @@
 #include "Functions_Drive.h"
 #include "Functions_Operator.h"
 #include "Functions_Report.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Core.h"
 
 void cData::vWrite_Data(cVolume oVolume)
@@ -13,7 +14,7 @@ void cData::vWrite_Data(cVolume oVolume)
     cFill_Result oResult;
     vWrite_Data(oVolume, *pOperator, oResult);
     if (!bFill_Ran(oResult))
-        pOperator->vTell("Ошибка!", qsFill_Failure(oResult, pOperator->qsPoll_First()), iMsgBox_Critical_Icon);
+        pOperator->vTell(qsError_Heading(), qsFill_Failure(oResult, pOperator->qsPoll_First()), iMsgBox_Critical_Icon);
     else if (!bFill_Ok(oResult))
         pOperator->vTell(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult));
 }
@@ -24,7 +25,7 @@ void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part)
     cRead_Result oResult;
     vRead_Data(qui64Pattern, qui64Data_Part, *pOperator, oResult);
     if (!bRead_Ran(oResult))
-        pOperator->vTell("Ошибка!", qsRead_Failure(oResult, pOperator->qsPoll_First()), iMsgBox_Critical_Icon);
+        pOperator->vTell(qsError_Heading(), qsRead_Failure(oResult, pOperator->qsPoll_First()), iMsgBox_Critical_Icon);
     else if (oResult.eStatus == eRead_Shrunk) // a cancel was the operator's own
         pOperator->vTell(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult));
 }

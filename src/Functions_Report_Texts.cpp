@@ -222,3 +222,38 @@ QString qsRoot_Text(const QString &qsReason)
            "и запустить fillscan из меню снова;\n"
            "• или в терминале выполнить: sudo fillscan --choose";
 }
+
+QString qsFill_Progress_Title()
+{
+    return "Заполнение";
+}
+
+QString qsFill_Progress_Text(const QString &qsPath)
+{
+    return "Запись файла " + qsPath;
+}
+
+QString qsLoss_Question(const quint64 qui64At)
+{
+    return QString("Носитель теряет данные после ~%1 МиБ. Остановить заполнение?").arg(qui64At >> 20);
+}
+
+QString qsFile_Removed_Why(const QString &qsPath)
+{
+    return QString("файл %1 удалён во время заполнения").arg(qsPath);
+}
+
+QString qsFile_Elsewhere_Why(const QString &qsPath)
+{
+    return QString("файл %1 оказался на другой файловой системе").arg(qsPath);
+}
+
+QString qsNothing_Written_Why(const QString &qsReason)
+{
+    return "не записано ни одного слова" + (qsReason.isEmpty() ? QString() : ": " + qsReason);
+}
+
+QString qsPoll_First_Quiet()
+{
+    return "сначала выполните опрос";
+}

@@ -52,6 +52,16 @@ QString qsVolume_Busy_Why(const qint64 qi64Holder);
 QString qsVolume_Gone_Why(const QString &qsPath, const QString &qsReason);
 QString qsVolume_Moved_Why(const QString &qsPath);
 
+// The fill: its progress, the question at the first loss the checks see (at qui64At bytes),
+// why it stopped without a number from the system, and what to do first where nobody polled.
+QString qsFill_Progress_Title();
+QString qsFill_Progress_Text(const QString &qsPath);
+QString qsLoss_Question(const quint64 qui64At);
+QString qsFile_Removed_Why(const QString &qsPath);
+QString qsFile_Elsewhere_Why(const QString &qsPath);
+QString qsNothing_Written_Why(const QString &qsReason);
+QString qsPoll_First_Quiet();
+
 // The drive probe's boxes.
 QString qsDrive_Open_Failure(const QString &qsDrive, const QString &qsReason);
 QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason);

@@ -6,6 +6,7 @@
 #include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
+#include "Functions_Report_Texts.h"
 
 #include <QFile>
 #include <QtEndian>
@@ -36,11 +37,11 @@ QString qsClear_Fill_Name(const int iDir, const QString &qsName)
     if (fstatat(iDir, qbaName.constData(), &strNode, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? QString() : qsSystem_Reason(errno);
     if (S_ISLNK(strNode.st_mode))
-        return "это символическая ссылка, а не файл";
+        return qsSymbolic_Link_Why();
     if (!S_ISREG(strNode.st_mode))
-        return "это не обычный файл";
+        return qsNot_Regular_Why();
     if (strNode.st_nlink > 1)
-        return "у файла есть другие жёсткие ссылки";
+        return qsHard_Links_Why();
     return unlinkat(iDir, qbaName.constData(), 0) == 0 || errno == ENOENT ? QString() : qsSystem_Reason(errno);
 }
 
@@ -426,9 +427,7 @@ bool bStop_At_Loss(cFill_Check *pCheck, cOperator &oOperator)
     if (!pCheck || !pCheck->bLoss_Found)
         return false;
     const quint64 qui64At = pCheck->bLoss_Placed ? pCheck->qui64Loss_Device_Offset : pCheck->qui64Loss_File_Offset;
-    if (oOperator.bAsk("Внимание!",
-                       QString("Носитель теряет данные после ~%1 МиБ. Остановить заполнение?").arg(qui64At >> 20),
-                       true))
+    if (oOperator.bAsk(qsWarning_Heading(), qsLoss_Question(qui64At), true))
         return true;
     pCheck->bEnabled = false; // asked once: the fill goes on to the end
     pCheck->bLoss_Found = false;
@@ -481,9 +480,9 @@ QString qsVolume_Gone(const cFill_Target &oTarget, const QString &qsPath)
     if (fstat(oTarget.oFile.iFD, &strFile) != 0)
         return QString("%1: %2").arg(qsPath, qsSystem_Reason(errno));
     if (strFile.st_nlink == 0)
-        return QString("файл %1 удалён во время заполнения").arg(qsPath);
+        return qsFile_Removed_Why(qsPath);
     if (strFile.st_dev != oTarget.devFirst)
-        return QString("файл %1 оказался на другой файловой системе").arg(qsPath);
+        return qsFile_Elsewhere_Why(qsPath);
     return oTarget.oLock.qsStill_There();
 }
 
