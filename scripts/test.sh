@@ -16,9 +16,10 @@ fi
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 # What the tests use: file systems and their FUSE drivers, an emulated medium (nbdkit served
-# through nbdfuse, which libnbd-bin holds), an encrypting file system, and the package tools.
+# through nbdfuse, which libnbd-bin holds, partitioned with sfdisk from fdisk), an encrypting
+# file system, and the package tools.
 "$here/build.sh" fuse3 libfuse3-dev xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat \
-    nbdkit nbdkit-plugin-dev libnbd-bin gocryptfs desktop-file-utils dpkg-dev file lintian man-db
+    nbdkit nbdkit-plugin-dev libnbd-bin fdisk gocryptfs desktop-file-utils dpkg-dev file lintian man-db
 
 # Scratch directories, removed on exit: the unpacked package and the sanitizer build.
 unpacked="" san=""
