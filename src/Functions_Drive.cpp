@@ -48,9 +48,17 @@ bool cDrive::bGet_Properties(QString qsDrive)
         int iSector = 0;
         unsigned long ulSectors = 0;
         quint64 qui64Bytes = 0;
+        const bool bSize_Known = ioctl(iFD, BLKGETSIZE64, &qui64Bytes) == 0;
+        if (S_ISBLK(strStat.st_mode) && (!bSize_Known || qui64Bytes == 0)) {
+            // A loop device with nothing attached, a card reader without its card, a stick
+            // pulled out: nothing to read, which must not pass for an empty, clean medium.
+            close(iFD);
+            iMessageBox(qsError_Heading(), qsDrive_Empty(qsDrive), iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+            return false;
+        }
         iSector_Size = ioctl(iFD, BLKSSZGET, &iSector) == 0 ? iSector : 0;
         qui64Sectors_Count = ioctl(iFD, BLKGETSIZE, &ulSectors) == 0 ? ulSectors : 0;
-        qui64Bytes_Count = ioctl(iFD, BLKGETSIZE64, &qui64Bytes) == 0 ? qui64Bytes : 0;
+        qui64Bytes_Count = bSize_Known ? qui64Bytes : 0;
     }
     qsDrive_Name = qsDrive;
     close(iFD);

@@ -403,6 +403,12 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
     oResult.eStatus = eOpen_Device(qsDrive_Name, *pJob, &oResult.qsError);
     if (oResult.eStatus != eRead_Done)
         return;
+    if (qui64Bytes_Count > 0 && qui64Device_Size(pJob->iFD) == 0) {
+        // Detached or pulled out since the poll: reading nothing would look like an empty medium.
+        oResult.eStatus = eRead_Open_Failed;
+        oResult.qsError = qsDevice_Gone_Why();
+        return;
+    }
     oResult.bDirect = pJob->bDirect;
     if (!pJob->bDirect) {
         // Pages cached before the fill would hide what the file system wrote since.

@@ -160,6 +160,18 @@ QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason)
     return QString("Носитель %1 — каталог, а не блочное устройство или файл образа: %2.").arg(qsDrive, qsReason);
 }
 
+QString qsDrive_Empty(const QString &qsDrive)
+{
+    return QString("Носитель %1 отключён или пуст: система сообщает его размер 0 байт. Проверять нечего: "
+                   "подключите носитель (или образ к устройству loop) и повторите опрос.")
+        .arg(qsDrive);
+}
+
+QString qsDevice_Gone_Why()
+{
+    return "носитель отключён после опроса: система сообщает его размер 0 байт";
+}
+
 QString qsNot_Device_Why()
 {
     return "это не блочное устройство и не файл образа";

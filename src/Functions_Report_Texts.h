@@ -65,9 +65,13 @@ QString qsPoll_First_Quiet();
 // The drive probe's boxes.
 QString qsDrive_Open_Failure(const QString &qsDrive, const QString &qsReason);
 QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason);
+// A block device the system gives as 0 bytes: nothing attached, no medium, pulled out.
+QString qsDrive_Empty(const QString &qsDrive);
 
 // The raw read: what it cannot read, and its progress.
 QString qsNot_Device_Why();
+// The device the poll saw is 0 bytes now: detached or pulled out.
+QString qsDevice_Gone_Why();
 QString qsRead_Progress_Title();
 QString qsRead_Progress_Text(const QString &qsDevice);
 

@@ -265,6 +265,16 @@ void cLoop_Device::vUnmount()
     qsMount.clear();
 }
 
+QString qsFree_Loop_Node(QString *pqsWhy)
+{
+    const int iControl = open("/dev/loop-control", O_RDWR | O_CLOEXEC);
+    const int iIndex = iControl < 0 ? -1 : ioctl(iControl, LOOP_CTL_GET_FREE);
+    *pqsWhy = iIndex < 0 ? QString("/dev/loop-control: %1").arg(strerror(errno)) : QString();
+    if (iControl >= 0)
+        close(iControl);
+    return iIndex < 0 ? QString() : "/dev/loop" + QString::number(iIndex);
+}
+
 void cLoop_Device::vUnplug()
 {
     vUnmount();

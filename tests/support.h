@@ -118,6 +118,10 @@ QString qsMissing_Program(const QStringList &qslPrograms);
 
 // Empty when loop devices can be attached here, else why not.
 QString qsLoop_Skip_Reason();
+// A loop device node with nothing attached, as one is after losetup -d: the kernel's next
+// free one. Empty, with *pqsWhy, when there is none to be had.
+QString qsFree_Loop_Node(QString *pqsWhy);
+
 #define NEED_LOOP()                                                                                                    \
     if (!qsLoop_Skip_Reason().isEmpty())                                                                               \
         QSKIP(qPrintable(qsLoop_Skip_Reason()));

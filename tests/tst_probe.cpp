@@ -1,6 +1,7 @@
 // Drive and volume probes and the poll, on real loop devices and file systems.
 #include "Functions_Batch.h"
 #include "Functions_Core.h"
+#include "Functions_Files.h"
 #include "Functions_Steps.h"
 #include "mainwindow.h"
 #include "support.h"
@@ -30,27 +31,42 @@ private slots:
 static const QString qsOpen_Failure =
     "Не удалось открыть носитель. Скорее всего, бинарнику не присвоены пользователь root и права 777.";
 
+enum eDrive_Node { eNode_Missing, eNode_No_Device, eNode_Detached_Loop };
+Q_DECLARE_METATYPE(eDrive_Node)
+
 void tst_Probe::driveFailure_data()
 {
-    QTest::addColumn<bool>("bNode");     // false: a missing path
+    QTest::addColumn<eDrive_Node>("eNode");
     QTest::addColumn<QString>("qsReason"); // the second line names the device and the system's reason
-    QTest::newRow("missing path") << false << "No such file or directory";
-    QTest::newRow("node of no device") << true << "No such device or address";
+    QTest::newRow("missing path") << eNode_Missing << qsSystem_Reason(ENOENT);
+    QTest::newRow("node of no device") << eNode_No_Device << qsSystem_Reason(ENXIO);
+    QTest::newRow("loop device with nothing attached") << eNode_Detached_Loop << "";
+}
+
+// The device path a row probes; empty after QSKIP.
+static QString qsFailing_Drive(const eDrive_Node eNode, const QTemporaryDir &qDir)
+{
+    if (eNode == eNode_Missing)
+        return qDir.filePath("absent");
+    if (geteuid() != 0)
+        return QString();
+    if (eNode == eNode_Detached_Loop) {
+        QString qsWhy;
+        return qsFree_Loop_Node(&qsWhy);
+    }
+    // A block node whose device does not exist: open fails with ENXIO.
+    const QString qsPath = qDir.filePath("nodev");
+    return mknod(qsPath.toLocal8Bit().constData(), S_IFBLK | 0600, makedev(259, 1048000)) == 0 ? qsPath : QString();
 }
 
 void tst_Probe::driveFailure()
 {
-    QFETCH(bool, bNode);
+    QFETCH(eDrive_Node, eNode);
     QFETCH(QString, qsReason);
     QTemporaryDir qDir;
-    QString qsPath = qDir.filePath("absent");
-    if (bNode) {
-        if (geteuid() != 0)
-            QSKIP("needs root to make a device node");
-        // A block node whose device does not exist: open fails with ENXIO.
-        qsPath = qDir.filePath("nodev");
-        QCOMPARE(mknod(qsPath.toLocal8Bit().constData(), S_IFBLK | 0600, makedev(259, 1048000)), 0);
-    }
+    const QString qsPath = qsFailing_Drive(eNode, qDir);
+    if (qsPath.isEmpty())
+        QSKIP("needs root for a device node or a free loop device");
     cDrive oDrive;
     QFile qImage(qDir.filePath("earlier.img"));
     QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(4096));
@@ -58,13 +74,29 @@ void tst_Probe::driveFailure()
     cBox_Answerer oAnswerer;
     QVERIFY(!oDrive.bGet_Properties(qsPath));
     QCOMPARE(oAnswerer.qslHeadings, QStringList{"Ошибка!"});
-    QCOMPARE(oAnswerer.qslMessages,
-             QStringList{qsOpen_Failure + "\n" + qsPath + ": " + qsReason + ".\n" + QString(127, '_')});
+    const QString qsMessage = eNode == eNode_Detached_Loop
+                                  ? "Носитель " + qsPath + " отключён или пуст: система сообщает его размер 0 байт. "
+                                                           "Проверять нечего: подключите носитель (или образ к "
+                                                           "устройству loop) и повторите опрос."
+                                  : qsOpen_Failure + "\n" + qsPath + ": " + qsReason + ".";
+    QCOMPARE(oAnswerer.qslMessages, QStringList{qsMessage + "\n" + QString(127, '_')});
     QCOMPARE(oAnswerer.qlIcons, QList<int>{int(QMessageBox::Critical)});
     QCOMPARE(oDrive.qsDrive_Name, qImage.fileName());
     QCOMPARE(oDrive.iSector_Size, 512);
     QCOMPARE(oDrive.qui64Sectors_Count, quint64(8));
     QCOMPARE(oDrive.qui64Bytes_Count, quint64(4096));
+    if (eNode != eNode_Detached_Loop)
+        return;
+    // Polled while attached, detached before the read: the read says so and reads nothing.
+    cDrive oGone;
+    oGone.qsDrive_Name = qsPath;
+    oGone.qui64Bytes_Count = 1ULL << 30;
+    cTest_Operator oOperator;
+    cRead_Result oRead;
+    oGone.vRead_Data(0xFFFFFFC000000000ULL, 1000, oOperator, oRead);
+    QCOMPARE(oRead.eStatus, eRead_Open_Failed);
+    QCOMPARE(oRead.qsError, QString("носитель отключён после опроса: система сообщает его размер 0 байт"));
+    QCOMPARE(oRead.qui64Bytes_Done, quint64(0));
 }
 
 void tst_Probe::volume_data()
