@@ -12,9 +12,11 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <climits>
+#include <memory>
 
 namespace {
 
@@ -102,13 +104,40 @@ QString cWindow_Operator::qsPoll_First() const
     return "сначала нажмите «1. Опрос»";
 }
 
+void vRun_Off_Window(const std::function<void()> &fStep)
+{
+    QEventLoop qLoop;
+    std::unique_ptr<QThread> qStep(QThread::create(fStep));
+    // Queued: a step that ends before the loop runs still ends it.
+    QObject::connect(qStep.get(), &QThread::finished, &qLoop, &QEventLoop::quit, Qt::QueuedConnection);
+    qStep->start();
+    qLoop.exec();
+    qStep->wait();
+}
+
+namespace {
+
+bool bOn_Window_Thread()
+{
+    return QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+} // namespace
+
 void cWindow_Operator::vStart(const QString &qsTitle, const QString &qsWhat, const quint64 qui64Total_Bytes)
 {
     qui64Total = qui64Total_Bytes;
-    bCancel = false;
+    bCancel = bClosing.load();
     bRunning = true;
     qTimer.start();
-    qi64Last_Update = -1000000;
+    qi64Last_Update = qi64Posted = -1000000;
+    if (bOn_Window_Thread())
+        return vStart_Here(qsTitle, qsWhat);
+    QMetaObject::invokeMethod(&qContext, [&] { vStart_Here(qsTitle, qsWhat); }, Qt::BlockingQueuedConnection);
+}
+
+void cWindow_Operator::vStart_Here(const QString &qsTitle, const QString &qsWhat)
+{
     delete qDialog;
     qDialog = new QDialog(qParent);
     qDialog->setWindowTitle(qsTitle);
@@ -141,17 +170,45 @@ void cWindow_Operator::vStart(const QString &qsTitle, const QString &qsWhat, con
 bool cWindow_Operator::bAdvance(const quint64 qui64Done)
 {
     const qint64 qi64Now = qTimer.elapsed();
-    if (qDialog && qi64Now - qi64Last_Update >= 100) {
-        qi64Last_Update = qi64Now;
-        qLabel_Figures->setText(qsProgress_Text(qui64Done, qui64Total, qi64Now));
-        vProgressBar(qBar, iPercent(qui64Done, qui64Total));
+    if (bOn_Window_Thread()) {
+        if (qDialog && qi64Now - qi64Last_Update >= 100) {
+            qi64Last_Update = qi64Now;
+            qLabel_Figures->setText(qsProgress_Text(qui64Done, qui64Total, qi64Now));
+            vProgressBar(qBar, iPercent(qui64Done, qui64Total)); // a step on this thread keeps the window drawn
+        }
+        return !bCancel;
+    }
+    // From a step's thread: the figures go to the window, which draws them when it can.
+    if (qi64Now - qi64Posted >= 100) {
+        qi64Posted = qi64Now;
+        // To the operator's own object: what is still queued when the operator goes is dropped.
+        QMetaObject::invokeMethod(
+            &qContext, [this, qui64Done] { vShow_Progress(qui64Done); }, Qt::QueuedConnection);
     }
     return !bCancel;
+}
+
+void cWindow_Operator::vShow_Progress(const quint64 qui64Done)
+{
+    if (!qDialog || !bRunning)
+        return;
+    qLabel_Figures->setText(qsProgress_Text(qui64Done, qui64Total, qTimer.elapsed()));
+    qBar->setValue(iPercent(qui64Done, qui64Total));
 }
 
 void cWindow_Operator::vFinish()
 {
     bRunning = false;
-    if (qDialog)
-        qDialog->hide();
+    if (bOn_Window_Thread()) {
+        if (qDialog)
+            qDialog->hide();
+        return;
+    }
+    QMetaObject::invokeMethod(
+        &qContext,
+        [this] {
+            if (qDialog)
+                qDialog->hide();
+        },
+        Qt::BlockingQueuedConnection);
 }

@@ -4,6 +4,7 @@
 #include "Functions_Options.h"
 #include "Functions_Report_Texts.h"
 #include "Functions_Session.h"
+#include "Functions_Window_Signals.h"
 #include "mainwindow.h"
 
 #include <QApplication>
@@ -130,6 +131,7 @@ int iRun_Window(cOptions &oOptions, QCoreApplication &qApplication)
     }
     MainWindow w(nullptr, oOptions.qsDevice, oOptions.qsVolume);
     w.show();
+    bClose_On_Signals(&w); // without it a signal still ends the tool, only less gently
     return qApplication.exec();
 }
 

@@ -8,6 +8,7 @@
 #include "Functions_Steps.h"
 #include "ui_mainwindow.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QScreen>
 #include <QScrollArea>
@@ -80,9 +81,34 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+bool MainWindow::bRun_Step(cWindow_Operator &oOperator, const std::function<void()> &fStep)
+{
+    pStep_Operator = &oOperator;
+    centralWidget()->setEnabled(false); // the records are the step's until it is done
+    vRun_Off_Window(fStep);
+    centralWidget()->setEnabled(true);
+    pStep_Operator = nullptr;
+    if (!bClose_Asked)
+        return true;
+    close();
+    return false;
+}
+
+void MainWindow::closeEvent(QCloseEvent *qEvent)
+{
+    if (!pStep_Operator)
+        return QMainWindow::closeEvent(qEvent);
+    bClose_Asked = true;
+    pStep_Operator->vCancel();
+    qEvent->ignore();
+}
+
 void MainWindow::on_pushButton_Properties_clicked()
 {
-    const cPoll_Result oResult = oPoll(oDrive, oVolume, oData, qsDrive_Path, qsVolume_Path);
+    cWindow_Operator oOperator(this);
+    cPoll_Result oResult;
+    if (!bRun_Step(oOperator, [&] { oResult = oPoll(oDrive, oVolume, oData, qsDrive_Path, qsVolume_Path); }))
+        return;
     if (!oResult.qsVolume_Error.isEmpty())
         iMessageBox("Ошибка!", qsPoll_Volume_Failure(oVolume), iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
     const QStringList qslValues = qslPoll_Values(oDrive, oVolume, oData);
@@ -98,8 +124,11 @@ void MainWindow::on_pushButton_Properties_clicked()
 void MainWindow::on_pushButton_Write_clicked()
 {
     cWindow_Operator oOperator(this);
-    const cFill_Result oResult = oFill(oDrive, oVolume, oData, oOperator);
+    cFill_Result oResult;
+    const bool bOpen = bRun_Step(oOperator, [&] { oResult = oFill(oDrive, oVolume, oData, oOperator); });
     oLast_Fill = oResult;
+    if (!bOpen)
+        return;
     if (oResult.eStatus == eFill_Refused)
         return; // the operator said no
     if (!bFill_Ran(oResult))
@@ -112,7 +141,9 @@ void MainWindow::on_pushButton_Write_clicked()
 void MainWindow::on_pushButton_Read_clicked()
 {
     cWindow_Operator oOperator(this);
-    const cRead_Result oResult = oRead(oDrive, oVolume, oData, oOperator, oLast_Fill);
+    cRead_Result oResult;
+    if (!bRun_Step(oOperator, [&] { oResult = oRead(oDrive, oVolume, oData, oOperator, oLast_Fill); }))
+        return;
     if (!bRead_Ran(oResult)) {
         iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), iMsgBox_Critical_Icon,
                     iMsgBox_OK_Button, 0, 0, "");

@@ -6,6 +6,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 QT_BEGIN_NAMESPACE
 namespace Ui {
 class MainWindow;
@@ -27,6 +29,8 @@ const int iWindow_Frame_Allowance = 40;
 // a scroll area (object name scrollArea_Form) in a window that fits qrAvailable.
 void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable);
 
+class cWindow_Operator;
+
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -35,6 +39,10 @@ public:
     explicit MainWindow(QWidget *parent = nullptr, const QString &qsDrive_Path = "/dev/sdb",
                         const QString &qsVolume_Path = "/documents_hdd/");
     ~MainWindow();
+
+protected:
+    // During a step the close stops the step first; the window closes when it has.
+    void closeEvent(QCloseEvent *qEvent) override;
 
 private slots:
     void on_pushButton_Properties_clicked();
@@ -46,6 +54,12 @@ private:
     QString qsDrive_Path;
     QString qsVolume_Path;
     cFill_Result oLast_Fill; // the read accounts for what this fill wrote, and for writes the medium refused
+    cWindow_Operator *pStep_Operator = nullptr; // of the step running now
+    bool bClose_Asked = false;
+
+    // Runs fStep off the window's thread with the form locked; false when the window was
+    // closed meanwhile (it then closes, and nothing more is shown).
+    bool bRun_Step(cWindow_Operator &oOperator, const std::function<void()> &fStep);
 };
 
 #endif // MAINWINDOW_H

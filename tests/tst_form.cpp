@@ -12,6 +12,8 @@
 #include <QScrollArea>
 #include <QtTest>
 
+#include <csignal>
+
 class tst_Form : public QObject
 {
     Q_OBJECT
@@ -25,6 +27,10 @@ private slots:
     void screens();
     void removeFill_data();
     void removeFill();
+    void closeDuringStep_data();
+    void closeDuringStep();
+    void signalCloses_data();
+    void signalCloses();
 };
 
 void tst_Form::slotsByName_data()
@@ -180,6 +186,86 @@ void tst_Form::removeFill()
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), !bRemoved);
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data.2"), !bRemoved);
     QVERIFY(QFileInfo::exists(qsVolume + "data.data.02"));
+}
+
+void tst_Form::closeDuringStep_data()
+{
+    QTest::addColumn<QString>("qsButton");
+    QTest::newRow("fill") << "pushButton_Write";
+    QTest::newRow("read") << "pushButton_Read";
+}
+
+void tst_Form::closeDuringStep()
+{
+    // The window's close while a step runs stops the step, and the window then closes without
+    // a result box; the step ran off the window's thread, so the close was taken at once.
+    NEED_LOOP();
+    QFETCH(QString, qsButton);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
+    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
+    oWindow.show();
+    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+    if (qsButton == "pushButton_Read") // something of a fill to read: a cancelled one
+        QVERIFY(oFill_Into(oLoop.qsMount.chopped(1), 64 << 20, oData.qui64Pattern).eStatus == eFill_Complete);
+    cBox_Answerer oAnswerer;
+    QElapsedTimer qClosed;
+    QTimer qCloser;
+    QObject::connect(&qCloser, &QTimer::timeout, [&] {
+        auto *qCancel = oWindow.findChild<QPushButton *>("pushButton_Cancel");
+        if (qClosed.isValid() || !qCancel || !qCancel->isVisible())
+            return;
+        qClosed.start();
+        oWindow.close();
+    });
+    qCloser.start(20);
+    QTest::mouseClick(oWindow.findChild<QPushButton *>(qsButton), Qt::LeftButton);
+    QVERIFY(qClosed.isValid());
+    QVERIFY2(qClosed.elapsed() < 5000, qPrintable(QString::number(qClosed.elapsed()))); // the give-up bound, not a speed
+    QVERIFY(!oWindow.isVisible());
+    QCOMPARE(oAnswerer.qslHeadings, QStringList());
+    quint64 qui64Words = 0;
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data", oData.qui64Pattern, &qui64Words)); // whole words only
+    QVERIFY(qui64Words > 0 && qui64Words * 8 < 1800ULL * 1048576);
+}
+
+void tst_Form::signalCloses_data()
+{
+    QTest::addColumn<int>("iSignal");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+    QTest::newRow("SIGHUP") << int(SIGHUP);
+}
+
+// The signals the process catches, from the kernel's own account of it.
+static quint64 qui64Caught(const qint64 qi64Pid)
+{
+    QFile qStatus(QString("/proc/%1/status").arg(qi64Pid));
+    if (!qStatus.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &qbaLine : qStatus.readAll().split('\n'))
+        if (qbaLine.startsWith("SigCgt:"))
+            return qbaLine.mid(7).trimmed().toULongLong(nullptr, 16);
+    return 0;
+}
+
+void tst_Form::signalCloses()
+{
+    // A signal closes the window as its close control does: the tool ends of itself, exit 0.
+    QFETCH(int, iSignal);
+    QTemporaryDir qDir;
+    QProcess qTool;
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    qEnvironment.insert("QT_QPA_PLATFORM", "offscreen");
+    qTool.setProcessEnvironment(qEnvironment);
+    qTool.start(FILLSCAN_TOOL, {"--device", "/dev/null", "--volume", qDir.path() + "/"});
+    QVERIFY(qTool.waitForStarted());
+    const quint64 qui64Bit = quint64(1) << (iSignal - 1);
+    QVERIFY(bWait_For([&] { return (qui64Caught(qTool.processId()) & qui64Bit) != 0; }, 20000));
+    kill(pid_t(qTool.processId()), iSignal);
+    QVERIFY(qTool.waitForFinished(10000));
+    QCOMPARE(qTool.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(qTool.exitCode(), 0);
 }
 
 QTEST_MAIN(tst_Form)
