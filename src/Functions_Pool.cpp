@@ -45,20 +45,23 @@ bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std
         return true;
     }
     using tClock = std::chrono::steady_clock;
-    tClock::time_point tStopped;
+    tClock::time_point tLast_Sign; // the stop, or the last worker back since
     bool bStopping = false;
     std::unique_lock<std::mutex> qLock(pWorkers->qMutex);
+    int iWere_Running = pWorkers->iRunning;
     while (pWorkers->iRunning > 0) {
         pWorkers->qLeft.wait_for(qLock, std::chrono::milliseconds(50));
         qLock.unlock();
         if (!bTick())
             bStop = true;
         qLock.lock();
-        if (bStop && !bStopping) {
-            bStopping = true;
-            tStopped = tClock::now();
-        }
-        if (bStopping && tClock::now() - tStopped > std::chrono::milliseconds(iGive_Up_Ms) && pWorkers->iRunning > 0)
+        // A slow medium still brings its workers back one by one: only one from which none
+        // came back for a while has stopped answering.
+        if ((bStop && !bStopping) || (bStopping && pWorkers->iRunning < iWere_Running))
+            tLast_Sign = tClock::now();
+        bStopping = bStopping || bStop;
+        iWere_Running = pWorkers->iRunning;
+        if (bStopping && tClock::now() - tLast_Sign > std::chrono::milliseconds(iGive_Up_Ms) && pWorkers->iRunning > 0)
             break;
     }
     const bool bAll_Back = pWorkers->iRunning == 0;

@@ -146,6 +146,8 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qslLines << "Прямая запись (O_DIRECT) на этой файловой системе недоступна: запись шла через кэш страниц.";
     if (oResult.bAbandoned)
         qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
+    if (oResult.eStatus == eFill_Cancelled && i > 0)
+        qslLines << "Записанная часть файла заполнения осталась на разделе: чтение проверит её, удаление уберёт.";
     if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
         qslLines << "Чтение покажет, сколько из записанного носитель сохранил.";
     if (oResult.iChecks > 0)

@@ -136,6 +136,8 @@ void MainWindow::on_pushButton_Write_clicked()
                     iMsgBox_OK_Button, 0, 0, "");
     else
         iMessageBox(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult), iMsgBox_OK_Button, 0, 0, "");
+    if (oResult.eStatus == eFill_Cancelled && !oResult.bAbandoned) // a file left behind by writers is not touched
+        vOffer_Clean(oOperator);
 }
 
 void MainWindow::on_pushButton_Read_clicked()
@@ -158,7 +160,13 @@ void MainWindow::on_pushButton_Read_clicked()
         qMap->setAttribute(Qt::WA_DeleteOnClose);
         qMap->show();
     }
-    // The checked medium goes back to its owner as it was, if they wish.
+    vOffer_Clean(oOperator);
+}
+
+// The checked medium, or one whose fill was stopped, goes back to its owner as it was, if
+// they wish.
+void MainWindow::vOffer_Clean(cWindow_Operator &oOperator)
+{
     const QStringList qslFiles = qslFill_Files(oVolume.qsVolume_Name);
     if (qslFiles.isEmpty())
         return;

@@ -60,6 +60,7 @@ private:
     // Runs fStep off the window's thread with the form locked; false when the window was
     // closed meanwhile (it then closes, and nothing more is shown).
     bool bRun_Step(cWindow_Operator &oOperator, const std::function<void()> &fStep);
+    void vOffer_Clean(cWindow_Operator &oOperator);
 };
 
 #endif // MAINWINDOW_H
