@@ -1,5 +1,6 @@
 #include "Functions_Pool.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
@@ -20,6 +21,30 @@ public:
 };
 
 } // namespace
+
+void cWorker_Gauge::vMeasure(const quint64 qui64Done_Bytes)
+{
+    const auto tNow = std::chrono::steady_clock::now();
+    if (tSince == std::chrono::steady_clock::time_point()) {
+        tSince = tNow;
+        qui64Done_Since = qui64Done_Bytes;
+        return;
+    }
+    const qint64 qi64Ms = std::chrono::duration_cast<std::chrono::milliseconds>(tNow - tSince).count();
+    if (qi64Ms < 500)
+        return;
+    const quint64 qui64Per_Second = (qui64Done_Bytes - qui64Done_Since) * 1000 / quint64(qi64Ms);
+    iAllowed = int(std::clamp<quint64>(qui64Per_Second / qui64Request, 1, quint64(iAll)));
+    tSince = tNow;
+    qui64Done_Since = qui64Done_Bytes;
+}
+
+bool cWorker_Gauge::bMay_Go(const int iWorker, const std::atomic<bool> &bStop) const
+{
+    while (iWorker >= iAllowed && !bStop)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return !bStop;
+}
 
 bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std::atomic<bool> &bStop,
                   const std::function<bool()> &bTick, const int iGive_Up_Ms)

@@ -1,7 +1,10 @@
 #ifndef FUNCTIONS_POOL_H
 #define FUNCTIONS_POOL_H
 
+#include <QtGlobal>
+
 #include <atomic>
+#include <chrono>
 #include <functional>
 
 // How long workers stuck in a device that stopped answering get to come back after a stop.
@@ -14,5 +17,30 @@ const int iGive_Up_After_Ms = 3000;
 // descriptor, its buffers) must be owned through it, since they outlive the call.
 bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std::atomic<bool> &bStop,
                   const std::function<bool()> &bTick, const int iGive_Up_Ms = iGive_Up_After_Ms);
+
+// How many workers may have a request in the medium at once: about a second's worth of what
+// it takes, so that a stop is answered within about a second on a slow stick too, not after
+// the megabytes queued in it. Two to start with, then from one (a stick at 2 MiB/s) to all
+// (a disk), measured about every half second.
+class cWorker_Gauge
+{
+public:
+    cWorker_Gauge(const int iWorkers, const quint64 qui64Request_Bytes)
+        : iAll(iWorkers), qui64Request(qui64Request_Bytes), iAllowed(iWorkers < 2 ? iWorkers : 2)
+    {
+    }
+    // From the waiting thread's tick: the bytes the workers have done so far.
+    void vMeasure(const quint64 qui64Done_Bytes);
+    // From worker iWorker before each request: waits while it is beyond those allowed; false
+    // when the job stopped meanwhile.
+    bool bMay_Go(const int iWorker, const std::atomic<bool> &bStop) const;
+
+private:
+    const int iAll;
+    const quint64 qui64Request;
+    std::atomic<int> iAllowed;
+    std::chrono::steady_clock::time_point tSince{};
+    quint64 qui64Done_Since = 0;
+};
 
 #endif // FUNCTIONS_POOL_H

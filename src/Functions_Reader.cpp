@@ -66,6 +66,7 @@ public:
     std::atomic<quint64> qui64Next_Block{0};
     std::atomic<quint64> qui64Done{0};
     std::atomic<bool> bStop{false};
+    std::unique_ptr<cWorker_Gauge> pGauge; // readers allowed to have a block in the medium
     cRun_Table oRuns{qui64Run_Bound()}; // as many runs as the memory there is allows
 
     // What the finished blocks saw, under qMutex.
@@ -218,9 +219,9 @@ void vMerge_Block(cScan_Job &oJob, const quint64 qui64Block, const quint64 qui64
     oJob.qui64Done += qui64Length;
 }
 
-void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer)
+void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer, const int iReader)
 {
-    while (!oJob.bStop) {
+    while (oJob.pGauge->bMay_Go(iReader, oJob.bStop)) {
         const quint64 qui64Block = oJob.qui64Next_Block.fetch_add(1);
         if (qui64Block >= oJob.qui64Blocks)
             break;
@@ -325,11 +326,15 @@ void vPrepare_Job(cScan_Job &oJob, const quint64 qui64Bytes_Count, const quint64
 bool bRun_Readers(const std::shared_ptr<cScan_Job> &pJob, cOperator &oOperator)
 {
     cScan_Job &oJob = *pJob;
+    oJob.pGauge = std::make_unique<cWorker_Gauge>(oJob.pBuffers->iCount(), oJob.qui64Block);
     const cProgress_Scope oProgress(oOperator, qsRead_Progress_Title(), qsRead_Progress_Text(oJob.qsDevice),
                                     oJob.qui64Planned);
     return bRun_Workers(
-        oJob.pBuffers->iCount(), [pJob](int iReader) { vScan_Worker(*pJob, pJob->pBuffers->pucBuffer(iReader)); },
-        oJob.bStop, [&] { return oOperator.bAdvance(oJob.qui64Done); });
+        oJob.pBuffers->iCount(),
+        [pJob](int iReader) { vScan_Worker(*pJob, pJob->pBuffers->pucBuffer(iReader), iReader); }, oJob.bStop, [&] {
+            oJob.pGauge->vMeasure(oJob.qui64Done);
+            return oOperator.bAdvance(oJob.qui64Done);
+        });
 }
 
 // Ranges sorted, and those that touch joined.

@@ -203,6 +203,7 @@ public:
     std::atomic<quint64> qui64Done_Bytes{0};
     std::atomic<bool> bStop{false};
     std::unique_ptr<std::atomic<bool>[]> pbChunk_Done; // written whole
+    std::unique_ptr<cWorker_Gauge> pGauge; // writers allowed to have a chunk in the medium
 
     // The file is allocated ahead of the writers: a write into allocated space need not wait
     // for the others, as one that makes the file grow must.
@@ -240,10 +241,12 @@ void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
     oJob.bStop = true;
 }
 
-void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer)
+void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
 {
     const quint64 qui64Words = stFill_Chunk / 8;
     for (;;) {
+        if (!oJob.pGauge->bMay_Go(iWriter, oJob.bStop))
+            return;
         const quint64 qui64Chunk = oJob.qui64Next.fetch_add(1);
         if (qui64Chunk >= oJob.qui64Chunks)
             return;
@@ -304,10 +307,12 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     oJob.qui64Chunks = qui64Chunks;
     oJob.pbChunk_Done.reset(new std::atomic<bool>[qui64Chunks]());
     oJob.qui64Allocated = 8 * (qui64From - oFile.qui64First);
+    oJob.pGauge = std::make_unique<cWorker_Gauge>(oJob.oBuffers.iCount(), stFill_Chunk);
     const bool bAll_Back = bRun_Workers(
-        oJob.oBuffers.iCount(), [pJob](int iWriter) { vWrite_Chunks(*pJob, pJob->oBuffers.pucBuffer(iWriter)); },
-        oJob.bStop,
+        oJob.oBuffers.iCount(),
+        [pJob](int iWriter) { vWrite_Chunks(*pJob, pJob->oBuffers.pucBuffer(iWriter), iWriter); }, oJob.bStop,
         [&] {
+            oJob.pGauge->vMeasure(oJob.qui64Done_Bytes);
             if (bLoss_Seen(oFile, qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8)))
                 return false;
             if (oOperator.bAdvance(8 * qui64From + oJob.qui64Done_Bytes))
