@@ -41,9 +41,9 @@ void cWorker_Gauge::vMeasure(const quint64 qui64Done_Bytes)
 
 bool cWorker_Gauge::bMay_Go(const int iWorker, const std::atomic<bool> &bStop) const
 {
-    while (iWorker >= iAllowed && !bStop)
+    while (iWorker >= iAllowed && !bStop && !bNo_More)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    return !bStop;
+    return !bStop && !bNo_More;
 }
 
 bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std::atomic<bool> &bStop,

@@ -32,13 +32,16 @@ public:
     // From the waiting thread's tick: the bytes the workers have done so far.
     void vMeasure(const quint64 qui64Done_Bytes);
     // From worker iWorker before each request: waits while it is beyond those allowed; false
-    // when the job stopped meanwhile.
+    // when the job stopped or ran out of work meanwhile.
     bool bMay_Go(const int iWorker, const std::atomic<bool> &bStop) const;
+    // From the worker that found no work left: those waiting need not wait any longer.
+    void vNo_More_Work() { bNo_More = true; }
 
 private:
     const int iAll;
     const quint64 qui64Request;
     std::atomic<int> iAllowed;
+    std::atomic<bool> bNo_More{false};
     std::chrono::steady_clock::time_point tSince{};
     quint64 qui64Done_Since = 0;
 };

@@ -223,8 +223,10 @@ void vScan_Worker(cScan_Job &oJob, uchar *pucBuffer, const int iReader)
 {
     while (oJob.pGauge->bMay_Go(iReader, oJob.bStop)) {
         const quint64 qui64Block = oJob.qui64Next_Block.fetch_add(1);
-        if (qui64Block >= oJob.qui64Blocks)
+        if (qui64Block >= oJob.qui64Blocks) {
+            oJob.pGauge->vNo_More_Work();
             break;
+        }
         if (!oJob.bWanted(qui64Block))
             continue;
         const quint64 qui64Offset = qui64Block * oJob.qui64Block;

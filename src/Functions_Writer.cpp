@@ -248,8 +248,10 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
         if (!oJob.pGauge->bMay_Go(iWriter, oJob.bStop))
             return;
         const quint64 qui64Chunk = oJob.qui64Next.fetch_add(1);
-        if (qui64Chunk >= oJob.qui64Chunks)
+        if (qui64Chunk >= oJob.qui64Chunks) {
+            oJob.pGauge->vNo_More_Work();
             return;
+        }
         if (oJob.bStop) {
             vNote_Missing(oJob, qui64Chunk);
             return;
