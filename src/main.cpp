@@ -19,6 +19,7 @@
 #include <memory>
 
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -141,6 +142,9 @@ int main(int argc, char *argv[])
 {
     vOpen_Standard_Descriptors();
     vIgnore_Write_Signals();
+    // Each thread's malloc arena reserves 64 MiB of address space: under an address-space
+    // limit (ulimit -v) the readers' and writers' reservations, not their data, would run out.
+    mallopt(M_ARENA_MAX, 4);
 
     // Options first: a usage error must not need a display.
     cOptions oOptions;
