@@ -25,6 +25,8 @@ private slots:
     void verdict();
     void earlyStop_data();
     void earlyStop();
+    void patternGiven_data();
+    void patternGiven();
 };
 
 // nbdfuse serving a medium from nbdkit as a file; unmounting ends both.
@@ -363,6 +365,43 @@ void tst_Media::earlyStop()
         QCOMPARE(iExit, 0);
         QVERIFY(QFileInfo(oMedium.oLoop.qsMount + "data.data").isFile());
     }
+}
+
+void tst_Media::patternGiven_data()
+{
+    QTest::addColumn<QStringList>("qslMedium");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::newRow("healthy") << QStringList{"size=128M"} << "intact";
+    QTest::newRow("keeps 96 of 128 MiB") << QStringList{"size=128M", "keep=96M", "mode=limit"} << "capacity_limited";
+}
+
+void tst_Media::patternGiven()
+{
+    // A wipe check names a pattern of room for 2^20 words (8 MiB); the fill file on the
+    // volume has another, and several times as many words: the read takes the file's pattern
+    // and checks every word of it.
+    NEED_LOOP();
+    QFETCH(QStringList, qslMedium);
+    QFETCH(QString, qsVerdict);
+    if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
+        QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
+    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
+    cEmulated_Medium oMedium;
+    QVERIFY_MADE(oMedium.qsStart(qslMedium, "ext4", false));
+    const QString qsDevice = oMedium.oLoop.qsDevice, qsVolume = oMedium.oLoop.qsMount;
+    oTool(qslBatch(qsDevice, qsVolume, "poll,fill") + QStringList{"--full"});
+    const cTool_Run oRun = oTool(qslBatch(qsDevice, qsVolume, "poll,read") + QStringList{"--pattern", "0xFFFFFFFFFFE00000"});
+    const QJsonObject qjRead = oRun.qjLast();
+    const QJsonObject qjFile = qjRead["fill_file"].toObject();
+    QVERIFY2(qjRead["verdict"].toString() == qsVerdict, qPrintable(qjRead["verdict_text"].toString()));
+    QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
+    QCOMPARE(qjRead["pattern_source"].toString(), QString("fill_file"));
+    QVERIFY(qjFile["words"].toDouble() > 8 << 20);
+    QCOMPARE(qjFile["tracked"].toDouble(), qjFile["words"].toDouble());
+    if (qsVerdict == "intact")
+        QCOMPARE(qjRead["in_place"].toDouble(), qjFile["words"].toDouble());
+    else
+        vWithin(qjRead["usable_bytes"].toDouble(), 96);
 }
 
 QTEST_MAIN(tst_Media)
