@@ -166,6 +166,9 @@ void tst_Media::verdict_data()
             continue;
         }
         vRow("keeps 192 of 512 MiB", qslKeep, false, "capacity_limited", 192, 0, 192, qsFake);
+        // Nothing read proves nothing intact, whatever the fill saw refused.
+        vRow("dies after 24 MiB written: nothing can be read", {"size=64M", "die_after=24M"}, false, "damaged", 0, 0,
+             0, "Носитель повреждён: не удалось прочитать 64,0 МиБ");
         vRow("chain: 1 GiB, mask 512 MiB, 384 MiB real", {"size=1G", "mask=512M", "keep=384M", "mode=limit"}, false,
              "wraparound", 384, 0, 0, qsWrap + " через каждые 512,0 МиБ");
         vRow("16 MiB strict cache beyond 192 MiB", qslCached + QStringList{"cache_mode=strict"}, false,
@@ -301,8 +304,13 @@ void tst_Media::verdict()
             QVERIFY2(qjRange["device_offset"].toDouble() >= dLost_From * 1048576, qPrintable(QJsonDocument(qjRange.toObject()).toJson()));
         QVERIFY(qjMissing[0]["device_offset"].toDouble() < (dLost_From + 1) * 1048576);
     }
-    if (qsVerdict == "write_failed")
-        return; // only the run that filled knows that the medium refused its writes
+    if (qsVerdict == "damaged" && qvUnreadable.isEmpty()) { // the dead medium: not a byte read
+        QCOMPARE(qjRead["bytes_read"].toDouble(), 0.0);
+        QCOMPARE(qjRead["bytes_unreadable"].toDouble(), qjRead["bytes_count"].toDouble());
+        QCOMPARE(qjRead["in_place"].toDouble(), 0.0);
+    }
+    if (qsVerdict == "write_failed" || qjRead["bytes_read"].toDouble() == 0)
+        return; // only the run that filled knows that the medium refused its writes; a dead one stays dead
     vCheck_Window(qsDevice, qsVolume, qsVerdict, qsFirst_Line);
 }
 
