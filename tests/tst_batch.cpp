@@ -84,7 +84,8 @@ void tst_Batch::pollFillRead()
 
 void tst_Batch::wipeCheck()
 {
-    // A fill deleted leaves its words on the medium: remnants, where they lie, exit 3. Once
+    // A fill deleted leaves its words on the medium: remnants, where they lie, exit 3, also
+    // with a file of the user's named data.data in its place, which is kept as it was. Once
     // the file system has told the medium (fstrim), nothing is left: clean, exit 0.
     NEED_LOOP();
     NEED_PROGRAMS("fstrim");
@@ -92,7 +93,13 @@ void tst_Batch::wipeCheck()
     QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
     const QStringList qslRead = qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read");
     QCOMPARE(oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill")).iExit, 0);
-    QVERIFY(QFile::remove(oLoop.qsMount + "data.data"));
+    // The user's own data.data in its place, text not a fill: no fill file on the volume.
+    const QString qsUser_File = oLoop.qsMount + "data.data";
+    QVERIFY(QFile::remove(qsUser_File));
+    QFile qUser(qsUser_File);
+    QVERIFY(qUser.open(QIODevice::WriteOnly) && qUser.write(QByteArray("строка текста пользователя\n").repeated(2000)) > 100000);
+    qUser.close();
+    const QByteArray qbaUser = qsRun("sha256sum", {qsUser_File}).toUtf8();
     const cTool_Run oDeleted = oTool(qslRead);
     QCOMPARE(oDeleted.iExit, 3);
     QJsonObject qjRead = oDeleted.qjLast();
@@ -117,6 +124,7 @@ void tst_Batch::wipeCheck()
     QCOMPARE(qjRead["verdict"].toString(), QString("clean"));
     QCOMPARE(qjRead["remnant_words"].toDouble(), 0.0);
     QVERIFY(qjRead["remnant_ranges"].toArray().isEmpty());
+    QCOMPARE(qsRun("sha256sum", {qsUser_File}).toUtf8(), qbaUser);
 }
 
 void tst_Batch::options_data()
