@@ -23,6 +23,7 @@ class tst_Batch : public QObject
 private slots:
     void pollFillRead();
     void wipeCheck();
+    void fillRenamed();
     void options_data();
     void options();
     void failures_data();
@@ -125,6 +126,30 @@ void tst_Batch::wipeCheck()
     QCOMPARE(qjRead["remnant_words"].toDouble(), 0.0);
     QVERIFY(qjRead["remnant_ranges"].toArray().isEmpty());
     QCOMPARE(qsRun("sha256sum", {qsUser_File}).toUtf8(), qbaUser);
+}
+
+void tst_Batch::fillRenamed()
+{
+    // data.data renamed away while it is written and a file of that name made: the checks
+    // while filling read back the file the fill writes, never the new one, and a healthy
+    // medium fills to its end.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(512 * 1048576, 4096, "ext4"));
+    QProcess qTool;
+    QVERIFY(bStart_Fill(qTool, oLoop.qsDevice, oLoop.qsMount, "poll,fill", 1));
+    QVERIFY(QFile::rename(oLoop.qsMount + "data.data", oLoop.qsMount + "moved"));
+    QFile qNew(oLoop.qsMount + "data.data");
+    QVERIFY(qNew.open(QIODevice::WriteOnly) && qNew.write(QByteArray(1 << 20, 'x')) == 1 << 20);
+    qNew.close();
+    const cTool_Run oRun = oFinished(qTool);
+    const QJsonObject qjFill = oRun.qjLast();
+    QVERIFY2(qjFill["status"].toString() == "full" && !qjFill["loss_seen"].toBool(), qPrintable(oRun.qsOut));
+    QVERIFY(qjFill["checks"].toInt() > 1);
+    QCOMPARE(oRun.iExit, 0);
+    quint64 qui64Words = 0;
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "moved", qjFill["pattern_decimal"].toString().toULongLong(), &qui64Words));
+    QCOMPARE(qui64Words, quint64(qjFill["words_written"].toDouble()));
 }
 
 void tst_Batch::options_data()
