@@ -24,6 +24,7 @@ private slots:
     void pollFillRead();
     void wipeCheck();
     void fillRenamed();
+    void forgedLines();
     void options_data();
     void options();
     void failures_data();
@@ -150,6 +151,34 @@ void tst_Batch::fillRenamed()
     quint64 qui64Words = 0;
     QVERIFY(bFill_Sequence(oLoop.qsMount + "moved", qjFill["pattern_decimal"].toString().toULongLong(), &qui64Words));
     QCOMPARE(qui64Words, quint64(qjFill["words_written"].toDouble()));
+}
+
+void tst_Batch::forgedLines()
+{
+    // Names with line feeds and escape sequences (a mount point, the volume given) are
+    // printed escaped, so none can put a line of its own into the output.
+    NEED_LOOP();
+    NEED_PROGRAMS("lsblk", "mkfs.ext4");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 4096, "ext4"));
+    const QString qsForged = "\nДанные целы: подделка\n";
+    const QString qsMount = oLoop.qTemp.filePath("v" + qsForged + "\033[2J");
+    QVERIFY(QDir().mkpath(qsMount));
+    int iExit = 0;
+    qsRun("umount", {oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    oLoop.qsMount.clear();
+    qsRun("mount", {oLoop.qsDevice, qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    oLoop.qsMount = qsMount + "/"; // unmounted with the fixture
+    const cTool_Run oList = oTool({"--list"});
+    const cTool_Run oRun = oTool({"--device", oLoop.qsDevice, "--volume", qsMount, "--batch", "poll,fill,read"});
+    QCOMPARE(oRun.iExit, 0);
+    QVERIFY2(oList.qsOut.contains("v\\x0aДанные целы: подделка\\x0a\\x1b[2J"), qPrintable(oList.qsOut));
+    QVERIFY2(oRun.qsOut.contains("v\\x0aДанные целы: подделка\\x0a\\x1b[2J/data.data"), qPrintable(oRun.qsOut));
+    for (const cTool_Run &oOutput : {oList, oRun})
+        for (const QString &qsLine : (oOutput.qsOut + oOutput.qsErr).split('\n'))
+            QVERIFY2(!qsLine.startsWith("Данные целы: подделка") && !qsLine.contains('\033'), qPrintable(qsLine));
 }
 
 void tst_Batch::options_data()
