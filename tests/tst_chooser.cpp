@@ -29,6 +29,8 @@ private slots:
     void dialog_data();
     void dialog();
     void launcher();
+    void noDisplay_data();
+    void noDisplay();
 };
 
 // A laptop as lsblk 2.38 answers: the system on NVMe, a USB stick, an SD card, an empty loop
@@ -339,6 +341,24 @@ void tst_Chooser::launcher()
     QVERIFY2(qsError.contains("fillscan нужны права администратора.") && qsError.contains("pkexec"),
              qPrintable(qsError));
     QVERIFY(bStill_Open);
+}
+
+void tst_Chooser::noDisplay_data()
+{
+    QTest::addColumn<QStringList>("qslArguments");
+    QTest::newRow("--choose") << QStringList{"--choose"};
+    QTest::newRow("the window on a device") << QStringList{"--device", "/dev/null", "--volume", "/tmp"};
+}
+
+void tst_Chooser::noDisplay()
+{
+    // A window mode on a server: said in Russian, with the way to batch mode, not Qt's abort.
+    QFETCH(QStringList, qslArguments);
+    const cTool_Run oRun = oTool(qslArguments); // no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM
+    QCOMPARE(oRun.iExit, 1);
+    QVERIFY2(oRun.qsErr.contains("Окну нужен графический дисплей") && oRun.qsErr.contains("--batch poll,fill,read"),
+             qPrintable(oRun.qsErr));
+    QVERIFY2(!oRun.qsErr.contains("qt.qpa") && !oRun.qsErr.contains("Aborted"), qPrintable(oRun.qsErr));
 }
 
 QTEST_MAIN(tst_Chooser)
