@@ -368,7 +368,8 @@ void tst_Media::earlyStop()
     QVERIFY2(qjFill["status"].toString() == (bStopped ? "medium_loses_data" : "full"), qPrintable(qslLines[1]));
     QCOMPARE(qjFill["loss_seen"].toBool(), bLoss);
     // Stopped within a few checks' length of the loss, not at the announced end; the loss
-    // seen where the medium stopped keeping.
+    // seen where the medium stopped keeping, behind the newest write (a cache holds what was
+    // written last: a check of that would see nothing lost, or see it too late).
     const double dWritten = qjFill["bytes_written"].toDouble() / 1048576;
     const double dLoss = qjFill["loss_device_offset"].toDouble() / 1048576;
     if (bStopped)
