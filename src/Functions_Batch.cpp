@@ -132,7 +132,7 @@ void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const 
     const bool bWritten =
         oOptions.bJson
             ? bWrite_Stream(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
-            : bWrite_Stream(stdout, qsTerminal_Safe(qsValues_Escaped(qsText, qslNames(oOptions)))); // JSON escapes by itself
+            : bWrite_Stream(stdout, qsTerminal_Safe(qsValues_Escaped(qsText, qslNames(oOptions)))); // JSON escapes
     if (!bWritten) // nobody reads the results any more: stop as if told to
         iStop_Signal = SIGPIPE;
 }

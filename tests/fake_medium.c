@@ -344,7 +344,8 @@ static struct nbdkit_plugin oPlugin = {
     .config = iConfig,
     .config_complete = iConfig_Complete,
     .config_help = "size=BYTES [keep=BYTES] [mode=healthy|limit|wrap] [mask=BYTES] [cache=BYTES]\n"
-                   "[cache_mode=strict|loose] [log=BYTES] [fail_after=BYTES] [die_after=BYTES] [bad=FIRST-END,...] [flip=N]",
+                   "[cache_mode=strict|loose] [log=BYTES] [fail_after=BYTES] [die_after=BYTES]\n"
+                   "[bad=FIRST-END,...] [flip=N]",
     .unload = vUnload,
     .open = pOpen,
     .get_size = i64Get_Size,

@@ -99,7 +99,8 @@ void tst_Batch::wipeCheck()
     const QString qsUser_File = oLoop.qsMount + "data.data";
     QVERIFY(QFile::remove(qsUser_File));
     QFile qUser(qsUser_File);
-    QVERIFY(qUser.open(QIODevice::WriteOnly) && qUser.write(QByteArray("строка текста пользователя\n").repeated(2000)) > 100000);
+    QVERIFY(qUser.open(QIODevice::WriteOnly) &&
+            qUser.write(QByteArray("строка текста пользователя\n").repeated(2000)) > 100000);
     qUser.close();
     const QByteArray qbaUser = qsRun("sha256sum", {qsUser_File}).toUtf8();
     const cTool_Run oDeleted = oTool(qslRead);

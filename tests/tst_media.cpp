@@ -415,7 +415,8 @@ void tst_Media::patternGiven()
     QVERIFY_MADE(oMedium.qsStart(qslMedium, "ext4", false));
     const QString qsDevice = oMedium.oLoop.qsDevice, qsVolume = oMedium.oLoop.qsMount;
     oTool(qslBatch(qsDevice, qsVolume, "poll,fill") + QStringList{"--full"});
-    const cTool_Run oRun = oTool(qslBatch(qsDevice, qsVolume, "poll,read") + QStringList{"--pattern", "0xFFFFFFFFFFE00000"});
+    const cTool_Run oRun =
+        oTool(qslBatch(qsDevice, qsVolume, "poll,read") + QStringList{"--pattern", "0xFFFFFFFFFFE00000"});
     const QJsonObject qjRead = oRun.qjLast();
     const QJsonObject qjFile = qjRead["fill_file"].toObject();
     QVERIFY2(qjRead["verdict"].toString() == qsVerdict, qPrintable(qjRead["verdict_text"].toString()));
