@@ -40,6 +40,12 @@ bool bOutput_Gone()
     return poll(&strOutput, 1, 0) == 1 && (strOutput.revents & (POLLERR | POLLHUP)) != 0;
 }
 
+// The names the operator gave, as they may stand in a text: a line feed in one stays on its line.
+QStringList qslNames(const cOptions &oOptions)
+{
+    return {oOptions.qsVolume, oOptions.qsDevice, oOptions.qsMap};
+}
+
 // Batch mode as the operator: messages and a progress line on standard error, no
 // questions (the options answer them), and signals or a closed output as "Отмена".
 class cConsole_Operator : public cOperator
@@ -49,7 +55,7 @@ public:
 
     void vTell(const QString &qsHeading, const QString &qsMessage, const int iIcon) override
     {
-        iMessageBox(qsHeading, qsMessage, iIcon, iMsgBox_OK_Button, 0, 0, "");
+        iMessageBox(qsHeading, qsValues_Escaped(qsMessage, qslNames(oOptions)), iIcon, iMsgBox_OK_Button, 0, 0, "");
     }
     // The options answer: whether to fill a volume not known to lie on the device (--force),
     // whether to stop a fill on a medium that loses data (yes, unless --full).
@@ -126,7 +132,7 @@ void vPrint_Result(const cOptions &oOptions, const QJsonObject &qjResult, const 
     const bool bWritten =
         oOptions.bJson
             ? bWrite_Stream(stdout, QString::fromUtf8(QJsonDocument(qjResult).toJson(QJsonDocument::Compact)) + "\n")
-            : bWrite_Stream(stdout, qsTerminal_Safe(qsText)); // JSON escapes by itself
+            : bWrite_Stream(stdout, qsTerminal_Safe(qsValues_Escaped(qsText, qslNames(oOptions)))); // JSON escapes
     if (!bWritten) // nobody reads the results any more: stop as if told to
         iStop_Signal = SIGPIPE;
 }

@@ -140,7 +140,7 @@ QString qsDevice_Line(const cDevice_Entry &oDevice)
     qslWords << (oDevice.qsMount.isEmpty() ? QString("не смонтирован") : "смонтирован в " + oDevice.qsMount);
     if (oDevice.bSystem && oDevice.qsDisk == oDevice.qsPath)
         qslWords << "СИСТЕМНЫЙ ДИСК";
-    return qslWords.join(", ");
+    return qsLine_Safe(qslWords.join(", ")); // a mount point may hold a line feed
 }
 
 QString qsDevices_Text(const QVector<cDevice_Entry> &qvDevices)

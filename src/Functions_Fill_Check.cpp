@@ -47,8 +47,9 @@ bool bMostly_Wrong(const uchar *pucData, const quint64 qui64Bytes, const quint64
 
 } // namespace
 
-bool cFill_Check::bSample_Lost(const QString &qsPath, const quint64 qui64First, const quint64 qui64At)
+bool cFill_Check::bSample_Lost(const cFill_Part &oFile, const quint64 qui64At)
 {
+    const quint64 qui64First = oFile.qui64First;
     const cIO_Buffers oBuffer(1, qui64Check_Sample);
     if (oBuffer.iCount() == 0)
         return false;
@@ -56,7 +57,7 @@ bool cFill_Check::bSample_Lost(const QString &qsPath, const quint64 qui64First, 
     // Where the file system says the words lie: read the device there, past its caches.
     std::vector<cRun> vecRuns;
     QString qsWhy;
-    const cFill_Part oPart{qsPath, qui64First, (qui64At + qui64Check_Sample) / 8};
+    const cFill_Part oPart{oFile.qsPath, qui64First, (qui64At + qui64Check_Sample) / 8, oFile.iFD};
     if (bFill_Placement({oPart}, qsDevice, &vecRuns, &qsWhy)) {
         ++iChecks;
         const quint64 qui64Index = qui64First + qui64At / 8;
@@ -88,15 +89,16 @@ bool cFill_Check::bSample_Lost(const QString &qsPath, const quint64 qui64First, 
     return false;
 }
 
-bool cFill_Check::bLost(const QString &qsPath, const quint64 qui64First, const quint64 qui64Written)
+bool cFill_Check::bLost(const int iFD, const QString &qsPath, const quint64 qui64First, const quint64 qui64Written)
 {
+    const cFill_Part oFile{qsPath, qui64First, 0, iFD};
     qui64Next = qui64Written + qui64Step;
     // The first stretch again, then the one written a cache's length or two ago.
     QVector<quint64> qvAt{0};
     if (qui64Written >= qui64Check_Lag + 2 * qui64Check_Sample)
         qvAt << (qui64Written - qui64Check_Lag - qui64Check_Sample) / stIO_Alignment * stIO_Alignment;
     for (const quint64 qui64At : qvAt)
-        if (bSample_Lost(qsPath, qui64First, qui64At) && bEnabled) {
+        if (bSample_Lost(oFile, qui64At) && bEnabled) {
             qui64Loss_File_Offset = qui64At;
             bLoss_Found = true;
             return true;

@@ -3,6 +3,8 @@
 
 #include <QString>
 
+class cFill_Part;
+
 // The fill checks as it goes that the medium keeps what it was given: now and then it reads
 // back, past every cache, the first stretch of the file (a medium that wraps its addresses
 // writes over it) and a stretch written long enough ago that no cache of the medium's still
@@ -16,10 +18,11 @@ public:
 
     // A check is due now that the file holds this many bytes from its start.
     bool bDue(const quint64 qui64Written) const;
-    // Reads the samples back of the file qsPath, whose first word has index qui64First and
-    // whose first qui64Written bytes are written. True when the medium lost them; where
-    // the lost sample lay is kept.
-    bool bLost(const QString &qsPath, const quint64 qui64First, const quint64 qui64Written);
+    // Reads the samples back of the file the writer holds open as iFD (qsPath names it),
+    // whose first word has index qui64First and whose first qui64Written bytes are written.
+    // True when the medium lost them; where the lost sample lay is kept. The descriptor,
+    // not the name: a file renamed away and another made in its place is still the fill.
+    bool bLost(const int iFD, const QString &qsPath, const quint64 qui64First, const quint64 qui64Written);
 
     bool bEnabled = true;
     bool bLoss_Found = false;
@@ -31,7 +34,7 @@ public:
     int iChecks = 0;
 
 private:
-    bool bSample_Lost(const QString &qsPath, const quint64 qui64First, const quint64 qui64At);
+    bool bSample_Lost(const cFill_Part &oFile, const quint64 qui64At);
 
     QString qsDevice;
     quint64 qui64Pattern;

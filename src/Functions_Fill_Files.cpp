@@ -56,6 +56,27 @@ bool bFirst_Word(const QString &qsPath, quint64 *pqui64Word)
     return bRead;
 }
 
+// A fill file starts with words that follow each other, ones in the top bit (a wrapping
+// medium may have put later words of the fill there), or with zeros (a file without data,
+// or a start the medium lost). Anything else is a file of the user's that has the name.
+bool bFill_Shaped(const QString &qsPath)
+{
+    const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (iFD < 0)
+        return true; // unreadable: the read tells
+    uchar aucWords[32];
+    int iError = 0;
+    const quint64 qui64Words = qui64Read_Full(iFD, aucWords, sizeof aucWords, 0, &iError) / 8;
+    close(iFD);
+    bool bZeros = true, bSequence = qui64Words == 0 || (aucWords[0] & 0x80) != 0;
+    for (quint64 w = 0; w < qui64Words; ++w) {
+        const quint64 qui64Word = qFromBigEndian<quint64>(aucWords + 8 * w);
+        bZeros = bZeros && qui64Word == 0;
+        bSequence = bSequence && qui64Word == qFromBigEndian<quint64>(aucWords) + w;
+    }
+    return bZeros || bSequence;
+}
+
 } // namespace
 
 QVector<cFill_Part> qvFill_Parts(const QString &qsVolume)
@@ -65,7 +86,8 @@ QVector<cFill_Part> qvFill_Parts(const QString &qsVolume)
     struct stat strFile;
     for (int iPart = 1; !qsVolume.isEmpty(); ++iPart) {
         const QString qsPath = qsFill_File_Path(qsVolume, iPart);
-        if (lstat(QFile::encodeName(qsPath).constData(), &strFile) != 0 || !S_ISREG(strFile.st_mode))
+        if (lstat(QFile::encodeName(qsPath).constData(), &strFile) != 0 || !S_ISREG(strFile.st_mode) ||
+            (iPart == 1 && !bFill_Shaped(qsPath)))
             break;
         if (iPart == 1 && !bFirst_Word(qsPath, &qui64Pattern))
             qui64Pattern = 0; // an empty data.data has no continuation of its own

@@ -22,7 +22,8 @@ int iContinuation_Number(const QString &qsName);
 int iFill_Part_Of(const QString &qsName);
 // The files of the fill found in the volume, in order, each a regular file of whole words.
 // A continuation counts only when its first word goes on from where the part before it
-// ends: a stale one an earlier fill left is not part of this one.
+// ends: a stale one an earlier fill left is not part of this one. A data.data that does not
+// start as a fill does (a file of the user's with that name) is no fill at all.
 QVector<cFill_Part> qvFill_Parts(const QString &qsVolume);
 // The pattern the fill in the volume was written with: its first word (index 0), when that
 // has the pattern's shape (ones above, zeros below). False when there is none.

@@ -269,3 +269,11 @@ QString qsPoll_First_Quiet()
 {
     return "сначала выполните опрос";
 }
+
+QString qsNo_Display_Text()
+{
+    return "Окну нужен графический дисплей, а его нет: не заданы ни DISPLAY, ни WAYLAND_DISPLAY, ни "
+           "QT_QPA_PLATFORM.\nЗапустите fillscan на рабочем столе или без окна, в пакетном режиме:\n"
+           "  fillscan --device УСТРОЙСТВО --volume КАТАЛОГ --batch poll,fill,read\n"
+           "(список носителей: fillscan --list).\n";
+}

@@ -86,4 +86,7 @@ QString qsProcess_Failed(const QString &qsProcess, const int iExit_Code);
 QString qsRoot_Heading();
 QString qsRoot_Text(const QString &qsReason);
 
+// A window mode started where no display is: what is needed, and batch mode instead.
+QString qsNo_Display_Text();
+
 #endif // FUNCTIONS_REPORT_TEXTS_H

@@ -45,6 +45,7 @@ public:
     QString qsPath;
     quint64 qui64First = 0; // index of its first word
     quint64 qui64Words = 0;
+    int iFD = -1; // the file as the writer holds it open: asked instead of the name, which may lead elsewhere now
 };
 
 // Whether a volume lies on the scanned device.

@@ -233,7 +233,10 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
     const bool bFrom_Fill = bFill_Pattern(oVolume.qsVolume_Name, &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
     if (!bFrom_Fill)
         qui64Pattern = oData.qui64Pattern;
-    oDrive.vRead_Data(qui64Pattern, oData.qui64Data_Count, oOperator, oResult,
+    // The file's pattern comes with the file's room: a count taken from another pattern would
+    // check only part of the file.
+    const quint64 qui64Indexes = bFrom_Fill ? qui64Pattern_Indexes(qui64Pattern) : oData.qui64Data_Count;
+    oDrive.vRead_Data(qui64Pattern, qui64Indexes, oOperator, oResult,
                       bRead_All ? cRead_Plan() : oPlan_After(oLast_Fill, oVolume, oDrive));
     oResult.qsVolume = oVolume.qsVolume_Name;
     oResult.bPattern_From_Fill = bFrom_Fill;

@@ -108,16 +108,38 @@ QString qsAreas_Text(const quint64 qui64Count)
     return qsCount_Text(qui64Count) + " " + qsPlural(qui64Count, "области", "областях", "областях");
 }
 
-QString qsTerminal_Safe(const QString &qsText)
+namespace {
+
+QString qsEscaped(const QString &qsText, const bool bKeep_Lines)
 {
     QString qsResult;
     qsResult.reserve(qsText.size());
     for (const QChar qcChar : qsText) {
         const ushort usCode = qcChar.unicode();
-        if ((usCode < 0x20 && usCode != '\n') || (usCode >= 0x7f && usCode < 0xa0))
+        if ((usCode < 0x20 && (usCode != '\n' || !bKeep_Lines)) || (usCode >= 0x7f && usCode < 0xa0))
             qsResult += QString("\\x%1").arg(usCode, 2, 16, QChar('0'));
         else
             qsResult += qcChar;
     }
     return qsResult;
+}
+
+} // namespace
+
+QString qsTerminal_Safe(const QString &qsText)
+{
+    return qsEscaped(qsText, true);
+}
+
+QString qsLine_Safe(const QString &qsValue)
+{
+    return qsEscaped(qsValue, false);
+}
+
+QString qsValues_Escaped(QString qsText, const QStringList &qslValues)
+{
+    for (const QString &qsValue : qslValues)
+        if (!qsValue.isEmpty() && qsLine_Safe(qsValue) != qsValue)
+            qsText.replace(qsValue, qsLine_Safe(qsValue));
+    return qsText;
 }

@@ -2,6 +2,7 @@
 #define FUNCTIONS_TEXT_H
 
 #include <QString>
+#include <QStringList>
 
 // Figures as a Russian reader reads them: digits grouped, a decimal comma, sizes in
 // binary units.
@@ -23,5 +24,10 @@ QString qsProgress_Text(const quint64 qui64Done, const quint64 qui64Total, const
 // Text for a terminal: control characters other than the line feed (in a file name, an
 // escape sequence would act on the terminal) written as \xNN.
 QString qsTerminal_Safe(const QString &qsText);
+// A value that must stay on its line (a path, a mount point): every control character,
+// the line feed too, written as \xNN, so that a name cannot forge a line of the output.
+QString qsLine_Safe(const QString &qsValue);
+// qsText with each of qslValues that holds a control character written as qsLine_Safe does.
+QString qsValues_Escaped(QString qsText, const QStringList &qslValues);
 
 #endif // FUNCTIONS_TEXT_H

@@ -349,7 +349,8 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
                 quint64 *pqui64Unwritten)
 {
     *pqui64Unwritten = oPart.qui64First + oPart.qui64Words;
-    const int iFD = open(oPart.qsPath.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int iFD = oPart.iFD >= 0 ? fcntl(oPart.iFD, F_DUPFD_CLOEXEC, 0)
+                                   : open(oPart.qsPath.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (iFD < 0) {
         *pqsWhy = QString("%1: %2").arg(oPart.qsPath, qsSystem_Reason(errno));
         return false;

@@ -258,6 +258,10 @@ eVerdict cJudge::eDecide(const eVerdict eFake) const
         return eVerdict_Incomplete;
     if (oVerdict.oLayout.eOn == eOn_Device_No)
         return eVerdict_Not_On_Device;
+    // Not a word of the file read back, and room enough for all of it unreadable: nothing
+    // shows what the medium kept, so neither a fake's limit nor "what was written is intact".
+    if (oVerdict.qui64Found + oVerdict.qui64Changed == 0 && oResult.qui64Bytes_Bad >= 8 * qui64Words)
+        return eVerdict_Damaged;
     // Next to nothing found of what the file system wrote: the words reach the medium in
     // another form (a compressing file system still stores a small tail as it is). A file
     // without data (sparse) wrote nothing, so its words are simply missing.

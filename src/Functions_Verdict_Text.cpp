@@ -19,6 +19,10 @@ QString qsWhy_Incomplete(const cRead_Result &oResult)
 QString qsIntact_Text(const cVerdict &oVerdict)
 {
     const QString qsWords = qsWords_Text(oVerdict.qui64Words), qsSize = qsSize_Text(8 * oVerdict.qui64Words);
+    if (oVerdict.qui64Words < oVerdict.oLayout.qui64Words()) // the rest was not looked for: never "все"
+        return QString("Проверена только часть файла заполнения: %1 (%2) из %3 найдены на носителе; остальные не "
+                       "искались.")
+            .arg(qsWords, qsSize, qsWords_Text(oVerdict.oLayout.qui64Words()));
     if (oVerdict.oLayout.bPlaced && !oVerdict.oLayout.bInferred)
         return QString("Данные целы: все %1 файла заполнения (%2) лежат на носителе на своих местах.")
             .arg(qsWords, qsSize);

@@ -277,7 +277,7 @@ bool bLoss_Seen(const cFill_File &oFile, const quint64 qui64Next_Word)
     cFill_Check *pCheck = oFile.pCheck;
     const quint64 qui64Written = 8 * (qui64Next_Word - oFile.qui64First);
     return pCheck && pCheck->bDue(qui64Written) &&
-           pCheck->bLost(oFile.qsPath, oFile.qui64First, qui64Written);
+           pCheck->bLost(oFile.iFD, oFile.qsPath, oFile.qui64First, qui64Written);
 }
 
 namespace {

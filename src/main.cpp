@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
@@ -100,6 +101,19 @@ void vGive_Runtime_Directory()
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(qsRuntime));
 }
 
+// Where no display is, Qt's platform plugin would abort the process with its own lines: the
+// window is refused here first. -platform on the command line names one, as the variable does.
+bool bDisplay_Missing(const int argc, char *argv[])
+{
+    for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        if (!qEnvironmentVariableIsEmpty(pcName))
+            return false;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return false;
+    return true;
+}
+
 // Qt keeps argc by reference for the application's life: it is main's own.
 std::unique_ptr<QCoreApplication> qApplication_For(const cOptions &oOptions, int &argc, char *argv[])
 {
@@ -155,6 +169,10 @@ int main(int argc, char *argv[])
     if (oOptions.bExplain_Root)
         bWrite_Stream(stderr, qsRoot_Heading() + "\n" + qsRoot_Text(oOptions.qsRoot_Reason) + "\n");
 
+    if (eApp_For(oOptions) == eApp_Widgets && bDisplay_Missing(argc, argv)) {
+        bWrite_Stream(stderr, qsNo_Display_Text());
+        return iExit_Failed;
+    }
     vGive_Runtime_Directory();
     const std::unique_ptr<QCoreApplication> qApplication = qApplication_For(oOptions, argc, argv);
     vName(*qApplication);

@@ -1,6 +1,6 @@
 /* An nbdkit plugin that emulates a storage medium, for tests and the benchmark:
  *   nbdkit ./fake_medium.so size=BYTES [keep=BYTES] [mode=healthy|limit|wrap] [mask=BYTES]
- *          [cache=BYTES [cache_mode=strict|loose]] [log=BYTES] [fail_after=BYTES]
+ *          [cache=BYTES [cache_mode=strict|loose]] [log=BYTES] [fail_after=BYTES] [die_after=BYTES]
  *          [bad=FIRST-END[,FIRST-END...]] [flip=N]
  * Sizes take nbdkit's suffixes (K, M, G: powers of 1024). Blocks are 4 KiB.
  *   size        what the medium announces.
@@ -25,6 +25,8 @@
  *               last write is older than that reads as zeros.
  *   fail_after  once this many bytes have been written in all, every write fails with EIO;
  *               the write that crosses the mark stores its bytes up to it. Reads still work.
+ *   die_after   once this many bytes have been written in all, every request fails with EIO,
+ *               reads as well: a medium that died, or whose server was killed, mid-fill.
  *   bad         byte ranges, FIRST inclusive, END exclusive, any alignment: a read that
  *               overlaps one fails with EIO. Writes there succeed.
  *   flip        on read, the lowest bit of the first byte of every N-th block (block index
@@ -48,6 +50,7 @@
 #define BLOCK 4096u
 
 static int64_t i64Size = 0, i64Keep = -1, i64Mask = 0, i64Cache = 0, i64Log = 0, i64Fail_After = -1, i64Flip = 0;
+static int64_t i64Die_After = -1;
 static int64_t i64Space = 0; // the medium's own bytes: size, or mask when smaller
 static enum { eHealthy, eLimit, eWrap } eMode = eHealthy;
 static bool bLoose = false;
@@ -67,7 +70,7 @@ static int64_t i64Oldest = -1, i64Newest = -1;
 // The write counter, in bytes, and for the log each stored block's counter after its last write.
 static uint64_t ui64Written = 0;
 static uint64_t *aui64Written_At = NULL;
-static bool bStateful = false; // cache, log or fail_after: requests then take the lock
+static bool bStateful = false; // cache, log, fail_after or die_after: requests then take the lock
 static pthread_mutex_t oLock = PTHREAD_MUTEX_INITIALIZER;
 
 static int iParse_Ranges(const char *pcValue)
@@ -107,6 +110,8 @@ static int iConfig(const char *pcKey, const char *pcValue)
         return (i64Log = nbdkit_parse_size(pcValue)) < 0 ? -1 : 0;
     if (strcmp(pcKey, "fail_after") == 0)
         return (i64Fail_After = nbdkit_parse_size(pcValue)) < 0 ? -1 : 0;
+    if (strcmp(pcKey, "die_after") == 0)
+        return (i64Die_After = nbdkit_parse_size(pcValue)) < 0 ? -1 : 0;
     if (strcmp(pcKey, "flip") == 0)
         return nbdkit_parse_int64_t("flip", pcValue, &i64Flip) < 0 || i64Flip < 0 ? -1 : 0;
     if (strcmp(pcKey, "bad") == 0)
@@ -169,7 +174,7 @@ static int iConfig_Complete(void)
         i64Newest = i64Slots - 1;
     }
     if (i64Log && !(aui64Written_At = pCalloc(i64Keep / BLOCK, sizeof *aui64Written_At))) return -1;
-    bStateful = i64Cache || i64Log || i64Fail_After >= 0;
+    bStateful = i64Cache || i64Log || i64Fail_After >= 0 || i64Die_After >= 0;
     return 0;
 }
 
@@ -294,8 +299,13 @@ static int iPread(void *pHandle, void *pBuffer, uint32_t ui32Count, uint64_t ui6
         return -1;
     }
     if (bStateful) pthread_mutex_lock(&oLock);
-    vPieces(ui64Offset, ui32Count, pBuffer, false);
+    const bool bDead = i64Die_After >= 0 && ui64Written >= (uint64_t)i64Die_After;
+    if (!bDead) vPieces(ui64Offset, ui32Count, pBuffer, false);
     if (bStateful) pthread_mutex_unlock(&oLock);
+    if (bDead) {
+        nbdkit_set_error(EIO);
+        return -1;
+    }
     return 0;
 }
 
@@ -308,8 +318,10 @@ static int iPwrite(void *pHandle, const void *pBuffer, uint32_t ui32Count, uint6
     }
     pthread_mutex_lock(&oLock);
     uint32_t ui32Allowed = ui32Count;
-    if (i64Fail_After >= 0 && ui64Written + ui32Count > (uint64_t)i64Fail_After)
-        ui32Allowed = ui64Written >= (uint64_t)i64Fail_After ? 0 : (uint32_t)((uint64_t)i64Fail_After - ui64Written);
+    const int64_t ai64Marks[2] = {i64Fail_After, i64Die_After};
+    for (int i = 0; i < 2; i++)
+        if (ai64Marks[i] >= 0 && ui64Written + ui32Allowed > (uint64_t)ai64Marks[i])
+            ui32Allowed = ui64Written >= (uint64_t)ai64Marks[i] ? 0 : (uint32_t)((uint64_t)ai64Marks[i] - ui64Written);
     vPieces(ui64Offset, ui32Allowed, (unsigned char *)pBuffer, true);
     pthread_mutex_unlock(&oLock);
     if (ui32Allowed < ui32Count) {
@@ -332,7 +344,8 @@ static struct nbdkit_plugin oPlugin = {
     .config = iConfig,
     .config_complete = iConfig_Complete,
     .config_help = "size=BYTES [keep=BYTES] [mode=healthy|limit|wrap] [mask=BYTES] [cache=BYTES]\n"
-                   "[cache_mode=strict|loose] [log=BYTES] [fail_after=BYTES] [bad=FIRST-END,...] [flip=N]",
+                   "[cache_mode=strict|loose] [log=BYTES] [fail_after=BYTES] [die_after=BYTES]\n"
+                   "[bad=FIRST-END,...] [flip=N]",
     .unload = vUnload,
     .open = pOpen,
     .get_size = i64Get_Size,

@@ -216,7 +216,8 @@ QString cLoop_Device::qsAttach(const QString &qsFile, const bool bPartitioned)
     qSfdisk.start("sfdisk", {"-q", "--label", "dos", qsDevice});
     qSfdisk.write("start=2048, type=7\n");
     qSfdisk.closeWriteChannel();
-    if (!qSfdisk.waitForFinished(30000) || qSfdisk.exitCode() != 0)
+    // Its partition-table reread waits for udev, which takes long on a loaded machine.
+    if (!qSfdisk.waitForFinished(180000) || qSfdisk.exitCode() != 0)
         return "sfdisk failed on " + qsDevice + ": " + QString::fromUtf8(qSfdisk.readAllStandardError());
     qsPartition = qsDevice + "p1";
     if (!QFile::exists(qsPartition))

@@ -23,6 +23,8 @@ class tst_Batch : public QObject
 private slots:
     void pollFillRead();
     void wipeCheck();
+    void fillRenamed();
+    void forgedLines();
     void options_data();
     void options();
     void failures_data();
@@ -84,7 +86,8 @@ void tst_Batch::pollFillRead()
 
 void tst_Batch::wipeCheck()
 {
-    // A fill deleted leaves its words on the medium: remnants, where they lie, exit 3. Once
+    // A fill deleted leaves its words on the medium: remnants, where they lie, exit 3, also
+    // with a file of the user's named data.data in its place, which is kept as it was. Once
     // the file system has told the medium (fstrim), nothing is left: clean, exit 0.
     NEED_LOOP();
     NEED_PROGRAMS("fstrim");
@@ -92,7 +95,14 @@ void tst_Batch::wipeCheck()
     QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
     const QStringList qslRead = qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read");
     QCOMPARE(oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill")).iExit, 0);
-    QVERIFY(QFile::remove(oLoop.qsMount + "data.data"));
+    // The user's own data.data in its place, text not a fill: no fill file on the volume.
+    const QString qsUser_File = oLoop.qsMount + "data.data";
+    QVERIFY(QFile::remove(qsUser_File));
+    QFile qUser(qsUser_File);
+    QVERIFY(qUser.open(QIODevice::WriteOnly) &&
+            qUser.write(QByteArray("строка текста пользователя\n").repeated(2000)) > 100000);
+    qUser.close();
+    const QByteArray qbaUser = qsRun("sha256sum", {qsUser_File}).toUtf8();
     const cTool_Run oDeleted = oTool(qslRead);
     QCOMPARE(oDeleted.iExit, 3);
     QJsonObject qjRead = oDeleted.qjLast();
@@ -117,6 +127,59 @@ void tst_Batch::wipeCheck()
     QCOMPARE(qjRead["verdict"].toString(), QString("clean"));
     QCOMPARE(qjRead["remnant_words"].toDouble(), 0.0);
     QVERIFY(qjRead["remnant_ranges"].toArray().isEmpty());
+    QCOMPARE(qsRun("sha256sum", {qsUser_File}).toUtf8(), qbaUser);
+}
+
+void tst_Batch::fillRenamed()
+{
+    // data.data renamed away while it is written and a file of that name made: the checks
+    // while filling read back the file the fill writes, never the new one, and a healthy
+    // medium fills to its end.
+    NEED_LOOP();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(512 * 1048576, 4096, "ext4"));
+    QProcess qTool;
+    QVERIFY(bStart_Fill(qTool, oLoop.qsDevice, oLoop.qsMount, "poll,fill", 1));
+    QVERIFY(QFile::rename(oLoop.qsMount + "data.data", oLoop.qsMount + "moved"));
+    QFile qNew(oLoop.qsMount + "data.data");
+    QVERIFY(qNew.open(QIODevice::WriteOnly) && qNew.write(QByteArray(1 << 20, 'x')) == 1 << 20);
+    qNew.close();
+    const cTool_Run oRun = oFinished(qTool);
+    const QJsonObject qjFill = oRun.qjLast();
+    QVERIFY2(qjFill["status"].toString() == "full" && !qjFill["loss_seen"].toBool(), qPrintable(oRun.qsOut));
+    QVERIFY(qjFill["checks"].toInt() > 1);
+    QCOMPARE(oRun.iExit, 0);
+    quint64 qui64Words = 0;
+    QVERIFY(bFill_Sequence(oLoop.qsMount + "moved", qjFill["pattern_decimal"].toString().toULongLong(), &qui64Words));
+    QCOMPARE(qui64Words, quint64(qjFill["words_written"].toDouble()));
+}
+
+void tst_Batch::forgedLines()
+{
+    // Names with line feeds and escape sequences (a mount point, the volume given) are
+    // printed escaped, so none can put a line of its own into the output.
+    NEED_LOOP();
+    NEED_PROGRAMS("lsblk", "mkfs.ext4");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 4096, "ext4"));
+    const QString qsForged = "\nДанные целы: подделка\n";
+    const QString qsMount = oLoop.qTemp.filePath("v" + qsForged + "\033[2J");
+    QVERIFY(QDir().mkpath(qsMount));
+    int iExit = 0;
+    qsRun("umount", {oLoop.qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    oLoop.qsMount.clear();
+    qsRun("mount", {oLoop.qsDevice, qsMount}, &iExit);
+    QCOMPARE(iExit, 0);
+    oLoop.qsMount = qsMount + "/"; // unmounted with the fixture
+    const cTool_Run oList = oTool({"--list"});
+    const cTool_Run oRun = oTool({"--device", oLoop.qsDevice, "--volume", qsMount, "--batch", "poll,fill,read"});
+    QCOMPARE(oRun.iExit, 0);
+    QVERIFY2(oList.qsOut.contains("v\\x0aДанные целы: подделка\\x0a\\x1b[2J"), qPrintable(oList.qsOut));
+    QVERIFY2(oRun.qsOut.contains("v\\x0aДанные целы: подделка\\x0a\\x1b[2J/data.data"), qPrintable(oRun.qsOut));
+    for (const cTool_Run &oOutput : {oList, oRun})
+        for (const QString &qsLine : (oOutput.qsOut + oOutput.qsErr).split('\n'))
+            QVERIFY2(!qsLine.startsWith("Данные целы: подделка") && !qsLine.contains('\033'), qPrintable(qsLine));
 }
 
 void tst_Batch::options_data()

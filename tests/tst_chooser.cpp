@@ -29,6 +29,8 @@ private slots:
     void dialog_data();
     void dialog();
     void launcher();
+    void noDisplay_data();
+    void noDisplay();
 };
 
 // A laptop as lsblk 2.38 answers: the system on NVMe, a USB stick, an SD card, an empty loop
@@ -64,6 +66,15 @@ static const char *const pcOld_Lsblk = R"({"blockdevices": [
  {"name":"sdb","type":"disk","size":"8004829184","vendor":"Kingston","model":"DataTraveler 3.0","tran":"usb",
   "rm":"1","hotplug":"1","mountpoint":null,"fstype":null,"pkname":null}]})";
 
+// A desktop whose system lies on the first partition, its data on the last.
+static const char *const pcRoot_First = R"({"blockdevices": [
+ {"name":"sda","path":"/dev/sda","type":"disk","size":2000398934016,"vendor":"ATA","model":"WDC WD20EZRZ","tran":"sata",
+  "rm":false,"hotplug":false,"mountpoint":null,"fstype":null,"pkname":null,"children":[
+  {"name":"sda1","path":"/dev/sda1","type":"part","size":107374182400,"vendor":null,"model":null,"tran":null,
+   "rm":false,"hotplug":false,"mountpoint":"/","fstype":"ext4","pkname":"sda"},
+  {"name":"sda2","path":"/dev/sda2","type":"part","size":1893023612928,"vendor":null,"model":null,"tran":null,
+   "rm":false,"hotplug":false,"mountpoint":"/home","fstype":"ext4","pkname":"sda"}]}]})";
+
 // Each device as "path size transport disk mount system", whole devices unindented.
 static QStringList qslSummary(const QVector<cDevice_Entry> &qvDevices)
 {
@@ -96,6 +107,11 @@ void tst_Chooser::parse_data()
                        "  /dev/nvme0n1p1 536870912 nvme /dev/nvme0n1 /boot/efi system",
                        "  /dev/nvme0n1p2 511571197952 nvme /dev/nvme0n1  system",
                        "  /dev/mapper/luks-root 511554420736 nvme /dev/nvme0n1 / system"};
+    QTest::newRow("the system on the first partition, not the last")
+        << QByteArray(pcRoot_First)
+        << QStringList{"/dev/sda 2000398934016 sata /dev/sda  system",
+                       "  /dev/sda1 107374182400 sata /dev/sda / system",
+                       "  /dev/sda2 1893023612928 sata /dev/sda /home system"};
     QTest::newRow("old lsblk: strings, no path")
         << QByteArray(pcOld_Lsblk) << QStringList{"/dev/sdb 8004829184 usb /dev/sdb  -"};
     QTest::newRow("not JSON") << QByteArray("lsblk: unknown column: PATH") << QStringList{};
@@ -339,6 +355,24 @@ void tst_Chooser::launcher()
     QVERIFY2(qsError.contains("fillscan нужны права администратора.") && qsError.contains("pkexec"),
              qPrintable(qsError));
     QVERIFY(bStill_Open);
+}
+
+void tst_Chooser::noDisplay_data()
+{
+    QTest::addColumn<QStringList>("qslArguments");
+    QTest::newRow("--choose") << QStringList{"--choose"};
+    QTest::newRow("the window on a device") << QStringList{"--device", "/dev/null", "--volume", "/tmp"};
+}
+
+void tst_Chooser::noDisplay()
+{
+    // A window mode on a server: said in Russian, with the way to batch mode, not Qt's abort.
+    QFETCH(QStringList, qslArguments);
+    const cTool_Run oRun = oTool(qslArguments); // no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM
+    QCOMPARE(oRun.iExit, 1);
+    QVERIFY2(oRun.qsErr.contains("Окну нужен графический дисплей") && oRun.qsErr.contains("--batch poll,fill,read"),
+             qPrintable(oRun.qsErr));
+    QVERIFY2(!oRun.qsErr.contains("qt.qpa") && !oRun.qsErr.contains("Aborted"), qPrintable(oRun.qsErr));
 }
 
 QTEST_MAIN(tst_Chooser)

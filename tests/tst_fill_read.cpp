@@ -13,6 +13,7 @@
 #include <QJsonArray>
 #include <QPushButton>
 #include <QtEndian>
+#include <QScopeGuard>
 #include <QtTest>
 
 #include <numeric>
@@ -586,6 +587,16 @@ void tst_Fill_Read::volumeOnDevice()
     QCOMPARE(
         qsWhy,
         QString("файловая система fuse.fusefat из источника «fusefat»: на каком носителе она лежит, не установить"));
+    // One whose source is the device it reads (as ntfs-3g run by a user mounts): on that device.
+    const QString qsNamed = oOther.qTemp.filePath("named");
+    QDir().mkpath(qsNamed);
+    qsRun("fusefat", {"-o", "ro,subtype=fusefat,fsname=" + oOther.qsDevice, oOther.qsDevice, qsNamed}, &iExit);
+    QCOMPARE(iExit, 0);
+    const auto qUnmount = qScopeGuard([&] { qsRun("umount", {qsNamed}); });
+    const QString qsSource = qsRun("findmnt", {"-n", "-o", "SOURCE", qsNamed});
+    QVERIFY2(qsSource == oOther.qsDevice, qPrintable(qsSource));
+    QVERIFY2(eVolume_On_Device(qsNamed, oOther.qsDevice, &qsWhy) == eOn_Device_Yes, qPrintable(qsWhy));
+    QVERIFY2(eVolume_On_Device(qsNamed, oLoop.qsDevice, &qsWhy) == eOn_Device_No, qPrintable(qsWhy));
 }
 
 void tst_Fill_Read::placement_data()

@@ -34,6 +34,8 @@ private slots:
     void window();
     void sessionUser_data();
     void sessionUser();
+    void giveToUser_data();
+    void giveToUser();
 };
 
 // A user other than root whose home directory exists, as pkexec or sudo would name them.
@@ -276,6 +278,37 @@ void tst_Map::sessionUser()
     QCOMPARE(int(uiUser), iUser);
     QCOMPARE(uiGroup, pstrNobody->pw_gid);
     QCOMPARE(qsHome, QString(pstrNobody->pw_dir));
+}
+
+void tst_Map::giveToUser_data()
+{
+    QTest::addColumn<bool>("bLink"); // a link planted where the file was saved, to a file of root's
+    QTest::newRow("the file saved") << false;
+    QTest::newRow("a link planted after the save") << true;
+}
+
+void tst_Map::giveToUser()
+{
+    // Root saves for the user behind sudo and gives the file away: only the file saved,
+    // never what a link planted in its place leads to (say /etc/shadow).
+    QFETCH(bool, bLink);
+    const struct passwd *pstrNobody = getpwuid(65534);
+    if (geteuid() != 0 || !pstrNobody)
+        QSKIP("only root gives a file away, here to user 65534 (nobody)");
+    QTemporaryDir qDir;
+    const QString qsSaved = qDir.filePath("map.png"), qsRoots = qDir.filePath("roots");
+    QVERIFY(QFile(qsRoots).open(QIODevice::WriteOnly));
+    QVERIFY(bLink ? QFile::link(qsRoots, qsSaved) : QFile(qsSaved).open(QIODevice::WriteOnly));
+    qputenv("SUDO_UID", "65534");
+    QString qsError;
+    const bool bGiven = bGive_To_User(qsSaved, &qsError);
+    qunsetenv("SUDO_UID");
+    QCOMPARE(bGiven, !bLink);
+    struct stat strRoots, strSaved;
+    QVERIFY(stat(QFile::encodeName(qsRoots).constData(), &strRoots) == 0);
+    QCOMPARE(strRoots.st_uid, uid_t(0));
+    QVERIFY(lstat(QFile::encodeName(qsSaved).constData(), &strSaved) == 0);
+    QCOMPARE(strSaved.st_uid, bLink ? uid_t(0) : pstrNobody->pw_uid);
 }
 
 QTEST_MAIN(tst_Map)

@@ -27,6 +27,8 @@ private slots:
     void verdict();
     void earlyStop_data();
     void earlyStop();
+    void patternGiven_data();
+    void patternGiven();
     void slowCancel_data();
     void slowCancel();
 };
@@ -172,6 +174,9 @@ void tst_Media::verdict_data()
             continue;
         }
         vRow("keeps 192 of 512 MiB", qslKeep, false, "capacity_limited", 192, 0, 192, qsFake);
+        // Nothing read proves nothing intact, whatever the fill saw refused.
+        vRow("dies after 24 MiB written: nothing can be read", {"size=64M", "die_after=24M"}, false, "damaged", 0, 0,
+             0, "Носитель повреждён: не удалось прочитать 64,0 МиБ");
         vRow("chain: 1 GiB, mask 512 MiB, 384 MiB real", {"size=1G", "mask=512M", "keep=384M", "mode=limit"}, false,
              "wraparound", 384, 0, 0, qsWrap + " через каждые 512,0 МиБ");
         vRow("16 MiB strict cache beyond 192 MiB", qslCached + QStringList{"cache_mode=strict"}, false,
@@ -307,8 +312,13 @@ void tst_Media::verdict()
             QVERIFY2(qjRange["device_offset"].toDouble() >= dLost_From * 1048576, qPrintable(QJsonDocument(qjRange.toObject()).toJson()));
         QVERIFY(qjMissing[0]["device_offset"].toDouble() < (dLost_From + 1) * 1048576);
     }
-    if (qsVerdict == "write_failed")
-        return; // only the run that filled knows that the medium refused its writes
+    if (qsVerdict == "damaged" && qvUnreadable.isEmpty()) { // the dead medium: not a byte read
+        QCOMPARE(qjRead["bytes_read"].toDouble(), 0.0);
+        QCOMPARE(qjRead["bytes_unreadable"].toDouble(), qjRead["bytes_count"].toDouble());
+        QCOMPARE(qjRead["in_place"].toDouble(), 0.0);
+    }
+    if (qsVerdict == "write_failed" || qjRead["bytes_read"].toDouble() == 0)
+        return; // only the run that filled knows that the medium refused its writes; a dead one stays dead
     vCheck_Window(qsDevice, qsVolume, qsVerdict, qsFirst_Line);
 }
 
@@ -319,15 +329,23 @@ void tst_Media::earlyStop_data()
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<double>("dUsable");     // MiB, within 2 %
     QTest::addColumn<bool>("bMostly_Fake"); // it keeps a small part of what it announces
+    QTest::addColumn<bool>("bLoss");        // the checks while filling see the medium lose data
     // A 2 GiB fake that keeps 256 MiB: the fill stops soon after it passes them, and the read
     // covers what the fill wrote and samples the rest.
     const QStringList qslFake = {"size=2G", "keep=256M", "mode=limit"};
-    QTest::newRow("2 GiB announced, 256 MiB kept") << qslFake << false << "capacity_limited" << 256.0 << true;
-    QTest::newRow("the same, --full") << qslFake << true << "capacity_limited" << 256.0 << true;
+    QTest::newRow("2 GiB announced, 256 MiB kept") << qslFake << false << "capacity_limited" << 256.0 << true << true;
+    QTest::newRow("the same, --full") << qslFake << true << "capacity_limited" << 256.0 << true << true;
+    // A read right after the write finds the last 16 MiB in the cache: only the stretch
+    // written a lag ago shows the loss.
+    QTest::newRow("the same with a 16 MiB cache") << qslFake + QStringList{"cache=16M"} << false << "capacity_limited"
+                                                  << 256.0 << true << true;
     // Stopped before it wrote over them, the file system's own structures at the start survive.
     QTest::newRow("wraps every 320 MiB") << QStringList{"size=1G", "keep=320M", "mode=wrap"} << false << "wraparound"
-                                         << 320.0 << false;
-    QTest::newRow("healthy: nothing stops") << QStringList{"size=512M"} << false << "intact" << 0.0 << false;
+                                         << 320.0 << false << true;
+    QTest::newRow("healthy: nothing stops") << QStringList{"size=512M"} << false << "intact" << 0.0 << false << false;
+    // A bit flipped in every tenth block is a change for the read to tell, not a loss.
+    QTest::newRow("flipped bits: nothing stops") << QStringList{"size=512M", "flip=10"} << false << "data_changed"
+                                                 << 0.0 << false << false;
 }
 
 void tst_Media::earlyStop()
@@ -338,6 +356,7 @@ void tst_Media::earlyStop()
     QFETCH(QString, qsVerdict);
     QFETCH(double, dUsable);
     QFETCH(bool, bMostly_Fake);
+    QFETCH(bool, bLoss);
     if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
         QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
     NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
@@ -353,13 +372,21 @@ void tst_Media::earlyStop()
     QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
     vWithin(qjRead["usable_bytes"].toDouble(), dUsable);
     QVERIFY(qjFill["checks"].toInt() > 0);
-    const bool bStopped = qsVerdict != "intact" && !bFull;
-    QCOMPARE(qjFill["status"].toString(), bStopped ? QString("medium_loses_data") : QString("full"));
-    QCOMPARE(qjFill["loss_seen"].toBool(), qsVerdict != "intact");
-    // Stopped within a few checks' length of the loss, not at the announced end.
+    const bool bStopped = bLoss && !bFull;
+    QVERIFY2(qjFill["status"].toString() == (bStopped ? "medium_loses_data" : "full"), qPrintable(qslLines[1]));
+    QCOMPARE(qjFill["loss_seen"].toBool(), bLoss);
+    // Stopped within a few checks' length of the loss, not at the announced end; the loss
+    // seen where the medium stopped keeping, behind the newest write (a cache holds what was
+    // written last: a check of that would see nothing lost, or see it too late).
     const double dWritten = qjFill["bytes_written"].toDouble() / 1048576;
+    const double dLoss = qjFill["loss_device_offset"].toDouble() / 1048576;
     if (bStopped)
-        QVERIFY2(dWritten < dUsable + 400, qPrintable(QString::number(dWritten)));
+        QVERIFY2(dWritten < dUsable + 400 && (!bMostly_Fake || (dLoss >= dUsable && dLoss < dWritten)),
+                 qPrintable(qslLines[1]));
+    if (!bLoss) { // the fill ran to the end of the volume
+        const QJsonObject qjPoll = QJsonDocument::fromJson(qslLines[0].toUtf8()).object();
+        QVERIFY2(dWritten >= 0.95 * qjPoll["volume"]["bytes_free_count"].toDouble() / 1048576, qPrintable(qslLines[1]));
+    }
     QCOMPARE(qjRead["sampled"].toBool(), bStopped);
     if (bStopped && bMostly_Fake) // a small part of what it announces
         QVERIFY(qjRead["bytes_read"].toDouble() < qjRead["bytes_count"].toDouble() / 2);
@@ -371,6 +398,44 @@ void tst_Media::earlyStop()
         QCOMPARE(iExit, 0);
         QVERIFY(QFileInfo(oMedium.oLoop.qsMount + "data.data").isFile());
     }
+}
+
+void tst_Media::patternGiven_data()
+{
+    QTest::addColumn<QStringList>("qslMedium");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::newRow("healthy") << QStringList{"size=128M"} << "intact";
+    QTest::newRow("keeps 96 of 128 MiB") << QStringList{"size=128M", "keep=96M", "mode=limit"} << "capacity_limited";
+}
+
+void tst_Media::patternGiven()
+{
+    // A wipe check names a pattern of room for 2^20 words (8 MiB); the fill file on the
+    // volume has another, and several times as many words: the read takes the file's pattern
+    // and checks every word of it.
+    NEED_LOOP();
+    QFETCH(QStringList, qslMedium);
+    QFETCH(QString, qsVerdict);
+    if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
+        QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
+    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
+    cEmulated_Medium oMedium;
+    QVERIFY_MADE(oMedium.qsStart(qslMedium, "ext4", false));
+    const QString qsDevice = oMedium.oLoop.qsDevice, qsVolume = oMedium.oLoop.qsMount;
+    oTool(qslBatch(qsDevice, qsVolume, "poll,fill") + QStringList{"--full"});
+    const cTool_Run oRun =
+        oTool(qslBatch(qsDevice, qsVolume, "poll,read") + QStringList{"--pattern", "0xFFFFFFFFFFE00000"});
+    const QJsonObject qjRead = oRun.qjLast();
+    const QJsonObject qjFile = qjRead["fill_file"].toObject();
+    QVERIFY2(qjRead["verdict"].toString() == qsVerdict, qPrintable(qjRead["verdict_text"].toString()));
+    QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
+    QCOMPARE(qjRead["pattern_source"].toString(), QString("fill_file"));
+    QVERIFY(qjFile["words"].toDouble() > 8 << 20);
+    QCOMPARE(qjFile["tracked"].toDouble(), qjFile["words"].toDouble());
+    if (qsVerdict == "intact")
+        QCOMPARE(qjRead["in_place"].toDouble(), qjFile["words"].toDouble());
+    else
+        vWithin(qjRead["usable_bytes"].toDouble(), 96);
 }
 
 void tst_Media::slowCancel_data()

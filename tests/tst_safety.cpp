@@ -65,7 +65,7 @@ void tst_Safety::shell_data()
         << "export LC_ALL=C.UTF-8; A=\"$DIR/dir$(printf '\\377')\" B=\"$DIR/dir$(printf '\\357\\277\\275')\"\n"
            "mkdir \"$A\" \"$B\"; truncate -s 1M \"$DIR/img\"\n"
            "\"$TOOL\" --device \"$DIR/img\" --volume \"$A\" --batch poll,fill --json --quiet --force\n"
-           "echo \"exit $?\"; ls \"$B\""
+           "echo \"exit $?\"; ls \"$B\"; rm -rf -- \"$A\" \"$B\" \"$DIR/img\"" // QTemporaryDir cannot remove "dir\\377"
         << eNeeds_Nothing << QStringList{"не записан в кодировке системы: такое имя нельзя передать без искажений", "\nexit 2\n"}
         << "data.data";
     QTest::newRow("control characters in a name, as text")
@@ -238,8 +238,10 @@ void tst_Safety::volumeMoved_data()
     // nowhere: not into the directory under a volume unmounted meanwhile, nor where the
     // volume's link has been pointed since.
     QTest::addColumn<bool>("bUnmounted"); // lazily unmounted, else the volume's link pointed elsewhere
-    QTest::newRow("lazily unmounted") << true;
-    QTest::newRow("the volume's link pointed elsewhere") << false;
+    QTest::addColumn<bool>("bSame_Fs");   // elsewhere is a directory of the volume's own file system
+    QTest::newRow("lazily unmounted") << true << false;
+    QTest::newRow("the volume's link pointed elsewhere") << false << false;
+    QTest::newRow("the link pointed to another directory of the volume") << false << true;
 }
 
 void tst_Safety::volumeMoved()
@@ -247,10 +249,11 @@ void tst_Safety::volumeMoved()
     NEED_LOOP();
     NEED_PROGRAMS("prlimit");
     QFETCH(bool, bUnmounted);
+    QFETCH(bool, bSame_Fs);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(1024ULL * 1048576, 4096, "ext4"));
     const QString qsMount = oLoop.qsMount, qsLink = oLoop.qTemp.filePath("volume"),
-                  qsElsewhere = oLoop.qTemp.filePath("elsewhere");
+                  qsElsewhere = bSame_Fs ? qsMount + "elsewhere" : oLoop.qTemp.filePath("elsewhere");
     QVERIFY(QDir().mkpath(qsElsewhere) && QFile::link(qsMount, qsLink));
     QProcess qTool;
     qTool.start("prlimit", QStringList{"--fsize=" + QString::number(8 << 20), FILLSCAN_TOOL} +

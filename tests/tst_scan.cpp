@@ -1,5 +1,6 @@
 // What the read makes of the words it sees, without a device: the scan kernels, the run
 // table, the verdict, and the figures the operator reads.
+#include "Functions_Placement.h"
 #include "Functions_Reader.h"
 #include "Functions_Verdict.h"
 #include "Functions_Report.h"
@@ -25,6 +26,8 @@ private slots:
     void kernels();
     void runTable();
     void runTableMillions();
+    void inferredPlacement_data();
+    void inferredPlacement();
     void verdict_data();
     void verdict();
     void figures();
@@ -149,6 +152,33 @@ void tst_Scan::runTableMillions()
     }
 }
 
+// Where the fill lay, inferred from the runs found on a 16,000-byte device for a fill of
+// 2,000 words: every index placed once, at the byte it should lie at.
+void tst_Scan::inferredPlacement_data()
+{
+    QTest::addColumn<tRun_List>("qlFound");
+    QTest::addColumn<tRun_List>("qlPlaced");
+    QTest::newRow("all found in one piece") << tRun_List{{0, 2000, 0}} << tRun_List{{0, 2000, 0}};
+    // 200 words lost at the head lay 8 bytes each before the first found: from byte 0.
+    QTest::newRow("head lost") << tRun_List{{200, 1800, 1600}} << tRun_List{{0, 2000, 0}};
+    QTest::newRow("head lost, the file from byte 4,000")
+        << tRun_List{{100, 1000, 4800}} << tRun_List{{0, 1500, 4000}};
+    QTest::newRow("tail lost") << tRun_List{{0, 1200, 0}} << tRun_List{{0, 2000, 0}};
+    QTest::newRow("two pieces, the gap after the first")
+        << tRun_List{{0, 500, 0}, {700, 1000, 8000}} << tRun_List{{0, 700, 0}, {700, 1000, 8000}};
+    // An old copy of the first 100 words elsewhere: the diagonal with more words wins.
+    QTest::newRow("an old copy beside it") << tRun_List{{0, 100, 8000}, {0, 2000, 0}} << tRun_List{{0, 2000, 0}};
+}
+
+void tst_Scan::inferredPlacement()
+{
+    QFETCH(tRun_List, qlFound);
+    QFETCH(tRun_List, qlPlaced);
+    std::vector<cRun> vecFound = vecRuns(qlFound);
+    qui64Sort_By_Index(vecFound);
+    QCOMPARE(qvList(vecInfer_Placement(vecFound, 2000, 16000)), qlPlaced);
+}
+
 // Where the file system put the fill, as the layout that the read is compared with says.
 enum ePlacement {
     ePlaced_At_Zero,     // in one piece from offset 0
@@ -233,6 +263,11 @@ void tst_Scan::verdict_data()
         << tRun_List{{0, 1200, 0}} << ePlacement_Inferred << eOn_Device_Yes << eVerdict_Capacity_Limited
         << tCounts{1200, 0, 800, 0, 9600} << tRun_List{{1200, 800, 9600}}
         << "Поддельная ёмкость: носитель хранит данные только до смещения 9 600" << cScan_Setup();
+    // The head lay before the first word found, 8 bytes a word: from byte 0.
+    QTest::newRow("keeps the last 14,400 bytes, placement inferred")
+        << tRun_List{{200, 1800, 1600}} << ePlacement_Inferred << eOn_Device_Yes << eVerdict_Keeps_Recent
+        << tCounts{1800, 0, 200, 0, 14400} << tRun_List{{0, 200, 0}}
+        << "Поддельная ёмкость: носитель хранит только последние ~14,1 КиБ записанного" << cScan_Setup();
     QTest::newRow("keeps only the last 6,400 bytes written")
         << tRun_List{{1200, 800, 9600}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Keeps_Recent
         << tCounts{800, 0, 1200, 0, 6400} << tRun_List{{0, 1200, 0}}
