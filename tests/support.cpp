@@ -116,6 +116,25 @@ bool bWait_For(const std::function<bool()> &bDone, const qint64 qi64Ms)
     return bDone();
 }
 
+QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size, const QList<QPair<qint64, quint64>> &qlWords)
+{
+    QByteArray qbaImage(int(qi64Size), '\0');
+    for (const auto &qpWord : qlWords)
+        qToBigEndian<quint64>(qpWord.second, qbaImage.data() + qpWord.first);
+    QFile qFile(qDir.filePath("image.bin"));
+    if (!qFile.open(QIODevice::WriteOnly) || qFile.write(qbaImage) != qbaImage.size())
+        return QString();
+    return qFile.fileName();
+}
+
+cRead_Result oRead_Of(const cDrive &oDisk, const quint64 qui64Pattern, const quint64 qui64Words)
+{
+    cTest_Operator oOperator;
+    cRead_Result oResult;
+    oDisk.vRead_Data(qui64Pattern, qui64Words, oOperator, oResult);
+    return oResult;
+}
+
 cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes)
 {
     cVolume oResult;

@@ -96,6 +96,11 @@ cTool_Run oFinished(QProcess &qTool);
 QByteArray qbaAfter_Signal(QProcess &qTool, const int iSignal, const int iLines, const qint64 iMs = 10000);
 
 // A fill of the words from qui64Pattern into the directory qsDir, as a volume of qui64Bytes.
+// An image whose words are given: offset -> value (big-endian, at any byte offset), as
+// image.bin in qDir.
+QString qsMake_Image(const QTemporaryDir &qDir, const qint64 qi64Size, const QList<QPair<qint64, quint64>> &qlWords);
+// A read of the device named by the record, for the words pattern + i, i below qui64Words.
+cRead_Result oRead_Of(const cDrive &oDisk, const quint64 qui64Pattern, const quint64 qui64Words);
 // A volume record for the directory qsDir, as a poll of qui64Bytes would leave it.
 cVolume oVolume_At(const QString &qsDir, const quint64 qui64Bytes);
 cFill_Result oFill_Into(const QString &qsDir, const quint64 qui64Bytes, const quint64 qui64Pattern);

@@ -6,11 +6,14 @@
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
+#include "support.h"
 
 #include <QtEndian>
 #include <QtTest>
 
 #include <thread>
+
+#include <sys/resource.h>
 
 typedef QVector<quint64> tWords;
 typedef QVector<QVector<quint64>> tRun_List; // {first, count, offset} each
@@ -22,6 +25,10 @@ class tst_Scan : public QObject
     Q_OBJECT
 
 private slots:
+    void readBounds();
+    void readFailures_data();
+    void readFailures();
+    void readScale();
     void kernels_data();
     void kernels();
     void runTable();
@@ -32,6 +39,8 @@ private slots:
     void verdict();
     void figures();
 };
+
+Q_DECLARE_METATYPE(eRead_Status)
 
 static const quint64 P = 0xFFFFFFC000000000ULL;
 
@@ -427,6 +436,120 @@ void tst_Scan::figures()
     QCOMPARE(qsPlain(qsPercent_Text(1, 3)), QString("33,33 %"));
     QCOMPARE(qsPlain(qsRate_Text(1048576 * 1500ULL, 2000)), QString("750,0 МиБ/с"));
     QCOMPARE(qsPlain(qsSeconds_Text(125000)), QString("2 мин 05 с"));
+}
+
+void tst_Scan::readBounds()
+{
+    QTemporaryDir qDir;
+    // Runs, duplicates and words below the pattern are the kernel's (tst_scan); here the
+    // device: the bound, the 8-byte grid, regions, and where each word lies.
+    QList<QPair<qint64, quint64>> qlWords = {{0, P},             // index 0
+                                             {8, P + 999},       // the last one looked for
+                                             {16, P + 1000},     // the first one beyond
+                                             {28, P + 7},        // off the 8-byte grid: never seen
+                                             {64, P + 5},        // region 1 (regions of 64 bytes here)
+                                             {65528, P + 8191}}; // the device's last word
+    cDrive oDrive_Image;
+    oDrive_Image.vGet_Properties(qsMake_Image(qDir, 65536, qlWords));
+    const cRead_Result oResult = oRead_Of(oDrive_Image, P, 1000);
+    QCOMPARE(oResult.eStatus, eRead_Done);
+    QCOMPARE(oResult.qui64Data_Count, quint64(1000));
+    QVector<quint64> qvFirst, qvOffset; // of each run found
+    for (const cRun &oRun : oResult.vecRuns) {
+        qvFirst << oRun.qui64First;
+        qvOffset << oRun.qui64Offset;
+    }
+    QCOMPARE(qvFirst, (QVector<quint64>{0, 5, 999}));
+    QCOMPARE(qvOffset, (QVector<quint64>{0, 64, 8}));
+    QCOMPARE(oResult.qui64Distinct, quint64(3));
+    QCOMPARE(oResult.qui64Region_Bytes, quint64(64));
+    QCOMPARE(oResult.qvRegion_Hits.mid(0, 3), (QVector<quint64>{2, 1, 0}));
+    QVERIFY(oResult.qvNot_Read.isEmpty());
+
+    // No bound of its own: every index below the count is looked for, whatever the device.
+    QCOMPARE(oRead_Of(oDrive_Image, P, quint64(1) << 40).qui64Distinct, quint64(5));
+
+    // Indexes past 2^64 wrap to small values: a word below the pattern must not count.
+    const quint64 qui64Top = 0xFFFFFFFFFFFFFFFEULL;
+    QTemporaryDir qDir_Top;
+    cDrive oDrive_Top;
+    oDrive_Top.vGet_Properties(qsMake_Image(qDir_Top, 4096, {{0, 3}, {8, 0xFFFFFFFFFFFFFFFFULL}}));
+    const cRead_Result oTop = oRead_Of(oDrive_Top, qui64Top, 100);
+    QCOMPARE(oTop.qui64Distinct, quint64(1));
+    QCOMPARE(oTop.vecRuns[0].qui64First, quint64(1));
+
+    // The read step looks for the last poll's pattern, over the indexes that poll counted.
+    const quint64 qui64Small = 0xFFFFFFFFFFF00000ULL;
+    cDrive oPolled_Drive;
+    oPolled_Drive.vGet_Properties(
+        qsMake_Image(qDir, 8192, {{0, qui64Small}, {8, qui64Small + 49}, {16, qui64Small + 50}}));
+    cData oPattern;
+    oPattern.qui64Pattern = qui64Small;
+    oPattern.qui64Data_Count = 50;
+    cTest_Operator oOperator;
+    const cRead_Result oStep = oRead(oPolled_Drive, cVolume(), oPattern, oOperator);
+    QVERIFY(bRead_Ok(oStep));
+    QCOMPARE(oStep.qui64Distinct, quint64(2));
+}
+
+void tst_Scan::readFailures_data()
+{
+    QTest::addColumn<QString>("qsDevice");
+    QTest::addColumn<eRead_Status>("eStatus");
+    QTest::addColumn<QString>("qsMessage");
+    QTest::newRow("missing") << "/nonexistent/disk" << eRead_Open_Failed
+                             << "Не удалось открыть носитель /nonexistent/disk для чтения: No such file or directory.";
+    QTest::newRow("a character device")
+        << "/dev/zero" << eRead_Not_Device
+        << "Не удалось открыть носитель /dev/zero для чтения: это не блочное устройство и не файл образа.";
+    QTest::newRow("a directory")
+        << "/tmp" << eRead_Not_Device
+        << "Не удалось открыть носитель /tmp для чтения: это не блочное устройство и не файл образа.";
+    QTest::newRow("never polled") << "" << eRead_No_Poll << "Носитель не опрошен: сначала опросите.";
+}
+
+void tst_Scan::readFailures()
+{
+    QFETCH(QString, qsDevice);
+    QFETCH(eRead_Status, eStatus);
+    QFETCH(QString, qsMessage);
+    cDrive oFailing;
+    oFailing.qsDrive_Name = qsDevice;
+    oFailing.qui64Bytes_Count = 1ULL << 30; // /dev/zero would be read for ever
+    const cRead_Result oResult = oRead_Of(oFailing, P, 100);
+    QCOMPARE(oResult.eStatus, eStatus);
+    QCOMPARE(qsRead_Failure(oResult, "сначала опросите"), qsMessage);
+}
+
+void tst_Scan::readScale()
+{
+    // A 100 GB device (a sparse image) from a volume that holds 12,500,000,000 words: fill
+    // words with indexes past 12,000,000,000, at the offset they would have, are found, and
+    // the read needs no memory for the indexes it did not find.
+    QTemporaryDir qDir;
+    const quint64 qui64Device = 100000000000ULL, qui64First = 12000000000ULL, qui64Words = 1 << 20;
+    QFile qImage(qDir.filePath("huge.img"));
+    QVERIFY(qImage.open(QIODevice::WriteOnly) && qImage.resize(qint64(qui64Device)));
+    QByteArray qbaWords(int(qui64Words * 8), '\0');
+    for (quint64 i = 0; i < qui64Words; ++i)
+        qToBigEndian<quint64>(P + qui64First + i, qbaWords.data() + 8 * i);
+    QVERIFY(qImage.seek(qint64(qui64First * 8)) && qImage.write(qbaWords) == qbaWords.size());
+    qImage.close();
+    struct rusage strBefore, strAfter;
+    getrusage(RUSAGE_SELF, &strBefore);
+    cDrive oHuge;
+    QVERIFY(oHuge.bGet_Properties(qImage.fileName()));
+    const cRead_Result oResult = oRead_Of(oHuge, P, 12500000000ULL);
+    getrusage(RUSAGE_SELF, &strAfter);
+    QCOMPARE(oResult.eStatus, eRead_Done);
+    QCOMPARE(oResult.qui64Bytes_Done, qui64Device);
+    QCOMPARE(oResult.qui64Distinct, qui64Words);
+    QCOMPARE(oResult.vecRuns.size(), size_t(1));
+    QCOMPARE(oResult.vecRuns[0].qui64First, qui64First);
+    QCOMPARE(oResult.vecRuns[0].qui64Offset, qui64First * 8);
+    // The old table of 12,000,000,000 flags took 1.4 GiB even as bits.
+    QVERIFY2(strAfter.ru_maxrss - strBefore.ru_maxrss < 100 * 1024,
+             qPrintable(QString("peak memory grew by %1 KiB").arg(strAfter.ru_maxrss - strBefore.ru_maxrss)));
 }
 
 QTEST_MAIN(tst_Scan)
