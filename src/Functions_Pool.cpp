@@ -30,8 +30,9 @@ void cWorker_Gauge::vMeasure(const quint64 qui64Done_Bytes)
         qui64Done_Since = qui64Done_Bytes;
         return;
     }
+    // Soon on a fast medium (a few requests in 100 ms), at most a second on a slow one.
     const qint64 qi64Ms = std::chrono::duration_cast<std::chrono::milliseconds>(tNow - tSince).count();
-    if (qi64Ms < 500)
+    if (qi64Ms < 100 || (qi64Ms < 1000 && qui64Done_Bytes - qui64Done_Since < 4 * qui64Request))
         return;
     const quint64 qui64Per_Second = (qui64Done_Bytes - qui64Done_Since) * 1000 / quint64(qi64Ms);
     iAllowed = int(std::clamp<quint64>(qui64Per_Second / qui64Request, 1, quint64(iAll)));
