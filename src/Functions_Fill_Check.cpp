@@ -81,9 +81,9 @@ bool cFill_Check::bSample_Lost(const QString &qsPath, const quint64 qui64First, 
         bLoss_Placed = true;
         return true;
     }
-    // The file system does not say where the words lie (FUSE). Reading back through it would
-    // mean syncing it and dropping its caches now and then, which changes what it writes when;
-    // such a fill runs to the end, and the read judges it.
+    // Where the words lie is not known (an encrypting file system over a directory, btrfs in
+    // RAID): reading back through the file system would read its caches, not the medium; such
+    // a fill runs to the end, and the read judges it.
     bEnabled = false;
     return false;
 }

@@ -7,8 +7,9 @@
 // back, past every cache, the first stretch of the file (a medium that wraps its addresses
 // writes over it) and a stretch written long enough ago that no cache of the medium's still
 // holds it. A medium that keeps everything costs a few reads; one that loses data is caught
-// soon after the loss begins, instead of hours of filling later. Only where the file system
-// says where the file lies: the device is read there, direct.
+// soon after the loss begins, instead of hours of filling later. Wherever the file's place
+// is known (FIEMAP, btrfs's chunk tree, a FUSE file system's structures on the device): the
+// device is read there, direct, never through the file system.
 class cFill_Check
 {
 public:
