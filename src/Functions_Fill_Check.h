@@ -1,7 +1,12 @@
 #ifndef FUNCTIONS_FILL_CHECK_H
 #define FUNCTIONS_FILL_CHECK_H
 
+#include "Functions_Table.h"
+
 #include <QString>
+
+#include <functional>
+#include <vector>
 
 // The fill checks as it goes that the medium keeps what it was given: now and then it reads
 // back, past every cache, the first stretch of the file (a medium that wraps its addresses
@@ -13,7 +18,9 @@
 class cFill_Check
 {
 public:
-    cFill_Check(const QString &qsDevice, const quint64 qui64Pattern, const quint64 qui64Volume_Bytes);
+    // fCancelled: whether the operator asked to stop, for a check that waits on the device.
+    cFill_Check(const QString &qsDevice, const quint64 qui64Pattern, const quint64 qui64Volume_Bytes,
+                std::function<bool()> fCancelled = {});
 
     // A check is due now that the file holds this many bytes from its start.
     bool bDue(const quint64 qui64Written) const;
@@ -32,10 +39,13 @@ public:
     int iChecks = 0;
 
 private:
+    std::function<bool()> fCancelled;
     bool bSample_Lost(const QString &qsPath, const quint64 qui64First, const quint64 qui64At);
 
     QString qsDevice;
     quint64 qui64Pattern;
+    std::vector<cRun> vecKnown_Runs; // the last placement the file system gave, of qsKnown_Path
+    QString qsKnown_Path;
     quint64 qui64Step;     // bytes of the file between checks
     quint64 qui64Next = 0; // the next check, in bytes of the file
 };

@@ -61,28 +61,22 @@ QList<dev_t> qlWith_Partitions(const QString &qsDevice)
     return qlDevices;
 }
 
-// The fill's files and their device written through: the file first (the driver writes what
-// it holds, and its own records of the file), then the device's cache, which is then dropped
-// so that what is read next comes from the medium whatever way the driver wrote.
-bool bSync(const QVector<cFill_Part> &qvParts, const QString &qsNode, QString *pqsWhy)
+// The device's cache written through, then dropped, so that what is read next comes from the
+// medium whatever way the driver wrote. Not the files through their driver: a driver that
+// serves one request at a time would wait there for the medium, and every other request of
+// the fill (its close too) behind it, for as long as the medium stalls. exfat-fuse, ntfs-3g
+// and fusefat write their records of a file to the device as it grows.
+bool bSync_Device(const QString &qsNode, QString *pqsWhy)
 {
-    QStringList qslPaths;
-    for (const cFill_Part &oPart : qvParts)
-        qslPaths << oPart.qsPath;
-    if (!qsNode.isEmpty())
-        qslPaths << qsNode;
-    for (const QString &qsPath : qslPaths) {
-        const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_CLOEXEC);
-        if (iFD < 0 || fsync(iFD) != 0) {
-            *pqsWhy = qsSync_Failed_Why(qsPath, qsSystem_Reason(errno));
-            if (iFD >= 0)
-                close(iFD);
-            return false;
-        }
-        if (qsPath == qsNode)
-            ioctl(iFD, BLKFLSBUF, 0); // best effort: the fsync above already wrote it through
-        close(iFD);
+    const int iFD = open(QFile::encodeName(qsNode).constData(), O_RDONLY | O_CLOEXEC);
+    if (iFD < 0 || fsync(iFD) != 0) {
+        *pqsWhy = qsSync_Failed_Why(qsNode, qsSystem_Reason(errno));
+        if (iFD >= 0)
+            close(iFD);
+        return false;
     }
+    ioctl(iFD, BLKFLSBUF, 0); // best effort: the fsync above already wrote it through
+    close(iFD);
     return true;
 }
 
@@ -127,17 +121,15 @@ bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std
         *pqsWhy = qsFuse_Unplaced_Why();
         return false;
     } else {
-        // The mount names no device: sync the fill, then find the one file system on the
-        // scanned device that holds it.
-        if (!bSync(qvParts, QString(), pqsWhy))
-            return false;
+        // The mount names no device: find the one file system on the scanned device (or
+        // its partitions) that holds the fill.
         if (!bFind_Holder(qlWith_Partitions(qsDevice), qsIn_Fs(qvParts.first()), strFile.st_size, pdevFs)) {
             *pqsWhy = qsFuse_No_Device_Why(qsType, qsDevice);
             return false;
         }
     }
     const QString qsFs_Node = qsNode(*pdevFs);
-    if (!bSync(qvParts, qsFs_Node, pqsWhy))
+    if (!bSync_Device(qsFs_Node, pqsWhy))
         return false;
     for (const cFill_Part &oPart : qvParts)
         if (!bTsk_Part_Runs(qsFs_Node, qsIn_Fs(oPart), oPart, pvecRuns, pqsWhy))

@@ -133,7 +133,8 @@ cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
     }
     // Checked as it goes, where the polled device can be read back: a medium that loses data is
     // told in minutes, not after hours of filling.
-    cFill_Check oCheck(oDrive.qsDrive_Name, oData.qui64Pattern, oVolume.qui64Bytes_Count);
+    cFill_Check oCheck(oDrive.qsDrive_Name, oData.qui64Pattern, oVolume.qui64Bytes_Count,
+                       [&oOperator] { return oOperator.bCancelled(); });
     oData.vWrite_Data(oVolume, oOperator, oResult, oDrive.qsDrive_Name.isEmpty() ? nullptr : &oCheck);
     return oResult;
 }
