@@ -1,6 +1,7 @@
 #include "Functions_Fill_Check.h"
 
 #include "Functions_Files.h"
+#include "Functions_Fuse_Placement.h"
 #include "Functions_Pool.h"
 #include "Functions_Topology.h"
 
@@ -72,7 +73,11 @@ public:
 void vTake_Sample(cSample &oSample)
 {
     QString qsWhy;
-    oSample.bPlaced = oSample.bFresh = bFill_Placement({oSample.oPart}, oSample.qsDevice, &oSample.vecRuns, &qsWhy);
+    // Not the whole device synced: what the file system's driver still has in the cache is
+    // the fill's newest writes, and writing all of it through at every check would let the
+    // writers run far ahead meanwhile. Only the sample's bytes are written through.
+    oSample.bPlaced = oSample.bFresh =
+        bFill_Placement({oSample.oPart}, oSample.qsDevice, &oSample.vecRuns, &qsWhy, nullptr, nullptr, false);
     // A FUSE file system's placement is read from its structures on the medium, which a
     // wrapping medium overwrites too: where they no longer say, the runs they said before
     // still hold (these drivers never move data once written), and the sample is read there.
@@ -89,6 +94,8 @@ void vTake_Sample(cSample &oSample)
         return; // not written yet where the file system says: nothing to tell
     oSample.qui64Device_At = it->qui64Offset + 8 * (qui64Index - it->qui64First);
     const quint64 qui64Length = std::min(qui64Check_Sample, 8 * (it->qui64End() - qui64Index));
+    if (!bFlush_Range(oSample.qsDevice, oSample.qui64Device_At, qui64Length))
+        return; // what the medium holds there may not be what was written yet: nothing to tell
     const int iDevice = open(oSample.qsDevice.toStdString().c_str(), O_RDONLY | O_CLOEXEC | O_DIRECT);
     if (iDevice < 0)
         return;

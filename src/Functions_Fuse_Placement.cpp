@@ -12,8 +12,6 @@
 
 #include <fcntl.h>
 #include <libmount/libmount.h>
-#include <linux/fs.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -61,8 +59,10 @@ QList<dev_t> qlWith_Partitions(const QString &qsDevice)
     return qlDevices;
 }
 
-// The device's cache written through, then dropped, so that what is read next comes from the
-// medium whatever way the driver wrote. Not the files through their driver: a driver that
+// The device's cache written through, so that the medium holds what the structures say and
+// the samples read from it directly find it. The cache is kept: the structures are read as the
+// driver wrote them (where it put the file), and the driver goes on from the same records
+// even where a fake medium has lost them. Not the files through their driver: a driver that
 // serves one request at a time would wait there for the medium, and every other request of
 // the fill (its close too) behind it, for as long as the medium stalls. exfat-fuse, ntfs-3g
 // and fusefat write their records of a file to the device as it grows.
@@ -75,7 +75,6 @@ bool bSync_Device(const QString &qsNode, QString *pqsWhy)
             close(iFD);
         return false;
     }
-    ioctl(iFD, BLKFLSBUF, 0); // best effort: the fsync above already wrote it through
     close(iFD);
     return true;
 }
@@ -98,7 +97,7 @@ bool bFind_Holder(const QList<dev_t> &qlCandidates, const QString &qsIn_Fs, cons
 } // namespace
 
 bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecRuns,
-                dev_t *pdevFs, QString *pqsWhy)
+                dev_t *pdevFs, QString *pqsWhy, const bool bSync)
 {
     QString qsRoot, qsType, qsSource;
     struct stat strFile, strSource;
@@ -129,10 +128,31 @@ bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std
         }
     }
     const QString qsFs_Node = qsNode(*pdevFs);
-    if (!bSync_Device(qsFs_Node, pqsWhy))
+    if (bSync && !bSync_Device(qsFs_Node, pqsWhy))
         return false;
     for (const cFill_Part &oPart : qvParts)
         if (!bTsk_Part_Runs(qsFs_Node, qsIn_Fs(oPart), oPart, pvecRuns, pqsWhy))
             return false;
     return true;
+}
+
+bool bFlush_Range(const QString &qsDevice, const quint64 qui64At, const quint64 qui64Length)
+{
+    bool bOk = true;
+    const QList<dev_t> qlNodes = qlWith_Partitions(qsDevice);
+    for (int i = 0; i < qlNodes.size(); ++i) {
+        // sysfs counts a partition's start in 512-byte sectors, whatever the device's own
+        const QString qsSys = QString("/sys/dev/block/%1:%2").arg(major(qlNodes[i])).arg(minor(qlNodes[i]));
+        QFile qStart(qsSys + "/start");
+        const quint64 qui64Start = i > 0 && qStart.open(QIODevice::ReadOnly) ? qStart.readAll().trimmed().toULongLong() * 512 : 0;
+        if (i > 0 && qui64At < qui64Start)
+            continue;
+        const int iFD = open(QFile::encodeName(qsNode(qlNodes[i])).constData(), O_RDONLY | O_CLOEXEC);
+        bOk = bOk && iFD >= 0 &&
+              sync_file_range(iFD, off64_t(qui64At - qui64Start), off64_t(qui64Length),
+                              SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER) == 0;
+        if (iFD >= 0)
+            close(iFD);
+    }
+    return bOk;
 }

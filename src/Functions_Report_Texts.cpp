@@ -99,7 +99,7 @@ QString qsTsk_Failed_Why(const QString &qsDevice, const QString &qsReason)
 
 QString qsFuse_No_Device_Why(const QString &qsType, const QString &qsDevice)
 {
-    return QString("файловая система %1 не найдена ни на %2, ни на его разделах: файлы заполнения на ней не совпадают")
+    return QString("файловая система %1 с файлами заполнения не найдена ни на %2, ни на его разделах")
         .arg(qsType, qsDevice);
 }
 

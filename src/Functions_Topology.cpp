@@ -375,7 +375,7 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
     quint64 qui64From = 0;
     bool bLast = !pqsWhy->isEmpty();
     quint32 ui32Flags = FIEMAP_FLAG_SYNC; // the words still cached are placed first
-    while (!bLast && qui64From < qui64Bytes) {
+    while (!bLast && pqsWhy->isEmpty() && qui64From < qui64Bytes) {
         std::memset(pMap, 0, sizeof(fiemap));
         pMap->fm_start = qui64From;
         pMap->fm_length = qui64Bytes - qui64From;
@@ -410,7 +410,7 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
 } // namespace
 
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
-                     QString *pqsWhy, quint64 *pqui64Unwritten, ePlacement_Source *peSource)
+                     QString *pqsWhy, quint64 *pqui64Unwritten, ePlacement_Source *peSource, const bool bSync)
 {
     pvecExpected->clear();
     dev_t devFs = 0;
@@ -418,7 +418,7 @@ bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice
     const quint64 qui64Magic = qvParts.isEmpty() ? 0 : qui64Fs_Magic(qvParts.first().qsPath);
     ePlacement_Source eSource = ePlacement_Fiemap;
     if (qui64Magic == FUSE_SUPER_MAGIC) {
-        if (!bFuse_Runs(qvParts, qsDevice, pvecExpected, &devFs, pqsWhy))
+        if (!bFuse_Runs(qvParts, qsDevice, pvecExpected, &devFs, pqsWhy, bSync))
             return false;
         eSource = ePlacement_Tsk;
     } else {
