@@ -115,7 +115,8 @@ bool bBtrfs_Physical(const QString &qsPath, std::vector<cRun> *pvecRuns, QString
     for (cRun oRun : *pvecRuns) {
         while (oRun.qui64Count > 0) {
             auto it = mapChunks.upper_bound(oRun.qui64Offset);
-            if (it == mapChunks.begin() || oRun.qui64Offset >= std::prev(it)->first + std::prev(it)->second.qui64Length) {
+            if (it == mapChunks.begin() ||
+                oRun.qui64Offset >= std::prev(it)->first + std::prev(it)->second.qui64Length) {
                 *pqsWhy = qsBtrfs_Unmapped_Why(oRun.qui64Offset);
                 return false;
             }

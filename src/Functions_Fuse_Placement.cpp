@@ -96,8 +96,8 @@ bool bFind_Holder(const QList<dev_t> &qlCandidates, const QString &qsIn_Fs, cons
 
 } // namespace
 
-bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecRuns,
-                dev_t *pdevFs, QString *pqsWhy, const bool bSync)
+bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecRuns, dev_t *pdevFs,
+                QString *pqsWhy, const bool bSync)
 {
     QString qsRoot, qsType, qsSource;
     struct stat strFile, strSource;
@@ -144,7 +144,8 @@ bool bFlush_Range(const QString &qsDevice, const quint64 qui64At, const quint64 
         // sysfs counts a partition's start in 512-byte sectors, whatever the device's own
         const QString qsSys = QString("/sys/dev/block/%1:%2").arg(major(qlNodes[i])).arg(minor(qlNodes[i]));
         QFile qStart(qsSys + "/start");
-        const quint64 qui64Start = i > 0 && qStart.open(QIODevice::ReadOnly) ? qStart.readAll().trimmed().toULongLong() * 512 : 0;
+        const quint64 qui64Start =
+            i > 0 && qStart.open(QIODevice::ReadOnly) ? qStart.readAll().trimmed().toULongLong() * 512 : 0;
         if (i > 0 && qui64At < qui64Start)
             continue;
         const int iFD = open(QFile::encodeName(qsNode(qlNodes[i])).constData(), O_RDONLY | O_CLOEXEC);

@@ -17,8 +17,8 @@
 // The runs (by index) as offsets within the file system's block device, which goes to
 // *pdevFs. False, with the reason, where the volume is no FUSE file system on a device, the
 // sync failed or the structures do not say.
-bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecRuns,
-                dev_t *pdevFs, QString *pqsWhy, const bool bSync = true);
+bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecRuns, dev_t *pdevFs,
+                QString *pqsWhy, const bool bSync = true);
 
 // Writes through what the caches of qsDevice and of its partitions hold of the device's bytes
 // [qui64At, +qui64Length), so that a direct read there finds what was written: cheaper than
