@@ -4,7 +4,6 @@
 // sticks come or not; data encrypted or compressed at rest; an old fill under a sparse file.
 // Each gets its verdict and real capacity from the batch tool, and the same in the window.
 #include "Functions_Report.h"
-#include "Functions_Text.h"
 #include "mainwindow.h"
 #include "support.h"
 
@@ -13,7 +12,6 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QtTest>
 
 #include <unistd.h>
@@ -27,7 +25,6 @@ private slots:
     void verdict();
     void earlyStop_data();
     void earlyStop();
-    void slowCancel();
 };
 
 // nbdfuse serving a medium from nbdkit as a file; unmounting ends both.
@@ -46,8 +43,7 @@ public:
 class cEmulated_Medium
 {
 public:
-    // qslMedium: the plugin's parameters, nbdkit's filters (--filter=...) among them; qsFs:
-    // ext4 or exfat.
+    // qslMedium: the plugin's parameters; qsFs: ext4 or exfat.
     QString qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned)
     {
         const QString qsDir = qTemp.filePath("nbd");
@@ -55,12 +51,9 @@ public:
         const QString qsPid = qTemp.filePath("nbdfuse.pid");
         // A line for every failed request: in a pipe nobody drains it would stall the medium.
         oServer.qProcess.setStandardErrorFile(qTemp.filePath("nbdfuse.log"));
-        QStringList qslFilters = qslMedium.filter(QRegularExpression("^--filter="));
-        QStringList qslParameters = qslMedium;
-        for (const QString &qsFilter : qslFilters)
-            qslParameters.removeAll(qsFilter);
-        oServer.qProcess.start("nbdfuse", QStringList{"-P", qsPid, qsDir + "/medium.img", "--command", "nbdkit", "-s"} +
-                                              qslFilters + QStringList{FILLSCAN_FAKE_MEDIUM} + qslParameters);
+        oServer.qProcess.start("nbdfuse", QStringList{"-P", qsPid, qsDir + "/medium.img", "--command", "nbdkit", "-s",
+                                                      FILLSCAN_FAKE_MEDIUM} +
+                                              qslMedium);
         QElapsedTimer qTimer;
         qTimer.start();
         while (!QFile::exists(qsPid) && qTimer.elapsed() < 20000 && oServer.qProcess.state() != QProcess::NotRunning)
@@ -370,50 +363,6 @@ void tst_Media::earlyStop()
         QCOMPARE(iExit, 0);
         QVERIFY(QFileInfo(oMedium.oLoop.qsMount + "data.data").isFile());
     }
-}
-
-void tst_Media::slowCancel()
-{
-    // "Отмена" in the window on a slow medium (2.5 MiB/s): the writers still in the medium are
-    // waited for, not given up, so the box's count is what the file holds, the stop is the
-    // operator's, and the medium is not blamed.
-    NEED_LOOP();
-    if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
-        QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
-    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
-    cEmulated_Medium oMedium;
-    QVERIFY_MADE(oMedium.qsStart({"--filter=rate", "size=512M", "rate=20M"}, "ext4", false));
-    MainWindow oWindow(nullptr, oMedium.oLoop.qsDevice, oMedium.oLoop.qsMount);
-    cBox_Answerer oAnswerer([](QMessageBox *qBox) {
-        (qBox->button(QMessageBox::No) ? qBox->button(QMessageBox::No) : qBox->buttons().first())->click();
-    });
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
-    QElapsedTimer qShown, qCancelled;
-    QTimer qCanceller;
-    QObject::connect(&qCanceller, &QTimer::timeout, [&] {
-        auto *qCancel = oWindow.findChild<QPushButton *>("pushButton_Cancel");
-        if (!qShown.isValid() && qCancel && qCancel->isVisible())
-            qShown.start();
-        if (qShown.isValid() && !qCancelled.isValid() && qShown.elapsed() > 3000) {
-            qCancelled.start();
-            qCancel->click();
-        }
-    });
-    qCanceller.start(50);
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Write"), Qt::LeftButton);
-    QVERIFY(qCancelled.isValid());
-    qDebug() << "stopped" << qCancelled.elapsed() << "ms after the cancel";
-    quint64 qui64Words = 0;
-    QVERIFY(bFill_Sequence(oMedium.oLoop.qsMount + "data.data", oData.qui64Pattern, &qui64Words));
-    QVERIFY(qui64Words > 0);
-    QCOMPARE(oAnswerer.qslHeadings.value(0), QString("Заполнение прервано."));
-    const QString qsBox = oAnswerer.qslMessages.value(0);
-    QVERIFY2(qsBox.contains("Записано слов: " + qsCount_Text(qui64Words) + " из "), qPrintable(qsBox));
-    QVERIFY2(qsBox.contains("Остановка: прервано оператором"), qPrintable(qsBox));
-    QVERIFY2(!qsBox.contains("перестал отвечать"), qPrintable(qsBox));
-    QVERIFY(qsBox.contains("осталась на разделе"));
-    QVERIFY(oAnswerer.qslHeadings.value(1).startsWith("Удалить файл заполнения")); // offered, answered no
-    QVERIFY(QFileInfo::exists(oMedium.oLoop.qsMount + "data.data"));
 }
 
 QTEST_MAIN(tst_Media)
