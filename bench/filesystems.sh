@@ -24,8 +24,8 @@ mkdir "$work/ram" "$work/volume"
 mount -t tmpfs -o size=1100M tmpfs "$work/ram"
 tmpfs=$work/ram
 
-printf '%-22s %9s %9s %14s %5s %9s | %-9s %-9s %9s %s\n' "file system" "size MiB" "free MiB" "written MiB" files "fill/s" \
-    verdict placement "read/s" "on device"
+printf '%-22s %9s %9s %14s %5s %9s | %-9s %-20s %9s %s\n' "file system" "size MiB" "free MiB" "written MiB" files "fill/s" \
+    verdict "placement (source)" "read/s" "on device"
 for case in "ext4 ext4" "xfs xfs" "btrfs btrfs" "exfat exfat-fuse" "ntfs ntfs-3g" "ext4-limit ext4"; do
     read -r name type <<< "$case"
     fs=${name%-limit}
@@ -46,10 +46,10 @@ for case in "ext4 ext4" "xfs xfs" "btrfs btrfs" "exfat exfat-fuse" "ntfs ntfs-3g
     out=$("${limit[@]}" "$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet || true)
     fill=$(sed -n 2p <<< "$out")
     read=$(sed -n 3p <<< "$out")
-    printf '%-22s %9s %9s %8.0f (%2.0f%%) %5s %9s | %-9s %-9s %9s %s\n' "$name" "$size" "$free" \
+    printf '%-22s %9s %9s %8.0f (%2.0f%%) %5s %9s | %-9s %-20s %9s %s\n' "$name" "$size" "$free" \
         "$(jq '.bytes_written / 1048576' <<< "$fill")" "$(jq ".bytes_written / 1048576 / $free * 100" <<< "$fill")" \
         "$(jq .files <<< "$fill")" "$(jq -r '(.bytes_written / 1048576 / (.elapsed_ms / 1000) | floor | tostring) + " MiB"' <<< "$fill")" \
-        "$(jq -r .verdict <<< "$read")" "$(jq -r .placement <<< "$read")" \
+        "$(jq -r .verdict <<< "$read")" "$(jq -r '.placement + " (" + .placement_source + ")"' <<< "$read")" \
         "$(jq -r '(.bytes_read / 1048576 / (.elapsed_ms / 1000) | floor | tostring) + " MiB"' <<< "$read")" \
         "$(jq -r .volume_on_device <<< "$read")"
     detach

@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libmount-dev qttranslations5-l10n
+packages=(cmake g++ make pkg-config qtbase5-dev qtbase5-dev-tools libmount-dev libtsk-dev qttranslations5-l10n
           fonts-dejavu-core e2fsprogs util-linux mount "$@")
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,12 @@
 #ifndef FUNCTIONS_FILL_CHECK_H
 #define FUNCTIONS_FILL_CHECK_H
 
+#include "Functions_Table.h"
+
 #include <QString>
+
+#include <functional>
+#include <vector>
 
 class cFill_Part;
 
@@ -9,19 +14,22 @@ class cFill_Part;
 // back, past every cache, the first stretch of the file (a medium that wraps its addresses
 // writes over it) and a stretch written long enough ago that no cache of the medium's still
 // holds it. A medium that keeps everything costs a few reads; one that loses data is caught
-// soon after the loss begins, instead of hours of filling later. Only where the file system
-// says where the file lies: the device is read there, direct.
+// soon after the loss begins, instead of hours of filling later. Wherever the file's place
+// is known (FIEMAP, btrfs's chunk tree, a FUSE file system's structures on the device): the
+// device is read there, direct, never through the file system.
 class cFill_Check
 {
 public:
-    cFill_Check(const QString &qsDevice, const quint64 qui64Pattern, const quint64 qui64Volume_Bytes);
+    // fCancelled: whether the operator asked to stop, for a check that waits on the device.
+    cFill_Check(const QString &qsDevice, const quint64 qui64Pattern, const quint64 qui64Volume_Bytes,
+                std::function<bool()> fCancelled = {});
 
     // A check is due now that the file holds this many bytes from its start.
     bool bDue(const quint64 qui64Written) const;
-    // Reads the samples back of the file the writer holds open as iFD (qsPath names it),
-    // whose first word has index qui64First and whose first qui64Written bytes are written.
-    // True when the medium lost them; where the lost sample lay is kept. The descriptor,
-    // not the name: a file renamed away and another made in its place is still the fill.
+    // Reads the samples back of the file the writer writes through iFD (named qsPath, which
+    // may have been renamed meanwhile), whose first word has index qui64First and whose first
+    // qui64Written bytes are written. True when the medium lost them; where the lost sample
+    // lay is kept.
     bool bLost(const int iFD, const QString &qsPath, const quint64 qui64First, const quint64 qui64Written);
 
     bool bEnabled = true;
@@ -34,10 +42,13 @@ public:
     int iChecks = 0;
 
 private:
+    std::function<bool()> fCancelled;
     bool bSample_Lost(const cFill_Part &oFile, const quint64 qui64At);
 
     QString qsDevice;
     quint64 qui64Pattern;
+    std::vector<cRun> vecKnown_Runs; // the last placement the file system gave, of qsKnown_Path
+    QString qsKnown_Path;
     quint64 qui64Step;     // bytes of the file between checks
     quint64 qui64Next = 0; // the next check, in bytes of the file
 };

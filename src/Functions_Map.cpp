@@ -117,7 +117,9 @@ void vDraw_Strip(QPainter &qPainter, const cRead_Result &oResult)
                           QColor::fromRgba(qrgbMap_Bucket(oResult, b)));
     }
     vLegend(qPainter, iGrid_Left, qrStrip.bottom() + 10,
-            {{qrgbMap_In_Place, oVerdict.oLayout.bPlaced ? "на своих местах" : "найдены"},
+            {{qrgbMap_Found_Color(oVerdict), oVerdict.oLayout.bPlaced && !oVerdict.oLayout.bInferred
+                                                ? "на своих местах"
+                                                : "найдены (место не проверено)"},
              {qrgbMap_Displaced, "не на своих местах"},
              {qrgbStrip_Partly, "найдены частично"},
              {qrgbMap_Missing, "не найдены"},
@@ -125,6 +127,11 @@ void vDraw_Strip(QPainter &qPainter, const cRead_Result &oResult)
 }
 
 } // namespace
+
+QRgb qrgbMap_Found_Color(const cVerdict &oVerdict)
+{
+    return oVerdict.oLayout.bPlaced && !oVerdict.oLayout.bInferred ? qrgbMap_In_Place : qrgbMap_Found;
+}
 
 QRgb qrgbMap_Region(const cRead_Result &oResult, const int iRegion)
 {
@@ -139,7 +146,7 @@ QRgb qrgbMap_Region(const cRead_Result &oResult, const int iRegion)
         return qrgbMap_Displaced;
     if (oVerdict.oLayout.bPlaced ? qui64At(oVerdict.qvRegion_In_Place, iRegion) > 0
                                  : qui64At(oResult.qvRegion_Hits, iRegion) > 0)
-        return qrgbMap_In_Place;
+        return qrgbMap_Found_Color(oVerdict);
     return qui64At(oVerdict.qvRegion_Stray, iRegion) > 0 ? qrgbMap_Stray : qrgbMap_None;
 }
 
@@ -151,7 +158,7 @@ QRgb qrgbMap_Bucket(const cRead_Result &oResult, const int iBucket)
     const quint64 qui64Displaced = qui64At(oVerdict.qvStrip_Displaced, iBucket);
     const quint64 qui64Missing = qui64At(oVerdict.qvStrip_Missing, iBucket);
     if (qui64Found >= qui64Size)
-        return qrgbMap_In_Place;
+        return qrgbMap_Found_Color(oVerdict);
     if (qui64Missing == 0)
         return qui64Displaced > 0 ? qrgbMap_Displaced : qrgbMap_Unread;
     return qui64Found + qui64Displaced == 0 ? qrgbMap_Missing : qrgbStrip_Partly;
@@ -179,7 +186,10 @@ QString qsMap_Tip(const cRead_Result &oResult, const QPoint &qpAt)
         qslLines << QString("Регион %1: %2").arg(iRegion).arg(qsByte_Range_Text(qui64First, qui64First + qui64Length));
         qslLines << QString("Слов заполнения: %1 из %2")
                         .arg(qsCount_Text(qui64At(oResult.qvRegion_Hits, iRegion)), qsCount_Text(qui64Length / 8));
-        if (oVerdict.oLayout.bPlaced)
+        if (oVerdict.oLayout.bInferred)
+            qslLines << QString("Слова файла здесь: найдены %1 (их место выведено из найденного, не проверено)")
+                            .arg(qsCount_Text(qui64At(oVerdict.qvRegion_In_Place, iRegion)));
+        else if (oVerdict.oLayout.bPlaced)
             qslLines << QString("Слова файла здесь: на месте %1, лежат в другом месте %2, не найдены %3")
                             .arg(qsCount_Text(qui64At(oVerdict.qvRegion_In_Place, iRegion)),
                                  qsCount_Text(qui64At(oVerdict.qvRegion_Displaced, iRegion)),
@@ -238,9 +248,12 @@ QImage qimgMap_Render(const cRead_Result &oResult)
         qPainter.fillRect(qrCell, QColor(0xb0, 0xb0, 0xb0)); // the grid lines
         qPainter.fillRect(qrCell.adjusted(1, 1, -1, -1), QColor::fromRgba(qrgbMap_Region(oResult, r)));
     }
-    const bool bPlaced = oResult.oVerdict.oLayout.bPlaced;
+    const cFill_Layout &oLayout = oResult.oVerdict.oLayout;
     vLegend(qPainter, iGrid_Left, iLegend_Top(oResult),
-            {{qrgbMap_In_Place, bPlaced ? "слова файла на своих местах" : "слова заполнения (место не проверено)"},
+            {{qrgbMap_Found_Color(oResult.oVerdict), oLayout.bPlaced && !oLayout.bInferred
+                                                         ? "слова файла на своих местах"
+                                                     : oLayout.bPlaced ? "слова файла (место выведено из найденного)"
+                                                                       : "слова заполнения (место не проверено)"},
              {qrgbMap_Displaced, "слова файла лежат не здесь"},
              {qrgbMap_Missing, "слова файла не найдены"}});
     vLegend(qPainter, iGrid_Left, iLegend_Top(oResult) + 20,

@@ -249,11 +249,12 @@ QString qsFile_Words_Line(const cVerdict &oVerdict)
             .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Missing),
                  oVerdict.oLayout.qsPlacement_Why);
     if (oVerdict.oLayout.bPlaced)
-        return QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4.")
+        return QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4; %5.")
             .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Displaced),
                  qsCount_Text(oVerdict.qui64Missing),
                  oVerdict.qui64Not_Read == 0 ? QString()
-                                             : ", их места не прочитаны: " + qsCount_Text(oVerdict.qui64Not_Read));
+                                             : ", их места не прочитаны: " + qsCount_Text(oVerdict.qui64Not_Read),
+                 qsPlacement_Source_Text(pcPlacement_Source_Name(oVerdict.oLayout.eSource)));
     return QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, неизвестно: %3.")
         .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Missing), oVerdict.oLayout.qsPlacement_Why);
 }
@@ -434,6 +435,7 @@ QJsonObject qjRead_Status(const cRead_Result &oResult, const bool bOk)
             {"placement", oLayout.bInferred ? "inferred"
                           : oLayout.bPlaced ? "known"
                                             : "unknown"},
+            {"placement_source", pcPlacement_Source_Name(oLayout.eSource)},
             {"placement_reason", oLayout.qsPlacement_Why},
             {"pattern_source", oResult.bPattern_From_Fill ? "fill_file" : "poll"}};
 }

@@ -82,11 +82,6 @@ QString qsNot_Simple_Part_Why(const QString &qsPart, const QString &qsDevice)
     return QString("устройство раздела %1 не является простой частью %2").arg(qsPart, qsDevice);
 }
 
-QString qsBtrfs_Logical_Why()
-{
-    return "btrfs сообщает логические адреса, а не места на носителе";
-}
-
 QString qsFuse_Unplaced_Why()
 {
     return "файловая система FUSE не сообщает, где лежат данные";
@@ -95,6 +90,46 @@ QString qsFuse_Unplaced_Why()
 QString qsFiemap_Failed_Why(const QString &qsReason)
 {
     return QString("файловая система не сообщает, где лежат данные (FIEMAP: %1)").arg(qsReason);
+}
+
+QString qsTsk_Failed_Why(const QString &qsDevice, const QString &qsReason)
+{
+    return QString("структуры файловой системы на %1 не прочитаны (The Sleuth Kit: %2)").arg(qsDevice, qsReason.trimmed());
+}
+
+QString qsFuse_No_Device_Why(const QString &qsType, const QString &qsDevice)
+{
+    return QString("файловая система %1 с файлами заполнения не найдена ни на %2, ни на его разделах")
+        .arg(qsType, qsDevice);
+}
+
+QString qsSync_Failed_Why(const QString &qsPath, const QString &qsReason)
+{
+    return QString("не удалось сбросить данные %1 на носитель: %2").arg(qsPath, qsReason);
+}
+
+QString qsBtrfs_Profile_Why()
+{
+    return "btrfs лежит на нескольких устройствах или хранит данные в RAID: у слова нет одного места на носителе";
+}
+
+QString qsBtrfs_Chunks_Failed_Why(const QString &qsReason)
+{
+    return QString("дерево блоков btrfs не прочитано: %1").arg(qsReason);
+}
+
+QString qsBtrfs_Unmapped_Why(const quint64 qui64Logical)
+{
+    return QString("логический адрес btrfs %1 не лежит ни в одном блоке дерева").arg(qui64Logical);
+}
+
+QString qsPlacement_Source_Text(const QString &qsSource)
+{
+    if (qsSource == "tsk")
+        return "места слов прочитаны из структур файловой системы на носителе (The Sleuth Kit)";
+    if (qsSource == "btrfs_chunks")
+        return "места слов — логические адреса btrfs, переведённые по её дереву блоков";
+    return "места слов сообщила файловая система (FIEMAP)";
 }
 
 QString qsExtents_Encoded_Why()

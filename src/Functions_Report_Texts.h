@@ -33,11 +33,20 @@ QString qsUnknown_Source_Why(const QString &qsType, const QString &qsSource);
 QString qsDevice_Not_Target_Why();
 QString qsVolume_Elsewhere_Why(const QString &qsOn, const QString &qsDevice);
 QString qsNot_Simple_Part_Why(const QString &qsPart, const QString &qsDevice);
-QString qsBtrfs_Logical_Why();
 QString qsFuse_Unplaced_Why();
 QString qsFiemap_Failed_Why(const QString &qsReason);
 QString qsExtents_Encoded_Why();
 QString qsExtents_Unaligned_Why();
+// Why the file system's own structures on the device do not say where the fill lies
+// (Functions_Tsk, Functions_Btrfs), or why they cannot be read now.
+QString qsTsk_Failed_Why(const QString &qsDevice, const QString &qsReason);
+QString qsFuse_No_Device_Why(const QString &qsType, const QString &qsDevice);
+QString qsSync_Failed_Why(const QString &qsPath, const QString &qsReason);
+QString qsBtrfs_Profile_Why();
+QString qsBtrfs_Chunks_Failed_Why(const QString &qsReason);
+QString qsBtrfs_Unmapped_Why(const quint64 qui64Logical);
+// How the placement was learnt, for the text beside the counts.
+QString qsPlacement_Source_Text(const QString &qsSource);
 // Why a file is not to be saved where asked: it would overwrite what is being checked.
 QString qsOutput_Is_Medium_Why();
 QString qsOutput_On_Volume_Why(const QString &qsVolume);

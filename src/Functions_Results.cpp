@@ -67,3 +67,20 @@ bool bRead_Scanned(const eRead_Status eStatus)
 {
     return eStatus == eRead_Done || eStatus == eRead_Cancelled || eStatus == eRead_Shrunk;
 }
+
+const char *pcPlacement_Source_Name(const ePlacement_Source eSource)
+{
+    switch (eSource) {
+    case ePlacement_Fiemap:
+        return "fiemap";
+    case ePlacement_Tsk:
+        return "tsk";
+    case ePlacement_Btrfs_Chunks:
+        return "btrfs_chunks";
+    case ePlacement_Found_Words:
+        return "found_words";
+    case ePlacement_None:
+        break;
+    }
+    return "";
+}

@@ -48,6 +48,18 @@ public:
     int iFD = -1; // the file as the writer holds it open: asked instead of the name, which may lead elsewhere now
 };
 
+// Where the fill's placement was learnt: the file system's FIEMAP, its structures on the
+// device read with The Sleuth Kit, btrfs's logical addresses through its chunk tree, or,
+// as the last resort, the words the read found.
+enum ePlacement_Source {
+    ePlacement_None,
+    ePlacement_Fiemap,
+    ePlacement_Tsk,
+    ePlacement_Btrfs_Chunks,
+    ePlacement_Found_Words
+};
+const char *pcPlacement_Source_Name(const ePlacement_Source eSource); // for scripts; "" for none
+
 // Whether a volume lies on the scanned device.
 enum eOn_Device { eOn_Device_Unknown, eOn_Device_Yes, eOn_Device_No };
 
@@ -60,6 +72,7 @@ public:
     QVector<cFill_Part> qvParts;
     bool bPlaced = false;
     bool bInferred = false; // placed from where the words were found, not by the file system
+    ePlacement_Source eSource = ePlacement_None;
     std::vector<cRun> vecExpected;
     QString qsPlacement_Why; // why the placement is unknown, or how it was inferred
     eOn_Device eOn = eOn_Device_Unknown;

@@ -133,7 +133,8 @@ cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
     }
     // Checked as it goes, where the polled device can be read back: a medium that loses data is
     // told in minutes, not after hours of filling.
-    cFill_Check oCheck(oDrive.qsDrive_Name, oData.qui64Pattern, oVolume.qui64Bytes_Count);
+    cFill_Check oCheck(oDrive.qsDrive_Name, oData.qui64Pattern, oVolume.qui64Bytes_Count,
+                       [&oOperator] { return oOperator.bCancelled(); });
     oData.vWrite_Data(oVolume, oOperator, oResult, oDrive.qsDrive_Name.isEmpty() ? nullptr : &oCheck);
     return oResult;
 }
@@ -162,7 +163,7 @@ cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
     quint64 qui64Unwritten = 0;
     if (!oLayout.qvParts.isEmpty())
         oLayout.bPlaced = bFill_Placement(oLayout.qvParts, qsDevice, &oLayout.vecExpected, &oLayout.qsPlacement_Why,
-                                          &qui64Unwritten);
+                                          &qui64Unwritten, &oLayout.eSource);
     // The fill writes front to back; where a killed one left allocated space unwritten, its
     // file ends: those words were never written, so they cannot have been lost.
     cFill_Part *pLast = oLayout.qvParts.isEmpty() ? nullptr : &oLayout.qvParts.last();
@@ -181,6 +182,7 @@ void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout)
         return;
     oLayout.vecExpected = std::move(vecInferred);
     oLayout.bPlaced = oLayout.bInferred = true;
+    oLayout.eSource = ePlacement_Found_Words;
     oLayout.qsPlacement_Why = qsPlacement_Inferred_Why(oLayout.qsPlacement_Why);
 }
 

@@ -1,6 +1,8 @@
 #include "Functions_Topology.h"
 
+#include "Functions_Btrfs.h"
 #include "Functions_Files.h"
+#include "Functions_Fuse_Placement.h"
 #include "Functions_Report_Texts.h"
 
 #include <QDir>
@@ -326,17 +328,21 @@ bool bDevice_Offset(const dev_t devFs, const QString &qsDevice, quint64 *pqui64O
     return false;
 }
 
-// Why a file system gives no device offsets, by its kind; empty when it may.
+// Why a file system gives no device offsets, by its kind; empty when it may (btrfs gives
+// logical ones, mapped afterwards).
 QString qsNo_Offsets(const int iFD)
 {
     struct statfs strFs;
-    if (fstatfs(iFD, &strFs) != 0)
-        return QString();
-    if (strFs.f_type == BTRFS_SUPER_MAGIC)
-        return qsBtrfs_Logical_Why();
-    if (strFs.f_type == FUSE_SUPER_MAGIC)
+    if (fstatfs(iFD, &strFs) == 0 && strFs.f_type == FUSE_SUPER_MAGIC)
         return qsFuse_Unplaced_Why();
     return QString();
+}
+
+// The kind of file system holding qsPath, by statfs's magic; 0 where unknown.
+quint64 qui64Fs_Magic(const QString &qsPath)
+{
+    struct statfs strFs;
+    return statfs(QFile::encodeName(qsPath).constData(), &strFs) == 0 ? quint64(strFs.f_type) : 0;
 }
 
 // FIEMAP flags under which the reported place is not where the words lie as written.
@@ -370,7 +376,7 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
     quint64 qui64From = 0;
     bool bLast = !pqsWhy->isEmpty();
     quint32 ui32Flags = FIEMAP_FLAG_SYNC; // the words still cached are placed first
-    while (!bLast && qui64From < qui64Bytes) {
+    while (!bLast && pqsWhy->isEmpty() && qui64From < qui64Bytes) {
         std::memset(pMap, 0, sizeof(fiemap));
         pMap->fm_start = qui64From;
         pMap->fm_length = qui64Bytes - qui64From;
@@ -405,14 +411,33 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
 } // namespace
 
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
-                     QString *pqsWhy, quint64 *pqui64Unwritten)
+                     QString *pqsWhy, quint64 *pqui64Unwritten, ePlacement_Source *peSource, const bool bSync)
 {
     pvecExpected->clear();
     dev_t devFs = 0;
-    quint64 qui64Unwritten = 0;
-    for (const cFill_Part &oPart : qvParts)
-        if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy, &qui64Unwritten))
+    quint64 qui64Unwritten = qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words;
+    const quint64 qui64Magic = qvParts.isEmpty() ? 0 : qui64Fs_Magic(qvParts.first().qsPath);
+    ePlacement_Source eSource = ePlacement_Fiemap;
+    if (qui64Magic == FUSE_SUPER_MAGIC) {
+        if (!bFuse_Runs(qvParts, qsDevice, pvecExpected, &devFs, pqsWhy, bSync))
             return false;
+        eSource = ePlacement_Tsk;
+    } else {
+        for (const cFill_Part &oPart : qvParts)
+            if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy, &qui64Unwritten))
+                return false;
+    }
+    QList<dev_t> qlBtrfs;
+    if (qui64Magic == BTRFS_SUPER_MAGIC) {
+        if (!bBtrfs_Physical(qvParts.first().qsPath, pvecExpected, pqsWhy))
+            return false;
+        if (!bBtrfs_Devices(QFileInfo(qvParts.first().qsPath).absolutePath(), &qlBtrfs) || qlBtrfs.size() != 1) {
+            *pqsWhy = qsBtrfs_Profile_Why();
+            return false;
+        }
+        devFs = qlBtrfs.first();
+        eSource = ePlacement_Btrfs_Chunks;
+    }
     if (pqui64Unwritten)
         *pqui64Unwritten = qui64Unwritten; // the last part's
     quint64 qui64Offset = 0;
@@ -420,5 +445,7 @@ bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice
         return false;
     for (cRun &oRun : *pvecExpected)
         oRun.qui64Offset += qui64Offset;
+    if (peSource)
+        *peSource = qvParts.isEmpty() ? ePlacement_None : eSource;
     return true;
 }

@@ -14,9 +14,13 @@ eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, Q
 // (runs sorted by index; holes and unwritten extents have none). False, with the reason,
 // when the file system does not say, or its device is no plain part of qsDevice.
 // *pqui64Unwritten: index of the first word of the last part that lies in space allocated
-// and never written (a fill stopped by a crash), else the end of the fill.
+// and never written (a fill stopped by a crash), else the end of the fill. FIEMAP where it
+// gives device offsets; btrfs's through its chunk tree; a FUSE file system's from its
+// structures on the device (*peSource says which), after its device's cache is written
+// through unless !bSync (a caller that flushes only what it reads, bFlush_Range).
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
-                     QString *pqsWhy, quint64 *pqui64Unwritten = nullptr);
+                     QString *pqsWhy, quint64 *pqui64Unwritten = nullptr, ePlacement_Source *peSource = nullptr,
+                     const bool bSync = true);
 
 // Empty when a map or a report may be written to qsPath, else why not: never over the
 // device under test or an image beneath it (a loop's backing file, the device's or the

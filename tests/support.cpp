@@ -253,6 +253,7 @@ QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs,
                                                          {"xfs", {"-q", "-f"}},
                                                          {"btrfs", {"-q", "-f"}},
                                                          {"exfat", {}},
+                                                         {"vfat", {"-F", "32"}},
                                                          {"ntfs", {"-Q", "-F", "-q"}}};
     static const QMap<QString, QString> qmapMount_Type = {{"exfat", "exfat-fuse"}, {"ntfs", "ntfs-3g"}};
     int iExit = 0;
@@ -263,7 +264,12 @@ QString cLoop_Device::qsMake_Fs(const QString &qsFs, const QStringList &qslMkfs,
         return qsMkfs + " failed on " + qsTarget + ": " + qsOutput;
     const QString qsDir = qTemp.filePath("mnt");
     QDir().mkpath(qsDir);
-    qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsTarget, qsDir}, &iExit);
+    // FAT through its FUSE driver, which has no mount helper: started by itself, and ended by
+    // unmounting as the others are.
+    if (qsFs == "vfat")
+        qsRun("fusefat", {"-o", "rw+", qsTarget, qsDir}, &iExit);
+    else
+        qsRun("mount", {"-t", qmapMount_Type.value(qsFs, qsFs), "-o", qsMount_Options, qsTarget, qsDir}, &iExit);
     if (iExit != 0)
         return "cannot mount " + qsTarget + " as " + qsFs;
     qsMount = qsDir + "/";

@@ -139,7 +139,7 @@ class cLoop_Device
 public:
     ~cLoop_Device();
     // Returns an error text, empty on success. qsFs is a mkfs type (ext4, xfs, btrfs, exfat,
-    // ntfs), empty for none; FUSE ones are mounted through their FUSE driver.
+    // vfat (FAT32), ntfs), empty for none; FUSE ones are mounted through their FUSE driver.
     QString qsCreate(const quint64 qui64Bytes, const int iSector_Size = 512, const QString &qsFs = QString(),
                      const QStringList &qslMkfs = {}, const QString &qsMount_Options = "defaults",
                      const quint64 qui64Offset = 0);

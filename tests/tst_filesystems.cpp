@@ -1,6 +1,11 @@
 // The file systems users fill, each made on a loop device: the fill covers the volume, the
-// read finds every word, and the volume is seen on its device.
+// read finds every word, and the volume is seen on its device; and where each file system put
+// the fill, as the tool learns it, is where the words lie on the raw device.
 #include "support.h"
+
+#include "Functions_Fill_Files.h"
+#include "Functions_Topology.h"
+#include "Functions_Tsk.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,7 +13,9 @@
 #include <QProcess>
 #include <QtTest>
 
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 class tst_File_Systems : public QObject
 {
@@ -17,6 +24,8 @@ class tst_File_Systems : public QObject
 private slots:
     void fillAndRead_data();
     void fillAndRead();
+    void placement_data();
+    void placement();
 };
 
 void tst_File_Systems::fillAndRead_data()
@@ -24,18 +33,18 @@ void tst_File_Systems::fillAndRead_data()
     QTest::addColumn<QString>("qsFs");
     QTest::addColumn<QString>("qsDriver");     // a program the file system needs
     QTest::addColumn<quint64>("qui64File_Limit"); // prlimit --fsize for the tool, 0 for none
-    QTest::addColumn<QString>("qsPlacement");
-    QTest::addColumn<double>("dShare"); // of the free space the fill must take at least
-    QTest::newRow("xfs") << "xfs" << "mkfs.xfs" << quint64(0) << "known" << 0.9;
-    // btrfs counts as free what its metadata will still take. It gives logical addresses and
-    // FUSE file systems none: where the words lay is inferred from where they were found.
-    QTest::newRow("btrfs") << "btrfs" << "mkfs.btrfs" << quint64(0) << "inferred" << 0.8;
-    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse" << quint64(0) << "inferred" << 0.9;
-    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << "ntfs-3g" << quint64(0) << "inferred" << 0.9;
+    QTest::addColumn<QString>("qsSource"); // where the placement comes from
+    QTest::addColumn<double>("dShare");    // of the free space the fill must take at least
+    QTest::newRow("xfs") << "xfs" << "mkfs.xfs" << quint64(0) << "fiemap" << 0.9;
+    // btrfs counts as free what its metadata will still take. It gives logical addresses,
+    // mapped through its chunk tree; the FUSE drivers none: their structures on the device say.
+    QTest::newRow("btrfs") << "btrfs" << "mkfs.btrfs" << quint64(0) << "btrfs_chunks" << 0.8;
+    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse" << quint64(0) << "tsk" << 0.9;
+    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << "ntfs-3g" << quint64(0) << "tsk" << 0.9;
     // FAT32 refuses files of 4 GiB and more with EFBIG, as a per-file limit does; a limit
     // off the word grid, as FAT32's 4 GiB - 1 is, cuts the last word of each file.
     QTest::newRow("ext4 under a file size limit")
-        << "ext4" << "prlimit" << quint64((96 << 20) + 12345) << "known" << 0.9;
+        << "ext4" << "prlimit" << quint64((96 << 20) + 12345) << "fiemap" << 0.9;
 }
 
 void tst_File_Systems::fillAndRead()
@@ -44,7 +53,7 @@ void tst_File_Systems::fillAndRead()
     QFETCH(QString, qsFs);
     QFETCH(QString, qsDriver);
     QFETCH(quint64, qui64File_Limit);
-    QFETCH(QString, qsPlacement);
+    QFETCH(QString, qsSource);
     QFETCH(double, dShare);
     NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
     cLoop_Device oLoop;
@@ -67,7 +76,11 @@ void tst_File_Systems::fillAndRead()
              qPrintable(QString("%1 of %2 free bytes").arg(qui64Written).arg(strBefore.f_bfree * strBefore.f_frsize)));
     QCOMPARE(qjRead["verdict"].toString(), QString("intact"));
     QCOMPARE(qjRead["volume_on_device"].toBool(), true);
-    QCOMPARE(qjRead["placement"].toString(), qsPlacement);
+    QCOMPARE(qjRead["placement"].toString(), QString("known"));
+    QCOMPARE(qjRead["placement_source"].toString(), qsSource);
+    QCOMPARE(quint64(qjRead["in_place"].toDouble()), qui64Written / 8);
+    // The fill read its samples back from the device as it went, on every one of them.
+    QVERIFY2(qjFill["checks"].toInt() >= 2, qPrintable(QString::number(qjFill["checks"].toInt())));
     QFile qFill(oLoop.qsMount + "data.data"); // and it is full: not a block more fits
     QVERIFY(qFill.open(QIODevice::Append));
     QCOMPARE(qFill.write(QByteArray(4096, 'x')) <= 0 || !qFill.flush(), true);
@@ -85,6 +98,126 @@ void tst_File_Systems::fillAndRead()
             QVERIFY(qjPart["words"].toDouble() * 8 <= double(qui64File_Limit));
         }
     }
+}
+
+namespace {
+
+// Runs joined where they go on from each other in index and on the device.
+std::vector<cRun> vecJoined(const std::vector<cRun> &vecRuns)
+{
+    std::vector<cRun> vecResult;
+    for (const cRun &oRun : vecRuns)
+        if (!vecResult.empty() && vecResult.back().qui64End() == oRun.qui64First &&
+            vecResult.back().qui64Offset_End() == oRun.qui64Offset)
+            vecResult.back().qui64Count += oRun.qui64Count;
+        else
+            vecResult.push_back(oRun);
+    return vecResult;
+}
+
+// The big-endian word at byte qui64At of the device, read past its cache.
+quint64 qui64Device_Word(const int iFD, const quint64 qui64At)
+{
+    alignas(4096) static uchar aucBlock[4096];
+    const quint64 qui64Block = qui64At / 4096 * 4096;
+    if (pread(iFD, aucBlock, 4096, off_t(qui64Block)) != 4096)
+        return 0;
+    return qFromBigEndian<quint64>(aucBlock + (qui64At - qui64Block));
+}
+
+// data.data of qui64Words words from qui64Pattern, and data.data.2 going on from it, each
+// written a MiB at a time between the MiBs of another file: the fill's runs are many and out
+// of order on the device, as on a volume that holds other files.
+QString qsWrite_Interleaved(const QString &qsDir, const quint64 qui64Pattern, const quint64 qui64Words)
+{
+    QFile qFirst(qsDir + "data.data"), qSecond(qsDir + "data.data.2"), qOther(qsDir + "other.bin");
+    if (!qFirst.open(QIODevice::WriteOnly) || !qSecond.open(QIODevice::WriteOnly) ||
+        !qOther.open(QIODevice::WriteOnly))
+        return "cannot make the files in " + qsDir;
+    QByteArray qbaChunk(1 << 20, '\0');
+    for (quint64 i = 0; i < qui64Words; i += qbaChunk.size() / 8) {
+        for (int j = 0; j < qbaChunk.size() / 8; ++j)
+            qToBigEndian<quint64>(qui64Pattern + i + j, qbaChunk.data() + 8 * j);
+        QFile &qPart = i < qui64Words * 3 / 4 ? qFirst : qSecond;
+        // Each MiB synced before the next: a file system that allocates late places them apart.
+        for (QFile *pqFile : {&qPart, &qOther})
+            if (pqFile->write(qbaChunk) != qbaChunk.size() || !pqFile->flush() || fsync(pqFile->handle()) != 0)
+                return "cannot write in " + qsDir;
+    }
+    return QString();
+}
+
+} // namespace
+
+void tst_File_Systems::placement_data()
+{
+    QTest::addColumn<QString>("qsFs");
+    QTest::addColumn<QStringList>("qslMkfs");
+    QTest::addColumn<bool>("bStick"); // on a partition from 1 MiB, the whole device scanned
+    QTest::addColumn<QString>("qsSource");
+    QTest::addColumn<QString>("qsDriver");
+    QTest::newRow("ext4") << "ext4" << QStringList() << false << "fiemap" << "mkfs.ext4";
+    QTest::newRow("xfs") << "xfs" << QStringList() << false << "fiemap" << "mkfs.xfs";
+    QTest::newRow("btrfs") << "btrfs" << QStringList() << false << "btrfs_chunks" << "mkfs.btrfs";
+    // Two copies on one device: the words lie at the first, and again at the second.
+    QTest::newRow("btrfs, data DUP") << "btrfs" << QStringList{"-d", "dup", "-m", "dup"} << false << "btrfs_chunks"
+                                     << "mkfs.btrfs";
+    QTest::newRow("exfat (exfat-fuse)") << "exfat" << QStringList() << false << "tsk" << "mount.exfat-fuse";
+    QTest::newRow("exfat on a stick's partition") << "exfat" << QStringList() << true << "tsk" << "mount.exfat-fuse";
+    // fusefat names no device: the file system is found on the scanned device by its files.
+    QTest::newRow("FAT32 (fusefat)") << "vfat" << QStringList{"-F", "32"} << false << "tsk" << "fusefat";
+    QTest::newRow("FAT32 on a stick's partition") << "vfat" << QStringList() << true << "tsk" << "fusefat";
+    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << QStringList() << false << "tsk" << "ntfs-3g";
+}
+
+void tst_File_Systems::placement()
+{
+    // Where the tool says each run of the fill lies, the raw device holds exactly that run's
+    // words, first and last; the runs cover the fill once. ext4's FIEMAP and its structures
+    // read with The Sleuth Kit give the same runs.
+    NEED_LOOP();
+    QFETCH(QString, qsFs);
+    QFETCH(QStringList, qslMkfs);
+    QFETCH(bool, bStick);
+    QFETCH(QString, qsSource);
+    QFETCH(QString, qsDriver);
+    NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
+    cLoop_Device oLoop;
+    QVERIFY_MADE(bStick ? oLoop.qsCreate_Stick(320 << 20, qsFs) : oLoop.qsCreate(320 << 20, 512, qsFs, qslMkfs));
+    const quint64 qui64Pattern = 0xffffffffff000000, qui64Words = (24 << 20) / 8;
+    QVERIFY_MADE(qsWrite_Interleaved(oLoop.qsMount, qui64Pattern, qui64Words));
+    const QVector<cFill_Part> qvParts = qvFill_Parts(oLoop.qsMount);
+    QCOMPARE(qvParts.size(), 2);
+    std::vector<cRun> vecRuns;
+    QString qsWhy;
+    ePlacement_Source eSource = ePlacement_None;
+    QVERIFY2(bFill_Placement(qvParts, oLoop.qsDevice, &vecRuns, &qsWhy, nullptr, &eSource), qPrintable(qsWhy));
+    QCOMPARE(QString(pcPlacement_Source_Name(eSource)), qsSource);
+    // The two files, and the MiBs of the other file between the runs of at least one of them.
+    QVERIFY2(vecRuns.size() >= 3, qPrintable(QString::number(vecRuns.size())));
+    const int iFD = open(oLoop.qsDevice.toLocal8Bit().constData(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    QVERIFY(iFD >= 0);
+    quint64 qui64Next = 0;
+    for (const cRun &oRun : vecRuns) {
+        QCOMPARE(oRun.qui64First, qui64Next);
+        QCOMPARE(qui64Device_Word(iFD, oRun.qui64Offset), qui64Pattern + oRun.qui64First);
+        QCOMPARE(qui64Device_Word(iFD, oRun.qui64Offset_End() - 8), qui64Pattern + oRun.qui64End() - 1);
+        qui64Next = oRun.qui64End();
+    }
+    close(iFD);
+    QCOMPARE(qui64Next, qui64Words);
+    if (qsFs != "ext4")
+        return;
+    std::vector<cRun> vecTsk;
+    for (const cFill_Part &oPart : qvParts)
+        QVERIFY2(bTsk_Part_Runs(oLoop.qsDevice, "/" + QFileInfo(oPart.qsPath).fileName(), oPart, &vecTsk, &qsWhy),
+                 qPrintable(qsWhy));
+    const std::vector<cRun> vecFiemap = vecJoined(vecRuns);
+    vecTsk = vecJoined(vecTsk);
+    QCOMPARE(vecTsk.size(), vecFiemap.size());
+    for (size_t r = 0; r < vecTsk.size(); ++r)
+        QVERIFY(vecTsk[r].qui64First == vecFiemap[r].qui64First && vecTsk[r].qui64Count == vecFiemap[r].qui64Count &&
+                vecTsk[r].qui64Offset == vecFiemap[r].qui64Offset);
 }
 
 QTEST_MAIN(tst_File_Systems)
