@@ -69,23 +69,34 @@ void cDrive::vFormat(QString qsVolume)
 void cVolume::vGet_Properties(QString qsPath)
 {
     struct statvfs str_StatVFS;
-    struct stat strPath;
     qsError.clear();
-    if (stat(qsPath.toStdString().c_str(), &strPath) != 0)
+    pDir.reset();
+    // Opened once: its numbers, and every step after, are this directory's.
+    auto pOpened = std::make_shared<const cVolume_Dir>(qsPath);
+    if (pOpened->iFD < 0)
+        qsError = qsSystem_Reason(pOpened->iErrno);
+    else if (fstatvfs(pOpened->iFD, &str_StatVFS) != 0)
         qsError = qsSystem_Reason(errno);
-    else if (!S_ISDIR(strPath.st_mode))
-        qsError = qsSystem_Reason(ENOTDIR);
-    if (!qsError.isEmpty() || statvfs(qsPath.toStdString().c_str(), &str_StatVFS) != 0) {
-        if (qsError.isEmpty())
-            qsError = qsSystem_Reason(errno);
+    else
+        pDir = pOpened;
+    if (!qsError.isEmpty())
         std::memset(&str_StatVFS, 0, sizeof str_StatVFS); // no such path: every number 0
-    }
     iCluster_Size = int(str_StatVFS.f_frsize);
     qui64Clusters_Count = quint64(str_StatVFS.f_blocks);
     qui64Bytes_Count = quint64(str_StatVFS.f_blocks) * quint64(str_StatVFS.f_frsize);
     qui64Clusters_Free_Count = quint64(str_StatVFS.f_bfree);
     qui64Bytes_Free_Count = quint64(str_StatVFS.f_bfree) * quint64(str_StatVFS.f_frsize);
     qsVolume_Name = qsPath;
+}
+
+QString cVolume::qsChanged() const
+{
+    return pDir ? pDir->qsStill_There() : QString();
+}
+
+QString cVolume::qsDir_Path() const
+{
+    return pDir ? pDir->qsFD_Path() : qsVolume_Name;
 }
 
 void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,

@@ -19,10 +19,68 @@ cVolume_Lock::~cVolume_Lock()
         close(iFD); // the lock goes with the last descriptor
 }
 
+cVolume_Dir::cVolume_Dir(const QString &qsPath_In) : qsPath(qsPath_In)
+{
+    iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    struct stat strDir;
+    if (iFD < 0 || fstat(iFD, &strDir) != 0) {
+        iErrno = errno;
+        return;
+    }
+    devDir = strDir.st_dev;
+    inoDir = strDir.st_ino;
+}
+
+cVolume_Dir::~cVolume_Dir()
+{
+    if (iFD >= 0)
+        close(iFD);
+}
+
+QString cVolume_Dir::qsStill_There() const
+{
+    if (iFD < 0)
+        return qsVolume_Gone_Why(qsPath, qsSystem_Reason(iErrno));
+    return qsSame_Directory(qsPath, devDir, inoDir);
+}
+
+QString cVolume_Dir::qsFD_Path() const
+{
+    return QString("/proc/self/fd/%1/").arg(iFD);
+}
+
+QString qsSame_Directory(const QString &qsPath, const dev_t devDir, const ino_t inoDir)
+{
+    // A lazy unmount leaves the descriptor working on a volume no one can reach; the name
+    // then leads to the directory below it. A re-pointed link leads elsewhere as well.
+    struct stat strNow;
+    if (stat(QFile::encodeName(qsPath).constData(), &strNow) != 0)
+        return qsVolume_Gone_Why(qsPath, qsSystem_Reason(errno));
+    if (strNow.st_dev != devDir || strNow.st_ino != inoDir)
+        return qsVolume_Moved_Why(qsPath);
+    return QString();
+}
+
+bool cVolume_Lock::bTake(const cVolume_Dir &oDir, QString *pqsWhy)
+{
+    qsPath = oDir.qsPath;
+    *pqsWhy = oDir.qsStill_There();
+    if (!pqsWhy->isEmpty())
+        return false;
+    // "." opened anew: a lock of its own, not one shared with the poll's descriptor.
+    iFD = openat(oDir.iFD, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return bLock(pqsWhy);
+}
+
 bool cVolume_Lock::bTake(const QString &qsVolume, QString *pqsWhy)
 {
     qsPath = qsVolume;
     iFD = open(QFile::encodeName(qsVolume).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return bLock(pqsWhy);
+}
+
+bool cVolume_Lock::bLock(QString *pqsWhy)
+{
     struct stat strDir;
     if (iFD < 0 || fstat(iFD, &strDir) != 0) {
         *pqsWhy = qsSystem_Reason(errno);
@@ -45,14 +103,7 @@ bool cVolume_Lock::bTake(const QString &qsVolume, QString *pqsWhy)
 
 QString cVolume_Lock::qsStill_There() const
 {
-    // A lazy unmount leaves the descriptor working on a volume no one can reach; the name
-    // then leads to the directory below it. A re-pointed link leads elsewhere as well.
-    struct stat strNow;
-    if (stat(QFile::encodeName(qsPath).constData(), &strNow) != 0)
-        return qsVolume_Gone_Why(qsPath, qsSystem_Reason(errno));
-    if (strNow.st_dev != devDir || strNow.st_ino != inoDir)
-        return qsVolume_Moved_Why(qsPath);
-    return QString();
+    return qsSame_Directory(qsPath, devDir, inoDir);
 }
 
 qint64 qi64Lock_Holder(const dev_t devFile, const ino_t inoFile)

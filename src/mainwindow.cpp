@@ -128,10 +128,10 @@ void MainWindow::on_pushButton_Read_clicked()
         qMap->show();
     }
     // The checked medium goes back to its owner as it was, if they wish.
-    const QStringList qslFiles = qslFill_Files(oVolume.qsVolume_Name);
+    const QStringList qslFiles = qslFill_Files(oVolume);
     if (qslFiles.isEmpty())
         return;
-    if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume.qsVolume_Name)),
+    if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume)),
                     "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,
                     iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
         return;
