@@ -106,17 +106,11 @@ QVector<cFill_Name> qvFill_Names(const int iDir)
 
 namespace {
 
-// The names of the fill in the directory qsVolume names, or the poll opened.
+// The names of the fill in the volume's directory, when it is the one polled.
 QVector<cFill_Name> qvNames_In(const cVolume &oVolume)
 {
-    if (oVolume.pDir)
-        return oVolume.pDir->iFD < 0 ? QVector<cFill_Name>() : qvFill_Names(oVolume.pDir->iFD);
-    const int iDir = open(QFile::encodeName(oVolume.qsVolume_Name).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (iDir < 0)
-        return {};
-    const QVector<cFill_Name> qvResult = qvFill_Names(iDir);
-    close(iDir);
-    return qvResult;
+    const cVolume_FD oDir(oVolume.pDir.get(), oVolume.qsVolume_Name);
+    return oDir.iFD < 0 ? QVector<cFill_Name>() : qvFill_Names(oDir.iFD);
 }
 
 cVolume oBy_Name(const QString &qsVolume)

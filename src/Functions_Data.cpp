@@ -133,7 +133,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     cWrite_Outcome oOutcome;
     {
         cProgress_Scope oProgress(oOperator, qsFill_Progress_Title(), qsFill_Progress_Text(oResult.qsPath),
-                                  qMin(oWords.qui64Count * 8, qui64Free_Bytes(oVolume.qsDir_Path())));
+                                  qMin(oWords.qui64Count * 8, qui64Free_Bytes(oLock.qsFD_Path())));
         oOutcome = oWrite_Fill(oTarget, oWords, oOperator);
     }
     const cFill_Result oStatus = oFill_Status(oOutcome);

@@ -4,6 +4,8 @@
 #include "Functions_Files.h"
 #include "Functions_Report_Texts.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
 
@@ -71,14 +73,14 @@ void cVolume::vGet_Properties(QString qsPath)
     struct statvfs str_StatVFS;
     qsError.clear();
     pDir.reset();
-    // Opened once: its numbers, and every step after, are this directory's.
-    auto pOpened = std::make_shared<const cVolume_Dir>(qsPath);
-    if (pOpened->iFD < 0)
-        qsError = qsSystem_Reason(pOpened->iErrno);
-    else if (fstatvfs(pOpened->iFD, &str_StatVFS) != 0)
+    // Its numbers and its identity are those of the directory opened, whatever the name leads to.
+    const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (iFD < 0 || fstatvfs(iFD, &str_StatVFS) != 0)
         qsError = qsSystem_Reason(errno);
     else
-        pDir = pOpened;
+        pDir = std::make_shared<const cVolume_Dir>(qsPath, iFD);
+    if (iFD >= 0)
+        close(iFD);
     if (!qsError.isEmpty())
         std::memset(&str_StatVFS, 0, sizeof str_StatVFS); // no such path: every number 0
     iCluster_Size = int(str_StatVFS.f_frsize);
@@ -92,11 +94,6 @@ void cVolume::vGet_Properties(QString qsPath)
 QString cVolume::qsChanged() const
 {
     return pDir ? pDir->qsStill_There() : QString();
-}
-
-QString cVolume::qsDir_Path() const
-{
-    return pDir ? pDir->qsFD_Path() : qsVolume_Name;
 }
 
 void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,

@@ -39,7 +39,7 @@ public:
     quint64 qui64Clusters_Free_Count = 0;
     quint64 qui64Bytes_Free_Count = 0;
     QString qsError; // the system's reason when the last probe failed: no such directory, ...
-    // The directory the poll opened, shared by the record's copies: the volume's one identity
+    // Which directory the poll found, shared by the record's copies: the volume's one identity
     // for the whole run. Null for a record made by hand, whose steps go by the name.
     std::shared_ptr<const cVolume_Dir> pDir;
 
@@ -47,9 +47,6 @@ public:
     // Empty while the volume is the one polled (or the record has no directory of its own);
     // else why not, naming the volume.
     QString qsChanged() const;
-    // Where the steps find the volume's files: the polled directory itself (a path through
-    // its descriptor), else the name.
-    QString qsDir_Path() const;
 };
 
 #endif // FUNCTIONS_DRIVE_H

@@ -66,11 +66,15 @@ QString qsNot_On_Polled_Device(const cDrive &oDrive, const cVolume &oVolume)
         return oVolume.qsError;
     if (oDrive.qsDrive_Name.isEmpty())
         return qsDrive_Not_Polled_Why();
-    // The directory the fill will write in, not what its name leads to by then.
+    // The directory opened, which the fill's own open must find the same, not what the name
+    // leads to by the time it is looked at.
+    const cVolume_FD oDir(oVolume.pDir.get(), oVolume.qsVolume_Name);
+    if (oDir.iFD < 0)
+        return oDir.qsWhy;
     QString qsWhy;
-    if (eVolume_On_Device(oVolume.qsDir_Path(), oDrive.qsDrive_Name, &qsWhy) == eOn_Device_Yes)
+    if (eVolume_On_Device(oDir.qsPath(), oDrive.qsDrive_Name, &qsWhy) == eOn_Device_Yes)
         return QString();
-    return qsWhy.replace(oVolume.qsDir_Path(), oVolume.qsVolume_Name);
+    return qsWhy.replace(oDir.qsPath(), oVolume.qsVolume_Name);
 }
 
 // A word read at its place that differs from the one written there in a few bits is
@@ -180,20 +184,19 @@ cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
 
 namespace {
 
-// Parts found through the polled directory, named by the volume's own name.
-void vName_Parts(QVector<cFill_Part> &qvParts, const cVolume &oVolume)
+// Parts found through the directory qsDir (a descriptor's path), named by the volume's own name.
+void vName_Parts(QVector<cFill_Part> &qvParts, const cVolume &oVolume, const QString &qsDir)
 {
     for (cFill_Part &oPart : qvParts)
-        oPart.qsPath = oVolume.qsVolume_Name + oPart.qsPath.mid(oVolume.qsDir_Path().size());
+        oPart.qsPath = oVolume.qsVolume_Name + oPart.qsPath.mid(qsDir.size());
 }
 
 } // namespace
 
-cFill_Layout oFill_Layout(const cVolume &oVolume, const QString &qsDevice)
+cFill_Layout oFill_Layout(const cVolume &oVolume, const QString &qsDir, const QString &qsDevice)
 {
-    const QString qsDir = oVolume.qsDir_Path();
     cFill_Layout oLayout = oFill_Layout(qsDir, qsDevice);
-    vName_Parts(oLayout.qvParts, oVolume);
+    vName_Parts(oLayout.qvParts, oVolume, qsDir);
     oLayout.qsOn_Device_Why.replace(qsDir, oVolume.qsVolume_Name);
     oLayout.qsPlacement_Why.replace(qsDir, oVolume.qsVolume_Name);
     return oLayout;
@@ -216,7 +219,8 @@ namespace {
 
 // After a fill that stopped because the medium lost data, the read need not cover the whole
 // announced size: everything up to where the fill wrote, and a sample beyond.
-cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, const cDrive &oDrive)
+cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, const QString &qsDir,
+                       const cDrive &oDrive)
 {
     cRead_Plan oPlan;
     if (oLast_Fill.eStatus != eFill_Loss || oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name))
@@ -224,7 +228,7 @@ cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, c
     std::vector<cRun> vecRuns;
     QString qsWhy;
     quint64 qui64End = 0;
-    if (bFill_Placement(qvFill_Parts(oVolume.qsDir_Path()), oDrive.qsDrive_Name, &vecRuns, &qsWhy)) {
+    if (bFill_Placement(qvFill_Parts(qsDir), oDrive.qsDrive_Name, &vecRuns, &qsWhy)) {
         for (const cRun &oRun : vecRuns)
             qui64End = std::max(qui64End, oRun.qui64Offset_End());
     } else { // the file system does not say: room for its own structures besides the words
@@ -253,18 +257,22 @@ QString qsRead_Refused(const cVolume &oVolume, cVolume_Lock &oLock)
     QString qsWhy = oVolume.qsChanged();
     if (!qsWhy.isEmpty())
         return qsWhy;
-    const bool bTaken = oVolume.pDir ? oLock.bTake(*oVolume.pDir, &qsWhy) : oLock.bTake(oVolume.qsVolume_Name, &qsWhy);
-    return bTaken || !oLock.bBusy ? QString() : qsWhy;
+    // By the name alone, a lock that cannot be taken for another reason than a holder
+    // is no reason not to read.
+    if (oVolume.pDir ? oLock.bTake(*oVolume.pDir, &qsWhy) : oLock.bTake(oVolume.qsVolume_Name, &qsWhy) ||
+                                                                !oLock.bBusy)
+        return QString();
+    return qsWhy;
 }
 
 // The read compared with the fill in the volume it was given.
-void vCompare(cRead_Result &oResult, const cVolume &oVolume, const cFill_Result &oLast_Fill)
+void vCompare(cRead_Result &oResult, const cVolume &oVolume, const QString &qsDir, const cFill_Result &oLast_Fill)
 {
     if (oResult.bAbandoned) {
         // The device stopped answering: asking where things lie on it would hang as well.
         cFill_Layout oLayout;
-        oLayout.qvParts = qvFill_Parts(oVolume.qsDir_Path());
-        vName_Parts(oLayout.qvParts, oVolume);
+        oLayout.qvParts = qvFill_Parts(qsDir);
+        vName_Parts(oLayout.qvParts, oVolume, qsDir);
         oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = qsDevice_Stopped_Why();
         vJudge(oResult, oLayout);
         return;
@@ -272,7 +280,7 @@ void vCompare(cRead_Result &oResult, const cVolume &oVolume, const cFill_Result 
     if (!bRead_Scanned(oResult.eStatus))
         return;
     try {
-        cFill_Layout oLayout = oFill_Layout(oVolume, oResult.qsDevice);
+        cFill_Layout oLayout = oFill_Layout(oVolume, qsDir, oResult.qsDevice);
         vInfer_Placement(oResult, oLayout);
         if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
             oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
@@ -301,11 +309,13 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
     // The last poll's pattern, and every index that poll's volume could hold; but a fill
     // written before the volume grew has the pattern of the smaller volume.
     quint64 qui64Pattern = oData.qui64Pattern;
-    const bool bFrom_Fill = bFill_Pattern(oVolume.qsDir_Path(), &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
+    // Found in the directory locked, which is the polled one.
+    const QString qsDir = oLock.iDir_FD() >= 0 ? oLock.qsFD_Path() : oVolume.qsVolume_Name;
+    const bool bFrom_Fill = bFill_Pattern(qsDir, &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
     if (!bFrom_Fill)
         qui64Pattern = oData.qui64Pattern;
     oDrive.vRead_Data(qui64Pattern, oData.qui64Data_Count, oOperator, oResult,
-                      bRead_All ? cRead_Plan() : oPlan_After(oLast_Fill, oVolume, oDrive));
+                      bRead_All ? cRead_Plan() : oPlan_After(oLast_Fill, oVolume, qsDir, oDrive));
     oResult.qsVolume = oVolume.qsVolume_Name;
     oResult.bPattern_From_Fill = bFrom_Fill;
     // What was read is judged against the polled volume's fill only while it is still that one.
@@ -315,7 +325,7 @@ cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oD
         oResult.qsError = qsChanged;
         return oResult;
     }
-    vCompare(oResult, oVolume, oLast_Fill);
+    vCompare(oResult, oVolume, qsDir, oLast_Fill);
     return oResult;
 }
 
