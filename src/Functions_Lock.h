@@ -44,9 +44,9 @@ public:
 // Empty while qsPath leads to the directory devDir/inoDir; else why not.
 QString qsSame_Directory(const QString &qsPath, const dev_t devDir, const ino_t inoDir);
 
-// One instance of the tool per volume: the fill and the read hold the volume's directory
-// locked (flock on a descriptor of it), so that a second fill does not delete the first
-// one's files and a read does not judge a fill still being written.
+// One instance of the tool per volume: the fill, the read and the clean hold the volume's
+// directory locked (flock on a descriptor of it), so that a second fill or a clean does not
+// delete the first one's files and a read does not judge a fill still being written.
 class cVolume_Lock
 {
 public:
