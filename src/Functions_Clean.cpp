@@ -82,6 +82,7 @@ QVector<cFill_Name> qvFill_Names(const int iDir)
         cFill_Name oName{qpEntry.second, 0, QString()};
         const QByteArray qbaName = QFile::encodeName(oName.qsName);
         oName.qsWhy_Not = qsNot_Removable(iDir, qbaName, &oName.qui64Bytes);
+        oName.bRegular = oName.qsWhy_Not.isEmpty();
         const bool bEmpty_Head = qpEntry.first == 1 && oName.qui64Bytes == 0;
         if (!oName.qsWhy_Not.isEmpty() || bEmpty_Head) {
         } else if (oName.qui64Bytes % 8 != 0 || !bFirst_Word(iDir, qbaName, &qui64Word)) {
@@ -142,6 +143,18 @@ QStringList qslFill_Files(const cVolume &oVolume)
     for (const cFill_Name &oName : qvNames_In(oVolume))
         if (oName.qsWhy_Not.isEmpty())
             qslResult << oVolume.qsVolume_Name + oName.qsName;
+    return qslResult;
+}
+
+QStringList qslFill_Names(const cVolume &oVolume, quint64 *pqui64Bytes)
+{
+    QStringList qslResult;
+    *pqui64Bytes = 0;
+    for (const cFill_Name &oName : qvNames_In(oVolume))
+        if (oName.bRegular) {
+            qslResult << oVolume.qsVolume_Name + oName.qsName;
+            *pqui64Bytes += oName.qui64Bytes;
+        }
     return qslResult;
 }
 

@@ -28,6 +28,7 @@ public:
     QString qsName;
     quint64 qui64Bytes = 0;
     QString qsWhy_Not; // empty when the clean may remove it: why it is no file of the fill
+    bool bRegular = false; // a regular file with one link, whatever its words
 };
 // Every name of the fill (data.data, data.data.N) in the open directory iDir, in the fill's
 // order. A file is the fill's when it is a regular file with one link, of whole words, and
@@ -48,6 +49,11 @@ cClean_Result oClean(const cVolume &oVolume);
 
 // The paths of the files a clean would remove.
 QStringList qslFill_Files(const QString &qsVolume);
-QStringList qslFill_Files(const cVolume &oVolume); // in the directory the poll opened
+QStringList qslFill_Files(const cVolume &oVolume); // in the directory the poll found
+
+// Every regular file of a fill name in the volume, whether its words are the fill's or not
+// (a fake medium may have lost data.data's first word), and their size: what the window asks
+// to remove; the clean then removes the fill's alone and names the rest.
+QStringList qslFill_Names(const cVolume &oVolume, quint64 *pqui64Bytes);
 
 #endif // FUNCTIONS_CLEAN_H

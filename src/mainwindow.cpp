@@ -128,10 +128,11 @@ void MainWindow::on_pushButton_Read_clicked()
         qMap->show();
     }
     // The checked medium goes back to its owner as it was, if they wish.
-    const QStringList qslFiles = qslFill_Files(oVolume);
+    quint64 qui64Bytes = 0;
+    const QStringList qslFiles = qslFill_Names(oVolume, &qui64Bytes);
     if (qslFiles.isEmpty())
         return;
-    if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume)),
+    if (iMessageBox(qsClean_Question(qui64Bytes),
                     "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,
                     iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
         return;
