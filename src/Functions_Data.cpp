@@ -117,7 +117,9 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     // Every file of the fill is made in the one directory opened here, which stays locked.
     cVolume_Lock oLock;
     cFill_File oFile;
-    if (!oLock.bTake(qsVolume, &oResult.qsError) || !oFile.bOpen(oLock.iDir_FD(), 1, 0, &oResult.qsError)) {
+    const bool bLocked =
+        oVolume.pDir ? oLock.bTake(*oVolume.pDir, &oResult.qsError) : oLock.bTake(qsVolume, &oResult.qsError);
+    if (!bLocked || !oFile.bOpen(oLock.iDir_FD(), 1, 0, &oResult.qsError)) {
         oResult.eStatus = eFill_Open_Failed;
         return;
     }
@@ -131,7 +133,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     cWrite_Outcome oOutcome;
     {
         cProgress_Scope oProgress(oOperator, qsFill_Progress_Title(), qsFill_Progress_Text(oResult.qsPath),
-                                  qMin(oWords.qui64Count * 8, qui64Free_Bytes(qsVolume)));
+                                  qMin(oWords.qui64Count * 8, qui64Free_Bytes(oLock.qsFD_Path())));
         oOutcome = oWrite_Fill(oTarget, oWords, oOperator);
     }
     const cFill_Result oStatus = oFill_Status(oOutcome);

@@ -4,6 +4,8 @@
 #include "Functions_Files.h"
 #include "Functions_Report_Texts.h"
 
+#include <QFile>
+
 #include <cerrno>
 #include <cstring>
 
@@ -77,23 +79,29 @@ void cDrive::vFormat(QString qsVolume)
 void cVolume::vGet_Properties(QString qsPath)
 {
     struct statvfs str_StatVFS;
-    struct stat strPath;
     qsError.clear();
-    if (stat(qsPath.toStdString().c_str(), &strPath) != 0)
+    pDir.reset();
+    // Its numbers and its identity are those of the directory opened, whatever the name leads to.
+    const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (iFD < 0 || fstatvfs(iFD, &str_StatVFS) != 0)
         qsError = qsSystem_Reason(errno);
-    else if (!S_ISDIR(strPath.st_mode))
-        qsError = qsSystem_Reason(ENOTDIR);
-    if (!qsError.isEmpty() || statvfs(qsPath.toStdString().c_str(), &str_StatVFS) != 0) {
-        if (qsError.isEmpty())
-            qsError = qsSystem_Reason(errno);
+    else
+        pDir = std::make_shared<const cVolume_Dir>(qsPath, iFD);
+    if (iFD >= 0)
+        close(iFD);
+    if (!qsError.isEmpty())
         std::memset(&str_StatVFS, 0, sizeof str_StatVFS); // no such path: every number 0
-    }
     iCluster_Size = int(str_StatVFS.f_frsize);
     qui64Clusters_Count = quint64(str_StatVFS.f_blocks);
     qui64Bytes_Count = quint64(str_StatVFS.f_blocks) * quint64(str_StatVFS.f_frsize);
     qui64Clusters_Free_Count = quint64(str_StatVFS.f_bfree);
     qui64Bytes_Free_Count = quint64(str_StatVFS.f_bfree) * quint64(str_StatVFS.f_frsize);
     qsVolume_Name = qsPath;
+}
+
+QString cVolume::qsChanged() const
+{
+    return pDir ? pDir->qsStill_There() : QString();
 }
 
 void cDrive::vRead_Data(quint64 qui64Pattern, quint64 qui64Data_Part, cOperator &oOperator, cRead_Result &oResult,

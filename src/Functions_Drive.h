@@ -1,9 +1,12 @@
 #ifndef FUNCTIONS_DRIVE_H
 #define FUNCTIONS_DRIVE_H
 
+#include "Functions_Lock.h"
 #include "Functions_Reader.h"
 
 #include <QString>
+
+#include <memory>
 
 class cDrive
 {
@@ -36,8 +39,14 @@ public:
     quint64 qui64Clusters_Free_Count = 0;
     quint64 qui64Bytes_Free_Count = 0;
     QString qsError; // the system's reason when the last probe failed: no such directory, ...
+    // Which directory the poll found, shared by the record's copies: the volume's one identity
+    // for the whole run. Null for a record made by hand, whose steps go by the name.
+    std::shared_ptr<const cVolume_Dir> pDir;
 
     void vGet_Properties(QString qsPath);
+    // Empty while the volume is the one polled (or the record has no directory of its own);
+    // else why not, naming the volume.
+    QString qsChanged() const;
 };
 
 #endif // FUNCTIONS_DRIVE_H

@@ -336,6 +336,8 @@ QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First)
         return QString("Не удалось открыть носитель %1 для чтения: %2.").arg(oResult.qsDevice, oResult.qsError);
     case eRead_Alloc_Failed:
         return QString("Не хватает памяти для буферов чтения: %1.").arg(oResult.qsError);
+    case eRead_Volume_Changed:
+        return qsRead_Volume_Changed_Text(oResult.qsError);
     default:
         return "Носитель не опрошен: " + qsPoll_First + ".";
     }
@@ -384,8 +386,10 @@ QString qsClean_Summary(const cClean_Result &oResult, const QString &qsPoll_Firs
 {
     if (!oResult.bPolled)
         return "Раздел не опрошен: " + qsPoll_First + ".";
+    if (oResult.qslRemoved.isEmpty() && oResult.qslKept.isEmpty()) // nothing there, or the clean was refused
+        return oResult.qsError.isEmpty() ? QString("Файлов заполнения на разделе нет.") : oResult.qsError;
     QString qsText = oResult.qslRemoved.isEmpty()
-                         ? QString("Файлов заполнения на разделе нет.")
+                         ? qsClean_None_Removed_Text()
                          : QString("Удалено файлов заполнения: %1, освобождено %2.\n%3")
                                .arg(oResult.qslRemoved.size())
                                .arg(qsBytes_Text(oResult.qui64Bytes), oResult.qslRemoved.join('\n'));

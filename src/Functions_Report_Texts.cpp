@@ -167,6 +167,31 @@ QString qsHard_Links_Why()
     return "у файла есть другие жёсткие ссылки";
 }
 
+QString qsNot_Fill_Words_Why()
+{
+    return "он начинается не словами заполнения: это не файл заполнения";
+}
+
+QString qsNot_Following_Why()
+{
+    return "его слова не продолжают файлы заполнения перед ним: это не часть заполнения";
+}
+
+QString qsClean_Busy_Text(const QString &qsVolume, const QString &qsWhy)
+{
+    return QString("Файлы заполнения в %1 не удалены: %2.").arg(qsVolume, qsWhy);
+}
+
+QString qsClean_None_Removed_Text()
+{
+    return "Ни один файл не удалён: под именами файлов заполнения лежат не они.";
+}
+
+QString qsRead_Volume_Changed_Text(const QString &qsWhy)
+{
+    return QString("Прочитанное не с чем сравнить: %1. Опросите раздел заново и повторите проверку.").arg(qsWhy);
+}
+
 QString qsVolume_Busy_Why(const qint64 qi64Holder)
 {
     return QString("раздел занят другим запуском fillscan%1: он заполняет или читает этот раздел")

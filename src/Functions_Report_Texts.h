@@ -55,6 +55,16 @@ QString qsOutput_On_Volume_Why(const QString &qsVolume);
 QString qsSymbolic_Link_Why();
 QString qsNot_Regular_Why();
 QString qsHard_Links_Why();
+// Why the clean leaves a file of a fill name: it does not start as a fill does, or its words
+// do not go on from the files of the fill before it.
+QString qsNot_Fill_Words_Why();
+QString qsNot_Following_Why();
+// The clean's failure when another run holds the volume.
+QString qsClean_Busy_Text(const QString &qsVolume, const QString &qsWhy);
+// The clean found names of the fill, but none of them was the fill's to remove.
+QString qsClean_None_Removed_Text();
+// The read's failure when the volume is no longer the one polled (qsWhy names it).
+QString qsRead_Volume_Changed_Text(const QString &qsWhy);
 
 // The volume's lock: another run holds it (its PID when known, else 0), or the volume went.
 QString qsVolume_Busy_Why(const qint64 qi64Holder);

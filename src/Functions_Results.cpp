@@ -59,6 +59,8 @@ const char *pcRead_Status_Name(const eRead_Status eStatus)
         return "alloc_failed";
     case eRead_Shrunk:
         return "device_shrank";
+    case eRead_Volume_Changed:
+        return "volume_changed";
     }
     return "";
 }

@@ -139,13 +139,14 @@ public:
 
 enum eRead_Status {
     eRead_Not_Run,
-    eRead_No_Poll,      // no device known yet
-    eRead_Done,         // every byte was read or tried
-    eRead_Cancelled,    // by the operator or a signal
-    eRead_Open_Failed,  // the device could not be opened
-    eRead_Not_Device,   // neither a block device nor an image file
-    eRead_Alloc_Failed, // no memory for the read buffers
-    eRead_Shrunk        // the device became smaller during the read
+    eRead_No_Poll,       // no device known yet
+    eRead_Done,          // every byte was read or tried
+    eRead_Cancelled,     // by the operator or a signal
+    eRead_Open_Failed,   // the device could not be opened
+    eRead_Not_Device,    // neither a block device nor an image file
+    eRead_Alloc_Failed,  // no memory for the read buffers
+    eRead_Shrunk,        // the device became smaller during the read
+    eRead_Volume_Changed // the volume is no longer the one polled: nothing to compare with
 };
 // The status as scripts see it.
 const char *pcRead_Status_Name(const eRead_Status eStatus);

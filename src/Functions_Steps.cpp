@@ -66,10 +66,15 @@ QString qsNot_On_Polled_Device(const cDrive &oDrive, const cVolume &oVolume)
         return oVolume.qsError;
     if (oDrive.qsDrive_Name.isEmpty())
         return qsDrive_Not_Polled_Why();
+    // The directory opened, which the fill's own open must find the same, not what the name
+    // leads to by the time it is looked at.
+    const cVolume_FD oDir(oVolume.pDir.get(), oVolume.qsVolume_Name);
+    if (oDir.iFD < 0)
+        return oDir.qsWhy;
     QString qsWhy;
-    if (eVolume_On_Device(oVolume.qsVolume_Name, oDrive.qsDrive_Name, &qsWhy) == eOn_Device_Yes)
+    if (eVolume_On_Device(oDir.qsPath(), oDrive.qsDrive_Name, &qsWhy) == eOn_Device_Yes)
         return QString();
-    return qsWhy;
+    return qsWhy.replace(oDir.qsPath(), oVolume.qsVolume_Name);
 }
 
 // A word read at its place that differs from the one written there in a few bits is
@@ -121,6 +126,12 @@ cPoll_Result oPoll(cDrive &oDrive, cVolume &oVolume, cData &oData, const QString
 cFill_Result oFill(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator)
 {
     cFill_Result oResult;
+    if (!oVolume.qsVolume_Name.isEmpty() && !oVolume.qsChanged().isEmpty()) {
+        oResult.eStatus = eFill_Open_Failed;
+        oResult.qsPath = qsFill_File_Path(oVolume.qsVolume_Name);
+        oResult.qsError = oVolume.qsChanged();
+        return oResult;
+    }
     if (!oVolume.qsVolume_Name.isEmpty()) {
         const QString qsWhy = qsNot_On_Polled_Device(oDrive, oVolume);
         if (!qsWhy.isEmpty()) {
@@ -172,6 +183,26 @@ cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
     return oLayout;
 }
 
+namespace {
+
+// Parts found through the directory qsDir (a descriptor's path), named by the volume's own name.
+void vName_Parts(QVector<cFill_Part> &qvParts, const cVolume &oVolume, const QString &qsDir)
+{
+    for (cFill_Part &oPart : qvParts)
+        oPart.qsPath = oVolume.qsVolume_Name + oPart.qsPath.mid(qsDir.size());
+}
+
+} // namespace
+
+cFill_Layout oFill_Layout(const cVolume &oVolume, const QString &qsDir, const QString &qsDevice)
+{
+    cFill_Layout oLayout = oFill_Layout(qsDir, qsDevice);
+    vName_Parts(oLayout.qvParts, oVolume, qsDir);
+    oLayout.qsOn_Device_Why.replace(qsDir, oVolume.qsVolume_Name);
+    oLayout.qsPlacement_Why.replace(qsDir, oVolume.qsVolume_Name);
+    return oLayout;
+}
+
 void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout)
 {
     if (oLayout.bPlaced || oLayout.qvParts.isEmpty())
@@ -190,7 +221,8 @@ namespace {
 
 // After a fill that stopped because the medium lost data, the read need not cover the whole
 // announced size: everything up to where the fill wrote, and a sample beyond.
-cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, const cDrive &oDrive)
+cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, const QString &qsDir,
+                       const cDrive &oDrive)
 {
     cRead_Plan oPlan;
     if (oLast_Fill.eStatus != eFill_Loss || oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name))
@@ -198,7 +230,7 @@ cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, c
     std::vector<cRun> vecRuns;
     QString qsWhy;
     quint64 qui64End = 0;
-    if (bFill_Placement(qvFill_Parts(oVolume.qsVolume_Name), oDrive.qsDrive_Name, &vecRuns, &qsWhy)) {
+    if (bFill_Placement(qvFill_Parts(qsDir), oDrive.qsDrive_Name, &vecRuns, &qsWhy)) {
         for (const cRun &oRun : vecRuns)
             qui64End = std::max(qui64End, oRun.qui64Offset_End());
     } else { // the file system does not say: room for its own structures besides the words
@@ -216,51 +248,89 @@ cRead_Plan oPlan_After(const cFill_Result &oLast_Fill, const cVolume &oVolume, c
 
 } // namespace
 
+namespace {
+
+// Empty when the read may go on in the polled volume; else why not: it is no longer the one
+// polled, or another run holds it.
+QString qsRead_Refused(const cVolume &oVolume, cVolume_Lock &oLock)
+{
+    if (oVolume.qsVolume_Name.isEmpty())
+        return QString();
+    QString qsWhy = oVolume.qsChanged();
+    if (!qsWhy.isEmpty())
+        return qsWhy;
+    // By the name alone, a lock that cannot be taken for another reason than a holder
+    // is no reason not to read.
+    if (oVolume.pDir ? oLock.bTake(*oVolume.pDir, &qsWhy) : oLock.bTake(oVolume.qsVolume_Name, &qsWhy) ||
+                                                                !oLock.bBusy)
+        return QString();
+    return qsWhy;
+}
+
+// The read compared with the fill in the volume it was given.
+void vCompare(cRead_Result &oResult, const cVolume &oVolume, const QString &qsDir, const cFill_Result &oLast_Fill)
+{
+    if (oResult.bAbandoned) {
+        // The device stopped answering: asking where things lie on it would hang as well.
+        cFill_Layout oLayout;
+        oLayout.qvParts = qvFill_Parts(qsDir);
+        vName_Parts(oLayout.qvParts, oVolume, qsDir);
+        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = qsDevice_Stopped_Why();
+        vJudge(oResult, oLayout);
+        return;
+    }
+    if (!bRead_Scanned(oResult.eStatus))
+        return;
+    try {
+        cFill_Layout oLayout = oFill_Layout(oVolume, qsDir, oResult.qsDevice);
+        vInfer_Placement(oResult, oLayout);
+        if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
+            oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
+        vJudge(oResult, oLayout);
+        vLook_Again(oResult, oLayout);
+    } catch (const std::bad_alloc &) { // the comparison's copies found no memory
+        oResult.eStatus = eRead_Alloc_Failed;
+        oResult.qsError = qsSystem_Reason(ENOMEM);
+    }
+}
+
+} // namespace
+
 cRead_Result oRead(const cDrive &oDrive, const cVolume &oVolume, const cData &oData, cOperator &oOperator,
                    const cFill_Result &oLast_Fill, const bool bRead_All)
 {
     cRead_Result oResult;
-    // Not while another run fills or reads this volume.
+    // Not while another run fills or reads this volume, nor in a volume no longer the polled one.
     cVolume_Lock oLock;
-    QString qsBusy;
-    if (!oVolume.qsVolume_Name.isEmpty() && !oLock.bTake(oVolume.qsVolume_Name, &qsBusy) && oLock.bBusy) {
-        oResult.eStatus = eRead_Open_Failed;
+    oResult.qsError = qsRead_Refused(oVolume, oLock);
+    if (!oResult.qsError.isEmpty()) {
+        oResult.eStatus = oLock.bBusy ? eRead_Open_Failed : eRead_Volume_Changed;
         oResult.qsDevice = oDrive.qsDrive_Name;
-        oResult.qsError = qsBusy;
         return oResult;
     }
     // The last poll's pattern, and every index that poll's volume could hold; but a fill
     // written before the volume grew has the pattern of the smaller volume.
     quint64 qui64Pattern = oData.qui64Pattern;
-    const bool bFrom_Fill = bFill_Pattern(oVolume.qsVolume_Name, &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
+    // Found in the directory locked, which is the polled one.
+    const QString qsDir = oLock.iDir_FD() >= 0 ? oLock.qsFD_Path() : oVolume.qsVolume_Name;
+    const bool bFrom_Fill = bFill_Pattern(qsDir, &qui64Pattern) && qui64Pattern != oData.qui64Pattern;
     if (!bFrom_Fill)
         qui64Pattern = oData.qui64Pattern;
     // The file's pattern comes with the file's room: a count taken from another pattern would
     // check only part of the file.
     const quint64 qui64Indexes = bFrom_Fill ? qui64Pattern_Indexes(qui64Pattern) : oData.qui64Data_Count;
     oDrive.vRead_Data(qui64Pattern, qui64Indexes, oOperator, oResult,
-                      bRead_All ? cRead_Plan() : oPlan_After(oLast_Fill, oVolume, oDrive));
+                      bRead_All ? cRead_Plan() : oPlan_After(oLast_Fill, oVolume, qsDir, oDrive));
     oResult.qsVolume = oVolume.qsVolume_Name;
     oResult.bPattern_From_Fill = bFrom_Fill;
-    if (oResult.bAbandoned) {
-        // The device stopped answering: asking where things lie on it would hang as well.
-        cFill_Layout oLayout;
-        oLayout.qvParts = qvFill_Parts(oVolume.qsVolume_Name);
-        oLayout.qsPlacement_Why = oLayout.qsOn_Device_Why = qsDevice_Stopped_Why();
-        vJudge(oResult, oLayout);
-    } else if (bRead_Scanned(oResult.eStatus)) {
-        try {
-            cFill_Layout oLayout = oFill_Layout(oVolume.qsVolume_Name, oResult.qsDevice);
-            vInfer_Placement(oResult, oLayout);
-            if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
-                oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
-            vJudge(oResult, oLayout);
-            vLook_Again(oResult, oLayout);
-        } catch (const std::bad_alloc &) { // the comparison's copies found no memory
-            oResult.eStatus = eRead_Alloc_Failed;
-            oResult.qsError = qsSystem_Reason(ENOMEM);
-        }
+    // What was read is judged against the polled volume's fill only while it is still that one.
+    const QString qsChanged = oVolume.qsChanged();
+    if (!qsChanged.isEmpty() && bRead_Scanned(oResult.eStatus)) {
+        oResult.eStatus = eRead_Volume_Changed;
+        oResult.qsError = qsChanged;
+        return oResult;
     }
+    vCompare(oResult, oVolume, qsDir, oLast_Fill);
     return oResult;
 }
 

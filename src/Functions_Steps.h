@@ -49,6 +49,9 @@ bool bRead_Ok(const cRead_Result &oResult);
 QString qsFill_Lost(const cFill_Result &oFill, const cRead_Result &oRead);
 // What a read of qsDevice is compared with: the fill in qsVolume and where it lies.
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice);
+// The same found through qsDir (a path of the volume's directory by its descriptor), its files
+// named by the volume's name.
+cFill_Layout oFill_Layout(const cVolume &oVolume, const QString &qsDir, const QString &qsDevice);
 // Where the file system does not say where the fill lies: where the read found it.
 void vInfer_Placement(const cRead_Result &oResult, cFill_Layout &oLayout);
 

@@ -304,7 +304,14 @@ QString qsUnsafe_Output(const QString &qsPath, const QString &qsDevice, const QS
                               S_ISBLK(strDevice.st_mode) && strDevice.st_rdev == strOut.st_rdev;
     if (bExists && (bSame_Device || qlMedium.contains({strOut.st_dev, strOut.st_ino})))
         return qsOutput_Is_Medium_Why();
-    if (bVolume && strVolume.st_dev == strOut.st_dev)
+    // A btrfs subvolume has device numbers of its own, an overlay writes into its upper
+    // directory: the devices the file systems lie on tell where the file would go.
+    QList<dev_t> qlOut, qlVolume;
+    QString qsIgnored;
+    const QString qsOut_Dir = bExists ? qsPath : QFileInfo(qsPath).absolutePath();
+    if (bVolume && (strVolume.st_dev == strOut.st_dev ||
+                    (iFile_System_Devices(qsOut_Dir, &qlOut, &qsIgnored) == 1 &&
+                     iFile_System_Devices(qsVolume, &qlVolume, &qsIgnored) == 1 && qlOut == qlVolume)))
         return qsOutput_On_Volume_Why(qsVolume);
     return QString();
 }

@@ -167,14 +167,17 @@ void MainWindow::on_pushButton_Read_clicked()
 // they wish.
 void MainWindow::vOffer_Clean(cWindow_Operator &oOperator)
 {
-    const QStringList qslFiles = qslFill_Files(oVolume.qsVolume_Name);
+    quint64 qui64Bytes = 0;
+    const QStringList qslFiles = qslFill_Names(oVolume, &qui64Bytes);
     if (qslFiles.isEmpty())
         return;
-    if (iMessageBox(qsClean_Question(qui64Fill_Bytes(oVolume.qsVolume_Name)),
+    if (iMessageBox(qsClean_Question(qui64Bytes),
                     "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,
                     iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
         return;
-    const cClean_Result oClean_Result = oClean(oVolume);
+    cClean_Result oClean_Result;
+    if (!bRun_Step(oOperator, [&] { oClean_Result = oClean(oVolume); }))
+        return;
     iMessageBox(oClean_Result.bOk() ? "Файлы заполнения удалены." : "Ошибка!",
                 qsClean_Summary(oClean_Result, oOperator.qsPoll_First()),
                 oClean_Result.bOk() ? iMsgBox_Information_Icon : iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");

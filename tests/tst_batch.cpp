@@ -31,6 +31,9 @@ private slots:
     void failures();
     void fillElsewhere_data();
     void fillElsewhere();
+    void fillRetargeted();
+    void mapOnVolume_data();
+    void mapOnVolume();
     void filesItWrites();
     void cleanStep();
     void interrupt_data();
@@ -347,6 +350,82 @@ void tst_Batch::fillElsewhere()
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), bForce);
     if (!bForce)
         QVERIFY2(oResult.qsErr.contains("Чтобы заполнить его всё равно, добавьте --force."), qPrintable(oResult.qsErr));
+}
+
+void tst_Batch::fillRetargeted()
+{
+    // The volume's link is pointed at a tmpfs after the fill checked where the volume lies and
+    // before it opened the directory (every open of the link's path held back 1.5 s): the fill
+    // writes where it checked, or nowhere, never into RAM.
+    NEED_LOOP();
+    NEED_PROGRAMS("strace");
+    cLoop_Device oLoop, oRam;
+    QVERIFY_MADE(oLoop.qsCreate(64 * 1048576, 512, "ext4"));
+    QVERIFY_MADE(oRam.qsMount_Tmpfs("16m"));
+    const QString qsLink = oLoop.qTemp.filePath("volume");
+    QVERIFY(QFile::link(oLoop.qsMount, qsLink));
+    QProcess qTool;
+    qTool.start("strace", QStringList{"-f", "-qq", "-o", "/dev/null", "-P", qsLink, "-P", qsLink + "/", "-e",
+                                      "trace=openat", "-e", "inject=openat:delay_enter=1500000", FILLSCAN_TOOL} +
+                              qslBatch(oLoop.qsDevice, qsLink + "/", "poll,fill"));
+    QByteArray qbaOut;
+    QVERIFY(bWait_For([&] { return (qbaOut += qTool.readAllStandardOutput()).count('\n') >= 1; }));
+    QTest::qWait(300); // the check is done, the open held back
+    QVERIFY(QFile::remove(qsLink) && QFile::link(oRam.qsMount, qsLink));
+    const cTool_Run oRun = oFinished(qTool);
+    QVERIFY2(QDir(oRam.qsMount).entryList(QDir::Files | QDir::Hidden).isEmpty(), qPrintable(oRun.qsOut));
+    const QJsonObject qjFill = oRun.qjLast();
+    QCOMPARE(qjFill["step"].toString(), QString("fill"));
+    if (oRun.iExit == 0) // written where it was checked
+        QVERIFY(QFileInfo(oLoop.qsMount + "data.data").size() > (1 << 20));
+    else
+        QVERIFY2(qjFill["error"].toString().contains("отмонтирован или его путь теперь ведёт в другой каталог"),
+                 qPrintable(oRun.qsOut + oRun.qsErr));
+}
+
+void tst_Batch::mapOnVolume_data()
+{
+    // A map that would lie on the volume under test by another way than its device number.
+    QTest::addColumn<bool>("bOverlay"); // else a btrfs subvolume of the volume
+    QTest::newRow("a btrfs subvolume of the volume") << false;
+    QTest::newRow("an overlay whose upper directory is on the volume") << true;
+}
+
+void tst_Batch::mapOnVolume()
+{
+    NEED_LOOP();
+    QFETCH(bool, bOverlay);
+    if (!bOverlay)
+        NEED_PROGRAMS("mkfs.btrfs", "btrfs");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(bOverlay ? 64 * 1048576 : 256 * 1048576, 512, bOverlay ? "ext4" : "btrfs"));
+    const QString qsUpper = oLoop.qsMount + "upper", qsMerged = oLoop.qTemp.filePath("merged");
+    QString qsDir = oLoop.qsMount + "sub";
+    int iExit = 0;
+    if (bOverlay) {
+        for (const QString &qsMade : {qsUpper, oLoop.qsMount + "work", oLoop.qTemp.filePath("lower"), qsMerged})
+            QVERIFY(QDir().mkpath(qsMade));
+        qsRun("mount", {"-t", "overlay", "overlay", "-o",
+                        QString("lowerdir=%1,upperdir=%2,workdir=%3")
+                            .arg(oLoop.qTemp.filePath("lower"), qsUpper, oLoop.qsMount + "work"),
+                        qsMerged},
+              &iExit);
+        qsDir = qsMerged;
+    } else {
+        qsRun("btrfs", {"subvolume", "create", qsDir}, &iExit);
+    }
+    if (iExit != 0)
+        QSKIP(bOverlay ? "overlayfs cannot be mounted here" : "no btrfs subvolume can be made here");
+    const QString qsMap = qsDir + "/map.png";
+    const cTool_Run oResult = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read") + QStringList{"--map", qsMap});
+    const bool bWritten = QFileInfo::exists(qsMap);
+    if (bOverlay)
+        qsRun("umount", {qsMerged});
+    QCOMPARE(oResult.iExit, 1);
+    QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": файл лёг бы на проверяемый раздел"),
+             qPrintable(oResult.qsErr));
+    QCOMPARE(bWritten, false);
+    QCOMPARE(QFileInfo::exists(qsUpper + "/map.png"), false);
 }
 
 void tst_Batch::filesItWrites()

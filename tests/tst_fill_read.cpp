@@ -48,9 +48,9 @@ private slots:
 
 static const quint64 qui64P = 0xFFFFFFC000000000ULL;
 
-// A name in a volume: a regular file, a symbolic link to qsOther, a second hard link of
-// qsOther, or a directory.
-enum eEntry_Kind { eEntry_File, eEntry_Symlink, eEntry_Hard_Link, eEntry_Directory };
+// A name in a volume: a regular file of fill words (4, from index 4 * (part - 1)), a file of
+// a user's text, a symbolic link to qsOther, a second hard link of qsOther, or a directory.
+enum eEntry_Kind { eEntry_File, eEntry_Text, eEntry_Symlink, eEntry_Hard_Link, eEntry_Directory };
 class cEntry
 {
 public:
@@ -141,30 +141,45 @@ void tst_Fill_Read::endToEnd()
 
 void tst_Fill_Read::clean_data()
 {
-    // What lies in the volume, then the names the clean removes; everything else stays.
+    // What lies in the volume, then the names the clean removes and the fill names it keeps
+    // and tells (the step then fails); everything else stays unnamed.
     QTest::addColumn<tEntries>("qvEntries");
     QTest::addColumn<QStringList>("qslRemoved");
+    QTest::addColumn<QStringList>("qslKept");
     QTest::newRow("the fill and its continuations")
         << tEntries{{"data.data"}, {"data.data.2"}, {"data.data.3"}, {"notes.txt"}}
-        << QStringList{"data.data", "data.data.2", "data.data.3"};
+        << QStringList{"data.data", "data.data.2", "data.data.3"} << QStringList{};
     QTest::newRow("names that only look like continuations")
         << tEntries{{"data.data"}, {"data.data.02"}, {"data.data.+2"}, {"data.data. 2"}, {"data.data.2x"}, {"data.data.1"}}
-        << QStringList{"data.data"};
+        << QStringList{"data.data"} << QStringList{};
     QTest::newRow("a link ends the chain")
         << tEntries{{"data.data"}, {"data.data.2", eEntry_Symlink, "victim"}, {"data.data.3"}, {"victim"}}
-        << QStringList{"data.data"};
-    QTest::newRow("data.data a link") << tEntries{{"data.data", eEntry_Symlink, "victim"}, {"victim"}} << QStringList{};
+        << QStringList{"data.data"} << QStringList{"data.data.2", "data.data.3"};
+    QTest::newRow("data.data a link") << tEntries{{"data.data", eEntry_Symlink, "victim"}, {"victim"}} << QStringList{}
+                                      << QStringList{"data.data"};
+    QTest::newRow("data.data a link, data.data.2 a file")
+        << tEntries{{"data.data", eEntry_Symlink, "victim"}, {"victim"}, {"data.data.2"}} << QStringList{}
+        << QStringList{"data.data", "data.data.2"};
+    QTest::newRow("continuations without data.data")
+        << tEntries{{"data.data.2"}, {"data.data.3"}} << QStringList{} << QStringList{"data.data.2", "data.data.3"};
     QTest::newRow("data.data a second name of a file")
-        << tEntries{{"victim"}, {"data.data", eEntry_Hard_Link, "victim"}} << QStringList{};
+        << tEntries{{"victim"}, {"data.data", eEntry_Hard_Link, "victim"}} << QStringList{} << QStringList{"data.data"};
     QTest::newRow("a directory named data.data.2")
-        << tEntries{{"data.data"}, {"data.data.2", eEntry_Directory}} << QStringList{"data.data"};
-    QTest::newRow("no fill") << tEntries{{"notes.txt"}} << QStringList{};
+        << tEntries{{"data.data"}, {"data.data.2", eEntry_Directory}} << QStringList{"data.data"}
+        << QStringList{"data.data.2"};
+    QTest::newRow("a user's data.data") << tEntries{{"data.data", eEntry_Text}} << QStringList{}
+                                        << QStringList{"data.data"};
+    QTest::newRow("a user's data.data.2 after the fill")
+        << tEntries{{"data.data"}, {"data.data.2", eEntry_Text}} << QStringList{"data.data"}
+        << QStringList{"data.data.2"};
+    QTest::newRow("no fill") << tEntries{{"notes.txt"}} << QStringList{} << QStringList{};
 }
 
 void tst_Fill_Read::clean()
 {
     QFETCH(tEntries, qvEntries);
     QFETCH(QStringList, qslRemoved);
+    QFETCH(QStringList, qslKept);
     QTemporaryDir qDir;
     const QString qsVolume = qDir.path() + "/";
     quint64 qui64Bytes = 0;
@@ -178,9 +193,13 @@ void tst_Fill_Read::clean()
         } else if (oEntry.eKind == eEntry_Directory) {
             QVERIFY(QDir().mkdir(qsPath));
         } else {
+            const bool bWords = oEntry.eKind == eEntry_File;
+            QByteArray qbaWords = bWords ? QByteArray(32, '\0') : QByteArray("my own notes, not words");
+            const quint64 qui64First = qui64P + 4 * qMax(0, iFill_Part_Of(oEntry.qsName) - 1);
+            for (int i = 0; i < 4 && bWords; ++i)
+                qToBigEndian<quint64>(qui64First + i, qbaWords.data() + 8 * i);
             QFile qFile(qsPath);
-            QVERIFY(qFile.open(QIODevice::WriteOnly) &&
-                    qFile.write(QByteArray(8 * (oEntry.qsName.size() + 1), 'w')) > 0);
+            QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write(qbaWords) > 0);
             if (qslRemoved.contains(oEntry.qsName))
                 qui64Bytes += quint64(qFile.size());
         }
@@ -189,17 +208,22 @@ void tst_Fill_Read::clean()
     cVolume oPolled;
     oPolled.vGet_Properties(qsVolume);
     const cClean_Result oResult = oClean(oPolled);
-    QStringList qslExpected;
+    QStringList qslExpected, qslKept_Names;
     for (const QString &qsName : qslRemoved)
         qslExpected << qsVolume + qsName;
+    for (const QString &qsKept : oResult.qslKept)
+        qslKept_Names << qsKept.section(": ", 0, 0).mid(qsVolume.size());
     QCOMPARE(oResult.qslRemoved, qslExpected);
+    QCOMPARE(qslKept_Names, qslKept);
     QCOMPARE(oResult.qui64Bytes, qui64Bytes);
     for (const cEntry &oEntry : qvEntries)
         QCOMPARE(QFileInfo(qsVolume + oEntry.qsName).exists() || QFileInfo(qsVolume + oEntry.qsName).isSymLink(),
                  !qslRemoved.contains(oEntry.qsName));
     // A fill name that is someone else's is named, and the step fails so a script notices.
-    QCOMPARE(oResult.bOk(), oResult.qslKept.isEmpty());
+    QCOMPARE(oResult.bOk(), qslKept.isEmpty());
     QCOMPARE(qjClean(oResult)["removed"].toArray().size(), qslRemoved.size());
+    QCOMPARE(qsClean_Summary(oResult, QString()).contains("Файлов заполнения на разделе нет."),
+             qslRemoved.isEmpty() && qslKept.isEmpty());
 }
 
 void tst_Fill_Read::fillFile_data()

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QtEndian>
 #include <QtTest>
 
 #include <csignal>
@@ -162,9 +163,13 @@ void tst_Form::removeFill()
     // After the read the window offers the medium back: yes removes the fill's files alone.
     QTemporaryDir qDir;
     const QString qsVolume = qDir.path() + "/";
+    // The fill's files hold its words (the clean takes nothing else for them), data.data.02 too.
     for (const QString qsName : {"disk.img", "data.data", "data.data.2", "data.data.02"}) {
         QFile qFile(qsVolume + qsName);
         QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.resize(qsName == "disk.img" ? 1 << 20 : 3 << 20));
+        uchar aucWord[8];
+        qToBigEndian<quint64>(0xFFFFFFC000000000ULL + (qsName == "data.data" ? 0 : (3 << 20) / 8), aucWord);
+        QVERIFY(qsName == "disk.img" || qFile.write(reinterpret_cast<const char *>(aucWord), 8) == 8);
     }
     QFETCH(int, iAnswer);
     cBox_Answerer oAnswerer([&](QMessageBox *qBox) {

@@ -1,5 +1,6 @@
 // What the tool refuses, run for real: writing over the medium under test, a second run on
 // a volume, a fill that leaves its volume, names it cannot pass on, runs that checked nothing.
+#include "Functions_Clean.h"
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "mainwindow.h"
@@ -45,6 +46,8 @@ private slots:
     void nothingChecked();
     void volumeMoved_data();
     void volumeMoved();
+    void volumeChanged_data();
+    void volumeChanged();
     void killedFill();
     void stalledFill_data();
     void stalledFill();
@@ -158,6 +161,7 @@ void tst_Safety::oneAtATime_data()
     QTest::addColumn<QString>("qsSteps");
     QTest::newRow("a second fill") << "poll,fill";
     QTest::newRow("a read during a fill") << "poll,read";
+    QTest::newRow("a clean during a fill") << "poll,clean";
 }
 
 void tst_Safety::oneAtATime()
@@ -179,6 +183,9 @@ void tst_Safety::oneAtATime()
                  QString("раздел занят другим запуском fillscan (PID %1): он заполняет или читает этот раздел")
                      .arg(qi64First)),
              qPrintable(oSecond.qsErr));
+    if (qsSteps.endsWith("clean")) // named with the volume, and nothing removed
+        QVERIFY2(oSecond.qsErr.contains("Файлы заполнения в " + oLoop.qsMount + " не удалены: раздел занят"),
+                 qPrintable(oSecond.qsErr));
     quint64 qui64Words = 0; // the first fill's file is whole
     QVERIFY(bFill_Sequence(oLoop.qsMount + "data.data",
                            QJsonDocument::fromJson(qFirst.readAllStandardOutput().trimmed().split('\n').last())
@@ -272,6 +279,77 @@ void tst_Safety::volumeMoved()
     QVERIFY2(qjFill["error"].toString().contains("отмонтирован или его путь теперь ведёт в другой каталог"),
              qPrintable(qjFill["error"].toString()));
     QCOMPARE(QDir(bUnmounted ? qsMount : qsElsewhere).entryList(QDir::Files).size(), 0);
+}
+
+void tst_Safety::volumeChanged_data()
+{
+    // After the fill the volume is lazily unmounted, or its link re-pointed, and a user's data.data
+    // that starts as a fill lies where the name now leads: the read judges it not, the clean keeps it.
+    QTest::addColumn<bool>("bUnmounted"); // else the link pointed elsewhere
+    QTest::addColumn<bool>("bBatch");     // poll,fill,read,clean in batch mode, else the engine's clean
+    QTest::newRow("lazily unmounted, batch read and clean") << true << true;
+    QTest::newRow("link pointed elsewhere, batch read and clean") << false << true;
+    QTest::newRow("lazily unmounted, the clean") << true << false;
+    QTest::newRow("link pointed elsewhere, the clean") << false << false;
+}
+
+void tst_Safety::volumeChanged()
+{
+    NEED_LOOP();
+    QFETCH(bool, bUnmounted);
+    QFETCH(bool, bBatch);
+    cLoop_Device oLoop, oOther;
+    QVERIFY_MADE(oLoop.qsCreate((bBatch ? 1024ULL : 64ULL) << 20, 4096, "ext4"));
+    QVERIFY_MADE(bUnmounted ? QString() : oOther.qsCreate(32ULL << 20, 4096, "ext4"));
+    const QString qsMount = oLoop.qsMount, qsLink = oLoop.qTemp.filePath("volume");
+    QFile qUser((bUnmounted ? qsMount : oOther.qsMount) + "data.data");
+    QVERIFY(QFile::link(qsMount, qsLink));
+    QByteArray qbaUser(bBatch ? 28 : 24, 't'); // three words from the pattern, in batch mode a tail
+    cData oPattern_Of_Poll;
+    auto vChange = [&](const quint64 qui64Pattern) {
+        // Each step's failure shows in the checks of the user's file at the end.
+        if (bUnmounted && qsRun("umount", {"-l", qsMount}).isEmpty())
+            oLoop.qsMount.clear(); // gone already; the device is free once the tool lets go
+        if (!bUnmounted && QFile::remove(qsLink))
+            QFile::link(oOther.qsMount, qsLink);
+        for (int i = 0; i < 3; ++i)
+            qToBigEndian<quint64>(qui64Pattern + i, qbaUser.data() + 8 * i);
+        if (qUser.open(QIODevice::WriteOnly))
+            qUser.write(qbaUser);
+        qUser.close();
+    };
+    QString qsError;
+    if (bBatch) {
+        QProcess qTool;
+        QVERIFY(bStart_Fill(qTool, oLoop.qsDevice, qsLink, "poll,fill,read,clean", 1));
+        QByteArray qbaOut; // stopped as soon as the fill has told its end
+        QVERIFY(bWait_For([&] { return (qbaOut += qTool.readAllStandardOutput()).count('\n') >= 2; }));
+        kill(pid_t(qTool.processId()), SIGSTOP);
+        vChange(QJsonDocument::fromJson(qbaOut.split('\n')[1]).object()["pattern_decimal"].toString().toULongLong());
+        kill(pid_t(qTool.processId()), SIGCONT);
+        const cTool_Run oRun = oFinished(qTool);
+        const QStringList qslLines = (QString::fromUtf8(qbaOut) + oRun.qsOut).trimmed().split('\n');
+        QCOMPARE(oRun.iExit, 1);
+        QCOMPARE(qslLines.size(), 3); // no clean after the failed read
+        const QJsonObject qjRead = QJsonDocument::fromJson(qslLines[2].toUtf8()).object();
+        QCOMPARE(qjRead["status"].toString() + " " + qjRead["verdict"].toString(), QString("volume_changed none"));
+        qsError = qjRead["error"].toString();
+    } else {
+        cDrive oDisk;
+        cVolume oPolled;
+        cTest_Operator oOperator;
+        QVERIFY(oPoll(oDisk, oPolled, oPattern_Of_Poll, oLoop.qsDevice, qsLink + "/").bOk());
+        const cFill_Result oFilled = oFill(oDisk, oPolled, oPattern_Of_Poll, oOperator);
+        vChange(oFilled.qui64Pattern);
+        const cClean_Result oClean_Result = oClean(oPolled);
+        QVERIFY(bFill_Ok(oFilled) && !oClean_Result.bOk() && oClean_Result.qslRemoved.isEmpty());
+        qsError = oClean_Result.qsError;
+    }
+    QVERIFY2(qsError.contains("раздел " + qsLink + "/ отмонтирован или его путь теперь ведёт в другой каталог"),
+             qPrintable(qsError));
+    QVERIFY(qUser.open(QIODevice::ReadOnly));
+    QCOMPARE(qUser.readAll(), qbaUser);
+    QVERIFY(bUnmounted || QFileInfo(qsMount + "data.data").size() > (1 << 20)); // the fill stays where written
 }
 
 void tst_Safety::killedFill()
