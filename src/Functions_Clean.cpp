@@ -34,21 +34,6 @@ QString qsNot_Removable(const int iDir, const QByteArray &qbaName, quint64 *pqui
     return QString();
 }
 
-// The first word of the regular file qbaName in iDir, big-endian; false when it has none.
-bool bFirst_Word(const int iDir, const QByteArray &qbaName, quint64 *pqui64Word)
-{
-    const int iFD = openat(iDir, qbaName.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (iFD < 0)
-        return false;
-    uchar aucWord[8];
-    int iError = 0;
-    const bool bRead = qui64Read_Full(iFD, aucWord, 8, 0, &iError) == 8;
-    close(iFD);
-    if (bRead)
-        *pqui64Word = qFromBigEndian<quint64>(aucWord);
-    return bRead;
-}
-
 // The fill names in iDir, sorted by the part each is; empty when the directory cannot be listed.
 QVector<QPair<int, QString>> qvFill_Entries(const int iDir)
 {

@@ -39,12 +39,9 @@ int iContinuation_Number(const QString &qsName)
     return iNumber >= 2 ? iNumber : 0;
 }
 
-namespace {
-
-// The first word of a regular file, big-endian; false when it has none.
-bool bFirst_Word(const QString &qsPath, quint64 *pqui64Word)
+bool bFirst_Word(const int iDir, const QByteArray &qbaName, quint64 *pqui64Word)
 {
-    const int iFD = open(QFile::encodeName(qsPath).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    const int iFD = openat(iDir, qbaName.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (iFD < 0)
         return false;
     uchar aucWord[8];
@@ -54,6 +51,13 @@ bool bFirst_Word(const QString &qsPath, quint64 *pqui64Word)
     if (bRead)
         *pqui64Word = qFromBigEndian<quint64>(aucWord);
     return bRead;
+}
+
+namespace {
+
+bool bFirst_Word(const QString &qsPath, quint64 *pqui64Word)
+{
+    return bFirst_Word(AT_FDCWD, QFile::encodeName(qsPath), pqui64Word);
 }
 
 // A fill file starts with words that follow each other, ones in the top bit (a wrapping

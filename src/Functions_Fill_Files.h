@@ -29,4 +29,8 @@ QVector<cFill_Part> qvFill_Parts(const QString &qsVolume);
 // has the pattern's shape (ones above, zeros below). False when there is none.
 bool bFill_Pattern(const QString &qsVolume, quint64 *pqui64Pattern);
 
+// The first word of the regular file qbaName in the directory iDir (AT_FDCWD: a path),
+// big-endian, never through a link; false when it has none.
+bool bFirst_Word(const int iDir, const QByteArray &qbaName, quint64 *pqui64Word);
+
 #endif // FUNCTIONS_FILL_FILES_H

@@ -182,6 +182,8 @@ void tst_File_Systems::placement()
     QFETCH(QString, qsSource);
     QFETCH(QString, qsDriver);
     NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
+    if (bStick)
+        NEED_PROGRAMS("sfdisk", "partx");
     cLoop_Device oLoop;
     QVERIFY_MADE(bStick ? oLoop.qsCreate_Stick(320 << 20, qsFs) : oLoop.qsCreate(320 << 20, 512, qsFs, qslMkfs));
     const quint64 qui64Pattern = 0xffffffffff000000, qui64Words = (24 << 20) / 8;
