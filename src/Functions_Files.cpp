@@ -5,6 +5,8 @@
 #include <QSaveFile>
 
 #include <cerrno>
+#include <system_error>
+#include <thread>
 #include <cstring>
 
 #include <sys/mman.h>
@@ -113,4 +115,15 @@ bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsEr
         return false;
     }
     return true;
+}
+
+void vClose_Aside(const int iFD)
+{
+    if (iFD < 0)
+        return;
+    try {
+        std::thread([iFD] { close(iFD); }).detach();
+    } catch (const std::system_error &) { // no thread to be had: here, then
+        close(iFD);
+    }
 }

@@ -186,11 +186,7 @@ class cWrite_Job
 {
 public:
     cWrite_Job(const int iFile, const int iWanted) : iFD(dup(iFile)), oBuffers(iWanted, stFill_Chunk) {}
-    ~cWrite_Job()
-    {
-        if (iFD >= 0)
-            close(iFD);
-    }
+    ~cWrite_Job() { vClose_Aside(iFD); }
 
     const int iFD;
     const cIO_Buffers oBuffers;
@@ -293,6 +289,41 @@ quint64 qui64Chunks_In_A_Row(const cWrite_Job &oJob)
 
 } // namespace
 
+namespace {
+
+// A cut on a thread of its own: through a FUSE driver it waits for the medium as a write
+// does, and after a cancel it is given up like one. The descriptor is the job's.
+class cCut_Job
+{
+public:
+    ~cCut_Job() { vClose_Aside(iFD); }
+    int iFD = -1;
+    quint64 qui64Bytes = 0;
+    std::atomic<bool> bStop{false};
+    std::atomic<bool> bCut{false};
+};
+
+// Cuts the file to qui64Bytes; false when that failed, or (*pbAbandoned) was given up.
+bool bCut_Giving_Up(const int iFD, const quint64 qui64Bytes, cOperator &oOperator, bool *pbCancelled,
+                    bool *pbAbandoned)
+{
+    auto pJob = std::make_shared<cCut_Job>();
+    pJob->iFD = fcntl(iFD, F_DUPFD_CLOEXEC, 0);
+    pJob->qui64Bytes = qui64Bytes;
+    if (pJob->iFD < 0)
+        return false;
+    *pbAbandoned = !bRun_Workers(
+        1, [pJob](int) { pJob->bCut = ftruncate(pJob->iFD, off_t(pJob->qui64Bytes)) == 0; }, pJob->bStop, [&] {
+            if (oOperator.bAdvance(qui64Bytes))
+                return true;
+            *pbCancelled = true;
+            return false;
+        });
+    return !*pbAbandoned && pJob->bCut;
+}
+
+} // namespace
+
 quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
                             const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned)
 {
@@ -331,8 +362,8 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     const quint64 qui64Next_Word = qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8);
     // Chunks written after one that was refused would leave a gap: they go again. So does
     // what was allocated and not written.
-    if (ftruncate(oFile.iFD, off_t(8 * (qui64Next_Word - oFile.qui64First))) != 0)
-        return qui64From;
+    if (!bCut_Giving_Up(oFile.iFD, 8 * (qui64Next_Word - oFile.qui64First), oOperator, pbCancelled, pbAbandoned))
+        return *pbAbandoned ? qui64Next_Word : qui64From;
     return qui64Next_Word;
 }
 
@@ -344,11 +375,7 @@ namespace {
 class cOrdered_Job
 {
 public:
-    ~cOrdered_Job()
-    {
-        if (oFile.iFD >= 0)
-            close(oFile.iFD);
-    }
+    ~cOrdered_Job() { vClose_Aside(oFile.iFD); }
 
     cFill_File oFile; // with a descriptor of its own
     std::unique_ptr<cIO_Buffers> pBuffer;
@@ -519,7 +546,7 @@ void vClose_Last(cFill_Target &oTarget, cOperator &oOperator, cWrite_Outcome &oO
     if (oFile.iFD < 0)
         return;
     if (oOutcome.bAbandoned) {
-        close(oFile.iFD); // no cut, no sync: either would wait for the writers left in the device
+        vClose_Aside(oFile.iFD); // no cut, no sync: either would wait for the writers left in the device
         oFile.iFD = -1;
         return;
     }
