@@ -20,13 +20,13 @@ bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std
 
 // How many workers may have a request in the medium at once: about a second's worth of what
 // it takes, so that a stop is answered within about a second on a slow stick too, not after
-// the megabytes queued in it. Two to start with, then from one (a stick at 2 MiB/s) to all
+// the megabytes queued in it. One to start with, then from one (a stick at 2 MiB/s) to all
 // (a disk), measured every 100 ms on a fast medium, every second on a slow one.
 class cWorker_Gauge
 {
 public:
     cWorker_Gauge(const int iWorkers, const quint64 qui64Request_Bytes)
-        : iAll(iWorkers), qui64Request(qui64Request_Bytes), iAllowed(iWorkers < 2 ? iWorkers : 2)
+        : iAll(iWorkers), qui64Request(qui64Request_Bytes), iAllowed(1)
     {
     }
     // From the waiting thread's tick: the bytes the workers have done so far.
