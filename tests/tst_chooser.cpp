@@ -321,7 +321,10 @@ void tst_Chooser::launcher()
         QSKIP("pkexec and a system bus are here: the launcher could really start the tool as root");
     QTemporaryDir qDir;
     QVERIFY(QFile::copy(qsLauncher, qDir.filePath("fillscan-launcher")));
-    QVERIFY(QFile::link(FILLSCAN_TOOL, qDir.filePath("fillscan")));
+    // A copy, not a link: the build tree may lie where the desktop user cannot go.
+    QVERIFY(QFile::copy(FILLSCAN_TOOL, qDir.filePath("fillscan")));
+    QVERIFY(QFile::setPermissions(qDir.filePath("fillscan"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                                 QFile::ReadOther | QFile::ExeOther));
     QProcess qLauncher;
     QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
     qEnvironment.insert("QT_QPA_PLATFORM", "offscreen");
