@@ -291,7 +291,10 @@ cMedium oKind_Of_Medium(const std::vector<cPiece> &vecPieces, const std::vector<
             // the end) left nothing beyond: that is what the medium did.
             if (qui64Refused_After > 0) {
                 oMedium.eFake = eVerdict_Write_Failed;
-                oMedium.qui64Usable_Bytes = std::min(oMedium.qui64Usable_Bytes, qui64Taken);
+                // A FUSE driver writes its stretches out of order, so some below the first
+                // lost place may be lost too: every word found was taken all the same.
+                oMedium.qui64Usable_Bytes =
+                    std::max(std::min(oMedium.qui64Usable_Bytes, qui64Taken), 8 * qui64Distinct);
                 oMedium.qui64Cache_Bytes = oMedium.qui64Medium_Copies = oMedium.qui64Capacity_Max = 0;
             }
             return oMedium;

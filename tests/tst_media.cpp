@@ -72,9 +72,11 @@ public:
             return "nbdfuse did not start: " + qsRun("cat", {qTemp.filePath("nbdfuse.log")});
         oServer.qsDir = qsDir;
         const QString qsError = oLoop.qsAttach(qsDir + "/medium.img", bPartitioned);
-        // The journal would lie in the middle of the volume, which a fake medium loses.
-        return qsError.isEmpty() ? oLoop.qsMake_Fs(qsFs, qsFs == "ext4" ? QStringList{"-O", "^has_journal"}
-                                                                         : QStringList(), "defaults")
+        // The journal would lie in the middle of the volume, which a fake medium loses; the
+        // inode tables are written now, not by the kernel while the fill runs, where a medium
+        // that keeps the last writes would count them against the fill.
+        const QStringList qslExt4 = {"-O", "^has_journal", "-E", "lazy_itable_init=0"};
+        return qsError.isEmpty() ? oLoop.qsMake_Fs(qsFs, qsFs == "ext4" ? qslExt4 : QStringList(), "defaults")
                                  : qsError;
     }
 
