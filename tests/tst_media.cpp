@@ -260,6 +260,22 @@ static void vWithin(const double dBytes, const double dMiB)
              qPrintable(QString("%1 MiB, expected %2").arg(dBytes / 1048576).arg(dMiB)));
 }
 
+// The capacity: usable_bytes the proven part; a range holds the truth (MiB), proven kept
+// below, proven lost above, and the loss is then looked for from its top (*pdLost_From).
+static void vCheck_Capacity(const QJsonObject &qjRead, const double dUsable, const bool bRange, double *pdLost_From)
+{
+    const double dMin = qjRead["capacity_min_bytes"].toDouble(), dMax = qjRead["capacity_max_bytes"].toDouble();
+    QCOMPARE(dMin, qjRead["usable_bytes"].toDouble());
+    if (!bRange) {
+        vWithin(dMin, dUsable);
+        QCOMPARE(dMax, dMin);
+        return;
+    }
+    QVERIFY2(dMin < dMax && dMin <= dUsable * 1.02 * 1048576 && dMax >= dUsable * 0.98 * 1048576,
+             qPrintable(QString("%1 .. %2 MiB").arg(dMin / 1048576).arg(dMax / 1048576)));
+    *pdLost_From = dMax / 1048576;
+}
+
 // The window says the same in the read's box: the verdict first, with a warning when the
 // medium failed.
 static void vCheck_Window(const QString &qsDevice, const QString &qsVolume, const QString &qsVerdict,
@@ -337,16 +353,9 @@ void tst_Media::verdict()
     QVERIFY2(qjRead["verdict"].toString() == qsVerdict, qPrintable(oRun.qsOut.trimmed().section('\n', -1)));
     QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
     QCOMPARE(qjRead["volume_on_device"].toBool(), true);
-    const double dMin = qjRead["capacity_min_bytes"].toDouble(), dMax = qjRead["capacity_max_bytes"].toDouble();
-    QCOMPARE(dMin, qjRead["usable_bytes"].toDouble());
-    if (bRange) { // proven kept below, proven lost above, the truth between
-        QVERIFY2(dMin < dMax && dMin <= dUsable * 1.02 * 1048576 && dMax >= dUsable * 0.98 * 1048576,
-                 qPrintable(QString("%1 .. %2 MiB").arg(dMin / 1048576).arg(dMax / 1048576)));
-        dLost_From = dMax / 1048576;
-    } else {
-        vWithin(dMin, dUsable);
-        QCOMPARE(dMax, dMin);
-    }
+    vCheck_Capacity(qjRead, dUsable, bRange, &dLost_From);
+    if (QTest::currentTestFailed())
+        return;
     vWithin(qjRead["cache_bytes"].toDouble(), dCache);
     vCheck_Regions(qjRead);
     if (!qvUnreadable.isEmpty()) // located to the sector
