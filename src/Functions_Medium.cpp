@@ -159,6 +159,19 @@ quint64 qui64Unexplained_Beyond(const std::vector<cPiece> &vecBy_Offset, const s
     return qui64Unexplained;
 }
 
+// The fill's words found past its file's end (chunks written last and then cut off), each
+// once; only those found at or beyond qui64From (device bytes).
+quint64 qui64Past_End(const std::vector<cRun> &vecBy_Index, const quint64 qui64Words, const quint64 qui64From)
+{
+    quint64 qui64Result = 0, qui64Counted_To = qui64Words;
+    for (const cRun &oRun : vecBy_Index)
+        if (oRun.qui64Offset >= qui64From && oRun.qui64End() > qui64Counted_To) {
+            qui64Result += oRun.qui64End() - std::max(oRun.qui64First, qui64Counted_To);
+            qui64Counted_To = oRun.qui64End();
+        }
+    return qui64Result;
+}
+
 // The capacity between what was proven kept and the first place proven lost: the file
 // system's own blocks between the fill's stretches are no gap, a stretch it left unwritten
 // (a second allocation group, say) is one, and nothing in it was measured.
@@ -217,24 +230,17 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
             continue;
         pMedium->eFake = eVerdict_Capacity_Limited;
         vSet_Capacity(pMedium, std::min(qui64Kept_End, qui64Limit), qui64Limit);
-        pMedium->qui64Cache_Bytes = vecKept_After[i];
-        const quint64 qui64Kept_Words = vecKept_After[i] / 8;
+        // The cache holds the chunks cut off the file's end too.
+        pMedium->qui64Cache_Bytes = vecKept_After[i] + 8 * qui64Past_End(vecRuns, qui64Words, qui64Limit);
+        // A loose cache's stale copies fill the unmeasured stretch too: they are its, not remnants.
+        if (pMedium->qui64Capacity_Min < qui64Limit)
+            qui64Unexplained_Beyond(vecBy_Offset, i, vecRuns, qui64Words, pMedium->qui64Capacity_Min,
+                                    &qui64Found_Beyond);
+        const quint64 qui64Kept_Words = pMedium->qui64Cache_Bytes / 8;
         pMedium->qui64Medium_Copies = qui64Found_Beyond > qui64Kept_Words ? qui64Found_Beyond - qui64Kept_Words : 0;
         return true;
     }
     return false;
-}
-
-// The fill's words found past its file's end, each once.
-quint64 qui64Past_End(const std::vector<cRun> &vecBy_Index, const quint64 qui64Words)
-{
-    quint64 qui64Result = 0, qui64Counted_To = qui64Words;
-    for (const cRun &oRun : vecBy_Index)
-        if (oRun.qui64End() > qui64Counted_To) {
-            qui64Result += oRun.qui64End() - std::max(oRun.qui64First, qui64Counted_To);
-            qui64Counted_To = oRun.qui64End();
-        }
-    return qui64Result;
 }
 
 // A medium that keeps only the last bytes written, wherever they lie (its controller writes
@@ -259,7 +265,7 @@ quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const std::vector
         const quint64 qui64Lost_After = qui64Lost_Total - qui64Lost_Before;
         if (10 * qui64Before >= qui64Words && 5 * qui64Lost_Before >= 4 * qui64Before &&
             50 * (qui64Kept_After + qui64Lost_After) >= qui64Words && qui64Kept_After >= 9 * qui64Lost_After)
-            return 8 * (qui64Kept_Total + qui64Past_End(vecRuns, qui64Words));
+            return 8 * (qui64Kept_Total + qui64Past_End(vecRuns, qui64Words, 0));
         if (bLost(oPiece) && oPiece.bPlaced)
             qui64Lost_Before += oPiece.qui64Count;
         else if (bKept(oPiece))

@@ -274,6 +274,8 @@ static void vCheck_Capacity(const QJsonObject &qjRead, const double dUsable, con
     QVERIFY2(dMin < dMax && dMin <= dUsable * 1.02 * 1048576 && dMax >= dUsable * 0.98 * 1048576,
              qPrintable(QString("%1 .. %2 MiB").arg(dMin / 1048576).arg(dMax / 1048576)));
     *pdLost_From = dMax / 1048576;
+    // A loose cache's stale copies in the unmeasured stretch are its, not an earlier fill's.
+    QVERIFY(qjRead["remnants"].toDouble() * 100 < qjRead["medium_copies"].toDouble());
 }
 
 // The window says the same in the read's box: the verdict first, with a warning when the
