@@ -53,7 +53,7 @@ medium_attach() {
         exfat) mkfs.exfat "$part" > /dev/null
                mount.exfat-fuse "$part" "$work/volume" > /dev/null ;;
         vfat) mkfs.vfat -F 32 "$part" > /dev/null
-              fusefat -o rw+ "$part" "$work/volume" ;;
+              fusefat -o rw+ "$part" "$work/volume" > /dev/null 2>&1 ;; # it tells its FAT's figures
         none) return 0 ;;
         *) echo "fake-medium.sh: no file system $fs (ext4, exfat, vfat, none)" >&2; return 1 ;;
     esac
