@@ -110,6 +110,21 @@ bool bOut_Of_Space(const int iError)
     return iError == ENOSPC || iError == EDQUOT;
 }
 
+namespace {
+
+// fusefat refuses a write for which no cluster is left with EPERM: on a FUSE file system with
+// less than a chunk free, that is the end of the space.
+int iSpace_Error(const int iFD, const int iError)
+{
+    struct statvfs strStat;
+    if (iError == EPERM && bOn_Fuse(iFD) && fstatvfs(iFD, &strStat) == 0 &&
+        quint64(strStat.f_bavail) * quint64(strStat.f_frsize) < stFill_Chunk)
+        return ENOSPC;
+    return iError;
+}
+
+} // namespace
+
 quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError)
 {
     const quint64 qui64Offset = 8 * (qui64Index - qui64First);
@@ -127,6 +142,7 @@ quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, 
         qui64Done += qui64Written;
         if (qui64Written == qui64Piece)
             continue;
+        *piError = iSpace_Error(iFD, *piError);
         // A refused direct write may be too large for what is left, or not allowed (a limit
         // that cuts it off the alignment): smaller, then buffered.
         if (bDirect && (bOut_Of_Space(*piError) || *piError == EINVAL || *piError == EFBIG)) {
