@@ -10,7 +10,9 @@
 #include <cstring>
 
 #include <sys/mman.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 QString qsSystem_Reason(const int iError)
@@ -126,4 +128,10 @@ void vClose_Aside(const int iFD)
     } catch (const std::system_error &) { // no thread to be had: here, then
         close(iFD);
     }
+}
+
+bool bOn_Fuse(const int iFD)
+{
+    struct statfs strFs;
+    return fstatfs(iFD, &strFs) == 0 && strFs.f_type == FUSE_SUPER_MAGIC;
 }

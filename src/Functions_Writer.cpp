@@ -110,6 +110,21 @@ bool bOut_Of_Space(const int iError)
     return iError == ENOSPC || iError == EDQUOT;
 }
 
+namespace {
+
+// fusefat refuses a write for which no cluster is left with EPERM: on a FUSE file system with
+// less than a chunk free, that is the end of the space.
+int iSpace_Error(const int iFD, const int iError)
+{
+    struct statvfs strStat;
+    if (iError == EPERM && bOn_Fuse(iFD) && fstatvfs(iFD, &strStat) == 0 &&
+        quint64(strStat.f_bavail) * quint64(strStat.f_frsize) < stFill_Chunk)
+        return ENOSPC;
+    return iError;
+}
+
+} // namespace
+
 quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError)
 {
     const quint64 qui64Offset = 8 * (qui64Index - qui64First);
@@ -127,6 +142,7 @@ quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, 
         qui64Done += qui64Written;
         if (qui64Written == qui64Piece)
             continue;
+        *piError = iSpace_Error(iFD, *piError);
         // A refused direct write may be too large for what is left, or not allowed (a limit
         // that cuts it off the alignment): smaller, then buffered.
         if (bDirect && (bOut_Of_Space(*piError) || *piError == EINVAL || *piError == EFBIG)) {
@@ -147,8 +163,10 @@ int cFill_File::iClose(const quint64 qui64End)
     int iError = 0;
     struct stat strStat;
     const quint64 qui64Bytes = 8 * (qui64End - qui64First);
-    // Cut even to the same size: that also frees what was allocated beyond the end.
-    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
+    // Cut even to the same size: that also frees what was allocated beyond the end. A driver
+    // that refuses every cut (fusefat) then leaves a file that ends where its words do.
+    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0 &&
+        quint64(strStat.st_size) > qui64Bytes)
         iError = errno;
     if (fdatasync(iFD) != 0 && iError == 0)
         iError = errno;
@@ -291,6 +309,14 @@ quint64 qui64Chunks_In_A_Row(const cWrite_Job &oJob)
 
 namespace {
 
+// Writers in parallel write past the file's end, leaving holes for a moment, unless the file
+// is allocated ahead. A FUSE driver of FAT (fusefat) chains a hole's clusters out of order and
+// loses data there: on a FUSE file system that cannot allocate ahead, the chunks go in order.
+bool bExtends_Out_Of_Order(const int iFD, const quint64 qui64At)
+{
+    return bOn_Fuse(iFD) && fallocate(iFD, FALLOC_FL_KEEP_SIZE, off_t(qui64At), off_t(stFill_Chunk)) != 0;
+}
+
 // A cut on a thread of its own: through a FUSE driver it waits for the medium as a write
 // does, and after a cancel it is given up like one. The descriptor is the job's.
 class cCut_Job
@@ -328,7 +354,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
                             const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned)
 {
     const quint64 qui64Chunks = (qui64End - qui64From) / (stFill_Chunk / 8);
-    if (!oFile.bDirect || qui64Chunks < 2)
+    if (!oFile.bDirect || qui64Chunks < 2 || bExtends_Out_Of_Order(oFile.iFD, 8 * (qui64From - oFile.qui64First)))
         return qui64From;
     auto pJob = std::make_shared<cWrite_Job>(oFile.iFD, iWriters);
     if (pJob->iFD < 0 || pJob->oBuffers.iCount() == 0)

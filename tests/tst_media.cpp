@@ -50,7 +50,8 @@ class cEmulated_Medium
 {
 public:
     // qslMedium: the plugin's parameters, nbdkit's filters (--filter=...) among them; qsFs:
-    // a mkfs type (FUSE ones mounted through their driver), qslMkfs more of its options.
+    // a mkfs type (exfat and vfat mounted through their FUSE drivers: FAT32 through fusefat),
+    // qslMkfs more of its options.
     QString qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned,
                     const QStringList &qslMkfs = {})
     {
@@ -385,6 +386,7 @@ void tst_Media::verdict()
 void tst_Media::earlyStop_data()
 {
     QTest::addColumn<QStringList>("qslMedium");
+    QTest::addColumn<QString>("qsFs");     // ext4, or exfat or vfat (FAT32) through their FUSE drivers
     QTest::addColumn<bool>("bFull");
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<double>("dUsable");     // MiB, within 2 %
@@ -393,25 +395,38 @@ void tst_Media::earlyStop_data()
     // A 2 GiB fake that keeps 256 MiB: the fill stops soon after it passes them, and the read
     // covers what the fill wrote and samples the rest.
     const QStringList qslFake = {"size=2G", "keep=256M", "mode=limit"};
-    QTest::newRow("2 GiB announced, 256 MiB kept") << qslFake << false << "capacity_limited" << 256.0 << true << true;
-    QTest::newRow("the same, --full") << qslFake << true << "capacity_limited" << 256.0 << true << true;
+    QTest::newRow("2 GiB announced, 256 MiB kept") << qslFake << "ext4" << false << "capacity_limited" << 256.0 << true
+                                                   << true;
+    QTest::newRow("the same, --full") << qslFake << "ext4" << true << "capacity_limited" << 256.0 << true << true;
     // A read right after the write finds the last 16 MiB in the cache: only the stretch
     // written a lag ago shows the loss.
-    QTest::newRow("the same with a 16 MiB cache") << qslFake + QStringList{"cache=16M"} << false << "capacity_limited"
-                                                  << 256.0 << true << true;
+    QTest::newRow("the same with a 16 MiB cache") << qslFake + QStringList{"cache=16M"} << "ext4" << false
+                                                  << "capacity_limited" << 256.0 << true << true;
+    // Where the FUSE driver does not say where the file lies, the checks read it from the file
+    // system's structures on the device each time, and still stop the fill as soon.
+    QTest::newRow("exFAT: 2 GiB announced, 256 MiB kept") << qslFake << "exfat" << false << "capacity_limited" << 256.0
+                                                          << true << true;
+    QTest::newRow("FAT32 (fusefat): 2 GiB announced, 256 MiB kept") << qslFake << "vfat" << false << "capacity_limited"
+                                                                    << 256.0 << true << true;
     // Stopped before it wrote over them, the file system's own structures at the start survive.
-    QTest::newRow("wraps every 320 MiB") << QStringList{"size=1G", "keep=320M", "mode=wrap"} << false << "wraparound"
-                                         << 320.0 << false << true;
-    QTest::newRow("healthy: nothing stops") << QStringList{"size=512M"} << false << "intact" << 0.0 << false << false;
+    QTest::newRow("wraps every 320 MiB") << QStringList{"size=1G", "keep=320M", "mode=wrap"} << "ext4" << false
+                                         << "wraparound" << 320.0 << false << true;
+    QTest::newRow("healthy: nothing stops") << QStringList{"size=512M"} << "ext4" << false << "intact" << 0.0 << false
+                                            << false;
+    QTest::newRow("exFAT, healthy: nothing stops") << QStringList{"size=512M"} << "exfat" << false << "intact" << 0.0
+                                                   << false << false;
+    QTest::newRow("FAT32 (fusefat), healthy: nothing stops") << QStringList{"size=512M"} << "vfat" << false << "intact"
+                                                             << 0.0 << false << false;
     // A bit flipped in every tenth block is a change for the read to tell, not a loss.
-    QTest::newRow("flipped bits: nothing stops") << QStringList{"size=512M", "flip=10"} << false << "data_changed"
-                                                 << 0.0 << false << false;
+    QTest::newRow("flipped bits: nothing stops") << QStringList{"size=512M", "flip=10"} << "ext4" << false
+                                                 << "data_changed" << 0.0 << false << false;
 }
 
 void tst_Media::earlyStop()
 {
     NEED_LOOP();
     QFETCH(QStringList, qslMedium);
+    QFETCH(QString, qsFs);
     QFETCH(bool, bFull);
     QFETCH(QString, qsVerdict);
     QFETCH(double, dUsable);
@@ -419,11 +434,14 @@ void tst_Media::earlyStop()
     QFETCH(bool, bLoss);
     if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
         QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
-    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
+    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3",
+                  qsFs == "exfat" ? "mount.exfat-fuse" : qsFs == "vfat" ? "fusefat" : "mkfs.ext4");
     cEmulated_Medium oMedium;
-    QVERIFY_MADE(oMedium.qsStart(qslMedium, "ext4", false));
+    QVERIFY_MADE(oMedium.qsStart(qslMedium, qsFs, false));
+    // fusefat's mount names no device: the poll cannot tell the volume lies on it.
     const cTool_Run oRun = oTool(qslBatch(oMedium.oLoop.qsDevice, oMedium.oLoop.qsMount, "poll,fill,read") +
-                                 (bFull ? QStringList{"--full"} : QStringList()));
+                                 (bFull ? QStringList{"--full"} : QStringList()) +
+                                 (qsFs == "vfat" ? QStringList{"--force"} : QStringList()));
     const QStringList qslLines = oRun.qsOut.trimmed().split('\n');
     QCOMPARE(qslLines.size(), 3);
     const QJsonObject qjFill = QJsonDocument::fromJson(qslLines[1].toUtf8()).object();
@@ -432,6 +450,7 @@ void tst_Media::earlyStop()
     QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
     vWithin(qjRead["usable_bytes"].toDouble(), dUsable);
     QVERIFY(qjFill["checks"].toInt() > 0);
+    QCOMPARE(qjRead["placement_source"].toString(), QString(qsFs == "ext4" ? "fiemap" : "tsk"));
     const bool bStopped = bLoss && !bFull;
     QVERIFY2(qjFill["status"].toString() == (bStopped ? "medium_loses_data" : "full"), qPrintable(qslLines[1]));
     QCOMPARE(qjFill["loss_seen"].toBool(), bLoss);
