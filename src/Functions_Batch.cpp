@@ -6,6 +6,7 @@
 #include "Functions_Data.h"
 #include "Functions_Map.h"
 #include "Functions_Operator.h"
+#include "Functions_Probe_Report.h"
 #include "Functions_Report.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
@@ -197,6 +198,20 @@ int iFill_Step(cBatch_Run &oRun)
     return bOk ? iExit_Ok : iExit_Failed;
 }
 
+// The medium probe; a fake fails the run as a read that finds one does.
+int iProbe_Step(cBatch_Run &oRun)
+{
+    const cProbe_Result oResult = oProbe(oRun.oDrive, oRun.oVolume, oRun.oOperator);
+    if (!bProbe_Ok(oResult) || oResult.qui64Not_Restored > 0)
+        vTell_Error(oRun.oOperator, qsProbe_Summary(oResult));
+    vPrint_Result(oRun.oOptions, qjProbe(oResult), qsProbe_Heading(oResult) + "\n" + qsProbe_Summary(oResult) + "\n");
+    if (!bProbe_Ok(oResult))
+        return iExit_Failed;
+    if (!bVerdict_Good(oResult.eValue))
+        return iExit_Medium_Failed; // a medium that refuses writes takes nothing back either
+    return oResult.qui64Not_Restored > 0 ? iExit_Failed : iExit_Ok;
+}
+
 // --map: the read's map as a PNG; false, told, when it could not be saved.
 bool bSave_Map(cBatch_Run &oRun, const cRead_Result &oResult)
 {
@@ -261,6 +276,7 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
         const int iStep = qsStep == "poll"   ? iPoll_Step(oRun)
                           : qsStep == "fill" ? iFill_Step(oRun)
                           : qsStep == "read" ? iRead_Step(oRun)
+                          : qsStep == "probe" ? iProbe_Step(oRun)
                                              : iClean_Step(oRun);
         if (iStep == iExit_Failed) {
             iResult = iExit_Failed;

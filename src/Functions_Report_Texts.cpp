@@ -337,3 +337,32 @@ QString qsNo_Display_Text()
            "  fillscan --device УСТРОЙСТВО --volume КАТАЛОГ --batch poll,fill,read\n"
            "(список носителей: fillscan --list).\n";
 }
+
+QString qsProbe_No_Prealloc_Why(const QString &qsVolume)
+{
+    return QString("Файловая система раздела %1 выделяет место только записью (как exFAT через FUSE): пробу без "
+                   "записи в раздел провести нельзя, носитель проверит заполнение.")
+        .arg(qsVolume);
+}
+
+QString qsProbe_No_Extents_Why()
+{
+    return "Файловая система не сообщила, где на носителе лежит место файла пробы.";
+}
+
+QString qsProbe_File_Changed_Why(const QString &qsFile)
+{
+    return QString("Файл пробы %1 изменился, исчез или раздел отключён во время пробы: больше ничего на носитель "
+                   "не пишется.")
+        .arg(qsFile);
+}
+
+QString qsProbe_Device_Changed_Why(const QString &qsDevice)
+{
+    return QString("Размер носителя %1 изменился после опроса: выполните опрос заново.").arg(qsDevice);
+}
+
+QString qsProbe_Progress_Title()
+{
+    return "Проба носителя";
+}
