@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# The tool, f3write then f3read, and f3probe side by side on the same emulated media: what each
-# concludes and how long it takes. Each medium is served by nbdkit (tests/fake_medium.c)
+# The tool (its fill and read, and its probe), f3write then f3read, and f3probe side by side on
+# the same emulated media: what each concludes and how long it takes. Each medium is served by nbdkit (tests/fake_medium.c)
 # through nbdfuse and attached with direct I/O; each program gets a fresh one: the tool and
 # f3write/f3read with a file system (ext4 without a journal, which would lie where a fake medium
 # loses it, unless the medium says otherwise), f3probe bare and unmounted, as it wants.
-# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, at 40 MiB/s.
+# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, a 1 GiB one that wraps
+# every 256 MiB and a healthy 1 GiB one, at 40 MiB/s; the probe's run also checks that files
+# planted in the volume before it are unchanged after it and that e2fsck -fn finds nothing.
 #   sudo bench/media.sh [NAME...]     (after scripts/test.sh has built the tool and the plugin)
 # NAMEs pick the media whose name contains one of them: chain, cache-strict, cache-loose,
-# exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow.
+# exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow. PROBE_ONLY=1 runs
+# the probe alone.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${FILLSCAN_TOOL:-$here/../build/fillscan}
@@ -42,7 +45,11 @@ media=(
     "partitioned|partitioned (MBR at 1 MiB), limit 192M|--partition size=512M keep=192M mode=limit"
 )
 # 40 MiB/s is 320 Mbit/s: the rate filter counts bits, and both ways share its budget.
-slow="--filter=rate size=2G keep=256M mode=limit rate=320M"
+slow=(
+    "2G, limit 256M, 40 MiB/s (rate filter)|--filter=rate size=2G keep=256M mode=limit rate=320M"
+    "1G, wrap 256M, 40 MiB/s (rate filter)|--filter=rate size=1G keep=256M mode=wrap rate=320M"
+    "healthy 1G, 40 MiB/s (rate filter)|--filter=rate size=1G rate=320M"
+)
 
 picked() { # NAME: whether the command line asked for it
     [ ${#filters[@]} -eq 0 ] && return 0
@@ -65,6 +72,37 @@ run_fillscan() {
         else "\(.step) failed: \(.error)" end' <<< "$out" 2> /dev/null || echo "no JSON")
     summary="$summary, exit $status"
     medium_detach
+}
+
+# The probe, on files planted first: their checksums and the file system's check after it.
+run_probe() {
+    medium_attach "$@"
+    local start status=0 out planted=ok i
+    mkdir -p "$work/volume/user"
+    for i in $(seq 16); do head -c $((200000 + i * 4099)) /dev/urandom > "$work/volume/user/f$i"; done
+    sync
+    (cd "$work/volume" && sha256sum user/*) > "$work/sums"
+    start=$(date +%s.%N)
+    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,probe --json --quiet 2> /dev/null \
+        | tail -n 1) || status=$?
+    took=$(seconds "$start")
+    summary=$(jq -r 'if .verdict and .ok then "\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB), \(.probe_seconds)s"
+        else "\(.step) failed: \(.error)" end' <<< "$out" 2> /dev/null || echo "no JSON")
+    umount "$work/volume"
+    [ "$(fs_check "$part")" = clean ] || planted="fsck NOT clean"
+    mount "$part" "$work/volume"
+    (cd "$work/volume" && sha256sum --quiet -c "$work/sums" > /dev/null 2>&1) || planted="$planted, files CHANGED"
+    summary="$summary, exit $status, files+fsck $planted"
+    medium_detach
+}
+
+fs_check() { # DEVICE: clean when the unmounted file system checks without a change
+    case $(blkid -o value -s TYPE "$1") in
+        ext4) e2fsck -fn "$1" > /dev/null 2>&1 ;;
+        xfs) xfs_repair -n "$1" > /dev/null 2>&1 ;;
+        btrfs) btrfs check --readonly "$1" > /dev/null 2>&1 ;;
+        *) true ;;
+    esac && echo clean
 }
 
 run_f3() {
@@ -98,17 +136,24 @@ run_f3probe() {
     medium_detach
 }
 
-row='| %-46s | %-42s | %5s | %-46s | %5s | %-54s | %5s |\n'
+row='| %-46s | %-42s | %5s | %-64s | %5s | %-46s | %5s | %-54s | %5s |\n'
 header() {
-    printf "$row" "$1" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "f3probe verdict" "s"
-    printf "$row" "" "" "" "" "" "" "" | tr ' ' '-'
+    printf "$row" "$1" "fillscan verdict (usable), exit" "s" "fillscan probe (usable), planted files, fsck" "s" \
+        "f3write + f3read" "s" "f3probe verdict" "s"
+    printf "$row" "" "" "" "" "" "" "" "" "" | tr ' ' '-'
 }
-compare() { # NAME: one row, the three programs on fresh media of one kind
+compare() { # NAME: one row, the programs on fresh media of one kind
     local label=$1; shift
+    if [ -n "${PROBE_ONLY:-}" ]; then
+        run_probe "$@"
+        printf "$row" "$label" "" "" "$summary" "$took" "" "" "" ""
+        return
+    fi
     run_fillscan "$@"; local fillscan=$summary fillscan_s=$took
+    run_probe "$@"; local probe=$summary probe_s=$took
     run_f3 "$@"; local f3=$summary f3_s=$took
     run_f3probe "$@"
-    printf "$row" "$label" "$fillscan" "$fillscan_s" "$f3" "$f3_s" "$summary" "$took"
+    printf "$row" "$label" "$fillscan" "$fillscan_s" "$probe" "$probe_s" "$f3" "$f3_s" "$summary" "$took"
 }
 
 shown=0
@@ -122,8 +167,11 @@ done
 
 if picked slow; then
     echo
-    echo "time to verdict on a slow stick: 2 GiB announced, keeps 256 MiB (limit), 40 MiB/s both ways"
+    echo "time to verdict on a slow stick: 40 MiB/s both ways"
     header "slow stick"
-    # shellcheck disable=SC2086
-    compare "2G, limit 256M, 40 MiB/s (rate filter)" $slow
+    for medium in "${slow[@]}"; do
+        IFS='|' read -r label arguments <<< "$medium"
+        # shellcheck disable=SC2086 # the arguments are words on purpose
+        compare "$label" $arguments
+    done
 fi

@@ -8,6 +8,7 @@
 #include "Functions_Operator.h"
 #include "Functions_Probe_Report.h"
 #include "Functions_Report.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
 #include "Functions_Topology.h"
@@ -166,6 +167,7 @@ public:
     cData &oData;
     cConsole_Operator oOperator;
     cFill_Result oLast_Fill; // what this run's fill wrote, and whether the medium refused more
+    quint64 qui64Fill_Limit = 0; // a probe found a fake: the device offset beyond which it keeps nothing
 };
 
 // Each step returns iExit_Ok when it did its job, iExit_Failed when it failed,
@@ -183,6 +185,15 @@ int iPoll_Step(cBatch_Run &oRun)
 
 int iFill_Step(cBatch_Run &oRun)
 {
+    // A probe of this run found a fake: its verdict stands, and filling it would only write
+    // where it keeps nothing, over hours; --full fills all the same.
+    if (oRun.qui64Fill_Limit > 0 && !oRun.oOptions.bFull) {
+        const QString qsWhy = qsFill_After_Fake_Text(oRun.qui64Fill_Limit);
+        oRun.oOperator.vTell(qsWarning_Heading(), qsWhy, iMsgBox_Warning_Icon);
+        vPrint_Result(oRun.oOptions, {{"step", "fill"}, {"ok", false}, {"status", "skipped_after_probe"}, {"error", qsWhy}},
+                      qsWhy + "\n");
+        return iExit_Medium_Failed;
+    }
     const cFill_Result oResult = oFill(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator);
     oRun.oLast_Fill = oResult;
     const bool bOk = bFill_Ok(oResult);
@@ -202,6 +213,7 @@ int iFill_Step(cBatch_Run &oRun)
 int iProbe_Step(cBatch_Run &oRun)
 {
     const cProbe_Result oResult = oProbe(oRun.oDrive, oRun.oVolume, oRun.oOperator);
+    oRun.qui64Fill_Limit = qui64Probe_Fill_Limit(oResult);
     if (!bProbe_Ok(oResult) || oResult.qui64Not_Restored > 0)
         vTell_Error(oRun.oOperator, qsProbe_Summary(oResult));
     vPrint_Result(oRun.oOptions, qjProbe(oResult), qsProbe_Heading(oResult) + "\n" + qsProbe_Summary(oResult) + "\n");

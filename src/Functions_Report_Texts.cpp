@@ -366,3 +366,10 @@ QString qsProbe_Progress_Title()
 {
     return "Проба носителя";
 }
+
+QString qsFill_After_Fake_Text(const quint64 qui64Usable)
+{
+    return QString("Проба нашла поддельную ёмкость: носитель хранит данные только до смещения %1, заполнение не "
+                   "выполняется. Заполнить раздел всё равно: --full.")
+        .arg(qui64Usable);
+}

@@ -623,14 +623,20 @@ void tst_Media::probe()
         qEnvironment.remove(pcName);
     QProcess qTool;
     qTool.setProcessEnvironment(qEnvironment);
-    qTool.start(FILLSCAN_TOOL, qslBatch(qsDevice, qsVolume, "poll,probe"));
+    // After a fake found, the fill is not run: it would write where the medium keeps nothing.
+    const bool bFake = !qsVerdict.isEmpty() && qsVerdict != "intact";
+    qTool.start(FILLSCAN_TOOL, qslBatch(qsDevice, qsVolume, bFake ? "poll,probe,fill" : "poll,probe"));
     if (iSignal != 0) { // once the probe's file is there and its blocks are being written
         QVERIFY(bWait_For([&] { return QFileInfo::exists(qsVolume + "probe.data"); }, 20000));
         QTest::qWait(4500);
         kill(pid_t(qTool.processId()), iSignal);
     }
     const cTool_Run oRun = oFinished(qTool);
-    const QJsonObject qjProbe = oRun.qjLast();
+    const QStringList qslLines = oRun.qsOut.trimmed().split('\n');
+    const QJsonObject qjProbe = QJsonDocument::fromJson(qslLines.value(1).toUtf8()).object();
+    QCOMPARE(qslLines.size(), bFake ? 3 : 2);
+    if (bFake)
+        QCOMPARE(oRun.qjLast()["status"].toString(), QString("skipped_after_probe"));
     QCOMPARE(qjProbe["step"].toString(), QString("probe"));
     // A medium that refuses writes refuses to take back what lay there too.
     QVERIFY((qjProbe["not_restored_blocks"].toDouble() == 0) != (qsVerdict == "write_failed"));
