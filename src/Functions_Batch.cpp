@@ -167,7 +167,8 @@ public:
     cData &oData;
     cConsole_Operator oOperator;
     cFill_Result oLast_Fill; // what this run's fill wrote, and whether the medium refused more
-    quint64 qui64Fill_Limit = 0; // a probe found a fake: the device offset beyond which it keeps nothing
+    bool bProbe_Stops_Fill = false; // a probe found a fake
+    quint64 qui64Fill_Limit = 0;    // and the device offset beyond which it keeps nothing, where known
 };
 
 // Each step returns iExit_Ok when it did its job, iExit_Failed when it failed,
@@ -187,7 +188,7 @@ int iFill_Step(cBatch_Run &oRun)
 {
     // A probe of this run found a fake: its verdict stands, and filling it would only write
     // where it keeps nothing, over hours; --full fills all the same.
-    if (oRun.qui64Fill_Limit > 0 && !oRun.oOptions.bFull) {
+    if (oRun.bProbe_Stops_Fill && !oRun.oOptions.bFull) {
         const QString qsWhy = qsFill_After_Fake_Text(oRun.qui64Fill_Limit);
         oRun.oOperator.vTell(qsWarning_Heading(), qsWhy, iMsgBox_Warning_Icon);
         vPrint_Result(oRun.oOptions, {{"step", "fill"}, {"ok", false}, {"status", "skipped_after_probe"}, {"error", qsWhy}},
@@ -213,6 +214,7 @@ int iFill_Step(cBatch_Run &oRun)
 int iProbe_Step(cBatch_Run &oRun)
 {
     const cProbe_Result oResult = oProbe(oRun.oDrive, oRun.oVolume, oRun.oOperator);
+    oRun.bProbe_Stops_Fill = bProbe_Stops_Fill(oResult);
     oRun.qui64Fill_Limit = qui64Probe_Fill_Limit(oResult);
     if (!bProbe_Ok(oResult) || oResult.qui64Not_Restored > 0)
         vTell_Error(oRun.oOperator, qsProbe_Summary(oResult));

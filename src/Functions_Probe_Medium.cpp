@@ -39,6 +39,11 @@ quint64 qui64Probe_Fill_Limit(const cProbe_Result &oResult)
     return oResult.qui64Usable_Bytes;
 }
 
+bool bProbe_Stops_Fill(const cProbe_Result &oResult)
+{
+    return qui64Probe_Fill_Limit(oResult) > 0 || (bProbe_Ok(oResult) && oResult.eValue == eVerdict_Write_Failed);
+}
+
 namespace {
 
 // The probe's file: made in the locked directory, never through a link, its space allocated

@@ -56,5 +56,7 @@ cProbe_Result oProbe(const cDrive &oDrive, const cVolume &oVolume, cOperator &oO
 bool bProbe_Ok(const cProbe_Result &oResult);
 // A fake: the fill is worth offering only up to what the medium keeps (0: no such limit).
 quint64 qui64Probe_Fill_Limit(const cProbe_Result &oResult);
+// The probe found a fake, or a medium that refuses writes: a fill would write where nothing is kept.
+bool bProbe_Stops_Fill(const cProbe_Result &oResult);
 
 #endif // FUNCTIONS_PROBE_MEDIUM_H

@@ -369,6 +369,9 @@ QString qsProbe_Progress_Title()
 
 QString qsFill_After_Fake_Text(const quint64 qui64Usable)
 {
+    if (qui64Usable == 0)
+        return "Проба: носитель перестал принимать запись, заполнение не выполняется. Заполнить раздел всё равно: "
+               "--full.";
     return QString("Проба нашла поддельную ёмкость: носитель хранит данные только до смещения %1, заполнение не "
                    "выполняется. Заполнить раздел всё равно: --full.")
         .arg(qui64Usable);
