@@ -216,11 +216,15 @@ int iProbe_Step(cBatch_Run &oRun)
     const cProbe_Result oResult = oProbe(oRun.oDrive, oRun.oVolume, oRun.oOperator);
     oRun.bProbe_Stops_Fill = bProbe_Stops_Fill(oResult);
     oRun.qui64Fill_Limit = qui64Probe_Fill_Limit(oResult);
-    if (!bProbe_Ok(oResult) || oResult.qui64Not_Restored > 0)
+    // Where the file system cannot give the probe its place, the checking fill is what tells.
+    const bool bFill_Tells = oResult.eStatus == eProbe_No_Prealloc || oResult.eStatus == eProbe_Unplaced;
+    if (bFill_Tells)
+        oRun.oOperator.vTell(qsWarning_Heading(), oResult.qsError, iMsgBox_Warning_Icon);
+    else if (!bProbe_Ok(oResult) || oResult.qui64Not_Restored > 0)
         vTell_Error(oRun.oOperator, qsProbe_Summary(oResult));
     vPrint_Result(oRun.oOptions, qjProbe(oResult), qsProbe_Heading(oResult) + "\n" + qsProbe_Summary(oResult) + "\n");
     if (!bProbe_Ok(oResult))
-        return iExit_Failed;
+        return bFill_Tells ? iExit_Ok : iExit_Failed;
     if (!bVerdict_Good(oResult.eValue))
         return iExit_Medium_Failed; // a medium that refuses writes takes nothing back either
     return oResult.qui64Not_Restored > 0 ? iExit_Failed : iExit_Ok;

@@ -78,10 +78,10 @@ public:
         if (fstatvfs(iFD, &strFs) != 0)
             return errno;
         const quint64 qui64Free = quint64(strFs.f_bavail) * strFs.f_frsize;
-        quint64 qui64Want = qui64Free - std::max(qui64Free / 32, quint64(8) << 20);
-        qui64Want &= ~((quint64(1) << 20) - 1);
         if (qui64Free < (quint64(64) << 20))
             return ENOSPC;
+        quint64 qui64Want = qui64Free - std::max(qui64Free / 32, quint64(8) << 20);
+        qui64Want &= ~((quint64(1) << 20) - 1);
         // A file system that keeps room for its own structures refuses the first size: less.
         for (int iTry = 0; iTry < 4; ++iTry, qui64Want = qui64Want / 8 * 7 & ~((quint64(1) << 20) - 1)) {
             if (fallocate(iFD, 0, 0, off_t(qui64Want)) == 0) {

@@ -545,6 +545,9 @@ void tst_Media::probe_data()
         << "btrfs" << QStringList{"size=1G", "keep=512M", "mode=limit"} << "capacity_limited" << 512.0 << 0.0 << 0.0
         << 0;
     QTest::newRow("btrfs: healthy") << "btrfs" << QStringList{"size=512M"} << "intact" << 0.0 << 0.0 << 0.0 << 0;
+    // exFAT through FUSE allocates only by writing: no probe, and the checking fill runs.
+    QTest::newRow("exfat: no probe, the fill runs") << "exfat" << QStringList{"size=128M"} << "" << 0.0 << 0.0 << 0.0
+                                                    << 0;
 }
 
 // Files of the user's in the volume, as the medium holds them: made, written out, and their
@@ -604,13 +607,14 @@ void tst_Media::probe()
     if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
         QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
     NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs." + qsFs,
-                  qsFs == "ext4" ? "e2fsck" : qsFs == "xfs" ? "xfs_repair" : "btrfs");
+                  qsFs == "ext4" ? "e2fsck" : qsFs == "xfs" ? "xfs_repair" : qsFs == "btrfs" ? "btrfs" : "mount.exfat-fuse");
+    const bool bNo_Probe = qsFs == "exfat";
     cEmulated_Medium oMedium;
     QVERIFY_MADE(oMedium.qsStart(qslMedium, qsFs, false));
     const QString qsDevice = oMedium.oLoop.qsDevice, qsVolume = oMedium.oLoop.qsMount;
     // The user's files, as the medium holds them before the probe (a fake may already have
     // mapped some of them onto others: what the probe must keep is what is there).
-    const bool bPlant = qsVerdict != "keeps_recent" && qsVerdict != "write_failed";
+    const bool bPlant = qsVerdict != "keeps_recent" && qsVerdict != "write_failed" && !bNo_Probe;
     const QMap<QString, QByteArray> qmapPlanted = bPlant ? qmapPlant(qsVolume) : QMap<QString, QByteArray>();
     QMap<QString, QString> qmapBefore;
     if (bPlant) {
@@ -625,7 +629,7 @@ void tst_Media::probe()
     qTool.setProcessEnvironment(qEnvironment);
     // After a fake found, the fill is not run: it would write where the medium keeps nothing.
     const bool bFake = !qsVerdict.isEmpty() && qsVerdict != "intact";
-    qTool.start(FILLSCAN_TOOL, qslBatch(qsDevice, qsVolume, bFake ? "poll,probe,fill" : "poll,probe"));
+    qTool.start(FILLSCAN_TOOL, qslBatch(qsDevice, qsVolume, bFake || bNo_Probe ? "poll,probe,fill" : "poll,probe"));
     if (iSignal != 0) { // once the probe's file is there and its blocks are being written
         QVERIFY(bWait_For([&] { return QFileInfo::exists(qsVolume + "probe.data"); }, 20000));
         QTest::qWait(4500);
@@ -634,9 +638,17 @@ void tst_Media::probe()
     const cTool_Run oRun = oFinished(qTool);
     const QStringList qslLines = oRun.qsOut.trimmed().split('\n');
     const QJsonObject qjProbe = QJsonDocument::fromJson(qslLines.value(1).toUtf8()).object();
-    QCOMPARE(qslLines.size(), bFake ? 3 : 2);
+    QCOMPARE(qslLines.size(), bFake || bNo_Probe ? 3 : 2);
     if (bFake)
         QCOMPARE(oRun.qjLast()["status"].toString(), QString("skipped_after_probe"));
+    if (bNo_Probe) { // told why, nothing written to the device, and the fill filled
+        QCOMPARE(qjProbe["status"].toString(), QString("no_prealloc"));
+        QVERIFY(qjProbe["error"].toString().contains("выделяет место только записью"));
+        QCOMPARE(qjProbe["bytes_written"].toDouble(), 0.0);
+        QCOMPARE(oRun.qjLast()["status"].toString(), QString("full"));
+        QCOMPARE(oRun.iExit, 0);
+        return;
+    }
     QCOMPARE(qjProbe["step"].toString(), QString("probe"));
     // A medium that refuses writes refuses to take back what lay there too.
     QVERIFY((qjProbe["not_restored_blocks"].toDouble() == 0) != (qsVerdict == "write_failed"));
