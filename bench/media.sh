@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The tool, f3write then f3read, and f3probe side by side on the same emulated media: what each
-# concludes and how long it takes. Each medium is served by nbdkit (tests/fake_medium.c)
+# The tool (its fill and read, and its probe), f3write then f3read, and f3probe side by side on
+# the same emulated media: what each concludes and how long it takes. Each medium is served by nbdkit (tests/fake_medium.c)
 # through nbdfuse and attached with direct I/O; each program gets a fresh one: the tool and
 # f3write/f3read with a file system (ext4 without a journal, which would lie where a fake medium
 # loses it, unless the medium says otherwise), f3probe bare and unmounted, as it wants.
-# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, and a 1 GiB fake that
-# wraps every 256 MiB (four laps), at 40 MiB/s, on ext4, on exFAT (exfat-fuse) and on FAT32
-# (fusefat), each time beside f3write + f3read, as a ratio of the times (f3probe, which needs no
-# file system, once a medium). fusefat names no device in its mount: the tool is given --force.
+# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, a 1 GiB fake that
+# wraps every 256 MiB (four laps) and a healthy 1 GiB medium, at 40 MiB/s, on ext4, on exFAT
+# (exfat-fuse) and on FAT32 (fusefat): the fill and read, and the probe, each time beside
+# f3write + f3read, as a ratio of the times (f3probe, which needs no file system, once a medium).
+# fusefat names no device in its mount: the tool is given --force. The probe's runs also check
+# that files planted in the volume before it are unchanged after it and that fsck finds nothing.
 #   sudo bench/media.sh [NAME...]     (after scripts/test.sh has built the tool and the plugin)
 # NAMEs pick the media whose name contains one of them: chain, cache-strict, cache-loose,
-# exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow.
+# exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow. PROBE_ONLY=1 runs
+# the probe alone.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${FILLSCAN_TOOL:-$here/../build/fillscan}
@@ -48,6 +51,7 @@ media=(
 slow_media=(
     "2G, limit 256M, 40 MiB/s|--filter=rate size=2G keep=256M mode=limit rate=320M"
     "1G, wrap every 256M (4 laps), 40 MiB/s|--filter=rate size=1G keep=256M mode=wrap rate=320M"
+    "healthy 1G, 40 MiB/s|--filter=rate size=1G rate=320M"
 )
 slow_fs=("ext4|ext4" "exfat|exFAT (exfat-fuse)" "vfat|FAT32 (fusefat)")
 
@@ -72,6 +76,51 @@ run_fillscan() {
         else "\(.step) failed: \(.error)" end' <<< "$out" 2> /dev/null || echo "no JSON")
     summary="$summary, exit $status"
     medium_detach
+}
+
+# The probe, on files planted first: their checksums and the file system's check after it.
+run_probe() {
+    medium_attach "$@"
+    local start status=0 out planted=ok i
+    mkdir -p "$work/volume/user"
+    for i in $(seq 16); do head -c $((200000 + i * 4099)) /dev/urandom > "$work/volume/user/f$i"; done
+    sync
+    umount "$work/volume"
+    local before=clean
+    [ "$(fs_check "$part")" = clean ] || before="NOT clean before the probe: the fake broke it already"
+    mount_again
+    # What the medium holds, read after a new mount: a medium that changes data on its own is not the probe's doing.
+    (cd "$work/volume" && sha256sum user/*) > "$work/sums"
+    start=$(date +%s.%N)
+    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,probe --json --quiet $tool_options 2> /dev/null \
+        | tail -n 1) || status=$?
+    took=$(seconds "$start")
+    summary=$(jq -r 'if .verdict and .ok then "\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB), \(.probe_seconds)s"
+        else "\(.step) failed: \(.error)" end' <<< "$out" 2> /dev/null || echo "no JSON")
+    umount "$work/volume"
+    [ "$(fs_check "$part")" = clean ] || planted="fsck NOT clean"
+    [ "$before" = clean ] || planted="fsck $before"
+    mount_again
+    (cd "$work/volume" && sha256sum --quiet -c "$work/sums" > /dev/null 2>&1) || planted="$planted, files CHANGED"
+    summary="$summary, exit $status, files+fsck $planted"
+    medium_detach
+}
+
+mount_again() { # the volume's file system mounted again on $part, as medium_attach mounted it
+    case $(blkid -o value -s TYPE "$part") in
+        exfat) mount.exfat-fuse "$part" "$work/volume" > /dev/null ;;
+        vfat) fusefat -o rw+ "$part" "$work/volume" > /dev/null 2>&1 ;;
+        *) mount "$part" "$work/volume" ;;
+    esac
+}
+
+fs_check() { # DEVICE: clean when the unmounted file system checks without a change
+    case $(blkid -o value -s TYPE "$1") in
+        ext4) e2fsck -fn "$1" > /dev/null 2>&1 ;;
+        xfs) xfs_repair -n "$1" > /dev/null 2>&1 ;;
+        btrfs) btrfs check --readonly "$1" > /dev/null 2>&1 ;;
+        *) true ;;
+    esac && echo clean
 }
 
 run_f3() {
@@ -106,18 +155,30 @@ run_f3probe() {
 }
 
 tool_options=""
-slow_row='| %-40s | %-20s | %-36s | %5s | %-40s | %5s | %5s | %-44s | %5s |\n'
-row='| %-46s | %-42s | %5s | %-46s | %5s | %-54s | %5s |\n'
+slow_row='| %-40s | %-20s | %-36s | %5s | %-56s | %5s | %-40s | %5s | %5s | %5s | %-44s | %5s |\n'
+row='| %-46s | %-42s | %5s | %-64s | %5s | %-46s | %5s | %-54s | %5s |\n'
 header() {
-    printf "$row" "$1" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "f3probe verdict" "s"
-    printf "$row" "" "" "" "" "" "" "" | tr ' ' '-'
+    if [ -n "${PROBE_ONLY:-}" ]; then
+        printf '| %-46s | %-64s | %5s |\n' "$1" "fillscan probe (usable), planted files, fsck" "s"
+        printf '| %-46s | %-64s | %5s |\n' "" "" "" | tr ' ' '-'
+        return
+    fi
+    printf "$row" "$1" "fillscan verdict (usable), exit" "s" "fillscan probe (usable), planted files, fsck" "s" \
+        "f3write + f3read" "s" "f3probe verdict" "s"
+    printf "$row" "" "" "" "" "" "" "" "" "" | tr ' ' '-'
 }
-compare() { # NAME: one row, the three programs on fresh media of one kind
+compare() { # NAME: one row, the programs on fresh media of one kind
     local label=$1; shift
+    if [ -n "${PROBE_ONLY:-}" ]; then
+        run_probe "$@"
+        printf '| %-46s | %-64s | %5s |\n' "$label" "$summary" "$took"
+        return
+    fi
     run_fillscan "$@"; local fillscan=$summary fillscan_s=$took
+    run_probe "$@"; local probe=$summary probe_s=$took
     run_f3 "$@"; local f3=$summary f3_s=$took
     run_f3probe "$@"
-    printf "$row" "$label" "$fillscan" "$fillscan_s" "$f3" "$f3_s" "$summary" "$took"
+    printf "$row" "$label" "$fillscan" "$fillscan_s" "$probe" "$probe_s" "$f3" "$f3_s" "$summary" "$took"
 }
 
 shown=0
@@ -131,10 +192,10 @@ done
 
 if picked slow; then
     echo
-    echo "time to verdict on a slow stick (rate filter, 40 MiB/s both ways); ratio: fillscan's time / f3write + f3read's"
-    printf "$slow_row" "slow stick" "file system" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "ratio" \
-        "f3probe verdict" "s"
-    printf "$slow_row" "" "" "" "" "" "" "" "" "" | tr ' ' '-'
+    echo "time to verdict on a slow stick (rate filter, 40 MiB/s both ways); ratios: fillscan's fill and read, and its probe, over f3write + f3read's time"
+    printf "$slow_row" "slow stick" "file system" "fillscan verdict (usable), exit" "s" \
+        "fillscan probe (usable), planted files, fsck" "s" "f3write + f3read" "s" "ratio" "probe" "f3probe verdict" "s"
+    printf "$slow_row" "" "" "" "" "" "" "" "" "" "" "" "" | tr ' ' '-'
     for medium in "${slow_media[@]}"; do
         IFS='|' read -r label arguments <<< "$medium"
         probed=0
@@ -145,14 +206,17 @@ if picked slow; then
             # shellcheck disable=SC2086 # the arguments are words on purpose
             run_fillscan --fs="$fs_name" $arguments; fillscan=$summary fillscan_s=$took
             # shellcheck disable=SC2086
+            run_probe --fs="$fs_name" $arguments; probe=$summary probe_s=$took
+            # shellcheck disable=SC2086
             run_f3 --fs="$fs_name" $arguments; f3=$summary f3_s=$took
-            probe="(as above)" probe_s=""
+            f3probe="(as above)" f3probe_s=""
             if [ $probed -eq 0 ]; then
                 # shellcheck disable=SC2086
-                run_f3probe $arguments; probe=$summary probe_s=$took probed=1
+                run_f3probe $arguments; f3probe=$summary f3probe_s=$took probed=1
             fi
-            printf "$slow_row" "$label" "$fs_label" "$fillscan" "$fillscan_s" "$f3" "$f3_s" \
-                "$(awk -v a="$fillscan_s" -v b="$f3_s" 'BEGIN { printf "%.2f", a / b }')" "$probe" "$probe_s"
+            printf "$slow_row" "$label" "$fs_label" "$fillscan" "$fillscan_s" "$probe" "$probe_s" "$f3" "$f3_s" \
+                "$(awk -v a="$fillscan_s" -v b="$f3_s" 'BEGIN { printf "%.2f", a / b }')" \
+                "$(awk -v a="$probe_s" -v b="$f3_s" 'BEGIN { printf "%.2f", a / b }')" "$f3probe" "$f3probe_s"
         done
     done
 fi

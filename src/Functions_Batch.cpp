@@ -6,7 +6,9 @@
 #include "Functions_Data.h"
 #include "Functions_Map.h"
 #include "Functions_Operator.h"
+#include "Functions_Probe_Report.h"
 #include "Functions_Report.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Steps.h"
 #include "Functions_Text.h"
 #include "Functions_Topology.h"
@@ -165,6 +167,8 @@ public:
     cData &oData;
     cConsole_Operator oOperator;
     cFill_Result oLast_Fill; // what this run's fill wrote, and whether the medium refused more
+    bool bProbe_Stops_Fill = false; // a probe found a fake
+    quint64 qui64Fill_Limit = 0;    // and the device offset beyond which it keeps nothing, where known
 };
 
 // Each step returns iExit_Ok when it did its job, iExit_Failed when it failed,
@@ -182,6 +186,15 @@ int iPoll_Step(cBatch_Run &oRun)
 
 int iFill_Step(cBatch_Run &oRun)
 {
+    // A probe of this run found a fake: its verdict stands, and filling it would only write
+    // where it keeps nothing, over hours; --full fills all the same.
+    if (oRun.bProbe_Stops_Fill && !oRun.oOptions.bFull) {
+        const QString qsWhy = qsFill_After_Fake_Text(oRun.qui64Fill_Limit);
+        oRun.oOperator.vTell(qsWarning_Heading(), qsWhy, iMsgBox_Warning_Icon);
+        vPrint_Result(oRun.oOptions, {{"step", "fill"}, {"ok", false}, {"status", "skipped_after_probe"}, {"error", qsWhy}},
+                      qsWhy + "\n");
+        return iExit_Medium_Failed;
+    }
     const cFill_Result oResult = oFill(oRun.oDrive, oRun.oVolume, oRun.oData, oRun.oOperator);
     oRun.oLast_Fill = oResult;
     const bool bOk = bFill_Ok(oResult);
@@ -195,6 +208,26 @@ int iFill_Step(cBatch_Run &oRun)
     if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
         return iExit_Medium_Failed; // the medium failed, and a read still tells how much it kept
     return bOk ? iExit_Ok : iExit_Failed;
+}
+
+// The medium probe; a fake fails the run as a read that finds one does.
+int iProbe_Step(cBatch_Run &oRun)
+{
+    const cProbe_Result oResult = oProbe(oRun.oDrive, oRun.oVolume, oRun.oOperator);
+    oRun.bProbe_Stops_Fill = bProbe_Stops_Fill(oResult);
+    oRun.qui64Fill_Limit = qui64Probe_Fill_Limit(oResult);
+    // Where the file system cannot give the probe its place, the checking fill is what tells.
+    const bool bFill_Tells = oResult.eStatus == eProbe_No_Prealloc || oResult.eStatus == eProbe_Unplaced;
+    if (bFill_Tells)
+        oRun.oOperator.vTell(qsWarning_Heading(), oResult.qsError, iMsgBox_Warning_Icon);
+    else if (!bProbe_Ok(oResult) || oResult.qui64Not_Restored > 0)
+        vTell_Error(oRun.oOperator, qsProbe_Summary(oResult));
+    vPrint_Result(oRun.oOptions, qjProbe(oResult), qsProbe_Heading(oResult) + "\n" + qsProbe_Summary(oResult) + "\n");
+    if (!bProbe_Ok(oResult))
+        return bFill_Tells ? iExit_Ok : iExit_Failed;
+    if (!bVerdict_Good(oResult.eValue))
+        return iExit_Medium_Failed; // a medium that refuses writes takes nothing back either
+    return oResult.qui64Not_Restored > 0 ? iExit_Failed : iExit_Ok;
 }
 
 // --map: the read's map as a PNG; false, told, when it could not be saved.
@@ -261,6 +294,7 @@ int iRun_Batch(const cOptions &oOptions, cDrive &oDrive, cVolume &oVolume, cData
         const int iStep = qsStep == "poll"   ? iPoll_Step(oRun)
                           : qsStep == "fill" ? iFill_Step(oRun)
                           : qsStep == "read" ? iRead_Step(oRun)
+                          : qsStep == "probe" ? iProbe_Step(oRun)
                                              : iClean_Step(oRun);
         if (iStep == iExit_Failed) {
             iResult = iExit_Failed;

@@ -18,8 +18,8 @@ public:
                   oOptions.qsDevice),
           qVolume("volume", "Каталог смонтированного раздела, по умолчанию /documents_hdd/.", "DIR", oOptions.qsVolume),
           qBatch("batch",
-                 "Без окна: выполнить шаги poll, fill, read, clean (удалить файлы "
-                 "заполнения) в заданном порядке.",
+                 "Без окна: выполнить шаги poll, probe (проба носителя за секунды), fill, read, "
+                 "clean (удалить файлы заполнения) в заданном порядке.",
                  "STEPS"),
           qJson("json", "В пакетном режиме: по одному объекту JSON на шаг."),
           qQuiet("quiet", "В пакетном режиме: без строки хода работы."),
@@ -163,8 +163,8 @@ QString qsTake_Steps(const QCommandLineParser &qParser, const cOption_List &oLis
         return QString();
     oOptions.qslSteps = qParser.value(oList.qBatch).split(',');
     for (const QString &qsStep : oOptions.qslSteps)
-        if (!QStringList{"poll", "fill", "read", "clean"}.contains(qsStep))
-            return "неизвестный шаг \"" + qsStep + "\" (возможны poll, fill, read, clean)";
+        if (!QStringList{"poll", "probe", "fill", "read", "clean"}.contains(qsStep))
+            return "неизвестный шаг \"" + qsStep + "\" (возможны poll, probe, fill, read, clean)";
     return QString();
 }
 

@@ -22,7 +22,7 @@ public:
     QString qsDevice = "/dev/sdb";
     QString qsVolume = "/documents_hdd/";
     bool bBatch = false;
-    QStringList qslSteps; // poll, fill, read, clean in the order given
+    QStringList qslSteps; // poll, probe, fill, read, clean in the order given
     bool bJson = false;
     bool bQuiet = false;
     bool bForce = false; // fill even a volume not known to lie on the device

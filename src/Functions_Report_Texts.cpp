@@ -337,3 +337,42 @@ QString qsNo_Display_Text()
            "  fillscan --device УСТРОЙСТВО --volume КАТАЛОГ --batch poll,fill,read\n"
            "(список носителей: fillscan --list).\n";
 }
+
+QString qsProbe_No_Prealloc_Why(const QString &qsVolume)
+{
+    return QString("Файловая система раздела %1 выделяет место только записью (как exFAT через FUSE): пробу без "
+                   "записи в раздел провести нельзя, носитель проверит заполнение.")
+        .arg(qsVolume);
+}
+
+QString qsProbe_No_Extents_Why()
+{
+    return "Файловая система не сообщила, где на носителе лежит место файла пробы.";
+}
+
+QString qsProbe_File_Changed_Why(const QString &qsFile)
+{
+    return QString("Файл пробы %1 изменился, исчез или раздел отключён во время пробы: больше ничего на носитель "
+                   "не пишется.")
+        .arg(qsFile);
+}
+
+QString qsProbe_Device_Changed_Why(const QString &qsDevice)
+{
+    return QString("Размер носителя %1 изменился после опроса: выполните опрос заново.").arg(qsDevice);
+}
+
+QString qsProbe_Progress_Title()
+{
+    return "Проба носителя";
+}
+
+QString qsFill_After_Fake_Text(const quint64 qui64Usable)
+{
+    if (qui64Usable == 0)
+        return "Проба: носитель перестал принимать запись, заполнение не выполняется. Заполнить раздел всё равно: "
+               "--full.";
+    return QString("Проба нашла поддельную ёмкость: носитель хранит данные только до смещения %1, заполнение не "
+                   "выполняется. Заполнить раздел всё равно: --full.")
+        .arg(qui64Usable);
+}

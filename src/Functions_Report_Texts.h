@@ -108,4 +108,14 @@ QString qsRoot_Text(const QString &qsReason);
 // A window mode started where no display is: what is needed, and batch mode instead.
 QString qsNo_Display_Text();
 
+// The medium probe (Functions_Probe_Medium): why it cannot run or stopped, its progress's title.
+QString qsProbe_No_Prealloc_Why(const QString &qsVolume);
+QString qsProbe_No_Extents_Why();
+QString qsProbe_File_Changed_Why(const QString &qsFile);
+QString qsProbe_Device_Changed_Why(const QString &qsDevice);
+QString qsProbe_Progress_Title();
+// The fill after a probe that found a fake keeping nothing beyond qui64Usable (0: not known,
+// the medium refuses writes): not run.
+QString qsFill_After_Fake_Text(const quint64 qui64Usable);
+
 #endif // FUNCTIONS_REPORT_TEXTS_H

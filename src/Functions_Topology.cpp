@@ -359,7 +359,7 @@ const quint32 ui32Unplaced = FIEMAP_EXTENT_UNKNOWN | FIEMAP_EXTENT_DELALLOC | FI
 
 // The words of one fill file as runs on its file system's device.
 bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pdevFs, QString *pqsWhy,
-                quint64 *pqui64Unwritten)
+                quint64 *pqui64Unwritten, const bool bUnwritten_Too)
 {
     *pqui64Unwritten = oPart.qui64First + oPart.qui64Words;
     const int iFD = oPart.iFD >= 0 ? fcntl(oPart.iFD, F_DUPFD_CLOEXEC, 0)
@@ -404,7 +404,8 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
                 *pqsWhy = qsExtents_Encoded_Why();
             else if (oExtent.fe_logical % 8 != 0 || oExtent.fe_physical % 8 != 0)
                 *pqsWhy = qsExtents_Unaligned_Why();
-            else if ((oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) && oExtent.fe_logical < qui64Bytes)
+            else if (!bUnwritten_Too && (oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN) &&
+                     oExtent.fe_logical < qui64Bytes)
                 *pqui64Unwritten = std::min(*pqui64Unwritten, oPart.qui64First + oExtent.fe_logical / 8);
             else if (oExtent.fe_logical < qui64Bytes)
                 pvecRuns->push_back({oPart.qui64First + oExtent.fe_logical / 8,
@@ -418,7 +419,8 @@ bool bPart_Runs(const cFill_Part &oPart, std::vector<cRun> *pvecRuns, dev_t *pde
 } // namespace
 
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
-                     QString *pqsWhy, quint64 *pqui64Unwritten, ePlacement_Source *peSource, const bool bSync)
+                     QString *pqsWhy, quint64 *pqui64Unwritten, ePlacement_Source *peSource, const bool bSync,
+                     const bool bUnwritten_Too)
 {
     pvecExpected->clear();
     dev_t devFs = 0;
@@ -431,7 +433,7 @@ bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice
         eSource = ePlacement_Tsk;
     } else {
         for (const cFill_Part &oPart : qvParts)
-            if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy, &qui64Unwritten))
+            if (!bPart_Runs(oPart, pvecExpected, &devFs, pqsWhy, &qui64Unwritten, bUnwritten_Too))
                 return false;
     }
     QList<dev_t> qlBtrfs;

@@ -18,9 +18,10 @@ eOn_Device eVolume_On_Device(const QString &qsVolume, const QString &qsDevice, Q
 // gives device offsets; btrfs's through its chunk tree; a FUSE file system's from its
 // structures on the device (*peSource says which), after its device's cache is written
 // through unless !bSync (a caller that flushes only what it reads, bFlush_Range).
+// bUnwritten_Too: space allocated and never written is placed as well (a preallocated file).
 bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std::vector<cRun> *pvecExpected,
                      QString *pqsWhy, quint64 *pqui64Unwritten = nullptr, ePlacement_Source *peSource = nullptr,
-                     const bool bSync = true);
+                     const bool bSync = true, const bool bUnwritten_Too = false);
 
 // Empty when a map or a report may be written to qsPath, else why not: never over the
 // device under test or an image beneath it (a loop's backing file, the device's or the

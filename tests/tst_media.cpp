@@ -3,6 +3,8 @@
 // after a while; unreadable sectors; flipped bits) on ext4 and on exFAT, partitioned as
 // sticks come or not; data encrypted or compressed at rest; an old fill under a sparse file.
 // Each gets its verdict and real capacity from the batch tool, and the same in the window.
+// The medium probe on ext4, xfs and btrfs: its verdict in seconds, the user's files and the
+// file system untouched, also when a signal stops it.
 #include "Functions_Report.h"
 #include "Functions_Text.h"
 #include "mainwindow.h"
@@ -15,6 +17,10 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QtTest>
+
+#include <QCryptographicHash>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -31,6 +37,8 @@ private slots:
     void patternGiven();
     void slowCancel_data();
     void slowCancel();
+    void probe_data();
+    void probe();
 };
 
 // nbdfuse serving a medium from nbdkit as a file; unmounting ends both.
@@ -572,6 +580,179 @@ void tst_Media::slowCancel()
     QVERIFY(qsBox.contains("осталась на разделе"));
     QVERIFY(oAnswerer.qslHeadings.value(1).startsWith("Удалить файл заполнения")); // offered, answered no
     QVERIFY(QFileInfo::exists(oMedium.oLoop.qsMount + "data.data"));
+}
+
+void tst_Media::probe_data()
+{
+    QTest::addColumn<QString>("qsFs");
+    QTest::addColumn<QStringList>("qslMedium");
+    QTest::addColumn<QString>("qsVerdict");
+    QTest::addColumn<double>("dUsable"); // MiB, within 2 %; 0: none
+    QTest::addColumn<double>("dPeriod"); // MiB, exact; 0: none
+    QTest::addColumn<double>("dCache");  // MiB, within 2 %; 0: none
+    QTest::addColumn<int>("iSignal");    // sent while the probe writes; 0: none
+    const QStringList qslLimit = {"size=512M", "keep=192M", "mode=limit"};
+    const QStringList qslWrap = {"size=1G", "keep=256M", "mode=wrap"};
+    const QStringList qslChain = {"size=1G", "mask=512M", "keep=320M", "mode=limit"};
+    // 10 MiB/s: the filler alone takes seconds to write, time for a signal to come in between.
+    const QStringList qslSlow = {"--filter=rate", "rate=80M"};
+    QTest::newRow("ext4: keeps 192 of 512 MiB") << "ext4" << qslLimit << "capacity_limited" << 192.0 << 0.0 << 0.0 << 0;
+    QTest::newRow("ext4: wraps 1 GiB onto 256 MiB") << "ext4" << qslWrap << "wraparound" << 256.0 << 256.0 << 0.0 << 0;
+    QTest::newRow("ext4: chain, 1 GiB, mask 512 MiB, 320 MiB real")
+        << "ext4" << qslChain << "wraparound" << 320.0 << 512.0 << 0.0 << 0;
+    QTest::newRow("ext4: 16 MiB strict cache beyond 192 MiB")
+        << "ext4" << qslLimit + QStringList{"cache=16M", "cache_mode=strict"} << "capacity_limited" << 192.0 << 0.0
+        << 16.0 << 0;
+    // A loose cache hands out another block's data: no wrap for that.
+    QTest::newRow("ext4: 16 MiB loose cache beyond 192 MiB")
+        << "ext4" << qslLimit + QStringList{"cache=16M", "cache_mode=loose"} << "capacity_limited" << 192.0 << 0.0
+        << 16.0 << 0;
+    QTest::newRow("ext4: keeps the last 24 MiB written")
+        << "ext4" << QStringList{"size=256M", "log=24M"} << "keeps_recent" << 24.0 << 0.0 << 0.0 << 0;
+    QTest::newRow("ext4: refuses writes after 12 MiB")
+        << "ext4" << QStringList{"size=256M", "fail_after=12M"} << "write_failed" << 0.0 << 0.0 << 0.0 << 0;
+    QTest::newRow("ext4: healthy, 10 MiB/s") << "ext4" << qslSlow + QStringList{"size=512M"} << "intact" << 0.0 << 0.0
+                                            << 0.0 << 0;
+    QTest::newRow("ext4: wrap, SIGINT while probing") << "ext4" << qslSlow + qslWrap << "" << 0.0 << 0.0 << 0.0 << SIGINT;
+    QTest::newRow("ext4: chain, SIGTERM while probing")
+        << "ext4" << qslSlow + qslChain << "" << 0.0 << 0.0 << 0.0 << SIGTERM;
+    // xfs heads each quarter of its space: the medium keeps the last head.
+    QTest::newRow("xfs: keeps 896 MiB of 1 GiB")
+        << "xfs" << QStringList{"size=1G", "keep=896M", "mode=limit"} << "capacity_limited" << 896.0 << 0.0 << 0.0 << 0;
+    QTest::newRow("xfs: healthy") << "xfs" << QStringList{"size=512M"} << "intact" << 0.0 << 0.0 << 0.0 << 0;
+    QTest::newRow("btrfs: keeps 512 MiB of 1 GiB")
+        << "btrfs" << QStringList{"size=1G", "keep=512M", "mode=limit"} << "capacity_limited" << 512.0 << 0.0 << 0.0
+        << 0;
+    QTest::newRow("btrfs: healthy") << "btrfs" << QStringList{"size=512M"} << "intact" << 0.0 << 0.0 << 0.0 << 0;
+    // exFAT through FUSE allocates only by writing: no probe, and the checking fill runs.
+    QTest::newRow("exfat: no probe, the fill runs") << "exfat" << QStringList{"size=128M"} << "" << 0.0 << 0.0 << 0.0
+                                                    << 0;
+}
+
+// Files of the user's in the volume, as the medium holds them: made, written out, and their
+// checksums read back after a new mount.
+static QMap<QString, QByteArray> qmapPlant(const QString &qsVolume)
+{
+    QMap<QString, QByteArray> qmapFiles;
+    QDir().mkpath(qsVolume + "user/deep");
+    for (int i = 0; i < 24; ++i) {
+        const QString qsName = QString(i % 2 ? "user/deep/file%1.bin" : "user/file%1.bin").arg(i);
+        QByteArray qbaData(256 * 1024 + 777 * i, Qt::Uninitialized);
+        for (int j = 0; j < qbaData.size(); ++j)
+            qbaData[j] = char((j * 131 + i * 7919) >> 3);
+        QFile qFile(qsVolume + qsName);
+        if (qFile.open(QIODevice::WriteOnly) && qFile.write(qbaData) == qbaData.size())
+            qmapFiles[qsName] = QCryptographicHash::hash(qbaData, QCryptographicHash::Sha256);
+    }
+    sync();
+    return qmapFiles;
+}
+
+// The volume unmounted, its file system checked without a change, and mounted again; empty
+// when all went well, else what did not.
+static QString qsCheck_And_Remount(const QString &qsFs, const QString &qsDevice, const QString &qsMount)
+{
+    int iExit = 0;
+    qsRun("umount", {qsMount}, &iExit);
+    if (iExit != 0)
+        return "umount failed";
+    const QString qsOut = qsFs == "ext4"  ? qsRun("e2fsck", {"-fn", qsDevice}, &iExit)
+                          : qsFs == "xfs" ? qsRun("xfs_repair", {"-n", qsDevice}, &iExit)
+                                          : qsRun("btrfs", {"check", "--readonly", qsDevice}, &iExit);
+    const int iCheck = iExit;
+    qsRun("mount", {qsDevice, qsMount}, &iExit);
+    if (iCheck != 0)
+        return "the file system check failed: " + qsOut.right(600);
+    return iExit == 0 ? QString() : "mount failed";
+}
+
+static QString qsFile_Hash(const QString &qsPath)
+{
+    QFile qFile(qsPath);
+    return qFile.open(QIODevice::ReadOnly) ? QCryptographicHash::hash(qFile.readAll(), QCryptographicHash::Sha256).toHex()
+                                           : QString("unreadable");
+}
+
+void tst_Media::probe()
+{
+    NEED_LOOP();
+    QFETCH(QString, qsFs);
+    QFETCH(QStringList, qslMedium);
+    QFETCH(QString, qsVerdict);
+    QFETCH(double, dUsable);
+    QFETCH(double, dPeriod);
+    QFETCH(double, dCache);
+    QFETCH(int, iSignal);
+    if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
+        QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
+    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs." + qsFs,
+                  qsFs == "ext4" ? "e2fsck" : qsFs == "xfs" ? "xfs_repair" : qsFs == "btrfs" ? "btrfs" : "mount.exfat-fuse");
+    const bool bNo_Probe = qsFs == "exfat";
+    cEmulated_Medium oMedium;
+    QVERIFY_MADE(oMedium.qsStart(qslMedium, qsFs, false));
+    const QString qsDevice = oMedium.oLoop.qsDevice, qsVolume = oMedium.oLoop.qsMount;
+    // The user's files, as the medium holds them before the probe (a fake may already have
+    // mapped some of them onto others: what the probe must keep is what is there).
+    const bool bPlant = qsVerdict != "keeps_recent" && qsVerdict != "write_failed" && !bNo_Probe;
+    const QMap<QString, QByteArray> qmapPlanted = bPlant ? qmapPlant(qsVolume) : QMap<QString, QByteArray>();
+    QMap<QString, QString> qmapBefore;
+    if (bPlant) {
+        QVERIFY_MADE(qsCheck_And_Remount(qsFs, qsDevice, qsVolume));
+        for (const QString &qsName : qmapPlanted.keys())
+            qmapBefore[qsName] = qsFile_Hash(qsVolume + qsName);
+    }
+    QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+    for (const char *pcName : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+        qEnvironment.remove(pcName);
+    QProcess qTool;
+    qTool.setProcessEnvironment(qEnvironment);
+    // After a fake found, the fill is not run: it would write where the medium keeps nothing.
+    const bool bFake = !qsVerdict.isEmpty() && qsVerdict != "intact";
+    qTool.start(FILLSCAN_TOOL, qslBatch(qsDevice, qsVolume, bFake || bNo_Probe ? "poll,probe,fill" : "poll,probe"));
+    if (iSignal != 0) { // once the probe's file is there and its blocks are being written
+        QVERIFY(bWait_For([&] { return QFileInfo::exists(qsVolume + "probe.data"); }, 20000));
+        QTest::qWait(4500);
+        kill(pid_t(qTool.processId()), iSignal);
+    }
+    const cTool_Run oRun = oFinished(qTool);
+    const QStringList qslLines = oRun.qsOut.trimmed().split('\n');
+    const QJsonObject qjProbe = QJsonDocument::fromJson(qslLines.value(1).toUtf8()).object();
+    QCOMPARE(qslLines.size(), bFake || bNo_Probe ? 3 : 2);
+    if (bFake)
+        QCOMPARE(oRun.qjLast()["status"].toString(), QString("skipped_after_probe"));
+    if (bNo_Probe) { // told why, nothing written to the device, and the fill filled
+        QCOMPARE(qjProbe["status"].toString(), QString("no_prealloc"));
+        QVERIFY(qjProbe["error"].toString().contains("выделяет место только записью"));
+        QCOMPARE(qjProbe["bytes_written"].toDouble(), 0.0);
+        QCOMPARE(oRun.qjLast()["status"].toString(), QString("full"));
+        QCOMPARE(oRun.iExit, 0);
+        return;
+    }
+    QCOMPARE(qjProbe["step"].toString(), QString("probe"));
+    // A medium that refuses writes refuses to take back what lay there too.
+    QVERIFY((qjProbe["not_restored_blocks"].toDouble() == 0) != (qsVerdict == "write_failed"));
+    QVERIFY(!QFileInfo::exists(qsVolume + "probe.data"));
+    if (iSignal != 0) {
+        QCOMPARE(oRun.iExit, 128 + iSignal);
+        QCOMPARE(qjProbe["status"].toString(), QString("cancelled"));
+        QVERIFY2(qjProbe["bytes_written"].toDouble() > 0, "the signal came before any block was written");
+    } else {
+        QVERIFY2(qjProbe["verdict"].toString() == qsVerdict, qPrintable(oRun.qsOut + oRun.qsErr));
+        QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
+        vWithin(qjProbe["usable_bytes"].toDouble(), dUsable);
+        vWithin(qjProbe["cache_bytes"].toDouble(), dCache);
+        QCOMPARE(qjProbe["wrap_period_bytes"].toDouble(), dPeriod * 1048576);
+        QCOMPARE(qjProbe["fill_limit_bytes"].toDouble(), qsVerdict == "intact" ? 0.0 : qjProbe["usable_bytes"].toDouble());
+        // Spread over the whole device, every megabyte or so, in seconds.
+        QVERIFY(qjProbe["blocks"].toDouble() > 0.5 * qjProbe["bytes_count"].toDouble() / 1048576 ||
+                qsVerdict == "write_failed");
+        QVERIFY2(qjProbe["probe_seconds"].toDouble() < 30, qPrintable(oRun.qsOut));
+    }
+    if (!bPlant)
+        return;
+    QVERIFY_MADE(qsCheck_And_Remount(qsFs, qsDevice, qsVolume));
+    for (const QString &qsName : qmapPlanted.keys())
+        QVERIFY2(qsFile_Hash(qsVolume + qsName) == qmapBefore[qsName], qPrintable(qsName));
 }
 
 QTEST_MAIN(tst_Media)
