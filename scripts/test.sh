@@ -21,7 +21,7 @@ top=$(cd "$here/.." && pwd)
 # keeps the last 192 MiB, exFAT refusing writes after 320 MiB) miss their figure by a few per
 # cent now and then, which their placement work has yet to mend; without it they skip, saying so.
 "$here/build.sh" fuse3 libfuse3-dev xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat \
-    nbdkit nbdkit-plugin-dev libnbd-bin gocryptfs desktop-file-utils dpkg-dev file lintian man-db
+    nbdkit nbdkit-plugin-dev libnbd-bin gocryptfs desktop-file-utils dpkg-dev file lintian man-db locales
 
 # Scratch directories, removed on exit: the unpacked package and the sanitizer build.
 unpacked="" san=""
