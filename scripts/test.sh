@@ -17,9 +17,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 # What the tests use: file systems and their FUSE drivers, an emulated medium (nbdkit served
 # through nbdfuse, which libnbd-bin holds, partitioned as sticks come with sfdisk), an encrypting
-# file system, and the package tools.
+# file system, the Russian locale's system messages (locales), and the package tools.
 "$here/build.sh" fuse3 libfuse3-dev xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat \
-    nbdkit nbdkit-plugin-dev libnbd-bin fdisk gocryptfs desktop-file-utils dpkg-dev file lintian man-db
+    nbdkit nbdkit-plugin-dev libnbd-bin fdisk gocryptfs desktop-file-utils dpkg-dev file lintian man-db locales
 
 # Scratch directories, removed on exit: the unpacked package and the sanitizer build.
 unpacked="" san=""

@@ -1,5 +1,7 @@
 #include "Functions_Chooser.h"
 
+#include "Functions_Core.h"
+
 #include "Functions_Text.h"
 #include "Functions_UDisks.h"
 
@@ -101,7 +103,7 @@ bool bList_Devices(QVector<cDevice_Entry> *pqvDevices, eDevice_Source *peSource,
         qProcess.kill();
         *pqsError = "lsblk не ответил (" +
                     (qProcess.error() == QProcess::FailedToStart
-                         ? qProcess.errorString()
+                         ? qsStart_Failed_Why(qProcess)
                          : QString::fromLocal8Bit(qProcess.readAllStandardError()).trimmed()) +
                     ")";
         if (!qsUDisks_Error.isEmpty())

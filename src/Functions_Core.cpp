@@ -1,16 +1,21 @@
 #include "Functions_Core.h"
 
+#include "Functions_Files.h"
+
 #include "Functions_Report_Texts.h"
 
 #include "Functions_Text.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTranslator>
 
+#include <cerrno>
 #include <cstdio>
 
 namespace {
@@ -112,6 +117,17 @@ void vInstall_Message_Box(const tMessage_Box pfBox)
     pfMessage_Box = pfBox;
 }
 
+QString qsStart_Failed_Why(const QProcess &qProcess)
+{
+    const QString qsProgram = qProcess.program();
+    const QString qsFound = qsProgram.contains('/') ? qsProgram : QStandardPaths::findExecutable(qsProgram);
+    if (qsFound.isEmpty() || !QFileInfo::exists(qsFound))
+        return qsSystem_Reason(ENOENT);
+    if (!QFileInfo(qsFound).isExecutable())
+        return qsSystem_Reason(EACCES);
+    return qProcess.errorString();
+}
+
 QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
 {
     QProcess *qProcess = new QProcess();
@@ -125,7 +141,7 @@ QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay)
 
     QString qsFailure;
     if (qProcess->error() == QProcess::FailedToStart) {
-        qsFailure = qsProcess_Not_Started(qsProcess, qProcess->errorString());
+        qsFailure = qsProcess_Not_Started(qsProcess, qsStart_Failed_Why(*qProcess));
     } else if (!bFinished && qProcess->state() != QProcess::NotRunning) {
         // Still running: end it before telling the operator, so nothing keeps working behind the box.
         qProcess->terminate();

@@ -55,6 +55,10 @@ int iMessageBox_Close_Result(const int iMode, const bool bUnique_Button);
 // standard output split into lines.
 QStringList qslProcess_Run(const QString qsProcess, const bool bBig_Delay);
 
+class QProcess;
+// Why a program did not start, in the system's words (Qt tells it in English only).
+QString qsStart_Failed_Why(const QProcess &qProcess);
+
 // Qt's own texts (file dialogs, --help, button names) in Russian, like the rest of the tool.
 void vInstall_Translations(QCoreApplication &qApplication);
 

@@ -145,6 +145,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     oResult.qslStale = qslStale;
     oResult.bDirect = bDirect;
     oResult.bAbandoned = oOutcome.bAbandoned;
+    oResult.bClosing_Aside = oOutcome.bClosing_Aside;
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
     if (pCheck)
         vTake_Checks(*pCheck, oResult);

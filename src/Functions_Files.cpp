@@ -9,14 +9,31 @@
 #include <thread>
 #include <cstring>
 
+#include <locale.h>
+
 #include <sys/mman.h>
 #include <linux/magic.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
 
+namespace {
+
+// The C library's Russian messages, asked for by name whatever locale the process runs in:
+// every other word the operator reads is Russian. Null where ru_RU.UTF-8 is not generated.
+locale_t locRussian_Messages()
+{
+    static const locale_t locMessages = newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ru_RU.UTF-8", locale_t(0));
+    return locMessages;
+}
+
+} // namespace
+
 QString qsSystem_Reason(const int iError)
 {
+    const locale_t locMessages = locRussian_Messages();
+    if (locMessages != locale_t(0))
+        return QString::fromUtf8(strerror_l(iError, locMessages));
     return QString::fromLocal8Bit(std::strerror(iError));
 }
 
@@ -93,6 +110,12 @@ QString qsNot_Replaceable(const QString &qsPath)
     return QString();
 }
 
+// Why a save failed: the system's reason from the call that failed, else Qt's own words.
+QString qsSave_Failed_Why(const QSaveFile &qFile, const int iError)
+{
+    return iError != 0 ? qsSystem_Reason(iError) : qFile.errorString();
+}
+
 } // namespace
 
 bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsError)
@@ -101,8 +124,9 @@ bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsEr
     if (!pqsError->isEmpty())
         return false;
     QSaveFile qFile(qsPath);
+    errno = 0; // what the failing call leaves is the reason; Qt's own text is English
     if (!qFile.open(QIODevice::WriteOnly) || qFile.write(qbaData) != qbaData.size()) {
-        *pqsError = qFile.errorString();
+        *pqsError = qsSave_Failed_Why(qFile, errno);
         return false;
     }
     // QSaveFile renames over the name it resolved when it opened; a link put there since
@@ -112,8 +136,9 @@ bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsEr
         qFile.cancelWriting();
         return false;
     }
+    errno = 0;
     if (!qFile.commit()) {
-        *pqsError = qFile.errorString();
+        *pqsError = qsSave_Failed_Why(qFile, errno);
         return false;
     }
     return true;

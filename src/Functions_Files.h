@@ -27,7 +27,8 @@ private:
     size_t stBuffer = 0;
 };
 
-// The system's text for an errno value.
+// The system's text for an errno value, in Russian where the system has its messages
+// (ru_RU.UTF-8 generated, or found through LOCPATH), else in the process's own locale.
 QString qsSystem_Reason(const int iError);
 
 // pread/pwrite until qui64Length bytes are done, the end of the file (read), or an error;

@@ -363,6 +363,24 @@ QVector<QPair<quint64, quint64>> qvNot_Covered(const cScan_Job &oJob)
     return qvMerged(qvRanges);
 }
 
+// The blocks the read was to cover and never reached.
+tRanges qvUnread(const cScan_Job &oJob, quint64 *pqui64Bytes)
+{
+    tRanges qvRanges;
+    *pqui64Bytes = 0;
+    for (quint64 b = 0; b < oJob.qui64Blocks; ++b) {
+        if (oJob.vecBlock_Done[size_t(b)] || !oJob.bWanted(b))
+            continue;
+        const quint64 qui64First = b * oJob.qui64Block, qui64End = std::min(oJob.qui64Bytes, qui64First + oJob.qui64Block);
+        *pqui64Bytes += qui64End - qui64First;
+        if (!qvRanges.isEmpty() && qvRanges.last().second == qui64First)
+            qvRanges.last().second = qui64End;
+        else
+            qvRanges.append({qui64First, qui64End});
+    }
+    return qvRanges;
+}
+
 void vCollect(cScan_Job &oJob, cRead_Result &oResult)
 {
     oResult.vecRuns = oJob.oRuns.vecTake(&oResult.qui64Untracked_Words, &oResult.qui64Untracked_From);
@@ -377,6 +395,7 @@ void vCollect(cScan_Job &oJob, cRead_Result &oResult)
     oResult.qvRegion_Done = oJob.qvRegion_Done;
     oResult.qvNot_Read = qvNot_Covered(oJob);
     oResult.qvUnreadable = qvMerged(oJob.qvBad);
+    oResult.qvUnread = qvUnread(oJob, &oResult.qui64Unread_Bytes);
     oResult.qui64Shrunk_To = oJob.qui64Shrunk_To;
     if (oJob.bShrunk)
         oResult.eStatus = eRead_Shrunk;

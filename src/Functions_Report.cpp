@@ -148,6 +148,8 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
     if (oResult.eStatus == eFill_Cancelled && i > 0)
         qslLines << "Записанная часть файла заполнения осталась на разделе: чтение проверит её, удаление уберёт.";
+    if (oResult.bClosing_Aside)
+        qslLines << qsFill_Closing_Aside_Text();
     if (bFill_Wrote_Then_Failed(oResult) || oResult.eStatus == eFill_Loss)
         qslLines << "Чтение покажет, сколько из записанного носитель сохранил.";
     if (oResult.iChecks > 0)
@@ -227,8 +229,13 @@ QStringList qslRead_Lines(const cRead_Result &oResult)
                     .arg(qsBytes_Text(oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad),
                          qsBytes_Text(oResult.qui64Bytes_Bad));
     if (oResult.eStatus == eRead_Cancelled)
-        qslLines << (oResult.bAbandoned ? "Чтение прервано; носитель перестал отвечать, часть запросов брошена."
-                                        : "Чтение прервано оператором.");
+        qslLines << "Чтение прервано оператором.";
+    if (oResult.bAbandoned)
+        qslLines << qsRead_Abandoned_Text();
+    if (oResult.qui64Unread_Bytes > 0)
+        qslLines << qsRead_Unread_Text(qsBytes_Text(oResult.qui64Unread_Bytes),
+                                       qsPercent_Text(oResult.qui64Unread_Bytes, oResult.qui64Bytes_Planned),
+                                       qsSize_Text(oResult.qui64Bytes_Planned), qsRanges_Text(oResult.qvUnread, 3));
     qslLines << QString("Время: %1, %2.")
                     .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms),
                          qsRate_Text(oResult.qui64Bytes_Done, oResult.qi64Elapsed_Ms));
@@ -244,19 +251,23 @@ QStringList qslRead_Lines(const cRead_Result &oResult)
 // How many of the file's words were found, and in place, as far as their places are known.
 QString qsFile_Words_Line(const cVerdict &oVerdict)
 {
+    // Words whose place, or whose possible place, the read never reached.
+    const QString qsNot_Read =
+        oVerdict.qui64Not_Read == 0
+            ? QString()
+            : qsWords_Not_Read_Text(oVerdict.oLayout.bPlaced && !oVerdict.oLayout.bInferred,
+                                    qsCount_Text(oVerdict.qui64Not_Read));
     if (oVerdict.oLayout.bInferred)
-        return QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, %3.")
-            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Missing),
+        return QString("Слова файла: найдены %1, не найдены %2%3. Где они должны лежать, %4.")
+            .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Missing), qsNot_Read,
                  oVerdict.oLayout.qsPlacement_Why);
     if (oVerdict.oLayout.bPlaced)
         return QString("Слова файла: на своих местах %1, не на своих местах %2, не найдены %3%4; %5.")
             .arg(qsCount_Text(oVerdict.qui64In_Place), qsCount_Text(oVerdict.qui64Displaced),
-                 qsCount_Text(oVerdict.qui64Missing),
-                 oVerdict.qui64Not_Read == 0 ? QString()
-                                             : ", их места не прочитаны: " + qsCount_Text(oVerdict.qui64Not_Read),
-                 qsPlacement_Source_Text(pcPlacement_Source_Name(oVerdict.oLayout.eSource)));
-    return QString("Слова файла: найдены %1, не найдены %2. Где они должны лежать, неизвестно: %3.")
-        .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Missing), oVerdict.oLayout.qsPlacement_Why);
+                 qsCount_Text(oVerdict.qui64Missing), qsNot_Read, qsPlacement_Source_Text(pcPlacement_Source_Name(oVerdict.oLayout.eSource)));
+    return QString("Слова файла: найдены %1, не найдены %2%3. Где они должны лежать, неизвестно: %4.")
+        .arg(qsCount_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Missing), qsNot_Read,
+             oVerdict.oLayout.qsPlacement_Why);
 }
 
 // One stretch of the file's words found nowhere: its indexes, its place in the file and on the device.
@@ -451,6 +462,7 @@ void vPut_Read_Counts(QJsonObject &qjResult, const cRead_Result &oResult)
     vPut(qjResult, "bytes_count", oResult.qui64Bytes_Count);
     vPut(qjResult, "bytes_read", oResult.qui64Bytes_Done - oResult.qui64Bytes_Bad);
     vPut(qjResult, "bytes_unreadable", oResult.qui64Bytes_Bad);
+    vPut(qjResult, "unread_bytes", oResult.qui64Unread_Bytes);
     qjResult.insert("sampled", oResult.bSampled);
     vPut_Pattern(qjResult, oResult.qui64Pattern);
     vPut(qjResult, "indexes_tracked", oResult.qui64Data_Count);

@@ -37,6 +37,29 @@ QString qsDevice_Stopped_Why()
     return "носитель перестал отвечать";
 }
 
+QString qsRead_Unread_Text(const QString &qsUnread, const QString &qsShare, const QString &qsPlanned,
+                           const QString &qsWhere)
+{
+    return QString("Не прочитано: %1 (%2 из %3 намеченных) — %4.").arg(qsUnread, qsShare, qsPlanned, qsWhere);
+}
+
+QString qsRead_Abandoned_Text()
+{
+    return "Носитель перестал отвечать: последние запросы чтения брошены.";
+}
+
+QString qsWords_Not_Read_Text(const bool bPlaced, const QString &qsCount)
+{
+    return bPlaced ? ", их места не прочитаны: " + qsCount
+                   : ", не найдены в прочитанной части (могут лежать в непрочитанной): " + qsCount;
+}
+
+QString qsFill_Closing_Aside_Text()
+{
+    return "Файловая система ещё сбрасывает файл на носитель: заполнение не стало этого ждать, файл закроется "
+           "сам, когда она закончит.";
+}
+
 QString qsFill_Lost_Text(const quint64 qui64Written, const QString &qsPath, const quint64 qui64Now)
 {
     return QString("Заполнение записало %1 слов в %2, а при чтении в файлах заполнения их %3: файл удалён или "

@@ -22,6 +22,16 @@ QString qsDrive_Not_Polled_Why();
 QString qsPlacement_Inferred_Why(const QString &qsWhy);
 // The device stopped answering: nothing more is known of it.
 QString qsDevice_Stopped_Why();
+// A stopped read: qsUnread (its size, its share of qsPlanned) was never reached, at qsWhere.
+QString qsRead_Unread_Text(const QString &qsUnread, const QString &qsShare, const QString &qsPlanned,
+                           const QString &qsWhere);
+// Readers still in the medium after a stop were left behind.
+QString qsRead_Abandoned_Text();
+// The words of the fill not found after a stopped read, with their count (qsCount): where
+// their places are known and were not read (bPlaced), or may lie in what was not read.
+QString qsWords_Not_Read_Text(const bool bPlaced, const QString &qsCount);
+// A stopped fill did not wait for the file system to flush its file.
+QString qsFill_Closing_Aside_Text();
 // A read found fewer words in the fill's files than the fill wrote into qsPath.
 QString qsFill_Lost_Text(const quint64 qui64Written, const QString &qsPath, const quint64 qui64Now);
 

@@ -70,6 +70,11 @@ bool bRead_Scanned(const eRead_Status eStatus)
     return eStatus == eRead_Done || eStatus == eRead_Cancelled || eStatus == eRead_Shrunk;
 }
 
+bool bRead_Whole(const cRead_Result &oResult)
+{
+    return oResult.eStatus == eRead_Done && !oResult.bAbandoned;
+}
+
 const char *pcPlacement_Source_Name(const ePlacement_Source eSource)
 {
     switch (eSource) {

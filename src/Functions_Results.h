@@ -187,6 +187,9 @@ public:
     // Device ranges [first, end) not read, or unreadable; and the unreadable ones alone.
     QVector<QPair<quint64, quint64>> qvNot_Read;
     QVector<QPair<quint64, quint64>> qvUnreadable;
+    // What the read was to cover and never reached, because it stopped first.
+    tRanges qvUnread;
+    quint64 qui64Unread_Bytes = 0;
 
     // The device as equal regions: fill words, unreadable bytes and bytes covered in each.
     quint64 qui64Region_Bytes = 0;
@@ -196,5 +199,7 @@ public:
 
     cVerdict oVerdict;
 };
+// Every byte the read was to cover was read or tried: no reader stopped early, none left behind.
+bool bRead_Whole(const cRead_Result &oResult);
 
 #endif // FUNCTIONS_RESULTS_H

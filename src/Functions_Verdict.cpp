@@ -246,15 +246,15 @@ void cJudge::vRemnant_Ranges()
 // eFake: what the medium's pattern of losses says, when it says anything.
 eVerdict cJudge::eDecide(const eVerdict eFake) const
 {
-    const bool bRead_Whole = oResult.eStatus == eRead_Done && !oResult.bAbandoned;
+    const bool bWhole = bRead_Whole(oResult);
     if (oLayout.qvParts.isEmpty() || qui64Words == 0) {
         if (oVerdict.qui64Remnant_Words > 0)
             return eVerdict_Remnants; // whatever was not read, these are left
-        if (!bRead_Whole)
+        if (!bWhole)
             return eVerdict_Incomplete;
         return oResult.qui64Bytes_Bad > 0 ? eVerdict_Damaged : eVerdict_Clean;
     }
-    if (!bRead_Whole)
+    if (!bWhole)
         return eVerdict_Incomplete;
     if (oVerdict.oLayout.eOn == eOn_Device_No)
         return eVerdict_Not_On_Device;
@@ -301,8 +301,11 @@ void cJudge::vPieces()
 {
     qvFound = qvFound_Indexes(oResult.vecRuns);
     if (!oLayout.bPlaced) {
+        // Where the words should lie is unknown: after a read that stopped early, those not
+        // found may lie in what it never reached, so they are not read rather than missing.
+        const eFate eNot_Found = bRead_Whole(oResult) ? eFate_Missing : eFate_Not_Read;
         vSplit(qvFound, 0, qui64Words, [&](quint64 qui64From, quint64 qui64To, bool bFound) {
-            vAdd({qui64From, qui64To - qui64From, false, 0, bFound ? eFate_Found : eFate_Missing});
+            vAdd({qui64From, qui64To - qui64From, false, 0, bFound ? eFate_Found : eNot_Found});
         });
         return;
     }

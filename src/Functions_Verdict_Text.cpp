@@ -7,8 +7,11 @@ namespace {
 QString qsWhy_Incomplete(const cRead_Result &oResult)
 {
     QStringList qslWhy;
+    // A stop is the operator's (or a signal's); readers left behind after it are the medium's.
     if (oResult.eStatus == eRead_Cancelled)
-        qslWhy << (oResult.bAbandoned ? "носитель перестал отвечать" : "чтение прервано");
+        qslWhy << "чтение прервано оператором";
+    if (oResult.bAbandoned)
+        qslWhy << "носитель перестал отвечать";
     if (oResult.eStatus == eRead_Shrunk)
         qslWhy << "носитель уменьшился во время чтения";
     if (oResult.qui64Bytes_Bad > 0)

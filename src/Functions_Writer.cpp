@@ -429,7 +429,7 @@ void vWrite_In_Order(cOrdered_Job &oJob)
 // Runs vWork on the job's thread, showing progress up to its next word; false when a
 // cancelled job did not come back in time and was left behind.
 bool bRun_Ordered(const std::shared_ptr<cOrdered_Job> &pJob, void (*vWork)(cOrdered_Job &), cOperator &oOperator,
-                  bool *pbCancelled)
+                  bool *pbCancelled, const int iGive_Up_Ms = iGive_Up_After_Ms)
 {
     return bRun_Workers(
         1, [pJob, vWork](int) { vWork(*pJob); }, pJob->bStop, [&] {
@@ -439,8 +439,13 @@ bool bRun_Ordered(const std::shared_ptr<cOrdered_Job> &pJob, void (*vWork)(cOrde
                 return true;
             *pbCancelled = true;
             return false;
-        });
+        },
+        iGive_Up_Ms);
 }
+
+// How long a stopped fill waits for its last file's cut, sync and close: a FUSE driver may
+// spend many seconds flushing what it holds, and the stop is answered within a second.
+const int iClose_Wait_Ms = 800;
 
 } // namespace
 
@@ -466,16 +471,17 @@ quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, con
     return pJob->qui64Next;
 }
 
-int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
-                     bool *pbAbandoned)
+int iClose_Aside_On_Stop(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
+                         bool *pbClosing_Aside)
 {
     auto pJob = std::make_shared<cOrdered_Job>();
     pJob->oFile = oFile; // the job owns the descriptor from here on
     oFile.iFD = -1;
     pJob->qui64End = pJob->qui64Next = qui64End;
-    *pbAbandoned = !bRun_Ordered(
-        pJob, [](cOrdered_Job &oJob) { oJob.iError = oJob.oFile.iClose(oJob.qui64End); }, oOperator, pbCancelled);
-    return *pbAbandoned ? 0 : pJob->iError;
+    *pbClosing_Aside = !bRun_Ordered(
+        pJob, [](cOrdered_Job &oJob) { oJob.iError = oJob.oFile.iClose(oJob.qui64End); }, oOperator, pbCancelled,
+        iClose_Wait_Ms);
+    return *pbClosing_Aside ? 0 : pJob->iError;
 }
 
 namespace {
@@ -553,9 +559,9 @@ bool bNext_File(cFill_Target &oTarget, cOperator &oOperator, cWrite_Outcome &oOu
     oOutcome.qsStopped = qsVolume_Gone(oTarget, qsFill_File_Path(oTarget.qsVolume, oOutcome.iFiles));
     if (!oOutcome.qsStopped.isEmpty())
         return false;
-    oOutcome.iError =
-        iClose_Giving_Up(oTarget.oFile, oOutcome.qui64Words, oOperator, &oOutcome.bCancelled, &oOutcome.bAbandoned);
-    if (oOutcome.iError != 0 || oOutcome.bAbandoned)
+    oOutcome.iError = iClose_Aside_On_Stop(oTarget.oFile, oOutcome.qui64Words, oOperator, &oOutcome.bCancelled,
+                                           &oOutcome.bClosing_Aside);
+    if (oOutcome.iError != 0 || oOutcome.bClosing_Aside)
         return false;
     if (oTarget.oFile.bOpen(oTarget.oLock.iDir_FD(), oOutcome.iFiles + 1, oOutcome.qui64Words, &oOutcome.qsStopped)) {
         ++oOutcome.iFiles;
@@ -577,8 +583,8 @@ void vClose_Last(cFill_Target &oTarget, cOperator &oOperator, cWrite_Outcome &oO
         return;
     }
     const QString qsGone = qsVolume_Gone(oTarget, qsFill_File_Path(oTarget.qsVolume, oOutcome.iFiles));
-    oOutcome.iClose_Error =
-        iClose_Giving_Up(oFile, oOutcome.qui64Words, oOperator, &oOutcome.bCancelled, &oOutcome.bAbandoned);
+    oOutcome.iClose_Error = iClose_Aside_On_Stop(oFile, oOutcome.qui64Words, oOperator, &oOutcome.bCancelled,
+                                                 &oOutcome.bClosing_Aside);
     if (oOutcome.qsStopped.isEmpty())
         oOutcome.qsStopped = qsGone;
 }

@@ -57,10 +57,11 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
 quint64 qui64Write_Sequential(cFill_File &oFile, const quint64 qui64Pattern, const quint64 qui64From,
                               const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, int *piError,
                               bool *pbAbandoned);
-// oFile.iClose(qui64End) on a thread of its own, given up after a cancel when the device does
-// not answer (*pbAbandoned; the file is closed when it does). The descriptor is the job's.
-int iClose_Giving_Up(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
-                     bool *pbAbandoned);
+// oFile.iClose(qui64End) on a thread of its own, left to go on there when it is not done
+// within a second of a stop (*pbClosing_Aside: the file is closed when the file system has
+// flushed it). The descriptor is the job's.
+int iClose_Aside_On_Stop(cFill_File &oFile, const quint64 qui64End, cOperator &oOperator, bool *pbCancelled,
+                         bool *pbClosing_Aside);
 
 // The file's check is due at the first qui64Next_Word words, and found them lost: the
 // writers stop (pCheck->bLoss_Found says why).
@@ -103,6 +104,7 @@ public:
     int iClose_Error = 0;   // the last file's cut, sync or close
     bool bCancelled = false;
     bool bAbandoned = false; // writers stuck in a device that stopped answering were left behind
+    bool bClosing_Aside = false; // after a stop, the last file's cut, sync and close go on aside
     bool bLoss_Stop = false; // stopped where the checks found the medium losing data
 };
 

@@ -21,6 +21,7 @@
 #include <csignal>
 
 #include <fcntl.h>
+#include <locale.h>
 #include <linux/loop.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -417,4 +418,28 @@ bool bFill_Sequence(const QString &qsPath, const quint64 qui64Pattern, quint64 *
                 return false;
     }
     return true;
+}
+
+static bool bRussian_Locale()
+{
+    const locale_t locMessages = newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ru_RU.UTF-8", locale_t(0));
+    if (locMessages == locale_t(0))
+        return false;
+    freelocale(locMessages);
+    return true;
+}
+
+QString qsRussian_Messages()
+{
+    if (!QFile::exists("/usr/share/locale/ru/LC_MESSAGES/libc.mo"))
+        return "the C library's Russian messages are not installed (libc-l10n)";
+    if (bRussian_Locale())
+        return QString();
+    const QString qsDir = QCoreApplication::applicationDirPath() + "/locale";
+    if (!QFileInfo::exists(qsDir + "/ru_RU.UTF-8/LC_MESSAGES")) {
+        QDir().mkpath(qsDir);
+        qsRun("localedef", {"-i", "ru_RU", "-f", "UTF-8", qsDir + "/ru_RU.UTF-8"}); // warnings give exit 1
+    }
+    qputenv("LOCPATH", QFile::encodeName(qsDir));
+    return bRussian_Locale() ? QString() : "ru_RU.UTF-8 could not be built (localedef, the locales package)";
 }

@@ -110,6 +110,10 @@ void vForget_Records();
 
 // Runs a command and returns its standard output, trimmed.
 QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *piExit = nullptr);
+// The C library's Russian messages for this process and the tool it starts: as the system
+// has them, else ru_RU.UTF-8 built once beside the tests and found through LOCPATH. Empty
+// when they can be had, else why not. Call it before the first qsSystem_Reason.
+QString qsRussian_Messages();
 
 // Reads a fill file and checks that it holds whole words pattern + i from i = 0; their
 // number goes to *pqui64Words.

@@ -120,30 +120,49 @@ void tst_Safety::shell()
 
 void tst_Safety::mapRefused_data()
 {
-    // The map is never written over the medium under test, nor onto the volume being judged.
-    QTest::addColumn<bool>("bRead_Loop");     // the loop device is read, else the image behind it
-    QTest::addColumn<bool>("bMap_On_Image");  // the map would go over the image, else into map.png on the volume
+    // The map is never written over the medium under test, nor onto the volume being judged;
+    // where the system refuses it, its reason is told in Russian.
+    QTest::addColumn<bool>("bRead_Loop"); // the loop device is read, else the image behind it
+    QTest::addColumn<QString>("qsWhere"); // image, volume, missing (a directory that is not there), read-only
     QTest::addColumn<QString>("qsReason");
     const QString qsMedium = "это проверяемый носитель или файл образа под ним";
     const QString qsVolume = "файл лёг бы на проверяемый раздел";
-    QTest::newRow("the image that is read") << false << true << qsMedium;
-    QTest::newRow("the image behind the loop device") << true << true << qsMedium;
-    QTest::newRow("a new file on the volume") << true << false << qsVolume;
-    QTest::newRow("a new file on the volume of the image") << false << false << qsVolume;
+    QTest::newRow("the image that is read") << false << "image" << qsMedium;
+    QTest::newRow("the image behind the loop device") << true << "image" << qsMedium;
+    QTest::newRow("a new file on the volume") << true << "volume" << qsVolume;
+    QTest::newRow("a new file on the volume of the image") << false << "volume" << qsVolume;
+    QTest::newRow("a directory that is not there") << true << "missing" << "Нет такого файла или каталога.";
+    QTest::newRow("a read-only file system") << true << "read-only" << "Файловая система доступна только для чтения.";
 }
 
 void tst_Safety::mapRefused()
 {
     NEED_LOOP();
     QFETCH(bool, bRead_Loop);
-    QFETCH(bool, bMap_On_Image);
+    QFETCH(QString, qsWhere);
     QFETCH(QString, qsReason);
+    if (qsWhere == "missing" || qsWhere == "read-only") {
+        const QString qsWhy = qsRussian_Messages();
+        if (!qsWhy.isEmpty())
+            QSKIP(qPrintable(qsWhy));
+    }
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
     const QString qsDevice = bRead_Loop ? oLoop.qsDevice : oLoop.qsImage;
-    const QString qsMap = bMap_On_Image ? oLoop.qsImage : oLoop.qsMount + "map.png";
+    QTemporaryDir qElsewhere;
+    const QString qsRead_Only = qElsewhere.filePath("ro");
+    QDir().mkpath(qsRead_Only);
+    const QString qsMap = qsWhere == "image"     ? oLoop.qsImage
+                          : qsWhere == "volume"  ? oLoop.qsMount + "map.png"
+                          : qsWhere == "missing" ? qElsewhere.filePath("not-there/map.png")
+                                                 : qsRead_Only + "/map.png";
+    int iExit = 0;
+    if (qsWhere == "read-only")
+        QVERIFY(qsRun("mount", {"-t", "tmpfs", "-o", "ro,size=1m", "tmpfs", qsRead_Only}, &iExit).isEmpty() || iExit == 0);
     const qint64 qi64Image = QFileInfo(oLoop.qsImage).size();
     const cTool_Run oResult = oTool(qslBatch(qsDevice, oLoop.qsMount, "poll,read") + QStringList{"--map", qsMap});
+    if (qsWhere == "read-only")
+        qsRun("umount", {qsRead_Only});
     QCOMPARE(oResult.iExit, 1);
     QVERIFY2(oResult.qsErr.contains("Не удалось сохранить карту в " + qsMap + ": " + qsReason),
              qPrintable(oResult.qsErr));

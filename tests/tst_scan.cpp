@@ -8,6 +8,7 @@
 #include "Functions_Text.h"
 #include "support.h"
 
+#include <QJsonObject>
 #include <QtEndian>
 #include <QtTest>
 
@@ -208,6 +209,9 @@ public:
     QVector<quint64> qvChanged;
     quint64 qui64Refused_After = 0;
     bool bNo_Fill_File = false;
+    tRanges qvUnread;          // never reached: the operator stopped the read
+    bool bAbandoned = false;   // and readers stuck in the medium were left behind
+    quint64 qui64Not_Read = 0; // the file's words the verdict counts as not read
 };
 Q_DECLARE_METATYPE(cScan_Setup)
 
@@ -289,6 +293,7 @@ void tst_Scan::verdict_data()
         << oRefused;
     cScan_Setup oBad;
     oBad.qvUnreadable = {{4000, 4512}};
+    oBad.qui64Not_Read = 64; // the words whose place could not be read
     QTest::newRow("512 bytes unreadable")
         << tRun_List{{0, 500, 0}, {564, 1436, 4512}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Damaged
         << tCounts{1936, 0, 0, 0, 0} << tRun_List{}
@@ -333,6 +338,23 @@ void tst_Scan::verdict_data()
     QTest::newRow("placement unknown, all found")
         << tRun_List{{0, 2000, 0}} << ePlacement_Unknown << eOn_Device_Unknown << eVerdict_Intact
         << tCounts{2000, 0, 0, 0, 0} << tRun_List{} << "Данные целы: все 2 000 слов" << cScan_Setup();
+    // Stopped at byte 8,000: the second half was never read, so its words are not missing.
+    cScan_Setup oStopped;
+    oStopped.qvUnread = {{8000, 16000}};
+    oStopped.qui64Not_Read = 1000;
+    const QString qsStopped = "Проверка неполная (чтение прервано оператором): выводы ниже";
+    QTest::newRow("read stopped, placement known")
+        << tRun_List{{0, 1000, 0}} << ePlaced_At_Zero << eOn_Device_Yes << eVerdict_Incomplete
+        << tCounts{1000, 0, 0, 0, 0} << tRun_List{} << qsStopped << oStopped;
+    QTest::newRow("read stopped, placement unknown")
+        << tRun_List{{0, 1000, 0}} << ePlacement_Unknown << eOn_Device_Unknown << eVerdict_Incomplete
+        << tCounts{1000, 0, 0, 0, 0} << tRun_List{} << qsStopped << oStopped;
+    cScan_Setup oStalled = oStopped;
+    oStalled.bAbandoned = true;
+    QTest::newRow("read stopped, then the medium stopped answering")
+        << tRun_List{{0, 1000, 0}} << ePlacement_Unknown << eOn_Device_Unknown << eVerdict_Incomplete
+        << tCounts{1000, 0, 0, 0, 0} << tRun_List{}
+        << "Проверка неполная (чтение прервано оператором, носитель перестал отвечать)" << oStalled;
     // A sparse fill file holds no words at all: an earlier fill's words are only remnants.
     QTest::newRow("sparse fill file over an old fill")
         << tRun_List{{0, 2000, 0}} << ePlaced_Sparse << eOn_Device_Yes << eVerdict_Data_Missing
@@ -349,8 +371,9 @@ static cRead_Result oRow_Read(const tRun_List &qlFound, const cScan_Setup &oSetu
     oRead.qui64Bytes_Count = oRead.qui64Bytes_Done = 16000;
     oRead.qui64Data_Count = 4000;
     oRead.qui64Region_Bytes = 16;
-    for (QVector<quint64> *pqv : {&oRead.qvRegion_Hits, &oRead.qvRegion_Bad, &oRead.qvRegion_Done})
+    for (QVector<quint64> *pqv : {&oRead.qvRegion_Hits, &oRead.qvRegion_Bad})
         pqv->fill(0, 1000);
+    oRead.qvRegion_Done.fill(16, 1000);
     oRead.vecRuns = vecRuns(qlFound);
     for (const cRun &oRun : oRead.vecRuns) {
         oRead.qui64Hits += oRun.qui64Count;
@@ -359,6 +382,17 @@ static cRead_Result oRow_Read(const tRun_List &qlFound, const cScan_Setup &oSetu
     }
     oRead.qui64Distinct = qui64Sort_By_Index(oRead.vecRuns);
     oRead.qvUnreadable = oRead.qvNot_Read = oSetup.qvUnreadable;
+    oRead.qvNot_Read += oSetup.qvUnread;
+    oRead.qvUnread = oSetup.qvUnread;
+    oRead.bAbandoned = oSetup.bAbandoned;
+    oRead.qui64Bytes_Planned = oRead.qui64Bytes_Count;
+    for (const auto &qpUnread : oSetup.qvUnread) {
+        oRead.eStatus = eRead_Cancelled;
+        oRead.qui64Unread_Bytes += qpUnread.second - qpUnread.first;
+        oRead.qui64Bytes_Done -= qpUnread.second - qpUnread.first;
+        for (quint64 o = qpUnread.first; o < qpUnread.second; o += 16)
+            oRead.qvRegion_Done[int(o / 16)] -= 16;
+    }
     for (const auto &qpBad : oSetup.qvUnreadable) {
         oRead.qui64Bytes_Bad += qpBad.second - qpBad.first;
         for (quint64 o = qpBad.first; o < qpBad.second; o += 16)
@@ -417,9 +451,29 @@ void tst_Scan::verdict()
     for (const cMissing_Range &oRange : oVerdict.qvMissing)
         qlMissing_Seen.append({oRange.qui64First, oRange.qui64Count, oRange.bPlaced ? oRange.qui64Offset : qui64Unplaced});
     QCOMPARE(qlMissing_Seen, qlMissing);
+    QCOMPARE(oVerdict.qui64Not_Read, oSetup.qui64Not_Read);
     QString qsSummary = qsRead_Summary(oRead);
     qsSummary.replace(QChar(0x00A0), ' ');
     QVERIFY2(qsSummary.startsWith(qsFirst_Line), qPrintable(qsSummary));
+    if (!oSetup.qvUnread.isEmpty()) { // what was read, and what was not, where
+        QVERIFY2(qsSummary.contains("Прочитано: 7,81 КиБ (8 000 байт), не удалось прочитать: 0 байт.\n"
+                                    "Чтение прервано оператором.\n"),
+                 qPrintable(qsSummary));
+        QVERIFY2(qsSummary.contains("Не прочитано: 7,81 КиБ (8 000 байт) (50,00 % из 15,6 КиБ намеченных) — байты "
+                                    "8 000 … 15 999."),
+                 qPrintable(qsSummary));
+        QCOMPARE(qsSummary.contains("Носитель перестал отвечать"), oSetup.bAbandoned);
+        QVERIFY2(qsSummary.contains(ePlaced == ePlaced_At_Zero
+                                        ? ", их места не прочитаны: 1 000"
+                                        : "не найдены 0, не найдены в прочитанной части (могут лежать в "
+                                          "непрочитанной): 1 000"),
+                 qPrintable(qsSummary));
+        const QJsonObject qjRead_Json = qjRead(oRead, false);
+        QCOMPARE(qjRead_Json.value("unread_bytes").toDouble(), 8000.0);
+        QCOMPARE(qjRead_Json.value("missing").toDouble(), 0.0);
+        QCOMPARE(qjRead_Json.value("not_read").toDouble(), 1000.0);
+        QCOMPARE(qjRead_Json.value("verdict").toString(), QString("incomplete"));
+    }
     QCOMPARE(iRead_Icon(oRead), bVerdict_Good(oVerdict.eValue) ? 1 : 2);
     vCheck_Map(oRead, bIn_Place && !oSetup.bNo_Fill_File);
     if (eExpected == eVerdict_Data_Missing && ePlaced == ePlaced_At_Zero && oVerdict.qui64Missing > 0)
