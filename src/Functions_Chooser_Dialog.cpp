@@ -36,6 +36,31 @@ QStringList qslColumns(const cDevice_Entry &oEntry, const bool bWhole)
             oEntry.qsFs, oEntry.qsMount.isEmpty() ? QString("не смонтирован") : oEntry.qsMount};
 }
 
+// The partition mounted at qsMount (the disk itself when it is).
+const cDevice_Entry &oMount_Entry(const cDevice_Entry &oDisk, const QString &qsMount)
+{
+    for (const cDevice_Entry &oPart : oDisk.qvParts)
+        if (oPart.qsMount == qsMount)
+            return oPart;
+    return oDisk;
+}
+
+QString qsChosen_Text(const cDevice_Entry &oDisk, const cDevice_Entry &oVolume, const QString &qsMount)
+{
+    QStringList qslDisk = {qsSize_Text(oDisk.qui64Bytes)};
+    const QString qsMaker = (oDisk.qsVendor + " " + oDisk.qsModel).trimmed();
+    if (!qsMaker.isEmpty())
+        qslDisk << qsMaker;
+    QString qsText = "Проверяется носитель " + oDisk.qsPath + " (" + qslDisk.join(", ") + ")";
+    QStringList qslVolume;
+    if (oVolume.qsPath != oDisk.qsPath)
+        qslVolume << oVolume.qsPath;
+    if (!oVolume.qsFs.isEmpty())
+        qslVolume << oVolume.qsFs;
+    return qsLine_Safe(qsText + ", заполняется раздел " + qsMount +
+                       (qslVolume.isEmpty() ? QString() : " (" + qslVolume.join(", ") + ")"));
+}
+
 } // namespace
 
 cChooser_Dialog::cChooser_Dialog(QWidget *parent) : QDialog(parent)
@@ -177,5 +202,6 @@ void cChooser_Dialog::vChoose()
     }
     qsChosen_Device = oDisk.qsPath;
     qsChosen_Volume = qsMount.endsWith('/') ? qsMount : qsMount + "/";
+    qsChosen_Target = qsChosen_Text(oDisk, iPart < 0 ? oMount_Entry(oDisk, qsMount) : oEntry, qsChosen_Volume);
     accept();
 }

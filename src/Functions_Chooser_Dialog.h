@@ -22,6 +22,8 @@ public:
     void vShow_Devices(const QVector<cDevice_Entry> &qvList, const QString &qsNote);
     QString qsDevice() const { return qsChosen_Device; }
     QString qsVolume() const { return qsChosen_Volume; }
+    // What was chosen, in words, for the window that checks it.
+    QString qsTarget() const { return qsChosen_Target; }
 
 private:
     void vRefresh();
@@ -31,7 +33,7 @@ private:
     QLabel *qLabel_Note;
     QPushButton *qButton_Choose;
     QVector<cDevice_Entry> qvDevices;
-    QString qsChosen_Device, qsChosen_Volume;
+    QString qsChosen_Device, qsChosen_Volume, qsChosen_Target;
 };
 
 #endif // FUNCTIONS_CHOOSER_DIALOG_H

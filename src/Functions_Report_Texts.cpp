@@ -1,4 +1,5 @@
 #include "Functions_Report_Texts.h"
+#include "Functions_Text.h"
 
 QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy)
 {
@@ -336,4 +337,39 @@ QString qsNo_Display_Text()
            "QT_QPA_PLATFORM.\nЗапустите fillscan на рабочем столе или без окна, в пакетном режиме:\n"
            "  fillscan --device УСТРОЙСТВО --volume КАТАЛОГ --batch poll,fill,read\n"
            "(список носителей: fillscan --list).\n";
+}
+
+QString qsFill_Ask_Heading(const QString &qsVolume)
+{
+    return "Заполнить свободное место раздела " + qsVolume + "?";
+}
+
+QString qsFill_Ask_Text(const quint64 qui64Free, const quint64 qui64Device, const quint64 qui64Sample,
+                        const qint64 qi64Sample_Ms, const QString &qsWhy)
+{
+    QString qsText = "Файл заполнения data.data займёт всё свободное место раздела: " + qsBytes_Text(qui64Free) +
+                     ". Пока он не удалён, записать на раздел ничего нельзя; после проверки программа предложит "
+                     "его удалить.\n\n";
+    if (qui64Sample == 0)
+        return qsText + "Скорость носителя замерить не удалось (" + qsWhy + "): сколько займёт проверка, покажет окно хода.";
+    const qint64 qi64Read_Ms = qint64(double(qui64Device) * qi64Sample_Ms / qui64Sample);
+    return qsText + "Чтение всего носителя (" + qsSize_Text(qui64Device) + ") при замеренной скорости " +
+           qsRate_Text(qui64Sample, qi64Sample_Ms) + " займёт около " + qsSeconds_Text(qi64Read_Ms) +
+           ". Запись обычно идёт медленнее чтения: сколько осталось, покажет окно хода.";
+}
+
+QString qsTarget_Text(const QString &qsDevice, const QString &qsVolume)
+{
+    return "Проверяется носитель " + qsDevice + ", заполняется раздел " + qsVolume;
+}
+
+QString qsPoll_Done_Text(const quint64 qui64Device, const quint64 qui64Volume, const quint64 qui64Free)
+{
+    return "носитель " + qsSize_Text(qui64Device) + ", раздел " + qsSize_Text(qui64Volume) + ", свободно " +
+           qsSize_Text(qui64Free) + ".";
+}
+
+QString qsFill_Done_Text(const QString &qsHeading, const quint64 qui64Written)
+{
+    return qsHeading + ", записано " + qsSize_Text(qui64Written) + ".";
 }
