@@ -3,7 +3,7 @@
 //   fillscan_desktop_shots window DEVICE VOLUME OUT.png    the window as it opens
 //   fillscan_desktop_shots check PARTITION OUTDIR          the check as a new user makes it: the
 //       chooser, «Проверить», yes to the fill, the verdict, the map, yes to the removal; a
-//       picture of each step in OUTDIR (check-1-chooser.png … check-8-done.png)
+//       picture of each step in OUTDIR, numbered in order (check-01-chooser.png … check-NN-done.png)
 #include "Functions_Chooser_Dialog.h"
 #include "Functions_Core.h"
 #include "mainwindow.h"
@@ -42,11 +42,15 @@ public:
     bool bOk = true;
 
 private:
-    void vShoot_Then(QWidget *qWidget, const QString &qsName, const std::function<void()> &fAnswer)
+public:
+    void vShoot(const QString &qsWhat) { bOk = bShoot(QString("%1/check-%2-%3.png").arg(qsOut).arg(++iShot, 2, 10, QLatin1Char('0')).arg(qsWhat)) && bOk; }
+
+private:
+    void vShoot_Then(QWidget *qWidget, const QString &qsWhat, const std::function<void()> &fAnswer, const int iMs = 700)
     {
         qWidget->setProperty("answered", true);
-        QTimer::singleShot(700, qWidget, [this, qsName, fAnswer] {
-            bOk = bShoot(qsOut + "/" + qsName) && bOk;
+        QTimer::singleShot(iMs, qWidget, [this, qsWhat, fAnswer] {
+            vShoot(qsWhat);
             fAnswer();
         });
     }
@@ -56,26 +60,26 @@ private:
         if (!qModal || qModal->property("answered").toBool())
             return;
         if (auto *qBar = qModal->findChild<QProgressBar *>()) {
-            if (qBar->value() >= 40)
-                vShoot_Then(qModal, iProgress++ == 0 ? "check-4-fill.png" : "check-5-read.png", [] {});
+            if (qBar->value() >= 30)
+                vShoot_Then(qModal, iProgress++ == 0 ? "filling" : "reading", [] {}, 50);
             return;
         }
         auto *qBox = qobject_cast<QMessageBox *>(qModal);
         if (!qBox) { // the map
-            vShoot_Then(qModal, "check-7-map.png", [qModal] { qModal->close(); });
+            vShoot_Then(qModal, "map", [qModal] { qModal->close(); });
             return;
         }
         if (qBox->text().startsWith("Заполнить"))
-            return vShoot_Then(qBox, "check-3-question.png", [qBox] { qBox->button(QMessageBox::Yes)->click(); });
+            return vShoot_Then(qBox, "question", [qBox] { qBox->button(QMessageBox::Yes)->click(); });
         if (qBox->text().startsWith("Удалить"))
-            return vShoot_Then(qBox, "check-8-remove.png", [qBox] { qBox->button(QMessageBox::Yes)->click(); });
+            return vShoot_Then(qBox, "remove", [qBox] { qBox->button(QMessageBox::Yes)->click(); });
         if (qBox->text().startsWith("Чтение завершено"))
-            return vShoot_Then(qBox, "check-6-verdict.png", [qBox] {
+            return vShoot_Then(qBox, "verdict", [qBox] {
                 for (QAbstractButton *qButton : qBox->buttons())
                     if (qButton->text() == "Карта")
                         qButton->click();
             });
-        vShoot_Then(qBox, "check-" + QString::number(++iOther) + "-box.png", [qBox] {
+        vShoot_Then(qBox, qBox->text().startsWith("Заполнение") ? "filled" : "removed", [qBox] {
             qBox->button(QMessageBox::Ok) ? qBox->button(QMessageBox::Ok)->click() : qBox->reject();
         });
     }
@@ -83,7 +87,7 @@ private:
     QString qsOut;
     QTimer qWatch;
     int iProgress = 0;
-    int iOther = 10;
+    int iShot = 1; // the chooser's is the first
 };
 
 int iCheck(const QString &qsPartition, const QString &qsDir)
@@ -95,7 +99,7 @@ int iCheck(const QString &qsPartition, const QString &qsDir)
         oChooser.show();
         bool bShot = false;
         QTimer::singleShot(1000, [&] {
-            bShot = bShoot(qsDir + "/check-1-chooser.png");
+            bShot = bShoot(qsDir + "/check-01-chooser.png");
             oChooser.findChild<QPushButton *>("pushButton_Choose")->click();
         });
         if (oChooser.exec() != QDialog::Accepted || !bShot)
@@ -108,10 +112,13 @@ int iCheck(const QString &qsPartition, const QString &qsDir)
     oWindow.vSet_Target_Text(qsTarget);
     oWindow.show();
     cCheck_User oUser(qsDir);
-    QTimer::singleShot(300, [&] { oUser.bOk = bShoot(qsDir + "/check-2-window.png") && oUser.bOk; });
+    QTimer::singleShot(300, [&] { oUser.vShoot("window"); });
     QTimer::singleShot(600, [&] {
         oWindow.vRun_Check();
-        QTimer::singleShot(700, [&] { qApp->exit(bShoot(qsDir + "/check-9-done.png") && oUser.bOk ? 0 : 1); });
+        QTimer::singleShot(700, [&] {
+            oUser.vShoot("done");
+            qApp->exit(oUser.bOk ? 0 : 1);
+        });
     });
     return qApp->exec();
 }
