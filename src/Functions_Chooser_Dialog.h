@@ -28,6 +28,10 @@ public:
 private:
     void vRefresh();
     void vChoose();
+    bool bMount(const cDevice_Entry &oEntry, const bool bPartition, QString *pqsMount);
+    // Mounts through UDisks2 on a thread of its own, a busy sign shown and «Отмена» offered;
+    // false with an empty reason when cancelled.
+    bool bMount_Off_Dialog(const QString &qsObject, QString *pqsMount, QString *pqsError);
 
     QTreeWidget *qTree;
     QLabel *qLabel_Note;
