@@ -79,8 +79,14 @@ private:
                     if (qButton->text() == "Карта")
                         qButton->click();
             });
-        vShoot_Then(qBox, qBox->text().startsWith("Заполнение") ? "filled" : "removed", [qBox] {
+        const bool bLast = !qBox->text().startsWith("Заполнение");
+        vShoot_Then(qBox, bLast ? "removed" : "filled", [this, qBox, bLast] {
             qBox->button(QMessageBox::Ok) ? qBox->button(QMessageBox::Ok)->click() : qBox->reject();
+            if (bLast) // the check is over: the window as it is left
+                QTimer::singleShot(700, [this] {
+                    vShoot("done");
+                    qApp->exit(bOk ? 0 : 1);
+                });
         });
     }
 
@@ -113,13 +119,7 @@ int iCheck(const QString &qsPartition, const QString &qsDir)
     oWindow.show();
     cCheck_User oUser(qsDir);
     QTimer::singleShot(300, [&] { oUser.vShoot("window"); });
-    QTimer::singleShot(600, [&] {
-        oWindow.vRun_Check();
-        QTimer::singleShot(700, [&] {
-            oUser.vShoot("done");
-            qApp->exit(oUser.bOk ? 0 : 1);
-        });
-    });
+    QTimer::singleShot(600, [&] { oWindow.vRun_Check(); });
     return qApp->exec();
 }
 

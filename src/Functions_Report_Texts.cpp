@@ -280,7 +280,7 @@ QString qsProcess_Failed(const QString &qsProcess, const int iExit_Code)
 
 QString qsRoot_Heading()
 {
-    return "fillscan нужны права администратора.";
+    return "Программе fillscan нужны права администратора.";
 }
 
 QString qsRoot_Text(const QString &qsReason)
@@ -337,6 +337,22 @@ QString qsNo_Display_Text()
            "QT_QPA_PLATFORM.\nЗапустите fillscan на рабочем столе или без окна, в пакетном режиме:\n"
            "  fillscan --device УСТРОЙСТВО --volume КАТАЛОГ --batch poll,fill,read\n"
            "(список носителей: fillscan --list).\n";
+}
+
+QString qsOther_Words_Text(const quint64 qui64Other, const quint64 qui64Copies)
+{
+    if (qui64Other == 0)
+        return "Других слов заполнения на носителе нет.";
+    const quint64 qui64Copied = qMin(qui64Other, qui64Copies);
+    QString qsText = "Слов заполнения вне мест файла: " + qsCount_Text(qui64Other);
+    if (qui64Copied > 0)
+        qsText += "; из них " + qsCount_Text(qui64Copied) +
+                  " — вторые копии слов, найденных и в другом месте (файловая система или носитель записали их "
+                  "дважды, например в журнал или при переносе блоков)";
+    if (qui64Other > qui64Copied)
+        qsText += QString(qui64Copied > 0 ? "; остальные " : "; это ") + qsCount_Text(qui64Other - qui64Copied) +
+                  " — остатки прежних заполнений или блоки, которые файловая система освободила";
+    return qsText + ".";
 }
 
 QString qsFill_Ask_Heading(const QString &qsVolume)

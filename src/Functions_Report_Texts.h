@@ -94,6 +94,10 @@ QString qsTarget_Text(const QString &qsDevice, const QString &qsVolume);
 QString qsPoll_Done_Text(const quint64 qui64Device, const quint64 qui64Volume, const quint64 qui64Free);
 QString qsFill_Done_Text(const QString &qsHeading, const quint64 qui64Written);
 
+// Fill words on the device besides the file's own in their places (qui64Other), of which
+// qui64Copies are second copies of words found (the same word found more than once).
+QString qsOther_Words_Text(const quint64 qui64Other, const quint64 qui64Copies);
+
 // The drive probe's boxes.
 QString qsDrive_Open_Failure(const QString &qsDrive, const QString &qsReason);
 QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason);

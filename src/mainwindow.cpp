@@ -266,8 +266,14 @@ bool MainWindow::bRead_Step()
     if (iMessageBox(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult), iMsgBox_OK_Button, 0, 0,
                     "Карта") == 0) {
         // The question to remove the fill comes when the map is closed, not over it.
-        cMap_Window oMap(oResult, this);
-        oMap.exec();
+        auto *qMap = new cMap_Window(oResult, this);
+        qMap->setAttribute(Qt::WA_DeleteOnClose);
+        connect(qMap, &QDialog::finished, this, [this] {
+            cWindow_Operator oClean_Operator(this);
+            vOffer_Clean(oClean_Operator);
+        });
+        qMap->show();
+        return true;
     }
     vOffer_Clean(oOperator);
     return true;

@@ -454,7 +454,7 @@ void tst_Chooser::launcher()
     qLauncher.terminate();
     qLauncher.waitForFinished(10000);
     const QString qsError = QString::fromUtf8(qbaError);
-    QVERIFY2(qsError.contains("fillscan нужны права администратора.") && qsError.contains("pkexec"),
+    QVERIFY2(qsError.contains("Программе fillscan нужны права администратора.") && qsError.contains("pkexec"),
              qPrintable(qsError));
     QVERIFY(bStill_Open);
 }

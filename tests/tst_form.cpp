@@ -224,6 +224,7 @@ void tst_Form::check()
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     oWindow.show();
     oWindow.vRun_Check();
+    QVERIFY(bWait_For([&] { return oAnswerer.qslHeadings.size() >= qslHeadings.size(); }, 20000)); // the map's close
     // The fill takes all the space the poll found free.
     for (QString &qsHeading : qslHeadings)
         qsHeading = qsHeading.replace("%1", oLoop.qsMount).replace("%2", qsSize_Text(oVolume.qui64Bytes_Free_Count));
