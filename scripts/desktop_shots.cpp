@@ -57,6 +57,9 @@ private:
     void vLook()
     {
         QWidget *qModal = QApplication::activeModalWidget();
+        for (QWidget *qTop : QApplication::topLevelWidgets()) // the map is no modal window
+            if (!qModal && qTop->inherits("cMap_Window") && qTop->isVisible())
+                qModal = qTop;
         if (!qModal || qModal->property("answered").toBool())
             return;
         if (auto *qBar = qModal->findChild<QProgressBar *>()) {
