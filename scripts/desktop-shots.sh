@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Makes the README's pictures of the desktop use under Xvfb at 1366x768 with openbox: a
-# loop-backed "stick" (an MBR, exFAT on its partition, mounted), the media chooser listing it
-# (docs/chooser.png), the window scrolled to its buttons after a poll (docs/window.png), and
-# the question after the read whether to remove the fill (docs/remove.png), and what the menu
-# entry shows where pkexec cannot start the tool (docs/root.png). Undoes everything
-# it made, by exact name and PID.
+# loop-backed 1 GiB "stick" (an MBR, exFAT on its partition, mounted), the window as it opens
+# (docs/window.png), the check a new user makes from the chooser's «Проверить» to the removal
+# of the fill, a picture of each step (docs/check-*.png), and what the menu entry shows where
+# pkexec cannot start the tool (docs/root.png). Undoes everything it made, by exact name and PID.
 #   sudo scripts/desktop-shots.sh          (after a build; needs xvfb, openbox, exfat-fuse, pngcrush)
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -25,7 +24,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-truncate -s 256M "$work/stick.img"
+truncate -s 1G "$work/stick.img"
 printf 'label: dos\nstart=2048, type=7\n' | sfdisk -q "$work/stick.img"
 loop=$(losetup --show -f -P "$work/stick.img")
 for _ in $(seq 50); do [ -b "${loop}p1" ] && break; partx -a "$loop" 2> /dev/null || true; sleep 0.1; done
@@ -42,10 +41,8 @@ DISPLAY=:48 openbox &
 wm=$!
 sleep 1
 shots=$top/build/fillscan_desktop_shots
-DISPLAY=:48 "$shots" chooser "${loop}p1" "$work/chooser.png"
 DISPLAY=:48 "$shots" window "$loop" "$work/STICK/" "$work/window.png"
-"$top/build/fillscan" --device "$loop" --volume "$work/STICK" --batch poll,fill --quiet > /dev/null
-DISPLAY=:48 "$shots" remove "$loop" "$work/STICK/" "$work/remove.png"
+DISPLAY=:48 "$shots" check "${loop}p1" "$work"
 # The launcher where pkexec cannot start the tool (run without root: as the menu would be).
 runuser -u nobody -- env DISPLAY=:48 XDG_RUNTIME_DIR= "$top/build/fillscan" --explain-root \
     "pkexec не смог получить права (нет агента polkit или системной шины D-Bus)" 2> /dev/null &
@@ -55,7 +52,8 @@ DISPLAY=:48 import -window root "$work/root.png"
 kill "$box"
 wait "$box" || true
 box=""
-for name in chooser window remove root; do
-    pngcrush -q "$work/$name.png" "$top/docs/$name.png" > /dev/null 2>&1
+rm -f "$top"/docs/check-*.png
+for shot in "$work"/window.png "$work"/root.png "$work"/check-*.png; do
+    pngcrush -q "$shot" "$top/docs/$(basename "$shot")" > /dev/null 2>&1 || cp "$shot" "$top/docs/"
 done
-echo "desktop-shots.sh: wrote docs/chooser.png, docs/window.png, docs/remove.png and docs/root.png"
+echo "desktop-shots.sh: wrote docs/window.png, docs/check-*.png and docs/root.png"

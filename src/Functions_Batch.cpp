@@ -314,8 +314,13 @@ int iRun_List(const cOptions &oOptions)
         bWrite_Stream(stderr, "Не удалось получить список носителей: " + qsError + ".\n");
         return iExit_Failed;
     }
-    const QJsonObject qjList{{"source", eSource == eSource_UDisks ? "udisks2" : "lsblk"},
-                             {"devices", qjDevices(qvDevices)}};
+    QJsonObject qjList{{"source", eSource == eSource_UDisks ? "udisks2" : "lsblk"},
+                       {"devices", qjDevices(qvDevices)}};
+    if (eSource == eSource_Lsblk_UDisks_Empty)
+        qjList["udisks2_empty"] = true;
+    // Said first on standard error: the text list stays as scripts read it.
+    if (eSource == eSource_Lsblk_UDisks_Empty && !oOptions.bJson)
+        bWrite_Stream(stderr, qsUDisks_Empty_Text() + "\n");
     return (oOptions.bJson
                 ? bWrite_Stream(stdout, QString::fromUtf8(QJsonDocument(qjList).toJson(QJsonDocument::Compact)) + "\n")
                 : bWrite_Stream(stdout, qsDevices_Text(qvDevices)))

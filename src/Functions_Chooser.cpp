@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-const char *const pcLsblk_Columns = "NAME,PATH,TYPE,SIZE,VENDOR,MODEL,TRAN,RM,HOTPLUG,MOUNTPOINT,FSTYPE,PKNAME";
+const char *const pcLsblk_Columns = "NAME,PATH,TYPE,SIZE,VENDOR,MODEL,TRAN,RM,HOTPLUG,MOUNTPOINT,FSTYPE,LABEL,PKNAME";
 
 namespace {
 
@@ -49,6 +49,7 @@ cDevice_Entry oEntry(const QJsonObject &qjDevice, const QString &qsDisk)
     oDevice.bRemovable = bFlag(qjDevice, "rm") || bFlag(qjDevice, "hotplug");
     oDevice.qsMount = qsField(qjDevice, "mountpoint");
     oDevice.qsFs = qsField(qjDevice, "fstype");
+    oDevice.qsLabel = qsField(qjDevice, "label");
     oDevice.qsDisk = qsDisk.isEmpty() ? oDevice.qsPath : qsDisk;
     return oDevice;
 }
@@ -92,11 +93,13 @@ bool bParse_Lsblk(const QByteArray &qbaJson, QVector<cDevice_Entry> *pqvDevices,
 bool bList_Devices(QVector<cDevice_Entry> *pqvDevices, eDevice_Source *peSource, QString *pqsError)
 {
     QString qsUDisks_Error;
-    if (bUDisks_Devices(pqvDevices, &qsUDisks_Error)) {
+    if (bUDisks_Devices(pqvDevices, &qsUDisks_Error) && !pqvDevices->isEmpty()) {
         *peSource = eSource_UDisks;
         return true;
     }
-    *peSource = eSource_Lsblk;
+    // A UDisks2 that knows no device (udisksd without udev's database) would empty the list.
+    const bool bUDisks_Empty = qsUDisks_Error.isEmpty();
+    *peSource = bUDisks_Empty ? eSource_Lsblk_UDisks_Empty : eSource_Lsblk;
     QProcess qProcess;
     qProcess.start("lsblk", {"--json", "-b", "-o", pcLsblk_Columns});
     if (!qProcess.waitForFinished(10000) || qProcess.exitStatus() != QProcess::NormalExit || qProcess.exitCode() != 0) {
@@ -123,6 +126,24 @@ QString qsFirst_Mount(const cDevice_Entry &oDevice)
     return QString();
 }
 
+QString qsUDisks_Empty_Text()
+{
+    return "UDisks2 работает, но не знает ни одного носителя (нет базы udev): список от lsblk.";
+}
+
+QString qsMount_Text(const cDevice_Entry &oDevice)
+{
+    if (!oDevice.qsMount.isEmpty())
+        return "смонтирован в " + oDevice.qsMount;
+    QStringList qslParts; // a whole device is where its partitions are
+    for (const cDevice_Entry &oPart : oDevice.qvParts)
+        if (!oPart.qsMount.isEmpty() && oPart.qsMount != "[SWAP]")
+            qslParts << oPart.qsMount;
+    if (!qslParts.isEmpty())
+        return "разделы смонтированы в " + qslParts.join(", ");
+    return oDevice.qvParts.isEmpty() ? QString("не смонтирован") : QString("разделы не смонтированы");
+}
+
 QString qsDevice_Line(const cDevice_Entry &oDevice)
 {
     QStringList qslWords = {oDevice.qsPath, qsSize_Text(oDevice.qui64Bytes)};
@@ -139,7 +160,9 @@ QString qsDevice_Line(const cDevice_Entry &oDevice)
     }
     if (!oDevice.qsFs.isEmpty())
         qslWords << oDevice.qsFs;
-    qslWords << (oDevice.qsMount.isEmpty() ? QString("не смонтирован") : "смонтирован в " + oDevice.qsMount);
+    if (!oDevice.qsLabel.isEmpty())
+        qslWords << "метка «" + oDevice.qsLabel + "»";
+    qslWords << qsMount_Text(oDevice);
     if (oDevice.bSystem && oDevice.qsDisk == oDevice.qsPath)
         qslWords << "СИСТЕМНЫЙ ДИСК";
     return qsLine_Safe(qslWords.join(", ")); // a mount point may hold a line feed
@@ -172,6 +195,7 @@ QJsonObject qjDevice(const cDevice_Entry &oDevice)
                          {"removable", oDevice.bRemovable},
                          {"mountpoint", oDevice.qsMount.isEmpty() ? QJsonValue() : QJsonValue(oDevice.qsMount)},
                          {"fstype", oDevice.qsFs},
+                         {"label", oDevice.qsLabel},
                          {"disk", oDevice.qsDisk},
                          {"system", oDevice.bSystem}};
     if (oDevice.qsDisk == oDevice.qsPath)

@@ -4,14 +4,21 @@
 #include "Functions_Text.h"
 #include "Functions_UDisks.h"
 
+#include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <atomic>
+#include <memory>
 
 namespace {
 
@@ -31,9 +38,46 @@ QStringList qslColumns(const cDevice_Entry &oEntry, const bool bWhole)
     QString qsName = oEntry.qsPath;
     if (bWhole && oEntry.bSystem)
         qsName += " (системный диск)";
-    return {qsName,      qsSize_Text(oEntry.qui64Bytes),
-            qsLink,      qsMaker.isEmpty() && bWhole ? QString("—") : qsMaker,
-            oEntry.qsFs, oEntry.qsMount.isEmpty() ? QString("не смонтирован") : oEntry.qsMount};
+    QString qsMount = oEntry.qsMount;
+    if (qsMount.isEmpty())
+        qsMount = qsMount_Text(oEntry).replace("разделы смонтированы в ", "разделы: ");
+    return {qsName,         qsSize_Text(oEntry.qui64Bytes),
+            qsLink,         qsMaker.isEmpty() && bWhole ? QString("—") : qsMaker,
+            oEntry.qsFs,    oEntry.qsLabel,
+            qsMount};
+}
+
+// The partition mounted at qsMount (the disk itself when it is).
+const cDevice_Entry &oMount_Entry(const cDevice_Entry &oDisk, const QString &qsMount)
+{
+    for (const cDevice_Entry &oPart : oDisk.qvParts)
+        if (oPart.qsMount == qsMount)
+            return oPart;
+    return oDisk;
+}
+
+QString qsChosen_Text(const cDevice_Entry &oDisk, const cDevice_Entry &oVolume, const QString &qsMount)
+{
+    QStringList qslDisk = {qsSize_Text(oDisk.qui64Bytes)};
+    const QString qsMaker = (oDisk.qsVendor + " " + oDisk.qsModel).trimmed();
+    if (!qsMaker.isEmpty())
+        qslDisk << qsMaker;
+    QString qsText = "Проверяется носитель " + oDisk.qsPath + " (" + qslDisk.join(", ") + ")";
+    QStringList qslVolume;
+    if (oVolume.qsPath != oDisk.qsPath)
+        qslVolume << oVolume.qsPath;
+    if (!oVolume.qsFs.isEmpty())
+        qslVolume << oVolume.qsFs;
+    if (!oVolume.qsLabel.isEmpty())
+        qslVolume << "метка «" + oVolume.qsLabel + "»";
+    return qsLine_Safe(qsText + ", заполняется раздел " + qsMount +
+                       (qslVolume.isEmpty() ? QString() : " (" + qslVolume.join(", ") + ")"));
+}
+
+// The partition the volume qsMount is (the chosen entry when it was just mounted).
+const cDevice_Entry &oMount_Entry_Of(const cDevice_Entry &oDisk, const cDevice_Entry &oChosen, const QString &qsMount)
+{
+    return oChosen.qsPath != oDisk.qsPath || oDisk.qsMount == qsMount ? oChosen : oMount_Entry(oDisk, qsMount);
 }
 
 } // namespace
@@ -49,7 +93,8 @@ cChooser_Dialog::cChooser_Dialog(QWidget *parent) : QDialog(parent)
     qLayout->addWidget(qLabel_Head);
     qTree = new QTreeWidget(this);
     qTree->setObjectName("treeWidget_Devices");
-    qTree->setHeaderLabels({"Носитель", "Объём", "Подключение", "Производитель и модель", "ФС", "Смонтирован в"});
+    qTree->setHeaderLabels(
+        {"Носитель", "Объём", "Подключение", "Производитель и модель", "ФС", "Метка", "Смонтирован в"});
     qTree->setRootIsDecorated(true);
     qTree->setUniformRowHeights(true);
     qLayout->addWidget(qTree, 1);
@@ -91,10 +136,12 @@ void cChooser_Dialog::vRefresh()
         vShow_Devices({}, "Не удалось получить список носителей: " + qsError + ".");
         return;
     }
-    vShow_Devices(qvList, eSource == eSource_UDisks
-                              ? QString("Список от UDisks2; несмонтированный раздел можно смонтировать отсюда.")
-                              : QString("Список от lsblk; несмонтированный раздел смонтируйте сами (например, "
-                                        "открыв его в файловом менеджере) и нажмите «Обновить»."));
+    const QString qsLsblk = "несмонтированный раздел смонтируйте сами (например, открыв его в файловом "
+                            "менеджере) и нажмите «Обновить».";
+    vShow_Devices(qvList, eSource == eSource_UDisks ? QString("Список от UDisks2; несмонтированный раздел можно "
+                                                              "смонтировать отсюда.")
+                          : eSource == eSource_Lsblk_UDisks_Empty ? qsUDisks_Empty_Text() + " Поэтому " + qsLsblk
+                                                                  : "Список от lsblk; " + qsLsblk);
 }
 
 void cChooser_Dialog::vShow_Devices(const QVector<cDevice_Entry> &qvList, const QString &qsNote)
@@ -123,12 +170,18 @@ void cChooser_Dialog::vShow_Devices(const QVector<cDevice_Entry> &qvList, const 
     }
     for (int c = 0; c < qTree->columnCount(); ++c)
         qTree->resizeColumnToContents(c);
-    // lsblk without udev knows no file system types: no empty column then.
-    bool bAny_Fs = false;
-    for (const cDevice_Entry &oDisk : qvDevices)
-        for (const cDevice_Entry &oPart : oDisk.qvParts)
-            bAny_Fs = bAny_Fs || !oPart.qsFs.isEmpty() || !oDisk.qsFs.isEmpty();
+    // lsblk without udev knows no file system types or labels: no empty column then.
+    bool bAny_Fs = false, bAny_Label = false;
+    for (const cDevice_Entry &oDisk : qvDevices) {
+        bAny_Fs = bAny_Fs || !oDisk.qsFs.isEmpty();
+        bAny_Label = bAny_Label || !oDisk.qsLabel.isEmpty();
+        for (const cDevice_Entry &oPart : oDisk.qvParts) {
+            bAny_Fs = bAny_Fs || !oPart.qsFs.isEmpty();
+            bAny_Label = bAny_Label || !oPart.qsLabel.isEmpty();
+        }
+    }
     qTree->setColumnHidden(4, !bAny_Fs);
+    qTree->setColumnHidden(5, !bAny_Label);
     qTree->setCurrentItem(qFirst);
     qButton_Choose->setEnabled(qFirst != nullptr);
     qLabel_Note->setText(qvDevices.isEmpty() && !qsNote.startsWith("Не удалось") ? "Носителей не найдено. " + qsNote
@@ -142,10 +195,13 @@ void cChooser_Dialog::vChoose()
         return;
     const cDevice_Entry &oDisk = qvDevices.at(qItem->data(0, iRole_Disk).toInt());
     const int iPart = qItem->data(0, iRole_Part).toInt();
-    const cDevice_Entry &oEntry = iPart < 0 ? oDisk : oDisk.qvParts.at(iPart);
-    QString qsMount = iPart < 0 ? qsFirst_Mount(oDisk) : oEntry.qsMount;
+    QString qsMount = iPart < 0 ? qsFirst_Mount(oDisk) : oDisk.qvParts.at(iPart).qsMount;
     if (qsMount == "[SWAP]")
         qsMount.clear();
+    // A whole stick with one partition, none mounted: that partition is what gets mounted.
+    const cDevice_Entry &oEntry = iPart >= 0                                        ? oDisk.qvParts.at(iPart)
+                                  : qsMount.isEmpty() && oDisk.qvParts.size() == 1 ? oDisk.qvParts.first()
+                                                                                   : oDisk;
     // The second yes, before anything is done to it: this disk holds the running system.
     if (oDisk.bSystem &&
         iMessageBox("Это системный диск.",
@@ -156,26 +212,75 @@ void cChooser_Dialog::vChoose()
                         ", пока файл не будет удалён. Проверять его всё равно?",
                     iMsgBox_Warning_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
         return;
-    if (qsMount.isEmpty()) {
-        if (oEntry.qsObject.isEmpty()) {
-            iMessageBox("Раздел не смонтирован.",
-                        oEntry.qsPath +
-                            " не смонтирован, заполнять нечего. Смонтируйте раздел (например, откройте его в "
-                            "файловом менеджере) и нажмите «Обновить», или выберите другой.",
-                        iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
-            return;
-        }
-        if (iMessageBox("Раздел не смонтирован.", "Смонтировать " + oEntry.qsPath + "?", 4,
-                        iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0, "") != iMsgBox_Yes_Button)
-            return;
-        QString qsError;
-        if (!bUDisks_Mount(oEntry.qsObject, &qsMount, &qsError)) {
-            iMessageBox("Ошибка!", "Не удалось смонтировать " + oEntry.qsPath + ": " + qsError + ".", 3,
-                        iMsgBox_OK_Button, 0, 0, "");
-            return;
-        }
-    }
+    if (qsMount.isEmpty() && !bMount(oEntry, oEntry.qsPath != oDisk.qsPath, &qsMount))
+        return;
     qsChosen_Device = oDisk.qsPath;
     qsChosen_Volume = qsMount.endsWith('/') ? qsMount : qsMount + "/";
+    qsChosen_Target = qsChosen_Text(oDisk, oMount_Entry_Of(oDisk, oEntry, qsMount), qsChosen_Volume);
     accept();
+}
+
+// An unmounted partition (bPartition) or whole device: mounted through UDisks2 where it can be,
+// after a yes; false when it is not.
+bool cChooser_Dialog::bMount(const cDevice_Entry &oEntry, const bool bPartition, QString *pqsMount)
+{
+    const QString qsHeading = bPartition ? "Раздел не смонтирован." : "Носитель не смонтирован.";
+    if (oEntry.qsObject.isEmpty()) {
+        iMessageBox(qsHeading,
+                    (bPartition ? "Раздел " + oEntry.qsPath + " не смонтирован"
+                                : "На носителе " + oEntry.qsPath + " нет смонтированного раздела") +
+                        ", заполнять нечего. Смонтируйте раздел (например, откройте его в файловом менеджере) "
+                        "и нажмите «Обновить», или выберите другой.",
+                    iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
+        return false;
+    }
+    if (iMessageBox(qsHeading, "Смонтировать " + oEntry.qsPath + (oEntry.qsLabel.isEmpty() ? QString() : " «" + oEntry.qsLabel + "»") + "?",
+                    iMsgBox_Question_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0,
+                    "") != iMsgBox_Yes_Button)
+        return false;
+    QString qsError;
+    if (!bMount_Off_Dialog(oEntry.qsObject, pqsMount, &qsError)) {
+        if (!qsError.isEmpty())
+            iMessageBox("Ошибка!", "Не удалось смонтировать " + oEntry.qsPath + ": " + qsError + ".",
+                        iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+        return false;
+    }
+    return true;
+}
+
+bool cChooser_Dialog::bMount_Off_Dialog(const QString &qsObject, QString *pqsMount, QString *pqsError)
+{
+    // Shared with the thread: a cancelled mount may still end after this returns.
+    struct cMount_State
+    {
+        std::atomic<bool> bDone{false};
+        bool bOk = false;
+        QString qsMount, qsError;
+    };
+    auto pState = std::make_shared<cMount_State>();
+    QThread *qThread = QThread::create([pState, qsObject] {
+        pState->bOk = bUDisks_Mount(qsObject, &pState->qsMount, &pState->qsError);
+        pState->bDone = true;
+    });
+    connect(qThread, &QThread::finished, qThread, &QObject::deleteLater);
+    QProgressDialog qBusy("Раздел монтируется…", "Отмена", 0, 0, this);
+    qBusy.setWindowTitle("Монтирование");
+    qBusy.setWindowModality(Qt::WindowModal);
+    qBusy.setMinimumDuration(0);
+    QEventLoop qLoop;
+    connect(qThread, &QThread::finished, &qLoop, &QEventLoop::quit);
+    connect(&qBusy, &QProgressDialog::canceled, &qLoop, &QEventLoop::quit);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    qThread->start();
+    qBusy.show();
+    qLoop.exec();
+    QApplication::restoreOverrideCursor();
+    if (!pState->bDone) {
+        pqsError->clear();
+        qLabel_Note->setText("Монтирование отменено; если раздел всё же смонтируется, нажмите «Обновить».");
+        return false;
+    }
+    *pqsMount = pState->qsMount;
+    *pqsError = pState->qsError;
+    return pState->bOk;
 }

@@ -22,16 +22,22 @@ public:
     void vShow_Devices(const QVector<cDevice_Entry> &qvList, const QString &qsNote);
     QString qsDevice() const { return qsChosen_Device; }
     QString qsVolume() const { return qsChosen_Volume; }
+    // What was chosen, in words, for the window that checks it.
+    QString qsTarget() const { return qsChosen_Target; }
 
 private:
     void vRefresh();
     void vChoose();
+    bool bMount(const cDevice_Entry &oEntry, const bool bPartition, QString *pqsMount);
+    // Mounts through UDisks2 on a thread of its own, a busy sign shown and «Отмена» offered;
+    // false with an empty reason when cancelled.
+    bool bMount_Off_Dialog(const QString &qsObject, QString *pqsMount, QString *pqsError);
 
     QTreeWidget *qTree;
     QLabel *qLabel_Note;
     QPushButton *qButton_Choose;
     QVector<cDevice_Entry> qvDevices;
-    QString qsChosen_Device, qsChosen_Volume;
+    QString qsChosen_Device, qsChosen_Volume, qsChosen_Target;
 };
 
 #endif // FUNCTIONS_CHOOSER_DIALOG_H

@@ -20,6 +20,7 @@ public:
     bool bRemovable = false;
     QString qsMount;                // where it is mounted, empty when it is not
     QString qsFs;                   // the file system's type where known
+    QString qsLabel;                // the file system's label where known
     QString qsDisk;                 // the whole device it lies on (its own path for a whole device)
     bool bSystem = false;           // on the disk that holds the running system
     QString qsObject;               // the UDisks2 object of its file system, for mounting; empty from lsblk

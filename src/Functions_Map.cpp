@@ -238,9 +238,10 @@ QImage qimgMap_Render(const cRead_Result &oResult)
                       qsMap_Title(oResult));
     qPainter.setFont(qFont);
     qPainter.drawText(QRect(iMargin, iMargin + 24, iAxis_Width + iGrid_Width, 20), Qt::AlignLeft | Qt::AlignVCenter,
-                      QString("%1: %2 регионов по %3; слева смещение начала строки, сверху — смещение в строке")
+                      QString("%1: %2 по %3; слева смещение начала строки, сверху — смещение в строке")
                           .arg(qsBytes_Text(oResult.qui64Bytes_Count))
-                          .arg(oResult.qvRegion_Hits.size())
+                          .arg(qsCount_Text(oResult.qvRegion_Hits.size()) + " " +
+                               qsPlural(oResult.qvRegion_Hits.size(), "область", "области", "областей"))
                           .arg(qsSize_Text(oResult.qui64Region_Bytes)));
     vDraw_Axes(qPainter, oResult);
     for (int r = 0; r < oResult.qvRegion_Hits.size(); ++r) {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -486,4 +487,39 @@ bool bRead_Words(const QString &qsDevice, const std::vector<cRun> &vecWhere, QVe
     }
     close(iFD);
     return bOk;
+}
+
+bool bSample_Read_Rate(const QString &qsDevice, const quint64 qui64Bytes, quint64 *pqui64Read, qint64 *pqi64Ms,
+                       QString *pqsError)
+{
+    const quint64 qui64Chunk = 4 << 20;
+    const int iFD = open(qsDevice.toStdString().c_str(), O_RDONLY | O_DIRECT | O_CLOEXEC);
+    if (iFD < 0) {
+        *pqsError = qsSystem_Reason(errno);
+        return false;
+    }
+    void *pBuffer = nullptr;
+    if (posix_memalign(&pBuffer, 4096, qui64Chunk) != 0) {
+        close(iFD);
+        *pqsError = qsSystem_Reason(ENOMEM);
+        return false;
+    }
+    std::unique_ptr<uchar, decltype(&std::free)> pucBuffer(static_cast<uchar *>(pBuffer), &std::free);
+    QElapsedTimer qTimer;
+    qTimer.start();
+    quint64 qui64Done = 0;
+    int iError = 0;
+    while (qui64Done < qui64Bytes && qTimer.elapsed() < 1000 && iError == 0) {
+        const quint64 qui64Got =
+            qui64Read_Full(iFD, pucBuffer.get(), qMin(qui64Chunk, qui64Bytes - qui64Done), qui64Done, &iError);
+        qui64Done += qui64Got;
+        if (qui64Got == 0)
+            break;
+    }
+    *pqi64Ms = qMax<qint64>(1, qTimer.elapsed());
+    close(iFD);
+    *pqui64Read = qui64Done;
+    if (qui64Done == 0)
+        *pqsError = qsSystem_Reason(iError != 0 ? iError : EIO);
+    return qui64Done > 0;
 }

@@ -39,4 +39,10 @@ void vScan_Device(const QString &qsDrive_Name, const quint64 qui64Bytes_Count, c
 bool bRead_Words(const QString &qsDevice, const std::vector<cRun> &vecWhere, QVector<quint64> *pqvWords,
                  QString *pqsError);
 
+// Reads the start of qsDevice (up to qui64Bytes, stopping after about a second) past the page
+// cache and times it, for an estimate of how long the whole read takes. False with the
+// system's reason when nothing could be read.
+bool bSample_Read_Rate(const QString &qsDevice, const quint64 qui64Bytes, quint64 *pqui64Read, qint64 *pqi64Ms,
+                       QString *pqsError);
+
 #endif // FUNCTIONS_READER_H

@@ -136,7 +136,7 @@ QString qsFill_Summary(const cFill_Result &oResult)
                    .arg(oResult.qsPath,
                         QFileInfo(qsFill_File_Path(QFileInfo(oResult.qsPath).path() + "/", oResult.iFiles)).fileName());
     else
-        qslLines << QString("Файл: %1.").arg(oResult.qsPath);
+        qslLines << "Файл: " + oResult.qsPath; // no full stop: it would read as part of the name
     qslLines << QString("Записано слов: %1 из %2 — %3.")
                     .arg(qsCount_Text(i), qsCount_Text(oResult.qui64Data_Count), qsBytes_Text(i * 8));
     qslLines << "Остановка: " + qsReason;
@@ -304,14 +304,12 @@ QStringList qslScan_Lines(const cRead_Result &oResult)
 {
     const cVerdict &oVerdict = oResult.oVerdict;
     QStringList qslLines;
-    qslLines << QString("Прочие слова заполнения (остатки прежних заполнений, освобождённые блоки, копии): %1.")
-                    .arg(qsCount_Text(oVerdict.qui64Remnants));
-    qslLines << QString(
-                    "Искались индексы 0 … %1 (паттерн %2); найдено различных: %3, всего совпадений: %4, повторов: %5.")
+    qslLines << qsOther_Words_Text(oVerdict.qui64Remnants, oResult.qui64Hits - oResult.qui64Distinct);
+    qslLines << QString("Искались слова заполнения с номерами 0 … %1 (первое — %2): найдено разных %3, всего "
+                        "вместе с копиями %4.")
                     .arg(qsCount_Text(oResult.qui64Data_Count == 0 ? 0 : oResult.qui64Data_Count - 1))
                     .arg(oResult.qui64Pattern)
-                    .arg(qsCount_Text(oResult.qui64Distinct), qsCount_Text(oResult.qui64Hits),
-                         qsCount_Text(oResult.qui64Hits - oResult.qui64Distinct));
+                    .arg(qsCount_Text(oResult.qui64Distinct), qsCount_Text(oResult.qui64Hits));
     if (oResult.bPattern_From_Fill)
         qslLines << "Паттерн взят из файла заполнения: раздел с тех пор изменил размер, и опрос дал бы другой.";
     if (oResult.qui64Untracked_Words > 0)

@@ -1,4 +1,5 @@
 #include "Functions_Report_Texts.h"
+#include "Functions_Text.h"
 
 QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy)
 {
@@ -302,7 +303,7 @@ QString qsProcess_Failed(const QString &qsProcess, const int iExit_Code)
 
 QString qsRoot_Heading()
 {
-    return "fillscan нужны права администратора.";
+    return "Программе fillscan нужны права администратора.";
 }
 
 QString qsRoot_Text(const QString &qsReason)
@@ -398,4 +399,55 @@ QString qsFill_After_Fake_Text(const quint64 qui64Usable)
     return QString("Проба нашла поддельную ёмкость: носитель хранит данные только до смещения %1, заполнение не "
                    "выполняется. Заполнить раздел всё равно: --full.")
         .arg(qui64Usable);
+}
+
+QString qsOther_Words_Text(const quint64 qui64Other, const quint64 qui64Copies)
+{
+    if (qui64Other == 0)
+        return "Других слов заполнения на носителе нет.";
+    const quint64 qui64Copied = qMin(qui64Other, qui64Copies);
+    QString qsText = "Слов заполнения вне мест файла: " + qsCount_Text(qui64Other);
+    if (qui64Copied > 0)
+        qsText += "; из них " + qsCount_Text(qui64Copied) +
+                  " — вторые копии слов, найденных и в другом месте (файловая система или носитель записали их "
+                  "дважды, например в журнал или при переносе блоков)";
+    if (qui64Other > qui64Copied)
+        qsText += QString(qui64Copied > 0 ? "; остальные " : "; это ") + qsCount_Text(qui64Other - qui64Copied) +
+                  " — остатки прежних заполнений или блоки, которые файловая система освободила";
+    return qsText + ".";
+}
+
+QString qsFill_Ask_Heading(const QString &qsVolume)
+{
+    return "Заполнить свободное место раздела " + qsVolume + "?";
+}
+
+QString qsFill_Ask_Text(const quint64 qui64Free, const quint64 qui64Device, const quint64 qui64Sample,
+                        const qint64 qi64Sample_Ms, const QString &qsWhy)
+{
+    QString qsText = "Файл заполнения data.data займёт всё свободное место раздела: " + qsBytes_Text(qui64Free) +
+                     ". Пока он не удалён, записать на раздел ничего нельзя; после проверки программа предложит "
+                     "его удалить.\n\n";
+    if (qui64Sample == 0)
+        return qsText + "Скорость носителя замерить не удалось (" + qsWhy + "): сколько займёт проверка, покажет окно хода.";
+    const qint64 qi64Read_Ms = qint64(double(qui64Device) * qi64Sample_Ms / qui64Sample);
+    return qsText + "Чтение всего носителя (" + qsSize_Text(qui64Device) + ") при замеренной скорости " +
+           qsRate_Text(qui64Sample, qi64Sample_Ms) + " займёт около " + qsSeconds_Text(qi64Read_Ms) +
+           ". Запись обычно идёт медленнее чтения: сколько осталось, покажет окно хода.";
+}
+
+QString qsTarget_Text(const QString &qsDevice, const QString &qsVolume)
+{
+    return "Проверяется носитель " + qsDevice + ", заполняется раздел " + qsVolume;
+}
+
+QString qsPoll_Done_Text(const quint64 qui64Device, const quint64 qui64Volume, const quint64 qui64Free)
+{
+    return "носитель " + qsSize_Text(qui64Device) + ", раздел " + qsSize_Text(qui64Volume) + ", свободно " +
+           qsSize_Text(qui64Free) + ".";
+}
+
+QString qsFill_Done_Text(const QString &qsHeading, const quint64 qui64Written)
+{
+    return qsHeading + ", записано " + qsSize_Text(qui64Written) + ".";
 }

@@ -91,6 +91,23 @@ QString qsFile_Elsewhere_Why(const QString &qsPath);
 QString qsNothing_Written_Why(const QString &qsReason);
 QString qsPoll_First_Quiet();
 
+// The window's check asks before it fills: how much the fill takes of qsVolume, and how long the
+// read of qui64Device bytes takes at the rate measured (qui64Sample bytes in qi64Sample_Ms; 0 bytes:
+// not measured, qsWhy says why).
+QString qsFill_Ask_Heading(const QString &qsVolume);
+QString qsFill_Ask_Text(const quint64 qui64Free, const quint64 qui64Device, const quint64 qui64Sample,
+                        const qint64 qi64Sample_Ms, const QString &qsWhy);
+
+// The window's panel: what is checked (the device and the volume directory), what the poll
+// found, and what the fill wrote (qsHeading: how it ended).
+QString qsTarget_Text(const QString &qsDevice, const QString &qsVolume);
+QString qsPoll_Done_Text(const quint64 qui64Device, const quint64 qui64Volume, const quint64 qui64Free);
+QString qsFill_Done_Text(const QString &qsHeading, const quint64 qui64Written);
+
+// Fill words on the device besides the file's own in their places (qui64Other), of which
+// qui64Copies are second copies of words found (the same word found more than once).
+QString qsOther_Words_Text(const quint64 qui64Other, const quint64 qui64Copies);
+
 // The drive probe's boxes.
 QString qsDrive_Open_Failure(const QString &qsDrive, const QString &qsReason);
 QString qsDrive_Is_Directory(const QString &qsDrive, const QString &qsReason);

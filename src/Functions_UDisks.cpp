@@ -107,6 +107,7 @@ cDevice_Entry oBlock_Entry(const QDBusObjectPath &qObject, const tInterfaces &qm
     oEntry.qsName = oEntry.qsPath.section('/', -1);
     oEntry.qui64Bytes = qmapBlock.value("Size").toULongLong();
     oEntry.qsFs = qmapBlock.value("IdType").toString();
+    oEntry.qsLabel = qmapBlock.value("IdLabel").toString();
     if (qmapIf.contains(pcFilesystem)) {
         oEntry.qsObject = qObject.path();
         oEntry.qsMount = qsFirst_Bytes(qmapIf[pcFilesystem].value("MountPoints"));

@@ -11,6 +11,7 @@
 #include <QGuiApplication>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
 #include <cerrno>
 #include <csignal>
@@ -137,15 +138,22 @@ int iRun_Window(cOptions &oOptions, QCoreApplication &qApplication)
                     0, "");
         return iExit_Failed;
     }
+    QString qsTarget;
     if (oOptions.bChoose) {
         cChooser_Dialog oChooser;
         if (oChooser.exec() != QDialog::Accepted)
             return iExit_Ok;
         oOptions.qsDevice = oChooser.qsDevice();
         oOptions.qsVolume = oChooser.qsVolume();
+        qsTarget = oChooser.qsTarget();
     }
     MainWindow w(nullptr, oOptions.qsDevice, oOptions.qsVolume);
     w.show();
+    // «Проверить» in the chooser starts the check itself, once the window is drawn.
+    if (!qsTarget.isEmpty()) {
+        w.vSet_Target_Text(qsTarget);
+        QTimer::singleShot(0, &w, [&w] { w.vRun_Check(); });
+    }
     bClose_On_Signals(&w); // without it a signal still ends the tool, only less gently
     return qApplication.exec();
 }

@@ -4,16 +4,24 @@
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
 #include "Functions_Map_Window.h"
+#include "Functions_Reader.h"
 #include "Functions_Report.h"
+#include "Functions_Report_Texts.h"
 #include "Functions_Steps.h"
+#include "Functions_Verdict_Text.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStyle>
 #include <QTextEdit>
+#include <QVBoxLayout>
 
 #include <iterator>
 
@@ -49,30 +57,66 @@ MainWindow::MainWindow(QWidget *parent, const QString &qsDrive, const QString &q
     : QMainWindow(parent), ui(new Ui::MainWindow), qsDrive_Path(qsDrive), qsVolume_Path(qsVolume)
 {
     ui->setupUi(this);
-    if (const QScreen *qScreen = QGuiApplication::primaryScreen())
-        vFit_Form(this, qScreen->availableGeometry());
+    vBuild_Panel();
+    const QScreen *qScreen = QGuiApplication::primaryScreen();
+    vFit_Form(this, qPanel, qScreen ? qScreen->availableGeometry() : QRect(0, 0, 1366, 768));
 }
 
-void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable)
+namespace {
+
+// The three buttons out of the form into a row of their own, left to right as the form has them.
+QWidget *qButton_Row(QWidget *qForm, QWidget *qParent)
 {
-    QWidget *qForm = qWindow->centralWidget();
-    const QSize qsizeForm = qWindow->size(); // the form has no menu or status bar: all of it is the form
-    if (qsizeForm.height() + iWindow_Frame_Allowance <= qrAvailable.height() &&
-        qsizeForm.width() + iWindow_Frame_Allowance / 4 <= qrAvailable.width())
-        return;
-    // A laptop screen is lower than the form: every control stays where the form puts it and
-    // the scroll bar reaches the buttons at its bottom.
-    auto *qScroll = new QScrollArea(qWindow);
-    qScroll->setObjectName("scrollArea_Form");
-    qScroll->setWidgetResizable(false);
-    qWindow->takeCentralWidget();
-    qForm->setFixedSize(qsizeForm);
-    qScroll->setWidget(qForm);
-    qWindow->setCentralWidget(qScroll);
-    const int iBar = qScroll->verticalScrollBar()->sizeHint().width();
-    const int iFrame = 2 * qScroll->frameWidth();
-    qWindow->resize(qMin(qsizeForm.width() + iBar + iFrame, qrAvailable.width() - iWindow_Frame_Allowance / 4),
-                    qMin(qsizeForm.height() + iFrame, qrAvailable.height() - iWindow_Frame_Allowance));
+    auto *qButtons = new QWidget(qParent);
+    qButtons->setObjectName("widget_Buttons");
+    auto *qRow = new QHBoxLayout(qButtons);
+    qRow->setContentsMargins(10, 0, 10, 0);
+    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write", "pushButton_Read"}) {
+        auto *qButton = qForm->findChild<QPushButton *>(pcButton);
+        qButton->setMinimumSize(qButton->size());
+        qRow->addWidget(qButton);
+        if (qRow->count() < 5)
+            qRow->addStretch();
+    }
+    return qButtons;
+}
+
+} // namespace
+
+void vFit_Form(QMainWindow *qWindow, QWidget *qPanel, const QRect &qrAvailable)
+{
+    QWidget *qForm = qWindow->takeCentralWidget();
+    auto *qWhole = new QWidget(qWindow);
+    qWhole->setObjectName("widget_Window");
+    auto *qLayout = new QVBoxLayout(qWhole);
+    const int iMargin = qLayout->spacing();
+    qLayout->setContentsMargins(0, 0, 0, iMargin);
+    QWidget *qButtons = qButton_Row(qForm, qWhole);
+    // The sections are 801 pixels wide: all of each stays in view.
+    qForm->setFixedSize(801, iForm_Sections_Height);
+    const int iBelow = qPanel->sizeHint().height() + qButtons->sizeHint().height() + 3 * iMargin;
+    int iWidth = qForm->width();
+    if (iForm_Sections_Height + iBelow + iWindow_Frame_Allowance <= qrAvailable.height() &&
+        iWidth + iWindow_Frame_Allowance / 4 <= qrAvailable.width()) {
+        qLayout->addWidget(qForm);
+    } else {
+        // A laptop screen is lower than the form: the sections scroll, the buttons under them
+        // stay in view.
+        auto *qScroll = new QScrollArea(qWhole);
+        qScroll->setObjectName("scrollArea_Form");
+        qScroll->setWidgetResizable(false);
+        qScroll->setWidget(qForm);
+        iWidth += qScroll->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, qScroll) +
+                  2 * qScroll->frameWidth();
+        if (iWidth + iWindow_Frame_Allowance / 4 <= qrAvailable.width())
+            qScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        qLayout->addWidget(qScroll, 1);
+    }
+    qLayout->addWidget(qPanel);
+    qLayout->addWidget(qButtons);
+    qWindow->setCentralWidget(qWhole);
+    qWindow->resize(qMin(iWidth, qrAvailable.width() - iWindow_Frame_Allowance / 4),
+                    qMin(iForm_Sections_Height + iBelow, qrAvailable.height() - iWindow_Frame_Allowance));
     qWindow->move(qrAvailable.left() + qMax(0, (qrAvailable.width() - qWindow->width()) / 2), qrAvailable.top());
 }
 
@@ -105,10 +149,36 @@ void MainWindow::closeEvent(QCloseEvent *qEvent)
 
 void MainWindow::on_pushButton_Properties_clicked()
 {
+    bPoll_Step();
+}
+
+void MainWindow::on_pushButton_Write_clicked()
+{
+    bFill_Step();
+}
+
+void MainWindow::on_pushButton_Read_clicked()
+{
+    bRead_Step();
+}
+
+void MainWindow::vRun_Check()
+{
+    if (!bPoll_Step())
+        return;
+    // The probe, where it can run, comes here: between the poll and the question to fill.
+    if (!bAsk_Fill() || !bFill_Step())
+        return;
+    bRead_Step();
+}
+
+bool MainWindow::bPoll_Step()
+{
     cWindow_Operator oOperator(this);
     cPoll_Result oResult;
+    vShow_Step(0, "идёт…");
     if (!bRun_Step(oOperator, [&] { oResult = oPoll(oDrive, oVolume, oData, qsDrive_Path, qsVolume_Path); }))
-        return;
+        return false;
     if (!oResult.qsVolume_Error.isEmpty())
         iMessageBox("Ошибка!", qsPoll_Volume_Failure(oVolume), iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
     const QStringList qslValues = qslPoll_Values(oDrive, oVolume, oData);
@@ -119,18 +189,52 @@ void MainWindow::on_pushButton_Properties_clicked()
         else if (auto *qText = qobject_cast<QTextEdit *>(qWidget))
             qText->setText(qslValues[i]);
     }
+    vShow_Step(0, oResult.bOk() ? qsPoll_Done_Text(oDrive.qui64Bytes_Count, oVolume.qui64Bytes_Count,
+                                                   oVolume.qui64Bytes_Free_Count)
+                                : qsPoll_Error(oResult, oVolume) + ".");
+    return oResult.bOk();
 }
 
-void MainWindow::on_pushButton_Write_clicked()
+// Before the check fills: how much the fill takes, and about how long the check lasts at the
+// rate the device reads at.
+bool MainWindow::bAsk_Fill()
+{
+    cWindow_Operator oOperator(this);
+    quint64 qui64Sample = 0;
+    qint64 qi64Ms = 0;
+    QString qsWhy;
+    if (!bRun_Step(oOperator, [&] {
+            if (!bSample_Read_Rate(oDrive.qsDrive_Name, qMin<quint64>(oDrive.qui64Bytes_Count, 64 << 20),
+                                   &qui64Sample, &qi64Ms, &qsWhy))
+                qui64Sample = 0;
+        }))
+        return false;
+    if (iMessageBox(qsFill_Ask_Heading(oVolume.qsVolume_Name),
+                    qsFill_Ask_Text(oVolume.qui64Bytes_Free_Count, oDrive.qui64Bytes_Count, qui64Sample, qi64Ms, qsWhy),
+                    iMsgBox_Question_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0,
+                    "") == iMsgBox_Yes_Button)
+        return true;
+    vShow_Step(1, "не начато: вы отказались.");
+    return false;
+}
+
+bool MainWindow::bFill_Step()
 {
     cWindow_Operator oOperator(this);
     cFill_Result oResult;
+    vShow_Step(1, "идёт…");
     const bool bOpen = bRun_Step(oOperator, [&] { oResult = oFill(oDrive, oVolume, oData, oOperator); });
     oLast_Fill = oResult;
     if (!bOpen)
-        return;
-    if (oResult.eStatus == eFill_Refused)
-        return; // the operator said no
+        return false;
+    if (oResult.eStatus == eFill_Refused) { // the operator said no
+        vShow_Step(1, "не начато: вы отказались.");
+        return false;
+    }
+    vShow_Step(1, qsFill_Done_Text(oResult.eStatus == eFill_Cancelled ? "прервано"
+                                   : bFill_Ok(oResult)                ? "завершено"
+                                                                      : "ошибка",
+                                   oResult.qui64Words_Written * 8));
     if (!bFill_Ran(oResult))
         iMessageBox("Ошибка!", qsFill_Failure(oResult, oOperator.qsPoll_First()), iMsgBox_Critical_Icon,
                     iMsgBox_OK_Button, 0, 0, "");
@@ -138,29 +242,41 @@ void MainWindow::on_pushButton_Write_clicked()
         iMessageBox(qsFill_Heading(oResult), qsFill_Summary(oResult), iFill_Icon(oResult), iMsgBox_OK_Button, 0, 0, "");
     if (oResult.eStatus == eFill_Cancelled && !oResult.bAbandoned) // a file left behind by writers is not touched
         vOffer_Clean(oOperator);
+    return bFill_Ok(oResult) || bFill_Wrote_Then_Failed(oResult);
 }
 
-void MainWindow::on_pushButton_Read_clicked()
+bool MainWindow::bRead_Step()
 {
     cWindow_Operator oOperator(this);
     cRead_Result oResult;
+    vShow_Step(2, "идёт…");
     if (!bRun_Step(oOperator, [&] { oResult = oRead(oDrive, oVolume, oData, oOperator, oLast_Fill); }))
-        return;
+        return false;
     if (!bRead_Ran(oResult)) {
+        vShow_Step(2, "не удалось.");
         iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), iMsgBox_Critical_Icon,
                     iMsgBox_OK_Button, 0, 0, "");
-        return;
+        return false;
     }
+    vShow_Step(2, oResult.eStatus == eRead_Cancelled ? QString("прервано.")
+                                                      : qsVerdict_Short(oResult.oVerdict.eValue) + ".");
     const QString qsLost = qsFill_Lost(oLast_Fill, oResult);
     if (!qsLost.isEmpty())
         iMessageBox("Внимание!", qsLost, iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
     if (iMessageBox(qsRead_Heading(oResult), qsRead_Summary(oResult), iRead_Icon(oResult), iMsgBox_OK_Button, 0, 0,
                     "Карта") == 0) {
+        // The question to remove the fill comes when the map is closed, not over it.
         auto *qMap = new cMap_Window(oResult, this);
         qMap->setAttribute(Qt::WA_DeleteOnClose);
+        connect(qMap, &QDialog::finished, this, [this] {
+            cWindow_Operator oClean_Operator(this);
+            vOffer_Clean(oClean_Operator);
+        });
         qMap->show();
+        return true;
     }
     vOffer_Clean(oOperator);
+    return true;
 }
 
 // The checked medium, or one whose fill was stopped, goes back to its owner as it was, if
@@ -173,12 +289,56 @@ void MainWindow::vOffer_Clean(cWindow_Operator &oOperator)
         return;
     if (iMessageBox(qsClean_Question(qui64Bytes),
                     "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,
-                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button) {
+        vShow_Step(3, "файл заполнения оставлен на носителе.");
         return;
+    }
     cClean_Result oClean_Result;
+    vShow_Step(3, "идёт…");
     if (!bRun_Step(oOperator, [&] { oClean_Result = oClean(oVolume); }))
         return;
+    vShow_Step(3, oClean_Result.bOk() ? "файлы заполнения удалены." : "не удалось.");
     iMessageBox(oClean_Result.bOk() ? "Файлы заполнения удалены." : "Ошибка!",
                 qsClean_Summary(oClean_Result, oOperator.qsPoll_First()),
                 oClean_Result.bOk() ? iMsgBox_Information_Icon : iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
+}
+
+// Under the form: what is checked, and each step's state or result, so that what a step
+// changed is in view whatever part of the form is.
+void MainWindow::vBuild_Panel()
+{
+    qPanel = new QFrame(this);
+    qPanel->setObjectName("widget_Check");
+    static_cast<QFrame *>(qPanel)->setFrameShape(QFrame::StyledPanel);
+    auto *qLayout = new QVBoxLayout(qPanel);
+    auto *qTarget = new QLabel(qPanel);
+    qTarget->setObjectName("label_Check_Target");
+    qTarget->setTextFormat(Qt::PlainText);
+    qTarget->setWordWrap(true);
+    QFont qFont = qTarget->font();
+    qFont.setBold(true);
+    qTarget->setFont(qFont);
+    auto *qSteps = new QLabel(qPanel);
+    qSteps->setObjectName("label_Check_Steps");
+    qSteps->setTextFormat(Qt::PlainText);
+    qLayout->addWidget(qTarget);
+    qLayout->addWidget(qSteps);
+    qslStep_States = QStringList{"", "", "", ""};
+    vSet_Target_Text(qsTarget_Text(qsDrive_Path, qsVolume_Path));
+    vShow_Step(0, "");
+}
+
+void MainWindow::vSet_Target_Text(const QString &qsText)
+{
+    findChild<QLabel *>("label_Check_Target")->setText(qsText);
+}
+
+void MainWindow::vShow_Step(const int iStep, const QString &qsState)
+{
+    static const char *const apcSteps[] = {"1. Опрос", "2. Заполнение", "3. Чтение", "Удаление заполнения"};
+    qslStep_States[iStep] = qsState;
+    QStringList qslLines;
+    for (int i = 0; i < qslStep_States.size(); ++i)
+        qslLines << QString("%1: %2").arg(apcSteps[i], qslStep_States[i].isEmpty() ? "—" : qslStep_States[i]);
+    findChild<QLabel *>("label_Check_Steps")->setText(qslLines.join('\n'));
 }

@@ -25,9 +25,13 @@ const char *pcPoll_Widget(const int iField);
 
 // Room a window manager's title bar and borders take around the window.
 const int iWindow_Frame_Allowance = 40;
-// Keeps the form at its own size: as it is where qrAvailable holds it with its frame, else in
-// a scroll area (object name scrollArea_Form) in a window that fits qrAvailable.
-void vFit_Form(QMainWindow *qWindow, const QRect &qrAvailable);
+// The form's height without its buttons: its three sections end above it.
+const int iForm_Sections_Height = 880;
+// Lays the window out to fit qrAvailable: the form's sections at their own size (in a scroll
+// area, object name scrollArea_Form, where the screen is too low for them), under them qPanel,
+// and under that the form's three buttons in a row of their own (widget_Buttons), in view
+// whatever the screen.
+void vFit_Form(QMainWindow *qWindow, QWidget *qPanel, const QRect &qrAvailable);
 
 class cWindow_Operator;
 
@@ -39,6 +43,14 @@ public:
     explicit MainWindow(QWidget *parent = nullptr, const QString &qsDrive_Path = "/dev/sdb",
                         const QString &qsVolume_Path = "/documents_hdd/");
     ~MainWindow();
+
+    // The check in one go, as the chooser's «Проверить» starts it: the poll, the question to
+    // fill, the fill, the read and its verdict, the question to remove the fill; each step's
+    // result stays in view in the window's panel. The three buttons still run one step each.
+    void vRun_Check();
+    // What was chosen to check (the device, its partition, label and file system), as the
+    // panel names it; by default the device and the volume directory.
+    void vSet_Target_Text(const QString &qsText);
 
 protected:
     // During a step the close stops the step first; the window closes when it has.
@@ -61,6 +73,18 @@ private:
     // closed meanwhile (it then closes, and nothing more is shown).
     bool bRun_Step(cWindow_Operator &oOperator, const std::function<void()> &fStep);
     void vOffer_Clean(cWindow_Operator &oOperator);
+    // The steps as the buttons and the check run them: each tells its result in boxes and in
+    // the panel, and returns whether the next step has anything to work on.
+    bool bPoll_Step();
+    bool bAsk_Fill();
+    bool bFill_Step();
+    bool bRead_Step();
+    // The panel's line for step iStep (0 the poll … 3 the removal), and what it shows.
+    void vShow_Step(const int iStep, const QString &qsState);
+    void vBuild_Panel();
+
+    QWidget *qPanel = nullptr;
+    QStringList qslStep_States;
 };
 
 #endif // MAINWINDOW_H

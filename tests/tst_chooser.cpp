@@ -6,6 +6,11 @@
 #include "Functions_Core.h"
 #include "support.h"
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusObjectPath>
+#include <QDBusVirtualObject>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -26,6 +31,7 @@ private slots:
     void options_data();
     void options();
     void realStick();
+    void udisksEmpty();
     void dialog_data();
     void dialog();
     void launcher();
@@ -43,7 +49,8 @@ static const char *const pcLaptop = R"({"blockdevices": [
  {"name":"mmcblk0","path":"/dev/mmcblk0","type":"disk","size":31914983424,"vendor":null,"model":null,"tran":null,
   "rm":false,"hotplug":true,"mountpoint":null,"fstype":null,"pkname":null,
   "children":[{"name":"mmcblk0p1","path":"/dev/mmcblk0p1","type":"part","size":31910789120,"vendor":null,
-  "model":null,"tran":null,"rm":false,"hotplug":true,"mountpoint":null,"fstype":"exfat","pkname":"mmcblk0"}]},
+  "model":null,"tran":null,"rm":false,"hotplug":true,"mountpoint":null,"fstype":"exfat","label":"CARD",
+  "pkname":"mmcblk0"}]},
  {"name":"zram0","path":"/dev/zram0","type":"disk","size":8589934592,"vendor":null,"model":null,"tran":null,
   "rm":false,"hotplug":false,"mountpoint":"[SWAP]","fstype":null,"pkname":null},
  {"name":"nvme0n1","path":"/dev/nvme0n1","type":"disk","size":512110190592,"vendor":null,
@@ -59,7 +66,8 @@ static const char *const pcLaptop = R"({"blockdevices": [
  {"name":"sda","path":"/dev/sda","type":"disk","size":15376000000,"vendor":"SanDisk ","model":"Cruzer Blade    ",
   "tran":"usb","rm":true,"hotplug":true,"mountpoint":null,"fstype":null,"pkname":null,
   "children":[{"name":"sda1","path":"/dev/sda1","type":"part","size":15374000000,"vendor":null,"model":null,
-  "tran":null,"rm":true,"hotplug":true,"mountpoint":"/media/anna/STICK","fstype":"vfat","pkname":"sda"}]}]})";
+  "tran":null,"rm":true,"hotplug":true,"mountpoint":"/media/anna/STICK","fstype":"vfat","label":"STICK",
+  "pkname":"sda"}]}]})";
 
 // lsblk before 2.33 writes every value as a string.
 static const char *const pcOld_Lsblk = R"({"blockdevices": [
@@ -134,13 +142,19 @@ void tst_Chooser::parse()
     const QString qsText = qsDevices_Text(qvDevices);
     QVERIFY2(qsText.startsWith(qsDevice_Line(qvDevices[0])), qPrintable(qsText));
     if (qvDevices.size() > 2) {
-        QVERIFY2(qsText.contains("/dev/sda, 14,3 ГиБ, USB, SanDisk Cruzer Blade, съёмный, не смонтирован\n"
-                                 "  /dev/sda1, 14,3 ГиБ, vfat, смонтирован в /media/anna/STICK\n"),
+        // A whole device is where its partitions are; a partition names its label.
+        QVERIFY2(qsText.contains("/dev/sda, 14,3 ГиБ, USB, SanDisk Cruzer Blade, съёмный, разделы смонтированы в "
+                                 "/media/anna/STICK\n"
+                                 "  /dev/sda1, 14,3 ГиБ, vfat, метка «STICK», смонтирован в /media/anna/STICK\n"),
                  qPrintable(qsText));
-        QVERIFY(qsText.contains(
-            "/dev/nvme0n1, 476,9 ГиБ, NVME, Samsung SSD 980 PRO 512GB, не смонтирован, СИСТЕМНЫЙ ДИСК"));
+        QVERIFY(qsText.contains("/dev/mmcblk0, 29,7 ГиБ, подключение неизвестно, съёмный, разделы не смонтированы\n"
+                                "  /dev/mmcblk0p1, 29,7 ГиБ, exfat, метка «CARD», не смонтирован\n"));
+        QVERIFY(qsText.contains("/dev/nvme0n1, 476,9 ГиБ, NVME, Samsung SSD 980 PRO 512GB, разделы смонтированы в "
+                                "/boot/efi, /, СИСТЕМНЫЙ ДИСК"));
         const QJsonArray qjList = qjDevices(qvDevices);
         QCOMPARE(qjList[0]["partitions"][0]["mountpoint"].toString(), QString("/media/anna/STICK"));
+        QCOMPARE(qjList[0]["partitions"][0]["label"].toString(), QString("STICK"));
+        QCOMPARE(qjList[0]["partitions"][0]["fstype"].toString(), QString("vfat"));
         QCOMPARE(qjList[2]["system"].toBool(), true);
         QCOMPARE(qsFirst_Mount(qvDevices[2]), QString("/boot/efi"));
     }
@@ -218,8 +232,8 @@ void tst_Chooser::realStick()
     int iExit = 0;
     const QString qsText = qsTool({"--list"}, &iExit);
     QCOMPARE(iExit, 0);
-    QVERIFY2(qsText.contains(oStick.qsDevice + ", 64,0 МиБ, образ (loop), не смонтирован\n  " + oStick.qsPartition +
-                             ", 63,0 МиБ, ") &&
+    QVERIFY2(qsText.contains(oStick.qsDevice + ", 64,0 МиБ, образ (loop), разделы смонтированы в " + qsMount + "\n  " +
+                             oStick.qsPartition + ", 63,0 МиБ, ") &&
                  qsText.contains("смонтирован в " + qsMount + "\n"),
              qPrintable(qsText));
     // As scripts see it; also on a system bus where no UDisks2 runs (a desktop without it).
@@ -267,21 +281,96 @@ void tst_Chooser::realStick()
     QVERIFY(oAnswerer.qslHeadings.isEmpty());
 }
 
+namespace {
+
+// UDisks2 as udisksd answers without udev's database: on the bus, knowing no block device.
+class cEmpty_UDisks : public QDBusVirtualObject
+{
+public:
+    QString introspect(const QString &) const override { return QString(); }
+    bool handleMessage(const QDBusMessage &qMessage, const QDBusConnection &qConnection) override
+    {
+        if (qMessage.member() != "GetManagedObjects")
+            return false;
+        using tObjects = QMap<QDBusObjectPath, QMap<QString, QVariantMap>>;
+        qDBusRegisterMetaType<QMap<QString, QVariantMap>>();
+        qDBusRegisterMetaType<tObjects>();
+        return qConnection.send(qMessage.createReply(QVariant::fromValue(tObjects())));
+    }
+};
+
+} // namespace
+
+void tst_Chooser::udisksEmpty()
+{
+    // The list falls back to lsblk, and says why, where UDisks2 answers with no device at all.
+    NEED_PROGRAMS("dbus-daemon", "lsblk");
+    QProcess qBus;
+    qBus.start("dbus-daemon", {"--session", "--nofork", "--nopidfile", "--print-address=1"});
+    QVERIFY(qBus.waitForReadyRead(10000));
+    const QString qsBus = QString::fromUtf8(qBus.readLine()).trimmed();
+    QVERIFY2(qsBus.contains("unix:"), "dbus-daemon gave no address");
+    {
+        QDBusConnection qStub = QDBusConnection::connectToBus(qsBus, "udisks-stub");
+        cEmpty_UDisks oStub;
+        QVERIFY(qStub.registerService("org.freedesktop.UDisks2"));
+        QVERIFY(qStub.registerVirtualObject("/org/freedesktop/UDisks2", &oStub));
+        for (const bool bJson : {true, false}) {
+            QProcess qTool;
+            QProcessEnvironment qEnvironment = QProcessEnvironment::systemEnvironment();
+            qEnvironment.insert("DBUS_SYSTEM_BUS_ADDRESS", qsBus);
+            qTool.setProcessEnvironment(qEnvironment);
+            qTool.start(FILLSCAN_TOOL, bJson ? QStringList{"--list", "--json"} : QStringList{"--list"});
+            // The stub answers from this thread's events while the tool waits.
+            QVERIFY(bWait_For([&] { return qTool.state() == QProcess::NotRunning; }, 30000));
+            QCOMPARE(qTool.exitCode(), 0);
+            const QByteArray qbaOut = qTool.readAllStandardOutput();
+            const QString qsErr = QString::fromUtf8(qTool.readAllStandardError());
+            if (bJson) {
+                const QJsonObject qjList = QJsonDocument::fromJson(qbaOut).object();
+                QCOMPARE(qjList["source"].toString(), QString("lsblk"));
+                QCOMPARE(qjList["udisks2_empty"].toBool(), true);
+                QVERIFY2(!qjList["devices"].toArray().isEmpty(), qbaOut.constData()); // lsblk sees this machine's
+            } else {
+                QVERIFY2(qsErr.startsWith("UDisks2 работает, но не знает ни одного носителя"), qPrintable(qsErr));
+                QVERIFY(qbaOut.startsWith("/dev/"));
+            }
+        }
+        qStub.unregisterObject("/org/freedesktop/UDisks2");
+    }
+    QDBusConnection::disconnectFromBus("udisks-stub");
+    qBus.terminate();
+    QVERIFY(qBus.waitForFinished(5000));
+}
+
 void tst_Chooser::dialog_data()
 {
     QTest::addColumn<QString>("qsItem");   // the row chosen
     QTest::addColumn<int>("iAnswer");      // to each question
     QTest::addColumn<QString>("qsChosen"); // device and volume, empty when the window stays
     QTest::addColumn<QStringList>("qslHeadings");
-    QTest::newRow("the stick's partition") << "/dev/sda1" << 0 << "/dev/sda /media/anna/STICK/" << QStringList{};
+    QTest::addColumn<QString>("qsSaid"); // the first box's text begins, or the target for the window
+    QTest::newRow("the stick's partition")
+        << "/dev/sda1" << 0 << "/dev/sda /media/anna/STICK/" << QStringList{}
+        << "Проверяется носитель /dev/sda (14,3 ГиБ, SanDisk Cruzer Blade), заполняется раздел /media/anna/STICK/ "
+           "(/dev/sda1, vfat, метка «STICK»)";
     QTest::newRow("the stick itself: its mounted partition")
-        << "/dev/sda" << 0 << "/dev/sda /media/anna/STICK/" << QStringList{};
+        << "/dev/sda" << 0 << "/dev/sda /media/anna/STICK/" << QStringList{}
+        << "Проверяется носитель /dev/sda (14,3 ГиБ, SanDisk Cruzer Blade), заполняется раздел /media/anna/STICK/ "
+           "(/dev/sda1, vfat, метка «STICK»)";
     QTest::newRow("an unmounted card, no UDisks2 to mount it")
-        << "/dev/mmcblk0p1" << 0 << "" << QStringList{"Раздел не смонтирован."};
+        << "/dev/mmcblk0p1" << 0 << "" << QStringList{"Раздел не смонтирован."} << "Раздел /dev/mmcblk0p1 не смонтирован";
+    QTest::newRow("the card itself: its one partition, no UDisks2")
+        << "/dev/mmcblk0" << 0 << "" << QStringList{"Раздел не смонтирован."} << "Раздел /dev/mmcblk0p1 не смонтирован";
+    QTest::newRow("the card itself, UDisks2 could mount its partition: no")
+        << "/dev/mmcblk0 udisks" << iMsgBox_No_Button << "" << QStringList{"Раздел не смонтирован."}
+        << "Смонтировать /dev/mmcblk0p1 «CARD»?";
     QTest::newRow("the system's disk, no")
-        << "/dev/nvme0n1p1" << iMsgBox_No_Button << "" << QStringList{"Это системный диск."};
+        << "/dev/nvme0n1p1" << iMsgBox_No_Button << "" << QStringList{"Это системный диск."} << "/dev/nvme0n1 — диск";
     QTest::newRow("the system's disk, yes")
-        << "/dev/mapper/luks-root" << iMsgBox_Yes_Button << "/dev/nvme0n1 /" << QStringList{"Это системный диск."};
+        << "/dev/mapper/luks-root" << iMsgBox_Yes_Button << "/dev/nvme0n1 /" << QStringList{"Это системный диск."}
+        << "Проверяется носитель /dev/nvme0n1 (476,9 ГиБ, Samsung SSD 980 PRO 512GB), заполняется раздел / "
+           "(/dev/mapper/luks-root, ext4)";
 }
 
 void tst_Chooser::dialog()
@@ -290,13 +379,19 @@ void tst_Chooser::dialog()
     QFETCH(int, iAnswer);
     QFETCH(QString, qsChosen);
     QFETCH(QStringList, qslHeadings);
+    QFETCH(QString, qsSaid);
     QVector<cDevice_Entry> qvDevices;
     QString qsError;
     QVERIFY(bParse_Lsblk(pcLaptop, &qvDevices, &qsError));
+    if (qsItem.endsWith(" udisks")) { // as UDisks2 lists it: its file system can be mounted
+        qsItem.chop(7);
+        qvDevices[1].qvParts[0].qsObject = "/org/freedesktop/UDisks2/block_devices/mmcblk0p1";
+    }
     cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
         if (iAnswer == 0)
             return qBox->buttons().first()->click();
-        QCOMPARE(qBox->defaultButton(), qBox->button(QMessageBox::No)); // the safe answer first
+        if (qBox->text() == "Это системный диск.") // the safe answer first
+            QCOMPARE(qBox->defaultButton(), qBox->button(QMessageBox::No));
         qBox->button(QMessageBox::StandardButton(iAnswer * 1024))->click();
     });
     cChooser_Dialog oChooser;
@@ -308,8 +403,12 @@ void tst_Chooser::dialog()
     oChooser.findChild<QPushButton *>("pushButton_Choose")->click();
     QCOMPARE(oAnswerer.qslHeadings, qslHeadings);
     QCOMPARE(oChooser.result() == QDialog::Accepted, !qsChosen.isEmpty());
-    if (!qsChosen.isEmpty())
+    if (!qsChosen.isEmpty()) {
         QCOMPARE(oChooser.qsDevice() + " " + oChooser.qsVolume(), qsChosen);
+        QCOMPARE(oChooser.qsTarget(), qsSaid);
+    } else {
+        QVERIFY2(oAnswerer.qslMessages.value(0).startsWith(qsSaid), qPrintable(oAnswerer.qslMessages.value(0)));
+    }
 }
 
 void tst_Chooser::launcher()
@@ -355,7 +454,7 @@ void tst_Chooser::launcher()
     qLauncher.terminate();
     qLauncher.waitForFinished(10000);
     const QString qsError = QString::fromUtf8(qbaError);
-    QVERIFY2(qsError.contains("fillscan нужны права администратора.") && qsError.contains("pkexec"),
+    QVERIFY2(qsError.contains("Программе fillscan нужны права администратора.") && qsError.contains("pkexec"),
              qPrintable(qsError));
     QVERIFY(bStill_Open);
 }

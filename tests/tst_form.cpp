@@ -2,6 +2,7 @@
 // under the window's own captions, and the window fits the screen it is shown on.
 #include "Functions_Core.h"
 #include "Functions_Steps.h"
+#include "Functions_Text.h"
 #include "mainwindow.h"
 #include "support.h"
 #include "ui_mainwindow.h"
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QtEndian>
 #include <QtTest>
 
@@ -26,6 +28,8 @@ private slots:
     void thisScreen();
     void screens_data();
     void screens();
+    void check_data();
+    void check();
     void removeFill_data();
     void removeFill();
     void closeDuringStep_data();
@@ -79,21 +83,15 @@ void tst_Form::batchCaptions()
 
 void tst_Form::thisScreen()
 {
-    // On the screen this runs on (offscreen: 800 x 600; under Xvfb: whatever it was given).
+    // On the screen this runs on (offscreen: 800 x 600; under Xvfb: whatever it was given): the
+    // buttons and the panel in view as the window opens, the sections' whole width too.
     MainWindow oWindow;
     oWindow.show();
     QVERIFY(QTest::qWaitForWindowExposed(&oWindow));
     const QRect qrAvailable = oWindow.screen()->availableGeometry();
     auto *qScroll = oWindow.findChild<QScrollArea *>("scrollArea_Form");
     auto *qForm = oWindow.findChild<QWidget *>("centralwidget");
-    QCOMPARE(qForm->size(), QSize(800, 1000));
-    if (qrAvailable.height() >= 1000 + iWindow_Frame_Allowance && qrAvailable.width() >= 810) {
-        QVERIFY(!qScroll);
-        QCOMPARE(oWindow.size(), QSize(800, 1000));
-        QCOMPARE(oWindow.centralWidget(), qForm);
-        return;
-    }
-    QVERIFY(qScroll);
+    QCOMPARE(qForm->size(), QSize(801, iForm_Sections_Height));
     QVERIFY2(qrAvailable.contains(oWindow.frameGeometry()),
              qPrintable(QString("window %1 x %2 at %3, %4 on a screen of %5 x %6")
                             .arg(oWindow.frameGeometry().width())
@@ -102,14 +100,23 @@ void tst_Form::thisScreen()
                             .arg(oWindow.frameGeometry().y())
                             .arg(qrAvailable.width())
                             .arg(qrAvailable.height())));
-    for (const char *pcButton : {"pushButton_Properties", "pushButton_Write", "pushButton_Read"}) {
-        auto *qButton = oWindow.findChild<QPushButton *>(pcButton);
-        qScroll->ensureWidgetVisible(qButton);
-        QApplication::processEvents();
-        const QRect qrButton(qButton->mapTo(qScroll->viewport(), QPoint(0, 0)), qButton->size());
-        QVERIFY2(qScroll->viewport()->rect().contains(qrButton), pcButton);
-        QVERIFY(oWindow.rect().contains(QRect(qButton->mapTo(&oWindow, QPoint(0, 0)), qButton->size())));
+    QCOMPARE(qScroll == nullptr, qrAvailable.height() >= 1100 && qrAvailable.width() >= 811);
+    if (qScroll) {
+        QCOMPARE(qScroll->verticalScrollBar()->value(), 0);
+        QVERIFY(qScroll->viewport()->width() >= 801 || qrAvailable.width() < 811);
+        QCOMPARE(qScroll->horizontalScrollBar()->isVisible(), qrAvailable.width() < 811);
     }
+    for (const char *pcWidget : {"pushButton_Properties", "pushButton_Write", "pushButton_Read", "widget_Check"}) {
+        auto *qWidget = oWindow.findChild<QWidget *>(pcWidget);
+        QVERIFY2(qWidget->isVisible() && !qForm->isAncestorOf(qWidget), pcWidget);
+        QVERIFY2(oWindow.rect().contains(QRect(qWidget->mapTo(&oWindow, QPoint(0, 0)), qWidget->size())), pcWidget);
+    }
+    QStringList qslButtons; // left to right as the form has them
+    for (QPushButton *qButton : oWindow.findChild<QWidget *>("widget_Buttons")->findChildren<QPushButton *>())
+        qslButtons << QString::number(qButton->x()) + " " + qButton->text();
+    qslButtons.sort();
+    QCOMPARE(qslButtons.size(), 3);
+    QVERIFY(qslButtons[0].endsWith("1. Опрос") && qslButtons[2].endsWith("3. Чтение"));
 }
 
 void tst_Form::screens_data()
@@ -117,6 +124,7 @@ void tst_Form::screens_data()
     QTest::addColumn<QString>("qsScreen");
     QTest::newRow("laptop, 1366 x 768: scrolled") << "1366x768x24";
     QTest::newRow("1920 x 1200: the form as it is") << "1920x1200x24";
+    QTest::newRow("800 x 600: narrower than the form") << "800x600x24";
 }
 
 void tst_Form::screens()
@@ -148,6 +156,88 @@ void tst_Form::screens()
     qServer.waitForFinished(5000);
     QVERIFY2(bFinished && qChild.exitCode() == 0 && qsOutput.contains("PASS   : tst_Form::thisScreen()"),
              qPrintable(qsOutput));
+}
+
+void tst_Form::check_data()
+{
+    // The answers: to fill, on the verdict (the map or not), to remove the fill.
+    QTest::addColumn<bool>("bFill");
+    QTest::addColumn<bool>("bMap");
+    QTest::addColumn<bool>("bRemove");
+    QTest::addColumn<QStringList>("qslHeadings");
+    QTest::addColumn<QString>("qsPanel");
+    const QString qsAsk = "Заполнить свободное место раздела %1?";
+    QTest::newRow("no fill") << false << false << false << QStringList{qsAsk}
+                             << "2. Заполнение: не начато: вы отказались.\n3. Чтение: —\nУдаление заполнения: —";
+    QTest::newRow("all yes, no map")
+        << true << false << true
+        << QStringList{qsAsk, "Заполнение завершено.", "Чтение завершено: данные целы.",
+                       "Удалить файл заполнения (%2) с носителя?", "Файлы заполнения удалены."}
+        << "3. Чтение: данные целы.\nУдаление заполнения: файлы заполнения удалены.";
+    QTest::newRow("map, then keep the fill")
+        << true << true << false
+        << QStringList{qsAsk, "Заполнение завершено.", "Чтение завершено: данные целы.",
+                       "Удалить файл заполнения (%2) с носителя?"}
+        << "3. Чтение: данные целы.\nУдаление заполнения: файл заполнения оставлен на носителе.";
+}
+
+void tst_Form::check()
+{
+    // «Проверить» of the chooser: the steps one after another, a question before the fill and
+    // after the read (once the map is closed), each step's result in the window's panel.
+    NEED_LOOP();
+    QFETCH(bool, bFill);
+    QFETCH(bool, bMap);
+    QFETCH(bool, bRemove);
+    QFETCH(QStringList, qslHeadings);
+    QFETCH(QString, qsPanel);
+    vForget_Records();
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate_Stick(64ULL << 20, "exfat"));
+    bool bMap_Open_At_Removal = false;
+    int iMaps = 0;
+    cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        QPushButton *qMap = nullptr;
+        for (QAbstractButton *qButton : qBox->buttons())
+            if (qButton->text() == "Карта")
+                qMap = static_cast<QPushButton *>(qButton);
+        if (qBox->text().startsWith("Заполнить"))
+            return qBox->button(bFill ? QMessageBox::Yes : QMessageBox::No)->click();
+        if (qBox->text().startsWith("Удалить")) {
+            for (QWidget *qTop : QApplication::topLevelWidgets())
+                bMap_Open_At_Removal = bMap_Open_At_Removal || (qTop->inherits("cMap_Window") && qTop->isVisible());
+            return qBox->button(bRemove ? QMessageBox::Yes : QMessageBox::No)->click();
+        }
+        if (qMap && bMap)
+            return qMap->click();
+        qBox->button(QMessageBox::Ok)->click();
+    });
+    QTimer qMap_Closer; // the user looks at the map, then closes it
+    QObject::connect(&qMap_Closer, &QTimer::timeout, [&] {
+        for (QWidget *qTop : QApplication::topLevelWidgets())
+            if (qTop->inherits("cMap_Window") && qTop->isVisible()) {
+                ++iMaps;
+                qTop->close();
+            }
+    });
+    qMap_Closer.start(300);
+    MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
+    oWindow.show();
+    oWindow.vRun_Check();
+    QVERIFY(bWait_For([&] { return oAnswerer.qslHeadings.size() >= qslHeadings.size(); }, 20000)); // the map's close
+    // The fill takes all the space the poll found free.
+    for (QString &qsHeading : qslHeadings)
+        qsHeading = qsHeading.replace("%1", oLoop.qsMount).replace("%2", qsSize_Text(oVolume.qui64Bytes_Free_Count));
+    if (bFill && !bRemove)
+        QCOMPARE(quint64(QFileInfo(oLoop.qsMount + "data.data").size()), oVolume.qui64Bytes_Free_Count);
+    QCOMPARE(oAnswerer.qslHeadings, qslHeadings);
+    QVERIFY(oAnswerer.qslMessages.value(0).contains("займёт всё свободное место раздела"));
+    QCOMPARE(iMaps, bMap ? 1 : 0);
+    QVERIFY(!bMap_Open_At_Removal);
+    QCOMPARE(QFileInfo::exists(oLoop.qsMount + "data.data"), bFill && !bRemove);
+    const QString qsSteps = oWindow.findChild<QLabel *>("label_Check_Steps")->text();
+    QVERIFY2(qsSteps.startsWith("1. Опрос: носитель 64,0 МиБ, раздел 63,0 МиБ, свободно ") && qsSteps.endsWith(qsPanel),
+             qPrintable(qsSteps));
 }
 
 void tst_Form::removeFill_data()
