@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -110,6 +112,18 @@ bool bOut_Of_Space(const int iError)
     return iError == ENOSPC || iError == EDQUOT;
 }
 
+namespace {
+
+// A write refused where the volume has no room left for it: the end of the space, whatever
+// the file system answered (fusefat says EPERM).
+bool bNo_Room_For(const int iFD, const quint64 qui64Bytes)
+{
+    struct statvfs strStat;
+    return fstatvfs(iFD, &strStat) == 0 && quint64(strStat.f_bavail) * quint64(strStat.f_frsize) < qui64Bytes;
+}
+
+} // namespace
+
 quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError)
 {
     const quint64 qui64Offset = 8 * (qui64Index - qui64First);
@@ -127,6 +141,8 @@ quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, 
         qui64Done += qui64Written;
         if (qui64Written == qui64Piece)
             continue;
+        if (!bOut_Of_Space(*piError) && *piError != EFBIG && bNo_Room_For(iFD, qui64Piece - qui64Written))
+            *piError = ENOSPC;
         // A refused direct write may be too large for what is left, or not allowed (a limit
         // that cuts it off the alignment): smaller, then buffered.
         if (bDirect && (bOut_Of_Space(*piError) || *piError == EINVAL || *piError == EFBIG)) {
@@ -147,8 +163,10 @@ int cFill_File::iClose(const quint64 qui64End)
     int iError = 0;
     struct stat strStat;
     const quint64 qui64Bytes = 8 * (qui64End - qui64First);
-    // Cut even to the same size: that also frees what was allocated beyond the end.
-    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0)
+    // Cut even to the same size: that also frees what was allocated beyond the end. Only a
+    // file longer than its words must be cut: fusefat refuses any cut on a full volume.
+    if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0 &&
+        quint64(strStat.st_size) > qui64Bytes)
         iError = errno;
     if (fdatasync(iFD) != 0 && iError == 0)
         iError = errno;
@@ -206,6 +224,12 @@ public:
     std::mutex qAllocate;
     std::atomic<quint64> qui64Allocated{0}; // file bytes allocated so far
     std::atomic<bool> bAllocate{true};
+
+    // Where nothing is allocated ahead, each write waits for the ones before it: a write
+    // past the end leaves a gap that the file system must fill, and fusefat loses the
+    // clusters of a file that grows that way.
+    std::mutex qOrder;
+    std::condition_variable qChunk_Done;
 };
 
 // Steps in which the file is allocated ahead of the writers.
@@ -235,6 +259,19 @@ void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
     while (qui64Chunk < qui64Seen && !oJob.qui64First_Missing.compare_exchange_weak(qui64Seen, qui64Chunk)) {
     }
     oJob.bStop = true;
+    oJob.qChunk_Done.notify_all();
+}
+
+// Waits, where the file is not allocated ahead, until the chunks before qui64Chunk are
+// written. False when the writers stop meanwhile (the pool may stop them from outside).
+bool bWait_Turn(cWrite_Job &oJob, const quint64 qui64Chunk)
+{
+    if (oJob.bAllocate || qui64Chunk == 0)
+        return true;
+    std::unique_lock<std::mutex> qLock(oJob.qOrder);
+    while (!oJob.bStop && !oJob.pbChunk_Done[qui64Chunk - 1])
+        oJob.qChunk_Done.wait_for(qLock, std::chrono::milliseconds(50));
+    return !oJob.bStop;
 }
 
 void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
@@ -257,11 +294,19 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
         vAllocate_To(oJob, qui64Offset + stFill_Chunk);
         vMake_Words(pucBuffer, oJob.qui64Pattern, qui64First, qui64Words);
         int iError = 0;
+        if (!bWait_Turn(oJob, qui64Chunk)) {
+            vNote_Missing(oJob, qui64Chunk);
+            return;
+        }
         if (qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, qui64Offset, &iError) != stFill_Chunk) {
             vNote_Missing(oJob, qui64Chunk);
             return;
         }
-        oJob.pbChunk_Done[qui64Chunk] = true;
+        {
+            const std::lock_guard<std::mutex> qLock(oJob.qOrder);
+            oJob.pbChunk_Done[qui64Chunk] = true;
+        }
+        oJob.qChunk_Done.notify_all();
         oJob.qui64Done_Bytes += stFill_Chunk;
     }
 }
