@@ -1,5 +1,7 @@
 #include "Functions_Report_Texts.h"
 
+#include "Functions_Text.h"
+
 QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy)
 {
     return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
@@ -318,6 +320,26 @@ QString qsFile_Removed_Why(const QString &qsPath)
 QString qsFile_Elsewhere_Why(const QString &qsPath)
 {
     return QString("файл %1 оказался на другой файловой системе").arg(qsPath);
+}
+
+QString qsStopped_By_Error_Why(const QString &qsReason)
+{
+    return QString("запись отказала: %1").arg(qsReason);
+}
+
+QString qsStopped_By_Operator_Why()
+{
+    return "заполнение прервано";
+}
+
+QString qsStopped_At_Loss_Why()
+{
+    return "заполнение остановлено, когда носитель начал терять записанное";
+}
+
+QString qsStopped_Space_Left_Why(const quint64 qui64Free_Left)
+{
+    return QString("файловая система отказала в месте, хотя свободно ещё %1").arg(qsSize_Text(qui64Free_Left));
 }
 
 QString qsNothing_Written_Why(const QString &qsReason)

@@ -79,6 +79,13 @@ QString qsLoss_Question(const quint64 qui64At);
 QString qsFile_Removed_Why(const QString &qsPath);
 QString qsFile_Elsewhere_Why(const QString &qsPath);
 QString qsNothing_Written_Why(const QString &qsReason);
+// Why a fill ended before its volume was full, for the read that checks what it wrote: a
+// write refused with the system's reason, a stop asked, a loss seen, or no room said while
+// qui64Free_Left bytes were still free.
+QString qsStopped_By_Error_Why(const QString &qsReason);
+QString qsStopped_By_Operator_Why();
+QString qsStopped_At_Loss_Why();
+QString qsStopped_Space_Left_Why(const quint64 qui64Free_Left);
 QString qsPoll_First_Quiet();
 
 // The drive probe's boxes.

@@ -83,6 +83,11 @@ public:
     quint64 qui64Changed_Hits = 0;
     // The fill of this same run had its writes refused (an I/O error) after this many bytes.
     quint64 qui64Refused_After = 0;
+    // The fill of this same run ended before the volume was full: why (empty where it filled
+    // it, or no fill of this run is known). The volume's size is the whole the fill is a
+    // share of.
+    QString qsFill_Stopped;
+    quint64 qui64Volume_Bytes = 0;
 
     quint64 qui64Words() const { return qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words; }
 };
