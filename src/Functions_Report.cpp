@@ -339,6 +339,8 @@ QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First)
         return QString("Не хватает памяти для буферов чтения: %1.").arg(oResult.qsError);
     case eRead_Volume_Changed:
         return qsRead_Volume_Changed_Text(oResult.qsError);
+    case eRead_Fill_Unwritten:
+        return oResult.qsError;
     default:
         return "Носитель не опрошен: " + qsPoll_First + ".";
     }

@@ -342,6 +342,15 @@ QString qsStopped_Space_Left_Why(const quint64 qui64Free_Left)
     return QString("файловая система отказала в месте, хотя свободно ещё %1").arg(qsSize_Text(qui64Free_Left));
 }
 
+QString qsFill_Unwritten_Why(const QString &qsVolume, const quint64 qui64On_Device, const quint64 qui64Written)
+{
+    return QString("Носитель пока нельзя оценить: записано %1 заполнения в %2, но структуры файловой системы на "
+                   "носителе указывают только %3 — драйвер файловой системы ещё держит остальное у себя и не "
+                   "записал его на носитель даже после синхронизации. Отмонтируйте раздел, смонтируйте его снова "
+                   "и повторите чтение.")
+        .arg(qsSize_Text(qui64Written), qsVolume, qsSize_Text(qui64On_Device));
+}
+
 QString qsNothing_Written_Why(const QString &qsReason)
 {
     return "не записано ни одного слова" + (qsReason.isEmpty() ? QString() : ": " + qsReason);

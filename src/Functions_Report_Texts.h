@@ -86,6 +86,9 @@ QString qsStopped_By_Error_Why(const QString &qsReason);
 QString qsStopped_By_Operator_Why();
 QString qsStopped_At_Loss_Why();
 QString qsStopped_Space_Left_Why(const quint64 qui64Free_Left);
+// The file system's structures on the device hold qui64On_Device of the qui64Written bytes of
+// the fill in qsVolume: its driver has not written the rest yet, so the medium cannot be judged.
+QString qsFill_Unwritten_Why(const QString &qsVolume, const quint64 qui64On_Device, const quint64 qui64Written);
 QString qsPoll_First_Quiet();
 
 // The drive probe's boxes.

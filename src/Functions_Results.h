@@ -88,6 +88,9 @@ public:
     // share of.
     QString qsFill_Stopped;
     quint64 qui64Volume_Bytes = 0;
+    // The file system's structures on the device hold less of the fill than its files do: a
+    // FUSE driver keeps the rest in its memory, and nothing can be judged yet.
+    bool bUnwritten = false;
 
     quint64 qui64Words() const { return qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words; }
 };
@@ -151,7 +154,8 @@ enum eRead_Status {
     eRead_Not_Device,    // neither a block device nor an image file
     eRead_Alloc_Failed,  // no memory for the read buffers
     eRead_Shrunk,        // the device became smaller during the read
-    eRead_Volume_Changed // the volume is no longer the one polled: nothing to compare with
+    eRead_Volume_Changed, // the volume is no longer the one polled: nothing to compare with
+    eRead_Fill_Unwritten  // the file system's driver has not put all of the fill on the device yet
 };
 // The status as scripts see it.
 const char *pcRead_Status_Name(const eRead_Status eStatus);

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -167,15 +168,37 @@ bool bFill_Wrote_Then_Failed(const cFill_Result &oResult)
     return oResult.eStatus == eFill_Error && oResult.iErrno != 0 && oResult.qui64Words_Written > 0;
 }
 
+namespace {
+
+// The fill's words the placement puts somewhere on the device.
+quint64 qui64Placed_Words(const std::vector<cRun> &vecRuns)
+{
+    quint64 qui64Words = 0;
+    for (const cRun &oRun : vecRuns)
+        qui64Words += oRun.qui64Count;
+    return qui64Words;
+}
+
+} // namespace
+
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
 {
     cFill_Layout oLayout;
     oLayout.qvParts = qvFill_Parts(qsVolume);
     oLayout.eOn = eVolume_On_Device(qsVolume, qsDevice, &oLayout.qsOn_Device_Why);
     quint64 qui64Unwritten = 0;
-    if (!oLayout.qvParts.isEmpty())
+    // A FUSE driver that holds part of the fill in its memory writes it on the sync that the
+    // placement asks for, or a moment later: asked again once before nothing is judged.
+    for (int iTry = 0; iTry < 2 && !oLayout.qvParts.isEmpty(); ++iTry) {
         oLayout.bPlaced = bFill_Placement(oLayout.qvParts, qsDevice, &oLayout.vecExpected, &oLayout.qsPlacement_Why,
                                           &qui64Unwritten, &oLayout.eSource);
+        const quint64 qui64Placed = qui64Placed_Words(oLayout.vecExpected);
+        oLayout.bUnwritten = oLayout.bPlaced && oLayout.eSource == ePlacement_Tsk && qui64Placed < oLayout.qui64Words();
+        if (!oLayout.bUnwritten)
+            break;
+        oLayout.qsPlacement_Why = qsFill_Unwritten_Why(qsVolume, 8 * qui64Placed, 8 * oLayout.qui64Words());
+        QThread::sleep(1);
+    }
     // The fill writes front to back; where a killed one left allocated space unwritten, its
     // file ends: those words were never written, so they cannot have been lost.
     cFill_Part *pLast = oLayout.qvParts.isEmpty() ? nullptr : &oLayout.qvParts.last();
@@ -269,11 +292,13 @@ QString qsRead_Refused(const cVolume &oVolume, cVolume_Lock &oLock)
 }
 
 // Why this run's fill of the volume ended before the volume was full; empty where it filled
-// it, or where the volume holds no fill of this run. A file system that says it has no room
-// while a quarter of the volume is still free has not been filled either.
+// it (an error at its very end, as a caching driver gives, leaves little room free), or
+// where the volume holds no fill of this run. A file system that says it has no room while
+// a quarter of the volume is still free has not been filled either.
 QString qsFill_Stopped(const cFill_Result &oLast_Fill, const cVolume &oVolume, const QString &qsDir)
 {
-    if (oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name) || oLast_Fill.qui64Words_Written == 0)
+    if (oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name) || oLast_Fill.qui64Words_Written == 0 ||
+        qui64Free_Bytes(qsDir) <= oVolume.qui64Bytes_Count / 100)
         return QString();
     switch (oLast_Fill.eStatus) {
     case eFill_Error:
@@ -319,6 +344,11 @@ void vCompare(cRead_Result &oResult, const cVolume &oVolume, const QString &qsDi
         return;
     try {
         cFill_Layout oLayout = oFill_Layout(oVolume, qsDir, oResult.qsDevice);
+        if (oLayout.bUnwritten) { // a verdict now would call lost what the driver still holds
+            oResult.eStatus = eRead_Fill_Unwritten;
+            oResult.qsError = oLayout.qsPlacement_Why;
+            return;
+        }
         vTrim_To_Written(oLast_Fill, oVolume, oLayout);
         vInfer_Placement(oResult, oLayout);
         if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
