@@ -26,6 +26,7 @@ private slots:
     void fillAndRead();
     void placement_data();
     void placement();
+    void unwrittenFill();
 };
 
 void tst_File_Systems::fillAndRead_data()
@@ -259,6 +260,36 @@ void tst_File_Systems::placement()
     for (size_t r = 0; r < vecTsk.size(); ++r)
         QVERIFY(vecTsk[r].qui64First == vecFiemap[r].qui64First && vecTsk[r].qui64Count == vecFiemap[r].qui64Count &&
                 vecTsk[r].qui64Offset == vecFiemap[r].qui64Offset);
+}
+
+void tst_File_Systems::unwrittenFill()
+{
+    // fusefat loses the clusters of a file grown past a gap: the file's structures on the
+    // device then hold less than its size, as they do while a driver keeps data in memory.
+    // Nothing is judged then; the medium is no fake.
+    NEED_LOOP();
+    NEED_PROGRAMS("mkfs.vfat", "fusefat");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(128 << 20, 512, "vfat"));
+    const cTool_Run oPoll = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll"));
+    const quint64 qui64Pattern = QJsonDocument::fromJson(oPoll.qsOut.toUtf8())["data"]["pattern_decimal"].toString().toULongLong();
+    QVERIFY(qui64Pattern != 0);
+    QFile qFill(oLoop.qsMount + "data.data");
+    QVERIFY(qFill.open(QIODevice::WriteOnly));
+    QByteArray qbaChunk(1 << 20, '\0');
+    for (const int iMiB : {1, 0, 3, 2, 5, 4, 7, 6}) { // each odd MiB written past the end
+        for (int j = 0; j < qbaChunk.size() / 8; ++j)
+            qToBigEndian<quint64>(qui64Pattern + quint64(iMiB) * (qbaChunk.size() / 8) + j, qbaChunk.data() + 8 * j);
+        QVERIFY(qFill.seek(qint64(iMiB) << 20) && qFill.write(qbaChunk) == qbaChunk.size() && qFill.flush());
+    }
+    qFill.close();
+    const cTool_Run oRead = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read"));
+    const QJsonObject qjRead = oRead.qjLast();
+    QCOMPARE(oRead.iExit, 1);
+    QCOMPARE(qjRead["status"].toString(), QString("fill_not_on_device"));
+    QVERIFY(!qjRead.contains("verdict") || qjRead["verdict"].toString() == "none");
+    QVERIFY2(oRead.qsErr.contains("Носитель пока нельзя оценить: записано 8,00 МиБ заполнения в " + oLoop.qsMount),
+             qPrintable(oRead.qsErr));
 }
 
 QTEST_MAIN(tst_File_Systems)
