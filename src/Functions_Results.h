@@ -147,13 +147,13 @@ public:
 
 enum eRead_Status {
     eRead_Not_Run,
-    eRead_No_Poll,       // no device known yet
-    eRead_Done,          // every byte was read or tried
-    eRead_Cancelled,     // by the operator or a signal
-    eRead_Open_Failed,   // the device could not be opened
-    eRead_Not_Device,    // neither a block device nor an image file
-    eRead_Alloc_Failed,  // no memory for the read buffers
-    eRead_Shrunk,        // the device became smaller during the read
+    eRead_No_Poll,        // no device known yet
+    eRead_Done,           // every byte was read or tried
+    eRead_Cancelled,      // by the operator or a signal
+    eRead_Open_Failed,    // the device could not be opened
+    eRead_Not_Device,     // neither a block device nor an image file
+    eRead_Alloc_Failed,   // no memory for the read buffers
+    eRead_Shrunk,         // the device became smaller during the read
     eRead_Volume_Changed, // the volume is no longer the one polled: nothing to compare with
     eRead_Fill_Unwritten  // the file system's driver has not put all of the fill on the device yet
 };

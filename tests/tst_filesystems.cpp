@@ -272,7 +272,8 @@ void tst_File_Systems::unwrittenFill()
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(128 << 20, 512, "vfat"));
     const cTool_Run oPoll = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll"));
-    const quint64 qui64Pattern = QJsonDocument::fromJson(oPoll.qsOut.toUtf8())["data"]["pattern_decimal"].toString().toULongLong();
+    const quint64 qui64Pattern =
+        QJsonDocument::fromJson(oPoll.qsOut.toUtf8())["data"]["pattern_decimal"].toString().toULongLong();
     QVERIFY(qui64Pattern != 0);
     QFile qFill(oLoop.qsMount + "data.data");
     QVERIFY(qFill.open(QIODevice::WriteOnly));
