@@ -11,6 +11,7 @@
 
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 QString qsSystem_Reason(const int iError)
@@ -126,4 +127,10 @@ void vClose_Aside(const int iFD)
     } catch (const std::system_error &) { // no thread to be had: here, then
         close(iFD);
     }
+}
+
+bool bRoom_For(const int iFD, const quint64 qui64Bytes)
+{
+    struct statvfs strStat;
+    return fstatvfs(iFD, &strStat) != 0 || quint64(strStat.f_bavail) * quint64(strStat.f_frsize) >= qui64Bytes;
 }

@@ -112,18 +112,6 @@ bool bOut_Of_Space(const int iError)
     return iError == ENOSPC || iError == EDQUOT;
 }
 
-namespace {
-
-// A write refused where the volume has no room left for it: the end of the space, whatever
-// the file system answered (fusefat says EPERM).
-bool bNo_Room_For(const int iFD, const quint64 qui64Bytes)
-{
-    struct statvfs strStat;
-    return fstatvfs(iFD, &strStat) == 0 && quint64(strStat.f_bavail) * quint64(strStat.f_frsize) < qui64Bytes;
-}
-
-} // namespace
-
 quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError)
 {
     const quint64 qui64Offset = 8 * (qui64Index - qui64First);
@@ -141,7 +129,8 @@ quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, 
         qui64Done += qui64Written;
         if (qui64Written == qui64Piece)
             continue;
-        if (!bOut_Of_Space(*piError) && *piError != EFBIG && bNo_Room_For(iFD, qui64Piece - qui64Written))
+        // Refused with no room left: the end of the space, whatever the answer (fusefat: EPERM)
+        if (!bOut_Of_Space(*piError) && *piError != EFBIG && !bRoom_For(iFD, qui64Piece - qui64Written))
             *piError = ENOSPC;
         // A refused direct write may be too large for what is left, or not allowed (a limit
         // that cuts it off the alignment): smaller, then buffered.
@@ -163,8 +152,8 @@ int cFill_File::iClose(const quint64 qui64End)
     int iError = 0;
     struct stat strStat;
     const quint64 qui64Bytes = 8 * (qui64End - qui64First);
-    // Cut even to the same size: that also frees what was allocated beyond the end. Only a
-    // file longer than its words must be cut: fusefat refuses any cut on a full volume.
+    // Cut even to the same size, to free what was allocated beyond the end; a failure counts
+    // only where the file is longer (fusefat refuses any cut on a full volume).
     if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0 &&
         quint64(strStat.st_size) > qui64Bytes)
         iError = errno;
@@ -225,9 +214,8 @@ public:
     std::atomic<quint64> qui64Allocated{0}; // file bytes allocated so far
     std::atomic<bool> bAllocate{true};
 
-    // Where nothing is allocated ahead, each write waits for the ones before it: a write
-    // past the end leaves a gap that the file system must fill, and fusefat loses the
-    // clusters of a file that grows that way.
+    // Where nothing is allocated ahead, each write waits for those before it: fusefat loses
+    // the clusters of a file grown past a gap.
     std::mutex qOrder;
     std::condition_variable qChunk_Done;
 };
@@ -262,8 +250,7 @@ void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
     oJob.qChunk_Done.notify_all();
 }
 
-// Waits, where the file is not allocated ahead, until the chunks before qui64Chunk are
-// written. False when the writers stop meanwhile (the pool may stop them from outside).
+// Waits, where nothing is allocated ahead, for the chunks before qui64Chunk; false on a stop.
 bool bWait_Turn(cWrite_Job &oJob, const quint64 qui64Chunk)
 {
     if (oJob.bAllocate || qui64Chunk == 0)
@@ -294,18 +281,14 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
         vAllocate_To(oJob, qui64Offset + stFill_Chunk);
         vMake_Words(pucBuffer, oJob.qui64Pattern, qui64First, qui64Words);
         int iError = 0;
-        if (!bWait_Turn(oJob, qui64Chunk)) {
+        if (!bWait_Turn(oJob, qui64Chunk) ||
+            qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, qui64Offset, &iError) != stFill_Chunk) {
             vNote_Missing(oJob, qui64Chunk);
             return;
         }
-        if (qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, qui64Offset, &iError) != stFill_Chunk) {
-            vNote_Missing(oJob, qui64Chunk);
-            return;
-        }
-        {
-            const std::lock_guard<std::mutex> qLock(oJob.qOrder);
-            oJob.pbChunk_Done[qui64Chunk] = true;
-        }
+        std::unique_lock<std::mutex> qLock(oJob.qOrder);
+        oJob.pbChunk_Done[qui64Chunk] = true;
+        qLock.unlock();
         oJob.qChunk_Done.notify_all();
         oJob.qui64Done_Bytes += stFill_Chunk;
     }
@@ -407,9 +390,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     const quint64 qui64Next_Word = qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8);
     // Chunks written after one that was refused would leave a gap: they go again. So does
     // what was allocated and not written.
-    // A cut refused as the writes were (a file made immutable, a full fusefat) leaves what
-    // was written whole in a row counted: the writer in order goes on from there, over
-    // whatever lies beyond.
+    // A refused cut (an immutable file, a full fusefat) keeps what was written in a row.
     bCut_Giving_Up(oFile.iFD, 8 * (qui64Next_Word - oFile.qui64First), oOperator, pbCancelled, pbAbandoned);
     return qui64Next_Word;
 }
