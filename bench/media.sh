@@ -4,7 +4,10 @@
 # through nbdfuse and attached with direct I/O; each program gets a fresh one: the tool and
 # f3write/f3read with a file system (ext4 without a journal, which would lie where a fake medium
 # loses it, unless the medium says otherwise), f3probe bare and unmounted, as it wants.
-# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, at 40 MiB/s.
+# Then "time to verdict on a slow stick": a 2 GiB fake that keeps 256 MiB, and a 1 GiB fake that
+# wraps every 256 MiB (four laps), at 40 MiB/s, on ext4, on exFAT (exfat-fuse) and on FAT32
+# (fusefat), each time beside f3write + f3read, as a ratio of the times (f3probe, which needs no
+# file system, once a medium). fusefat names no device in its mount: the tool is given --force.
 #   sudo bench/media.sh [NAME...]     (after scripts/test.sh has built the tool and the plugin)
 # NAMEs pick the media whose name contains one of them: chain, cache-strict, cache-loose,
 # exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow.
@@ -42,7 +45,11 @@ media=(
     "partitioned|partitioned (MBR at 1 MiB), limit 192M|--partition size=512M keep=192M mode=limit"
 )
 # 40 MiB/s is 320 Mbit/s: the rate filter counts bits, and both ways share its budget.
-slow="--filter=rate size=2G keep=256M mode=limit rate=320M"
+slow_media=(
+    "2G, limit 256M, 40 MiB/s|--filter=rate size=2G keep=256M mode=limit rate=320M"
+    "1G, wrap every 256M (4 laps), 40 MiB/s|--filter=rate size=1G keep=256M mode=wrap rate=320M"
+)
+slow_fs=("ext4|ext4" "exfat|exFAT (exfat-fuse)" "vfat|FAT32 (fusefat)")
 
 picked() { # NAME: whether the command line asked for it
     [ ${#filters[@]} -eq 0 ] && return 0
@@ -57,7 +64,7 @@ run_fillscan() {
     medium_attach "$@"
     local start status=0 out
     start=$(date +%s.%N)
-    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet 2> /dev/null \
+    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet $tool_options 2> /dev/null \
         | tail -n 1) || status=$?
     took=$(seconds "$start")
     # The last line is the read's verdict, or the step that failed and why.
@@ -98,6 +105,8 @@ run_f3probe() {
     medium_detach
 }
 
+tool_options=""
+slow_row='| %-40s | %-20s | %-36s | %5s | %-40s | %5s | %5s | %-44s | %5s |\n'
 row='| %-46s | %-42s | %5s | %-46s | %5s | %-54s | %5s |\n'
 header() {
     printf "$row" "$1" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "f3probe verdict" "s"
@@ -122,8 +131,28 @@ done
 
 if picked slow; then
     echo
-    echo "time to verdict on a slow stick: 2 GiB announced, keeps 256 MiB (limit), 40 MiB/s both ways"
-    header "slow stick"
-    # shellcheck disable=SC2086
-    compare "2G, limit 256M, 40 MiB/s (rate filter)" $slow
+    echo "time to verdict on a slow stick (rate filter, 40 MiB/s both ways); ratio: fillscan's time / f3write + f3read's"
+    printf "$slow_row" "slow stick" "file system" "fillscan verdict (usable), exit" "s" "f3write + f3read" "s" "ratio" \
+        "f3probe verdict" "s"
+    printf "$slow_row" "" "" "" "" "" "" "" "" "" | tr ' ' '-'
+    for medium in "${slow_media[@]}"; do
+        IFS='|' read -r label arguments <<< "$medium"
+        probed=0
+        for fs in "${slow_fs[@]}"; do
+            IFS='|' read -r fs_name fs_label <<< "$fs"
+            tool_options=""
+            [ "$fs_name" = vfat ] && tool_options=--force
+            # shellcheck disable=SC2086 # the arguments are words on purpose
+            run_fillscan --fs="$fs_name" $arguments; fillscan=$summary fillscan_s=$took
+            # shellcheck disable=SC2086
+            run_f3 --fs="$fs_name" $arguments; f3=$summary f3_s=$took
+            probe="(as above)" probe_s=""
+            if [ $probed -eq 0 ]; then
+                # shellcheck disable=SC2086
+                run_f3probe $arguments; probe=$summary probe_s=$took probed=1
+            fi
+            printf "$slow_row" "$label" "$fs_label" "$fillscan" "$fillscan_s" "$f3" "$f3_s" \
+                "$(awk -v a="$fillscan_s" -v b="$f3_s" 'BEGIN { printf "%.2f", a / b }')" "$probe" "$probe_s"
+        done
+    done
 fi

@@ -3,11 +3,12 @@
 # served by nbdkit (tests/fake_medium.c) through nbdfuse, attached as a loop device with
 # direct I/O, with a file system on it mounted at $work/volume. The caller sets $work and
 # $plugin, and calls medium_detach on exit.
-#   medium_attach [--fs=ext4|exfat|none] [--partition] [--filter=NAME...] PARAMETER...
+#   medium_attach [--fs=ext4|exfat|vfat|none] [--partition] [--filter=NAME...] PARAMETER...
 # PARAMETERs go to the plugin (size=512M keep=192M mode=limit cache=16M ...) and to the nbdkit
 # filters named with --filter (--filter=rate with rate=BITS_PER_SECOND among them).
 # --fs (default $MEDIUM_FS, else ext4): ext4 without a journal, which would lie where a fake
-# medium loses it; exFAT through exfat-fuse's FUSE driver; none leaves the medium bare and
+# medium loses it; exFAT through exfat-fuse's FUSE driver; vfat is FAT32 through fusefat, the
+# FUSE driver that names no device in its mount; none leaves the medium bare and
 # unmounted. --partition (or MEDIUM_PARTITION=1) first writes an MBR with one partition from
 # 1 MiB to the end, and the file system goes on it.
 # Sets $loop, the whole device (the tool's --device), and $part, the file system's device.
@@ -51,8 +52,10 @@ medium_attach() {
               mount "$part" "$work/volume" ;;
         exfat) mkfs.exfat "$part" > /dev/null
                mount.exfat-fuse "$part" "$work/volume" > /dev/null ;;
+        vfat) mkfs.vfat -F 32 "$part" > /dev/null
+              fusefat -o rw+ "$part" "$work/volume" > /dev/null 2>&1 ;; # it tells its FAT's figures
         none) return 0 ;;
-        *) echo "fake-medium.sh: no file system $fs (ext4, exfat, none)" >&2; return 1 ;;
+        *) echo "fake-medium.sh: no file system $fs (ext4, exfat, vfat, none)" >&2; return 1 ;;
     esac
     mounted=$work/volume
 }

@@ -16,12 +16,10 @@ fi
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/.." && pwd)
 # What the tests use: file systems and their FUSE drivers, an emulated medium (nbdkit served
-# through nbdfuse, which libnbd-bin holds), an encrypting file system, and the package tools.
-# Not sfdisk (fdisk): with it the emulated media's verdict rows run, and two of them (a log that
-# keeps the last 192 MiB, exFAT refusing writes after 320 MiB) miss their figure by a few per
-# cent now and then, which their placement work has yet to mend; without it they skip, saying so.
+# through nbdfuse, which libnbd-bin holds, partitioned as sticks come with sfdisk), an encrypting
+# file system, and the package tools.
 "$here/build.sh" fuse3 libfuse3-dev xfsprogs btrfs-progs exfatprogs exfat-fuse ntfs-3g dosfstools fusefat \
-    nbdkit nbdkit-plugin-dev libnbd-bin gocryptfs desktop-file-utils dpkg-dev file lintian man-db
+    nbdkit nbdkit-plugin-dev libnbd-bin fdisk gocryptfs desktop-file-utils dpkg-dev file lintian man-db
 
 # Scratch directories, removed on exit: the unpacked package and the sanitizer build.
 unpacked="" san=""

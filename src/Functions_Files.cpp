@@ -10,8 +10,9 @@
 #include <cstring>
 
 #include <sys/mman.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 QString qsSystem_Reason(const int iError)
@@ -129,8 +130,8 @@ void vClose_Aside(const int iFD)
     }
 }
 
-bool bRoom_For(const int iFD, const quint64 qui64Bytes)
+bool bOn_Fuse(const int iFD)
 {
-    struct statvfs strStat;
-    return fstatvfs(iFD, &strStat) != 0 || quint64(strStat.f_bavail) * quint64(strStat.f_frsize) >= qui64Bytes;
+    struct statfs strFs;
+    return fstatfs(iFD, &strFs) == 0 && strFs.f_type == FUSE_SUPER_MAGIC;
 }

@@ -44,8 +44,8 @@ quint64 qui64Write_Full(const int iFD, const uchar *pucData, const quint64 qui64
 // elsewhere. False with the reason on failure.
 bool bSave_File(const QString &qsPath, const QByteArray &qbaData, QString *pqsError);
 
-// Whether the file system of iFD has room for qui64Bytes more (true where it cannot tell).
-bool bRoom_For(const int iFD, const quint64 qui64Bytes);
+// Whether iFD lies on a FUSE file system (false where that cannot be told).
+bool bOn_Fuse(const int iFD);
 
 // Closes iFD (nothing for -1) on a thread of its own: through a FUSE driver whose medium stopped
 // answering a close waits for the driver's flush, and the fill must not wait with it. A

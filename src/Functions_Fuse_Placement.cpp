@@ -92,13 +92,29 @@ void vSettle_Volume(const QString &qsRoot)
     close(iFD);
 }
 
-// The one device among qlCandidates whose file system holds qsIn_Fs, at no more than the
-// qi64Size bytes the file has now (a fill still going on adds to it meanwhile).
-bool bFind_Holder(const QList<dev_t> &qlCandidates, const QString &qsIn_Fs, const qint64 qi64Size, dev_t *pdevFs)
+// The size of the file at qsPath as its driver has it now: the kernel's copy of a FUSE file's
+// size may be a second old, and a fill meanwhile made the file larger on the device.
+qint64 qi64Size_Now(const QString &qsPath)
 {
+    struct statx strFile;
+    if (statx(AT_FDCWD, QFile::encodeName(qsPath).constData(), AT_STATX_FORCE_SYNC, STATX_SIZE, &strFile) != 0)
+        return -1;
+    return qint64(strFile.stx_size);
+}
+
+// The one device among qlCandidates whose file system holds qsIn_Fs (the fill's qsPath), at no
+// more than the bytes the file has after its structures were read (a fill still going on adds
+// to it meanwhile).
+bool bFind_Holder(const QList<dev_t> &qlCandidates, const QString &qsIn_Fs, const QString &qsPath, dev_t *pdevFs)
+{
+    QList<qint64> qlHeld;
+    for (const dev_t devCandidate : qlCandidates)
+        qlHeld << qi64Tsk_File_Size(qsNode(devCandidate), qsIn_Fs);
+    const qint64 qi64Size = qi64Size_Now(qsPath);
     int iFound = 0;
-    for (const dev_t devCandidate : qlCandidates) {
-        const qint64 qi64Held = qi64Tsk_File_Size(qsNode(devCandidate), qsIn_Fs);
+    for (int i = 0; i < qlCandidates.size(); ++i) {
+        const dev_t devCandidate = qlCandidates[i];
+        const qint64 qi64Held = qlHeld[i];
         if (qi64Held >= 0 && qi64Held <= qi64Size) {
             *pdevFs = devCandidate;
             ++iFound;
@@ -135,7 +151,7 @@ bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std
     } else {
         // The mount names no device: find the one file system on the scanned device (or
         // its partitions) that holds the fill.
-        if (!bFind_Holder(qlWith_Partitions(qsDevice), qsIn_Fs(qvParts.first()), strFile.st_size, pdevFs)) {
+        if (!bFind_Holder(qlWith_Partitions(qsDevice), qsIn_Fs(qvParts.first()), qvParts.first().qsPath, pdevFs)) {
             *pqsWhy = qsFuse_No_Device_Why(qsType, qsDevice);
             return false;
         }

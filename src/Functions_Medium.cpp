@@ -16,48 +16,81 @@ bool bKept(const cPiece &oPiece)
     return oPiece.eValue == eFate_In_Place || oPiece.eValue == eFate_Found || oPiece.eValue == eFate_Changed;
 }
 
-// The period of a medium that wraps its addresses: most words found twice lie that far
-// apart, and most words found beyond it have their twin there. 0 when there is none.
-quint64 qui64Wrap_Period(const std::vector<cRun> &vecRuns, const quint64 qui64Device_Bytes, const quint64 qui64Words)
+// Words of one index range seen at two places: how far apart, and where the lower copy lies.
+class cTwins
 {
-    QHash<quint64, quint64> qhTwins; // distance -> words seen at both places
-    quint64 qui64All_Twins = 0;
+public:
+    quint64 qui64Distance;
+    quint64 qui64Low_Offset;
+    quint64 qui64Count;
+};
+
+// Each run against the widest run before it that overlaps its indexes.
+std::vector<cTwins> vecTwins_Of(const std::vector<cRun> &vecRuns)
+{
+    std::vector<cTwins> vecTwins;
     const cRun *pWidest = nullptr;
     for (const cRun &oRun : vecRuns) {
         if (pWidest && oRun.qui64First < pWidest->qui64End() && oRun.qui64Diagonal() != pWidest->qui64Diagonal()) {
             const quint64 qui64Overlap = std::min(oRun.qui64End(), pWidest->qui64End()) - oRun.qui64First;
             const qint64 qi64Distance = qint64(oRun.qui64Diagonal() - pWidest->qui64Diagonal());
-            qhTwins[quint64(qi64Distance < 0 ? -qi64Distance : qi64Distance)] += qui64Overlap;
-            qui64All_Twins += qui64Overlap;
+            const quint64 qui64Widest_At = pWidest->qui64Offset + 8 * (oRun.qui64First - pWidest->qui64First);
+            vecTwins.push_back({quint64(qi64Distance < 0 ? -qi64Distance : qi64Distance),
+                                std::min(oRun.qui64Offset, qui64Widest_At), qui64Overlap});
         }
         if (!pWidest || oRun.qui64End() > pWidest->qui64End())
             pWidest = &oRun;
     }
-    quint64 qui64Period = 0, qui64Most = 0;
-    for (auto it = qhTwins.cbegin(); it != qhTwins.cend(); ++it)
-        if (it.value() > qui64Most) {
-            qui64Most = it.value();
-            qui64Period = it.key();
-        }
-    if (qui64Period == 0 || qui64Period >= qui64Device_Bytes || 2 * qui64Most < qui64All_Twins ||
-        100 * qui64Most < qui64Words)
-        return 0;
-    quint64 qui64Beyond = 0;
-    for (const cRun &oRun : vecRuns)
-        if (oRun.qui64Offset_End() > qui64Period)
-            qui64Beyond += (oRun.qui64Offset_End() - std::max(oRun.qui64Offset, qui64Period)) / 8;
-    return 2 * qui64Most >= qui64Beyond ? qui64Period : 0;
+    return vecTwins;
 }
 
-// The words a wrapping medium shows below the period as aliases of those beyond it.
+// The period of a medium that wraps its addresses: most words found twice lie a multiple of
+// it apart (a fill of several laps leaves each word of the last one at every multiple), the
+// first period holds aliases of words written beyond it (a loose cache's stale copies all lie
+// beyond its capacity), and most words found beyond it have their twin there. 0 when there is none.
+quint64 qui64Wrap_Period(const std::vector<cRun> &vecRuns, const quint64 qui64Device_Bytes, const quint64 qui64Words)
+{
+    const std::vector<cTwins> vecTwins = vecTwins_Of(vecRuns);
+    QHash<quint64, quint64> qhTwins; // distance -> words seen at both places
+    quint64 qui64All_Twins = 0, qui64Commonest = 0;
+    for (const cTwins &oTwins : vecTwins) {
+        qui64Commonest = std::max(qui64Commonest, qhTwins[oTwins.qui64Distance] += oTwins.qui64Count);
+        qui64All_Twins += oTwins.qui64Count;
+    }
+    QList<quint64> qlDistances = qhTwins.keys();
+    std::sort(qlDistances.begin(), qlDistances.end());
+    for (const quint64 qui64Period : qlDistances) {
+        // A distance of its own weight, not a small one that merely divides the others.
+        if (qui64Period == 0 || qui64Period >= qui64Device_Bytes || 100 * qhTwins.value(qui64Period) < qui64Words ||
+            2 * qhTwins.value(qui64Period) < qui64Commonest)
+            continue;
+        quint64 qui64Multiples = 0, qui64Aliases_Below = 0;
+        for (const cTwins &oTwins : vecTwins)
+            if (oTwins.qui64Distance % qui64Period == 0) {
+                qui64Multiples += oTwins.qui64Count;
+                if (oTwins.qui64Low_Offset < qui64Period)
+                    qui64Aliases_Below += oTwins.qui64Count;
+            }
+        if (2 * qui64Multiples < qui64All_Twins || 100 * qui64Aliases_Below < qui64Words)
+            continue;
+        quint64 qui64Beyond = 0;
+        for (const cRun &oRun : vecRuns)
+            if (oRun.qui64Offset_End() > qui64Period)
+                qui64Beyond += (oRun.qui64Offset_End() - std::max(oRun.qui64Offset, qui64Period)) / 8;
+        return 2 * qui64Multiples >= qui64Beyond ? qui64Period : 0;
+    }
+    return 0;
+}
+
+// The words a wrapping medium shows a whole number of periods away from their place: aliases.
 quint64 qui64Aliases(const std::vector<cRun> &vecRuns, const quint64 qui64Period)
 {
     quint64 qui64Result = 0;
     const cRun *pWidest = nullptr;
     for (const cRun &oRun : vecRuns) {
         const quint64 qui64Distance = pWidest ? oRun.qui64Diagonal() - pWidest->qui64Diagonal() : 0;
-        if (pWidest && oRun.qui64First < pWidest->qui64End() &&
-            (qui64Distance == qui64Period || 0 - qui64Distance == qui64Period))
+        if (pWidest && oRun.qui64First < pWidest->qui64End() && qui64Distance != 0 &&
+            (qui64Distance % qui64Period == 0 || (0 - qui64Distance) % qui64Period == 0))
             qui64Result += std::min(oRun.qui64End(), pWidest->qui64End()) - oRun.qui64First;
         if (!pWidest || oRun.qui64End() > pWidest->qui64End())
             pWidest = &oRun;
@@ -126,9 +159,33 @@ quint64 qui64Unexplained_Beyond(const std::vector<cPiece> &vecBy_Offset, const s
     return qui64Unexplained;
 }
 
+// The fill's words found past its file's end (chunks written last and then cut off), each
+// once; only those found at or beyond qui64From (device bytes).
+quint64 qui64Past_End(const std::vector<cRun> &vecBy_Index, const quint64 qui64Words, const quint64 qui64From)
+{
+    quint64 qui64Result = 0, qui64Counted_To = qui64Words;
+    for (const cRun &oRun : vecBy_Index)
+        if (oRun.qui64Offset >= qui64From && oRun.qui64End() > qui64Counted_To) {
+            qui64Result += oRun.qui64End() - std::max(oRun.qui64First, qui64Counted_To);
+            qui64Counted_To = oRun.qui64End();
+        }
+    return qui64Result;
+}
+
+// The capacity between what was proven kept and the first place proven lost: the file
+// system's own blocks between the fill's stretches are no gap, a stretch it left unwritten
+// (a second allocation group, say) is one, and nothing in it was measured.
+void vSet_Capacity(cMedium *pMedium, const quint64 qui64Kept_End, const quint64 qui64Lost_From)
+{
+    const bool bGap = qui64Lost_From - qui64Kept_End > qui64Lost_From / 100;
+    pMedium->qui64Usable_Bytes = bGap ? qui64Kept_End : qui64Lost_From;
+    pMedium->qui64Capacity_Min = pMedium->qui64Usable_Bytes;
+    pMedium->qui64Capacity_Max = qui64Lost_From;
+}
+
 // The capacity of a medium that keeps nothing beyond some offset but what a small cache
 // still holds: the first place of a lost word below which next to nothing was lost and
-// beyond which at most a quarter as much was kept as was lost, or as the capacity. Fills
+// beyond which less was kept than was lost, and at most a quarter of the capacity. Fills
 // *pMedium and returns true when there is one.
 bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns, const quint64 qui64Words,
                      cMedium *pMedium)
@@ -141,12 +198,14 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
         vecLost_After[i] = vecLost_After[i + 1] + (bLost(vecBy_Offset[i]) ? qui64Bytes : 0);
         vecKept_After[i] = vecKept_After[i + 1] + (bKept(vecBy_Offset[i]) ? qui64Bytes : 0);
     }
-    quint64 qui64Lost_Before = 0, qui64Kept_Before = 0;
+    quint64 qui64Lost_Before = 0, qui64Kept_Before = 0, qui64Kept_End = 0;
     for (size_t i = 0; i < vecBy_Offset.size(); ++i) {
         const quint64 qui64Limit = vecBy_Offset[i].qui64Offset;
         if (i > 0) {
             const quint64 qui64Bytes = 8 * vecBy_Offset[i - 1].qui64Count;
             (bLost(vecBy_Offset[i - 1]) ? qui64Lost_Before : qui64Kept_Before) += qui64Bytes;
+            if (bKept(vecBy_Offset[i - 1]))
+                qui64Kept_End = std::max(qui64Kept_End, vecBy_Offset[i - 1].qui64Offset_End());
         }
         if (!bLost(vecBy_Offset[i]) || qui64Limit == 0)
             continue;
@@ -157,8 +216,10 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
         // A few lost words are a fault, not a capacity: the loss must be a hundredth of the fill.
         if (100 * vecLost_After[i] < 8 * qui64Words)
             return false;
-        // What is kept beyond is a cache's: small against the loss, and against the capacity.
-        if (4 * vecKept_After[i] > vecLost_After[i] || 4 * vecKept_After[i] > qui64Limit)
+        // What is kept beyond is a cache's: less than the loss (a fill stopped early, soon
+        // after the checks saw the loss, lost not much more than the cache holds), and small
+        // against the capacity.
+        if (vecKept_After[i] >= vecLost_After[i] || 4 * vecKept_After[i] > qui64Limit)
             continue;
         // What was found beyond must be what the cache holds there, or its stale copies: words
         // of the indexes it kept. Anything else (the fill's words moved there, an old fill)
@@ -168,9 +229,14 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
             vecLost_After[i] + vecKept_After[i])
             continue;
         pMedium->eFake = eVerdict_Capacity_Limited;
-        pMedium->qui64Usable_Bytes = qui64Limit;
-        pMedium->qui64Cache_Bytes = vecKept_After[i];
-        const quint64 qui64Kept_Words = vecKept_After[i] / 8;
+        vSet_Capacity(pMedium, std::min(qui64Kept_End, qui64Limit), qui64Limit);
+        // The cache holds the chunks cut off the file's end too.
+        pMedium->qui64Cache_Bytes = vecKept_After[i] + 8 * qui64Past_End(vecRuns, qui64Words, qui64Limit);
+        // A loose cache's stale copies fill the unmeasured stretch too: they are its, not remnants.
+        if (pMedium->qui64Capacity_Min < qui64Limit)
+            qui64Unexplained_Beyond(vecBy_Offset, i, vecRuns, qui64Words, pMedium->qui64Capacity_Min,
+                                    &qui64Found_Beyond);
+        const quint64 qui64Kept_Words = pMedium->qui64Cache_Bytes / 8;
         pMedium->qui64Medium_Copies = qui64Found_Beyond > qui64Kept_Words ? qui64Found_Beyond - qui64Kept_Words : 0;
         return true;
     }
@@ -179,8 +245,11 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
 
 // A medium that keeps only the last bytes written, wherever they lie (its controller writes
 // a log and drops the oldest): the fill's first indexes are lost and its last ones kept,
-// with one split between them. Returns the bytes it kept, 0 when it is no such medium.
-quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const quint64 qui64Words)
+// with one split between them. Returns the bytes it kept, 0 when it is no such medium: the
+// fill's words it kept, and those of chunks written last and then cut off the file's end,
+// which took their part of what it keeps.
+quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
+                         const quint64 qui64Words)
 {
     quint64 qui64Lost_Total = 0, qui64Kept_Total = 0;
     for (const cPiece &oPiece : vecPieces) {
@@ -196,7 +265,7 @@ quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const quint64 qui
         const quint64 qui64Lost_After = qui64Lost_Total - qui64Lost_Before;
         if (10 * qui64Before >= qui64Words && 5 * qui64Lost_Before >= 4 * qui64Before &&
             50 * (qui64Kept_After + qui64Lost_After) >= qui64Words && qui64Kept_After >= 9 * qui64Lost_After)
-            return 8 * qui64Kept_Total;
+            return 8 * (qui64Kept_Total + qui64Past_End(vecRuns, qui64Words, 0));
         if (bLost(oPiece) && oPiece.bPlaced)
             qui64Lost_Before += oPiece.qui64Count;
         else if (bKept(oPiece))
@@ -205,11 +274,9 @@ quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const quint64 qui
     return 0;
 }
 
-} // namespace
-
-cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
-                      const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After,
-                      const quint64 qui64Distinct)
+cMedium oKind_Of_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
+                        const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After,
+                        const quint64 qui64Distinct)
 {
     // What a medium that refused writes took: every word of the fill it holds, also those of
     // chunks written whole after the first refused one (the file was cut before them).
@@ -230,12 +297,15 @@ cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cR
             // the end) left nothing beyond: that is what the medium did.
             if (qui64Refused_After > 0) {
                 oMedium.eFake = eVerdict_Write_Failed;
-                oMedium.qui64Usable_Bytes = std::min(oMedium.qui64Usable_Bytes, qui64Taken);
-                oMedium.qui64Cache_Bytes = oMedium.qui64Medium_Copies = 0;
+                // A FUSE driver writes its stretches out of order, so some below the first
+                // lost place may be lost too: every word found was taken all the same.
+                oMedium.qui64Usable_Bytes =
+                    std::max(std::min(oMedium.qui64Usable_Bytes, qui64Taken), 8 * qui64Distinct);
+                oMedium.qui64Cache_Bytes = oMedium.qui64Medium_Copies = oMedium.qui64Capacity_Max = 0;
             }
             return oMedium;
         }
-        if ((oMedium.qui64Usable_Bytes = qui64Recent_Only(vecPieces, qui64Words)) > 0) {
+        if ((oMedium.qui64Usable_Bytes = qui64Recent_Only(vecPieces, vecRuns, qui64Words)) > 0) {
             oMedium.eFake = eVerdict_Keeps_Recent;
             return oMedium;
         }
@@ -244,5 +314,18 @@ cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cR
         oMedium.eFake = eVerdict_Write_Failed;
         oMedium.qui64Usable_Bytes = qui64Taken;
     }
+    return oMedium;
+}
+
+} // namespace
+
+cMedium oModel_Medium(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
+                      const quint64 qui64Device_Bytes, const quint64 qui64Words, const quint64 qui64Refused_After,
+                      const quint64 qui64Distinct)
+{
+    cMedium oMedium =
+        oKind_Of_Medium(vecPieces, vecRuns, qui64Device_Bytes, qui64Words, qui64Refused_After, qui64Distinct);
+    if (oMedium.qui64Capacity_Max == 0) // measured where it ends: no range
+        oMedium.qui64Capacity_Min = oMedium.qui64Capacity_Max = oMedium.qui64Usable_Bytes;
     return oMedium;
 }

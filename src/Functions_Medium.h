@@ -31,6 +31,9 @@ public:
     quint64 qui64Usable_Bytes = 0;
     quint64 qui64Period = 0;       // wraparound: the distance at which addresses repeat
     quint64 qui64Cache_Bytes = 0;  // capacity limited: kept beyond the capacity by a cache
+    // The capacity as a range where the fill left a stretch below the first loss unwritten:
+    // proven kept up to the first, proven lost from the last; equal when nothing lies between.
+    quint64 qui64Capacity_Min = 0, qui64Capacity_Max = 0;
     quint64 qui64Medium_Copies = 0; // words it returned away from their own place: a cache's stale
                                    // copies, a wrap's aliases
 };

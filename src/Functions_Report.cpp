@@ -467,6 +467,8 @@ void vPut_Read_Counts(QJsonObject &qjResult, const cRead_Result &oResult)
     vPut(qjResult, "remnants", oVerdict.qui64Remnants);
     vPut(qjResult, "changed", oVerdict.qui64Changed);
     vPut(qjResult, "cache_bytes", oVerdict.qui64Cache_Bytes);
+    vPut(qjResult, "capacity_min_bytes", oVerdict.qui64Capacity_Min);
+    vPut(qjResult, "capacity_max_bytes", oVerdict.qui64Capacity_Max);
     vPut(qjResult, "medium_copies", oVerdict.qui64Medium_Copies);
     vPut(qjResult, "wrap_period_bytes", oVerdict.qui64Wrap_Period);
     vPut(qjResult, "refused_after_bytes", oVerdict.oLayout.qui64Refused_After);

@@ -122,6 +122,8 @@ public:
     quint64 qui64Usable_Bytes = 0;     // a fake: what the medium really keeps
     quint64 qui64Wrap_Period = 0;      // wraparound: the distance at which addresses repeat
     quint64 qui64Cache_Bytes = 0;      // capacity limited: what a cache beyond the capacity still held
+    quint64 qui64Capacity_Min = 0;     // a fake's capacity: proven kept up to here (usable)
+    quint64 qui64Capacity_Max = 0;     // and proven lost from here; larger where the fill left a gap
     quint64 qui64Medium_Copies = 0;     // words a cache returned at other places than their own
     QVector<cMissing_Range> qvMissing; // the first stretches not found
     static const int iMax_Missing = 8;

@@ -16,9 +16,14 @@ public:
     cTsk_File(const QString &qsFs_Device, const QString &qsIn_Fs)
     {
         const QByteArray qbaDevice = qsFs_Device.toLocal8Bit();
-        pImg.reset(tsk_img_open_sing(qbaDevice.constData(), TSK_IMG_TYPE_DETECT, 0));
-        if (pImg)
-            pFs.reset(tsk_fs_open_img(pImg.get(), 0, TSK_FS_TYPE_DETECT));
+        // A device is a raw image. Only the file systems whose FUSE drivers do not say where a
+        // file lies are tried, and ext, whose FIEMAP its structures confirm: the detection of
+        // every kind (YAFFS2's above all) read much of the device, which on a slow medium took
+        // longer than the fill's checks may wait, while the writers ran on.
+        pImg.reset(tsk_img_open_sing(qbaDevice.constData(), TSK_IMG_TYPE_RAW, 0));
+        for (const TSK_FS_TYPE_ENUM eType : {TSK_FS_TYPE_FAT_DETECT, TSK_FS_TYPE_NTFS_DETECT, TSK_FS_TYPE_EXT_DETECT})
+            if (pImg && !pFs)
+                pFs.reset(tsk_fs_open_img(pImg.get(), 0, eType));
         if (pFs)
             pFile.reset(tsk_fs_file_open(pFs.get(), nullptr, qsIn_Fs.toUtf8().constData()));
     }

@@ -351,6 +351,8 @@ void cJudge::vConclude()
         oVerdict.qui64Usable_Bytes = oMedium.qui64Usable_Bytes;
         oVerdict.qui64Wrap_Period = oMedium.qui64Period;
         oVerdict.qui64Cache_Bytes = oMedium.qui64Cache_Bytes;
+        oVerdict.qui64Capacity_Min = oMedium.qui64Capacity_Min;
+        oVerdict.qui64Capacity_Max = oMedium.qui64Capacity_Max;
         oVerdict.qui64Medium_Copies = oMedium.qui64Medium_Copies;
     }
 }

@@ -63,17 +63,29 @@ QString qsMissing_Text(const cVerdict &oVerdict)
                  : QString(", ещё не на своих местах: %1").arg(qsWords_Text(oVerdict.qui64Displaced)));
 }
 
+QString qsCapacity_Text(const cVerdict &oVerdict)
+{
+    const quint64 qui64Min = oVerdict.qui64Capacity_Min, qui64Max = oVerdict.qui64Capacity_Max;
+    const QString qsCache =
+        oVerdict.qui64Cache_Bytes == 0
+            ? QString()
+            : QString(", и ещё около %1 держит кэш, пока их не вытеснят").arg(qsSize_Text(oVerdict.qui64Cache_Bytes));
+    if (qui64Max <= qui64Min)
+        return QString("Поддельная ёмкость: носитель хранит данные только до смещения %1, всё записанное дальше "
+                       "потеряно. Настоящая ёмкость — около %2%3.")
+            .arg(qsCount_Text(qui64Min), qsSize_Text(qui64Min), qsCache);
+    // Where the file system put nothing of the fill, nothing was measured: a range, not a figure.
+    return QString("Поддельная ёмкость: носитель хранит данные до смещения %1, записанное начиная со смещения %2 "
+                   "потеряно. Настоящая ёмкость — от %3 до %4: между ними заполнение не легло, проверить нельзя%5.")
+        .arg(qsCount_Text(qui64Min), qsCount_Text(qui64Max), qsSize_Text(qui64Min), qsSize_Text(qui64Max), qsCache);
+}
+
 QString qsFake_Text(const cVerdict &oVerdict)
 {
     const quint64 qui64Usable = oVerdict.qui64Usable_Bytes;
     switch (oVerdict.eValue) {
     case eVerdict_Capacity_Limited:
-        return QString("Поддельная ёмкость: носитель хранит данные только до смещения %1, всё записанное дальше "
-                       "потеряно. Настоящая ёмкость — около %2%3.")
-            .arg(qsCount_Text(qui64Usable), qsSize_Text(qui64Usable),
-                 oVerdict.qui64Cache_Bytes == 0
-                     ? QString()
-                     : QString(", и ещё около %1 держит кэш, пока их не вытеснят").arg(qsSize_Text(oVerdict.qui64Cache_Bytes)));
+        return qsCapacity_Text(oVerdict);
     case eVerdict_Wraparound:
         if (qui64Usable < oVerdict.qui64Wrap_Period)
             return QString("Поддельная ёмкость: носитель зацикливает адреса через каждые %1 и из каждого круга хранит "
@@ -99,11 +111,10 @@ QString qsFake_Text(const cVerdict &oVerdict)
 QString qsNo_Plaintext_Text(const cVerdict &oVerdict)
 {
     return QString("%1: данные попадают на носитель зашифрованными или сжатыми%2.")
-        .arg(oVerdict.qui64Found == 0
-                 ? QString("Ни одного слова заполнения на носителе нет")
-                 : QString("В открытом виде на носителе только %1 заполнения из %2 (%3)")
-                       .arg(qsWords_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Words),
-                            qsPercent_Text(oVerdict.qui64Found, oVerdict.qui64Words)),
+        .arg(oVerdict.qui64Found == 0 ? QString("Ни одного слова заполнения на носителе нет")
+                                      : QString("В открытом виде на носителе только %1 заполнения из %2 (%3)")
+                                            .arg(qsWords_Text(oVerdict.qui64Found), qsCount_Text(oVerdict.qui64Words),
+                                                 qsPercent_Text(oVerdict.qui64Found, oVerdict.qui64Words)),
              oVerdict.oLayout.eOn == eOn_Device_Yes
                  ? QString()
                  : " (или раздел не лежит на этом носителе: установить это не удалось)");
@@ -215,9 +226,9 @@ QStringList qslVerdict_Details(const cRead_Result &oResult)
         qslLines << QString("С изменёнными битами на своих местах: %1.").arg(qsWords_Text(oVerdict.qui64Changed));
     if (oVerdict.qui64Medium_Copies > 0)
         qslLines << QString("Носитель вернул %1 не на их местах: %2.")
-                        .arg(qsWords_Text(oVerdict.qui64Medium_Copies),
-                             oVerdict.eValue == eVerdict_Wraparound ? "двойники слов, записанных на круг дальше"
-                                                                    : "устаревшие копии из его кэша");
+                        .arg(qsWords_Text(oVerdict.qui64Medium_Copies), oVerdict.eValue == eVerdict_Wraparound
+                                                                            ? "двойники слов, записанных на круг дальше"
+                                                                            : "устаревшие копии из его кэша");
     if (oVerdict.eValue == eVerdict_Wraparound)
         qslLines << QString("Адреса повторяются через каждые %1.").arg(qsBytes_Text(oVerdict.qui64Wrap_Period));
     if (!oVerdict.oLayout.qsFill_Stopped.isEmpty() && oVerdict.eValue != eVerdict_Intact)

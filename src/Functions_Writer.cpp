@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <memory>
 #include <mutex>
 
@@ -112,6 +110,21 @@ bool bOut_Of_Space(const int iError)
     return iError == ENOSPC || iError == EDQUOT;
 }
 
+namespace {
+
+// fusefat refuses a write for which no cluster is left with EPERM: on a FUSE file system with
+// less than a chunk free, that is the end of the space.
+int iSpace_Error(const int iFD, const int iError)
+{
+    struct statvfs strStat;
+    if (iError == EPERM && bOn_Fuse(iFD) && fstatvfs(iFD, &strStat) == 0 &&
+        quint64(strStat.f_bavail) * quint64(strStat.f_frsize) < stFill_Chunk)
+        return ENOSPC;
+    return iError;
+}
+
+} // namespace
+
 quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, const quint64 qui64Index, int *piError)
 {
     const quint64 qui64Offset = 8 * (qui64Index - qui64First);
@@ -129,9 +142,7 @@ quint64 cFill_File::qui64Write(const uchar *pucData, const quint64 qui64Length, 
         qui64Done += qui64Written;
         if (qui64Written == qui64Piece)
             continue;
-        // Refused with no room left: the end of the space, whatever the answer (fusefat: EPERM)
-        if (!bOut_Of_Space(*piError) && *piError != EFBIG && !bRoom_For(iFD, qui64Piece - qui64Written))
-            *piError = ENOSPC;
+        *piError = iSpace_Error(iFD, *piError);
         // A refused direct write may be too large for what is left, or not allowed (a limit
         // that cuts it off the alignment): smaller, then buffered.
         if (bDirect && (bOut_Of_Space(*piError) || *piError == EINVAL || *piError == EFBIG)) {
@@ -152,8 +163,8 @@ int cFill_File::iClose(const quint64 qui64End)
     int iError = 0;
     struct stat strStat;
     const quint64 qui64Bytes = 8 * (qui64End - qui64First);
-    // Cut even to the same size, to free what was allocated beyond the end; a failure counts
-    // only where the file is longer (fusefat refuses any cut on a full volume).
+    // Cut even to the same size: that also frees what was allocated beyond the end. A driver
+    // that refuses every cut (fusefat) then leaves a file that ends where its words do.
     if (fstat(iFD, &strStat) == 0 && quint64(strStat.st_size) >= qui64Bytes && ftruncate(iFD, off_t(qui64Bytes)) != 0 &&
         quint64(strStat.st_size) > qui64Bytes)
         iError = errno;
@@ -213,11 +224,6 @@ public:
     std::mutex qAllocate;
     std::atomic<quint64> qui64Allocated{0}; // file bytes allocated so far
     std::atomic<bool> bAllocate{true};
-
-    // Where nothing is allocated ahead, each write waits for those before it: fusefat loses
-    // the clusters of a file grown past a gap.
-    std::mutex qOrder;
-    std::condition_variable qChunk_Done;
 };
 
 // Steps in which the file is allocated ahead of the writers.
@@ -247,18 +253,6 @@ void vNote_Missing(cWrite_Job &oJob, const quint64 qui64Chunk)
     while (qui64Chunk < qui64Seen && !oJob.qui64First_Missing.compare_exchange_weak(qui64Seen, qui64Chunk)) {
     }
     oJob.bStop = true;
-    oJob.qChunk_Done.notify_all();
-}
-
-// Waits, where nothing is allocated ahead, for the chunks before qui64Chunk; false on a stop.
-bool bWait_Turn(cWrite_Job &oJob, const quint64 qui64Chunk)
-{
-    if (oJob.bAllocate || qui64Chunk == 0)
-        return true;
-    std::unique_lock<std::mutex> qLock(oJob.qOrder);
-    while (!oJob.bStop && !oJob.pbChunk_Done[qui64Chunk - 1])
-        oJob.qChunk_Done.wait_for(qLock, std::chrono::milliseconds(50));
-    return !oJob.bStop;
 }
 
 void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
@@ -281,15 +275,11 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
         vAllocate_To(oJob, qui64Offset + stFill_Chunk);
         vMake_Words(pucBuffer, oJob.qui64Pattern, qui64First, qui64Words);
         int iError = 0;
-        if (!bWait_Turn(oJob, qui64Chunk) ||
-            qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, qui64Offset, &iError) != stFill_Chunk) {
+        if (qui64Write_Full(oJob.iFD, pucBuffer, stFill_Chunk, qui64Offset, &iError) != stFill_Chunk) {
             vNote_Missing(oJob, qui64Chunk);
             return;
         }
-        std::unique_lock<std::mutex> qLock(oJob.qOrder);
         oJob.pbChunk_Done[qui64Chunk] = true;
-        qLock.unlock();
-        oJob.qChunk_Done.notify_all();
         oJob.qui64Done_Bytes += stFill_Chunk;
     }
 }
@@ -318,6 +308,14 @@ quint64 qui64Chunks_In_A_Row(const cWrite_Job &oJob)
 } // namespace
 
 namespace {
+
+// Writers in parallel write past the file's end, leaving holes for a moment, unless the file
+// is allocated ahead. A FUSE driver of FAT (fusefat) chains a hole's clusters out of order and
+// loses data there: on a FUSE file system that cannot allocate ahead, the chunks go in order.
+bool bExtends_Out_Of_Order(const int iFD, const quint64 qui64At)
+{
+    return bOn_Fuse(iFD) && fallocate(iFD, FALLOC_FL_KEEP_SIZE, off_t(qui64At), off_t(stFill_Chunk)) != 0;
+}
 
 // A cut on a thread of its own: through a FUSE driver it waits for the medium as a write
 // does, and after a cancel it is given up like one. The descriptor is the job's.
@@ -356,7 +354,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
                             const quint64 qui64End, cOperator &oOperator, bool *pbCancelled, bool *pbAbandoned)
 {
     const quint64 qui64Chunks = (qui64End - qui64From) / (stFill_Chunk / 8);
-    if (!oFile.bDirect || qui64Chunks < 2)
+    if (!oFile.bDirect || qui64Chunks < 2 || bExtends_Out_Of_Order(oFile.iFD, 8 * (qui64From - oFile.qui64First)))
         return qui64From;
     auto pJob = std::make_shared<cWrite_Job>(oFile.iFD, iWriters);
     if (pJob->iFD < 0 || pJob->oBuffers.iCount() == 0)
@@ -390,7 +388,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     const quint64 qui64Next_Word = qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8);
     // Chunks written after one that was refused would leave a gap: they go again. So does
     // what was allocated and not written.
-    // A refused cut (an immutable file, a full fusefat) keeps what was written in a row.
+    // A refused cut (an immutable file) keeps what was written in a row.
     bCut_Giving_Up(oFile.iFD, 8 * (qui64Next_Word - oFile.qui64First), oOperator, pbCancelled, pbAbandoned);
     return qui64Next_Word;
 }

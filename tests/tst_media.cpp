@@ -50,8 +50,10 @@ class cEmulated_Medium
 {
 public:
     // qslMedium: the plugin's parameters, nbdkit's filters (--filter=...) among them; qsFs:
-    // ext4 or exfat.
-    QString qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned)
+    // a mkfs type (exfat and vfat mounted through their FUSE drivers: FAT32 through fusefat),
+    // qslMkfs more of its options.
+    QString qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned,
+                    const QStringList &qslMkfs = {})
     {
         const QString qsDir = qTemp.filePath("nbd");
         QDir().mkpath(qsDir);
@@ -72,10 +74,14 @@ public:
             return "nbdfuse did not start: " + qsRun("cat", {qTemp.filePath("nbdfuse.log")});
         oServer.qsDir = qsDir;
         const QString qsError = oLoop.qsAttach(qsDir + "/medium.img", bPartitioned);
-        // The journal would lie in the middle of the volume, which a fake medium loses.
-        return qsError.isEmpty() ? oLoop.qsMake_Fs(qsFs, qsFs == "ext4" ? QStringList{"-O", "^has_journal"}
-                                                                         : QStringList(), "defaults")
-                                 : qsError;
+        // The journal would lie in the middle of the volume, which a fake medium loses. The
+        // inode tables are few (the fill makes a few files) and written now: the kernel would
+        // write them while the fill runs, and a medium that counts its writes (keeping the
+        // last ones, refusing after some) would count them against the fill.
+        const QStringList qslExt4 = {"-O", "^has_journal", "-N", "1024", "-E", "lazy_itable_init=0"};
+        return qsError.isEmpty()
+                   ? oLoop.qsMake_Fs(qsFs, (qsFs == "ext4" ? qslExt4 : QStringList()) + qslMkfs, "defaults")
+                   : qsError;
     }
 
     QTemporaryDir qTemp;
@@ -131,17 +137,48 @@ Q_DECLARE_METATYPE(eStack)
 typedef QVector<QPair<quint64, quint64>> tByte_Ranges; // [first, end) device bytes
 Q_DECLARE_METATYPE(tByte_Ranges)
 
+// Fakes on file systems whose placement comes from their own structures, 1 GiB announced:
+// where the file system puts the fill decides what the read can prove.
+static void vPlaced_Rows()
+{
+    auto vRow = [](const char *pcName, const QStringList &qslMedium, const QString &qsFs, const QStringList &qslMkfs,
+                   const QString &qsVerdict, const double dUsable, const bool bRange, const double dCache,
+                   const double dLost_From, const QString &qsFirst_Line) {
+        QTest::newRow(pcName) << eStack_Medium << qslMedium << tByte_Ranges() << qsFs << qslMkfs << false << qsVerdict
+                              << dUsable << bRange << dCache << dLost_From << qsFirst_Line;
+    };
+    // Four laps over 128 MiB: every word of the last lap is found four times.
+    vRow("exfat: wraps every 128 of 512 MiB", {"size=512M", "keep=128M", "mode=wrap"}, "exfat", {}, "wraparound", 128,
+         false, 0, 0, "Поддельная ёмкость: носитель зацикливает адреса через каждые 128,0 МиБ");
+    // btrfs puts its data chunks past the start: the lost device ranges begin at the limit.
+    vRow("btrfs: keeps 300 of 1024 MiB", {"size=1G", "keep=300M", "mode=limit"}, "btrfs", {}, "capacity_limited", 300,
+         false, 0, 300, "Поддельная ёмкость: носитель хранит данные только до смещения 314");
+    // xfs fills its first allocation group part way, then goes on in the second: nothing of
+    // the fill lies where the medium ends.
+    vRow("xfs, 2 allocation groups: keeps 400 of 1024 MiB, 32 MiB loose cache",
+         {"size=1G", "keep=400M", "mode=limit", "cache=32M", "cache_mode=loose"}, "xfs", {"-d", "agcount=2"},
+         "capacity_limited", 400, true, 32, 0, "между ними заполнение не легло, проверить нельзя");
+    // The fill stops soon after the checks see the loss, wherever that lands.
+    vRow("ext4: keeps 192 of 1024 MiB, 48 MiB strict cache", {"size=1G", "keep=192M", "mode=limit", "cache=48M"},
+         "ext4", {}, "capacity_limited", 192, false, 48, 192, "и ещё около 48,0 МиБ держит кэш");
+}
+
 void tst_Media::verdict_data()
 {
     QTest::addColumn<eStack>("eThrough");
     QTest::addColumn<QStringList>("qslMedium"); // the emulated medium's parameters, but the unreadable bytes
     QTest::addColumn<tByte_Ranges>("qvUnreadable"); // the medium's, located to the sector by the read
     QTest::addColumn<QString>("qsFs");
+    QTest::addColumn<QStringList>("qslMkfs"); // more of mkfs's options
     QTest::addColumn<bool>("bPartitioned");
     QTest::addColumn<QString>("qsVerdict");
-    QTest::addColumn<double>("dUsable");    // MiB, within 2 %; 0: none
+    QTest::addColumn<double>("dUsable"); // MiB, within 2 %; 0: none
+    // The fill leaves a stretch unwritten where the medium ends: the capacity is told as a
+    // range that holds dUsable, usable_bytes its proven lower end.
+    QTest::addColumn<bool>("bRange");
     QTest::addColumn<double>("dCache");     // MiB, within 2 %; 0: none
-    QTest::addColumn<double>("dLost_From"); // MiB: every missing stretch lies at or past it; 0: not checked
+    // MiB: every missing stretch lies at or past it (a range's top when bRange); 0: not checked
+    QTest::addColumn<double>("dLost_From");
     QTest::addColumn<QString>("qsFirst_Line");
     const QString qsFake = "Поддельная ёмкость: носитель хранит данные только до";
     const QString qsWrap = "Поддельная ёмкость: носитель зацикливает адреса";
@@ -157,8 +194,8 @@ void tst_Media::verdict_data()
                         const QString &qsVerdict, const double dUsable, const double dCache, const double dLost_From,
                         const QString &qsFirst_Line, const tByte_Ranges &qvUnreadable = {}) {
             QTest::newRow(qPrintable(qsFs + ": " + qsName))
-                << eStack_Medium << qslMedium << qvUnreadable << qsFs << bPartitioned << qsVerdict << dUsable
-                << dCache << dLost_From << qsFirst_Line;
+                << eStack_Medium << qslMedium << qvUnreadable << qsFs << QStringList() << bPartitioned << qsVerdict
+                << dUsable << false << dCache << dLost_From << qsFirst_Line;
         };
         vRow("healthy", {"size=512M"}, false, "intact", 0, 0, 0, "Данные целы: все");
         vRow("keeps 192 MiB, partitioned", qslKeep, true, "capacity_limited", 192, 0, 192, qsFake);
@@ -184,17 +221,19 @@ void tst_Media::verdict_data()
         vRow("1 MiB unreadable at 256 MiB", {"size=512M"}, false, "damaged", 0, 0, 0,
              "Носитель повреждён: не удалось прочитать 1,00 МиБ", {{256 << 20, 257 << 20}});
     }
+    vPlaced_Rows();
     QTest::newRow("encrypted at rest (gocryptfs)")
-        << eStack_Encrypted << QStringList() << qvNone << "ext4" << false << "no_plaintext" << 0.0 << 0.0 << 0.0
+        << eStack_Encrypted << QStringList() << qvNone << "ext4" << QStringList() << false << "no_plaintext" << 0.0
+        << false << 0.0 << 0.0
         << "Ни одного слова заполнения на носителе нет: данные попадают на носитель зашифрованными или сжатыми.";
     // btrfs stores a few kilobytes of the file's tail as they are, so the first line may
     // count them.
     QTest::newRow("compressed at rest (btrfs, zstd)")
-        << eStack_Compressed << QStringList() << qvNone << "btrfs" << false << "no_plaintext" << 0.0 << 0.0 << 0.0
-        << "данные попадают на носитель зашифрованными или сжатыми";
+        << eStack_Compressed << QStringList() << qvNone << "btrfs" << QStringList() << false << "no_plaintext" << 0.0
+        << false << 0.0 << 0.0 << "данные попадают на носитель зашифрованными или сжатыми";
     QTest::newRow("sparse fill file over an old fill")
-        << eStack_Sparse << QStringList() << qvNone << "ext4" << false << "data_missing" << 0.0 << 0.0 << 0.0
-        << "Часть данных потеряна: не найдено";
+        << eStack_Sparse << QStringList() << qvNone << "ext4" << QStringList() << false << "data_missing" << 0.0
+        << false << 0.0 << 0.0 << "Часть данных потеряна: не найдено";
 }
 
 // The per-region counts add up to the totals they break down.
@@ -220,6 +259,24 @@ static void vWithin(const double dBytes, const double dMiB)
 {
     QVERIFY2(dMiB == 0 ? dBytes == 0 : qAbs(dBytes / 1048576 - dMiB) <= dMiB / 50,
              qPrintable(QString("%1 MiB, expected %2").arg(dBytes / 1048576).arg(dMiB)));
+}
+
+// The capacity: usable_bytes the proven part; a range holds the truth (MiB), proven kept
+// below, proven lost above, and the loss is then looked for from its top (*pdLost_From).
+static void vCheck_Capacity(const QJsonObject &qjRead, const double dUsable, const bool bRange, double *pdLost_From)
+{
+    const double dMin = qjRead["capacity_min_bytes"].toDouble(), dMax = qjRead["capacity_max_bytes"].toDouble();
+    QCOMPARE(dMin, qjRead["usable_bytes"].toDouble());
+    if (!bRange) {
+        vWithin(dMin, dUsable);
+        QCOMPARE(dMax, dMin);
+        return;
+    }
+    QVERIFY2(dMin < dMax && dMin <= dUsable * 1.02 * 1048576 && dMax >= dUsable * 0.98 * 1048576,
+             qPrintable(QString("%1 .. %2 MiB").arg(dMin / 1048576).arg(dMax / 1048576)));
+    *pdLost_From = dMax / 1048576;
+    // A loose cache's stale copies in the unmeasured stretch are its, not an earlier fill's.
+    QVERIFY(qjRead["remnants"].toDouble() * 100 < qjRead["medium_copies"].toDouble());
 }
 
 // The window says the same in the read's box: the verdict first, with a warning when the
@@ -248,9 +305,11 @@ void tst_Media::verdict()
     QFETCH(QStringList, qslMedium);
     QFETCH(tByte_Ranges, qvUnreadable);
     QFETCH(QString, qsFs);
+    QFETCH(QStringList, qslMkfs);
     QFETCH(bool, bPartitioned);
     QFETCH(QString, qsVerdict);
     QFETCH(double, dUsable);
+    QFETCH(bool, bRange);
     QFETCH(double, dCache);
     QFETCH(double, dLost_From);
     QFETCH(QString, qsFirst_Line);
@@ -262,10 +321,10 @@ void tst_Media::verdict()
         if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
             QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
         NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "sfdisk", "partx",
-                      qsFs == "exfat" ? "mount.exfat-fuse" : "mkfs.ext4");
+                      qsFs == "exfat" ? "mount.exfat-fuse" : "mkfs." + qsFs);
         for (const auto &qpBad : qvUnreadable)
             qslMedium << QString("bad=%1-%2").arg(qpBad.first).arg(qpBad.second);
-        QVERIFY_MADE(oMedium.qsStart(qslMedium, qsFs, bPartitioned));
+        QVERIFY_MADE(oMedium.qsStart(qslMedium, qsFs, bPartitioned, qslMkfs));
         qsDevice = oMedium.oLoop.qsDevice;
         qsVolume = oMedium.oLoop.qsMount;
     } else if (eThrough == eStack_Encrypted) {
@@ -297,7 +356,9 @@ void tst_Media::verdict()
     QVERIFY2(qjRead["verdict"].toString() == qsVerdict, qPrintable(oRun.qsOut.trimmed().section('\n', -1)));
     QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
     QCOMPARE(qjRead["volume_on_device"].toBool(), true);
-    vWithin(qjRead["usable_bytes"].toDouble(), dUsable);
+    vCheck_Capacity(qjRead, dUsable, bRange, &dLost_From);
+    if (QTest::currentTestFailed())
+        return;
     vWithin(qjRead["cache_bytes"].toDouble(), dCache);
     vCheck_Regions(qjRead);
     if (!qvUnreadable.isEmpty()) // located to the sector
@@ -325,6 +386,7 @@ void tst_Media::verdict()
 void tst_Media::earlyStop_data()
 {
     QTest::addColumn<QStringList>("qslMedium");
+    QTest::addColumn<QString>("qsFs");     // ext4, or exfat or vfat (FAT32) through their FUSE drivers
     QTest::addColumn<bool>("bFull");
     QTest::addColumn<QString>("qsVerdict");
     QTest::addColumn<double>("dUsable");     // MiB, within 2 %
@@ -333,25 +395,38 @@ void tst_Media::earlyStop_data()
     // A 2 GiB fake that keeps 256 MiB: the fill stops soon after it passes them, and the read
     // covers what the fill wrote and samples the rest.
     const QStringList qslFake = {"size=2G", "keep=256M", "mode=limit"};
-    QTest::newRow("2 GiB announced, 256 MiB kept") << qslFake << false << "capacity_limited" << 256.0 << true << true;
-    QTest::newRow("the same, --full") << qslFake << true << "capacity_limited" << 256.0 << true << true;
+    QTest::newRow("2 GiB announced, 256 MiB kept") << qslFake << "ext4" << false << "capacity_limited" << 256.0 << true
+                                                   << true;
+    QTest::newRow("the same, --full") << qslFake << "ext4" << true << "capacity_limited" << 256.0 << true << true;
     // A read right after the write finds the last 16 MiB in the cache: only the stretch
     // written a lag ago shows the loss.
-    QTest::newRow("the same with a 16 MiB cache") << qslFake + QStringList{"cache=16M"} << false << "capacity_limited"
-                                                  << 256.0 << true << true;
+    QTest::newRow("the same with a 16 MiB cache") << qslFake + QStringList{"cache=16M"} << "ext4" << false
+                                                  << "capacity_limited" << 256.0 << true << true;
+    // Where the FUSE driver does not say where the file lies, the checks read it from the file
+    // system's structures on the device each time, and still stop the fill as soon.
+    QTest::newRow("exFAT: 2 GiB announced, 256 MiB kept") << qslFake << "exfat" << false << "capacity_limited" << 256.0
+                                                          << true << true;
+    QTest::newRow("FAT32 (fusefat): 2 GiB announced, 256 MiB kept") << qslFake << "vfat" << false << "capacity_limited"
+                                                                    << 256.0 << true << true;
     // Stopped before it wrote over them, the file system's own structures at the start survive.
-    QTest::newRow("wraps every 320 MiB") << QStringList{"size=1G", "keep=320M", "mode=wrap"} << false << "wraparound"
-                                         << 320.0 << false << true;
-    QTest::newRow("healthy: nothing stops") << QStringList{"size=512M"} << false << "intact" << 0.0 << false << false;
+    QTest::newRow("wraps every 320 MiB") << QStringList{"size=1G", "keep=320M", "mode=wrap"} << "ext4" << false
+                                         << "wraparound" << 320.0 << false << true;
+    QTest::newRow("healthy: nothing stops") << QStringList{"size=512M"} << "ext4" << false << "intact" << 0.0 << false
+                                            << false;
+    QTest::newRow("exFAT, healthy: nothing stops") << QStringList{"size=512M"} << "exfat" << false << "intact" << 0.0
+                                                   << false << false;
+    QTest::newRow("FAT32 (fusefat), healthy: nothing stops") << QStringList{"size=512M"} << "vfat" << false << "intact"
+                                                             << 0.0 << false << false;
     // A bit flipped in every tenth block is a change for the read to tell, not a loss.
-    QTest::newRow("flipped bits: nothing stops") << QStringList{"size=512M", "flip=10"} << false << "data_changed"
-                                                 << 0.0 << false << false;
+    QTest::newRow("flipped bits: nothing stops") << QStringList{"size=512M", "flip=10"} << "ext4" << false
+                                                 << "data_changed" << 0.0 << false << false;
 }
 
 void tst_Media::earlyStop()
 {
     NEED_LOOP();
     QFETCH(QStringList, qslMedium);
+    QFETCH(QString, qsFs);
     QFETCH(bool, bFull);
     QFETCH(QString, qsVerdict);
     QFETCH(double, dUsable);
@@ -359,11 +434,14 @@ void tst_Media::earlyStop()
     QFETCH(bool, bLoss);
     if (QString(FILLSCAN_FAKE_MEDIUM).isEmpty())
         QSKIP("the nbdkit plugin was not built (nbdkit-plugin-dev missing)");
-    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
+    NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3",
+                  qsFs == "exfat" ? "mount.exfat-fuse" : qsFs == "vfat" ? "fusefat" : "mkfs.ext4");
     cEmulated_Medium oMedium;
-    QVERIFY_MADE(oMedium.qsStart(qslMedium, "ext4", false));
+    QVERIFY_MADE(oMedium.qsStart(qslMedium, qsFs, false));
+    // fusefat's mount names no device: the poll cannot tell the volume lies on it.
     const cTool_Run oRun = oTool(qslBatch(oMedium.oLoop.qsDevice, oMedium.oLoop.qsMount, "poll,fill,read") +
-                                 (bFull ? QStringList{"--full"} : QStringList()));
+                                 (bFull ? QStringList{"--full"} : QStringList()) +
+                                 (qsFs == "vfat" ? QStringList{"--force"} : QStringList()));
     const QStringList qslLines = oRun.qsOut.trimmed().split('\n');
     QCOMPARE(qslLines.size(), 3);
     const QJsonObject qjFill = QJsonDocument::fromJson(qslLines[1].toUtf8()).object();
@@ -372,6 +450,7 @@ void tst_Media::earlyStop()
     QCOMPARE(oRun.iExit, qsVerdict == "intact" ? 0 : 3);
     vWithin(qjRead["usable_bytes"].toDouble(), dUsable);
     QVERIFY(qjFill["checks"].toInt() > 0);
+    QCOMPARE(qjRead["placement_source"].toString(), QString(qsFs == "ext4" ? "fiemap" : "tsk"));
     const bool bStopped = bLoss && !bFull;
     QVERIFY2(qjFill["status"].toString() == (bStopped ? "medium_loses_data" : "full"), qPrintable(qslLines[1]));
     QCOMPARE(qjFill["loss_seen"].toBool(), bLoss);
