@@ -79,6 +79,19 @@ bool bSync_Device(const QString &qsNode, QString *pqsWhy)
     return true;
 }
 
+// Asks the driver to write what it holds of the volume at qsRoot: syncfs, and the root
+// directory's fsync, whichever of them it honours. What either returns decides nothing:
+// whether the structures then hold the fill is checked where they are read.
+void vSettle_Volume(const QString &qsRoot)
+{
+    const int iFD = open(QFile::encodeName(qsRoot).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (iFD < 0)
+        return;
+    (void)syncfs(iFD);
+    (void)fsync(iFD);
+    close(iFD);
+}
+
 // The size of the file at qsPath as its driver has it now: the kernel's copy of a FUSE file's
 // size may be a second old, and a fill meanwhile made the file larger on the device.
 qint64 qi64Size_Now(const QString &qsPath)
@@ -144,6 +157,8 @@ bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std
         }
     }
     const QString qsFs_Node = qsNode(*pdevFs);
+    if (bSync)
+        vSettle_Volume(qsRoot);
     if (bSync && !bSync_Device(qsFs_Node, pqsWhy))
         return false;
     for (const cFill_Part &oPart : qvParts)

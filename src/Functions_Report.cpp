@@ -183,7 +183,8 @@ QString qsRead_Heading(const cRead_Result &oResult)
     case eRead_Shrunk:
         return "Ошибка!";
     default: // the box's first line says what the medium is
-        return "Чтение завершено: " + qsVerdict_Short(oResult.oVerdict.eValue) + ".";
+        return "Чтение завершено: " + qsVerdict_Short(oResult.oVerdict.eValue) +
+               (oResult.oVerdict.oLayout.qsFill_Stopped.isEmpty() ? "." : " в проверенной части.");
     }
 }
 
@@ -347,6 +348,8 @@ QString qsRead_Failure(const cRead_Result &oResult, const QString &qsPoll_First)
         return QString("Не хватает памяти для буферов чтения: %1.").arg(oResult.qsError);
     case eRead_Volume_Changed:
         return qsRead_Volume_Changed_Text(oResult.qsError);
+    case eRead_Fill_Unwritten:
+        return oResult.qsError;
     default:
         return "Носитель не опрошен: " + qsPoll_First + ".";
     }
@@ -479,6 +482,17 @@ void vPut_Read_Counts(QJsonObject &qjResult, const cRead_Result &oResult)
     vPut(qjResult, "medium_copies", oVerdict.qui64Medium_Copies);
     vPut(qjResult, "wrap_period_bytes", oVerdict.qui64Wrap_Period);
     vPut(qjResult, "refused_after_bytes", oVerdict.oLayout.qui64Refused_After);
+    vPut(qjResult, "checked_bytes", 8 * oVerdict.qui64Words);
+    vPut(qjResult, "volume_bytes", oVerdict.oLayout.qui64Volume_Bytes);
+    qjResult.insert("fill_stopped_early", oVerdict.oLayout.qsFill_Stopped);
+    // What each count counts. The fill's bytes that the file system took before a write
+    // failed are no place on the device: a driver that caches them (exfat-fuse) takes far
+    // more than the medium kept, which usable_bytes measures from the device's start, the
+    // file system's own structures with it.
+    qjResult.insert("byte_counts", QJsonObject{{"refused_after_bytes", "fill_file_bytes_accepted"},
+                                               {"usable_bytes", "device_bytes_from_start"},
+                                               {"checked_bytes", "fill_file_bytes"},
+                                               {"volume_bytes", "volume_size"}});
     vPut(qjResult, "remnant_areas", oVerdict.qui64Remnant_Areas);
     vPut(qjResult, "remnant_words", oVerdict.qui64Remnant_Words);
 }

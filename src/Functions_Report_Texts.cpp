@@ -1,6 +1,8 @@
 #include "Functions_Report_Texts.h"
 #include "Functions_Text.h"
 
+#include "Functions_Text.h"
+
 QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy)
 {
     return QString("Раздел %1 не проверен как лежащий на опрошенном носителе (%2). Заполнение записывает файл, "
@@ -342,6 +344,35 @@ QString qsFile_Removed_Why(const QString &qsPath)
 QString qsFile_Elsewhere_Why(const QString &qsPath)
 {
     return QString("файл %1 оказался на другой файловой системе").arg(qsPath);
+}
+
+QString qsStopped_By_Error_Why(const QString &qsReason)
+{
+    return QString("запись отказала: %1").arg(qsReason);
+}
+
+QString qsStopped_By_Operator_Why()
+{
+    return "заполнение прервано";
+}
+
+QString qsStopped_At_Loss_Why()
+{
+    return "заполнение остановлено, когда носитель начал терять записанное";
+}
+
+QString qsStopped_Space_Left_Why(const quint64 qui64Free_Left)
+{
+    return QString("файловая система отказала в месте, хотя свободно ещё %1").arg(qsSize_Text(qui64Free_Left));
+}
+
+QString qsFill_Unwritten_Why(const QString &qsVolume, const quint64 qui64On_Device, const quint64 qui64Written)
+{
+    return QString("Носитель пока нельзя оценить: записано %1 заполнения в %2, но структуры файловой системы на "
+                   "носителе указывают только %3 — драйвер файловой системы ещё держит остальное у себя и не "
+                   "записал его на носитель даже после синхронизации. Отмонтируйте раздел, смонтируйте его снова "
+                   "и повторите чтение.")
+        .arg(qsSize_Text(qui64Written), qsVolume, qsSize_Text(qui64On_Device));
 }
 
 QString qsNothing_Written_Why(const QString &qsReason)

@@ -89,6 +89,16 @@ QString qsLoss_Question(const quint64 qui64At);
 QString qsFile_Removed_Why(const QString &qsPath);
 QString qsFile_Elsewhere_Why(const QString &qsPath);
 QString qsNothing_Written_Why(const QString &qsReason);
+// Why a fill ended before its volume was full, for the read that checks what it wrote: a
+// write refused with the system's reason, a stop asked, a loss seen, or no room said while
+// qui64Free_Left bytes were still free.
+QString qsStopped_By_Error_Why(const QString &qsReason);
+QString qsStopped_By_Operator_Why();
+QString qsStopped_At_Loss_Why();
+QString qsStopped_Space_Left_Why(const quint64 qui64Free_Left);
+// The file system's structures on the device hold qui64On_Device of the qui64Written bytes of
+// the fill in qsVolume: its driver has not written the rest yet, so the medium cannot be judged.
+QString qsFill_Unwritten_Why(const QString &qsVolume, const quint64 qui64On_Device, const quint64 qui64Written);
 QString qsPoll_First_Quiet();
 
 // The window's check asks before it fills: how much the fill takes of qsVolume, and how long the

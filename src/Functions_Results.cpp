@@ -61,6 +61,8 @@ const char *pcRead_Status_Name(const eRead_Status eStatus)
         return "device_shrank";
     case eRead_Volume_Changed:
         return "volume_changed";
+    case eRead_Fill_Unwritten:
+        return "fill_not_on_device";
     }
     return "";
 }

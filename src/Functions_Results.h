@@ -83,6 +83,14 @@ public:
     quint64 qui64Changed_Hits = 0;
     // The fill of this same run had its writes refused (an I/O error) after this many bytes.
     quint64 qui64Refused_After = 0;
+    // The fill of this same run ended before the volume was full: why (empty where it filled
+    // it, or no fill of this run is known). The volume's size is the whole the fill is a
+    // share of.
+    QString qsFill_Stopped;
+    quint64 qui64Volume_Bytes = 0;
+    // The file system's structures on the device hold less of the fill than its files do: a
+    // FUSE driver keeps the rest in its memory, and nothing can be judged yet.
+    bool bUnwritten = false;
 
     quint64 qui64Words() const { return qvParts.isEmpty() ? 0 : qvParts.last().qui64First + qvParts.last().qui64Words; }
 };
@@ -141,14 +149,15 @@ public:
 
 enum eRead_Status {
     eRead_Not_Run,
-    eRead_No_Poll,       // no device known yet
-    eRead_Done,          // every byte was read or tried
-    eRead_Cancelled,     // by the operator or a signal
-    eRead_Open_Failed,   // the device could not be opened
-    eRead_Not_Device,    // neither a block device nor an image file
-    eRead_Alloc_Failed,  // no memory for the read buffers
-    eRead_Shrunk,        // the device became smaller during the read
-    eRead_Volume_Changed // the volume is no longer the one polled: nothing to compare with
+    eRead_No_Poll,        // no device known yet
+    eRead_Done,           // every byte was read or tried
+    eRead_Cancelled,      // by the operator or a signal
+    eRead_Open_Failed,    // the device could not be opened
+    eRead_Not_Device,     // neither a block device nor an image file
+    eRead_Alloc_Failed,   // no memory for the read buffers
+    eRead_Shrunk,         // the device became smaller during the read
+    eRead_Volume_Changed, // the volume is no longer the one polled: nothing to compare with
+    eRead_Fill_Unwritten  // the file system's driver has not put all of the fill on the device yet
 };
 // The status as scripts see it.
 const char *pcRead_Status_Name(const eRead_Status eStatus);

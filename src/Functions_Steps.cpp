@@ -7,9 +7,11 @@
 #include "Functions_Placement.h"
 #include "Functions_Report_Texts.h"
 #include "Functions_Topology.h"
+#include "Functions_Writer.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -166,15 +168,37 @@ bool bFill_Wrote_Then_Failed(const cFill_Result &oResult)
     return oResult.eStatus == eFill_Error && oResult.iErrno != 0 && oResult.qui64Words_Written > 0;
 }
 
+namespace {
+
+// The fill's words the placement puts somewhere on the device.
+quint64 qui64Placed_Words(const std::vector<cRun> &vecRuns)
+{
+    quint64 qui64Words = 0;
+    for (const cRun &oRun : vecRuns)
+        qui64Words += oRun.qui64Count;
+    return qui64Words;
+}
+
+} // namespace
+
 cFill_Layout oFill_Layout(const QString &qsVolume, const QString &qsDevice)
 {
     cFill_Layout oLayout;
     oLayout.qvParts = qvFill_Parts(qsVolume);
     oLayout.eOn = eVolume_On_Device(qsVolume, qsDevice, &oLayout.qsOn_Device_Why);
     quint64 qui64Unwritten = 0;
-    if (!oLayout.qvParts.isEmpty())
+    // A FUSE driver that holds part of the fill in its memory writes it on the sync that the
+    // placement asks for, or a moment later: asked again once before nothing is judged.
+    for (int iTry = 0; iTry < 2 && !oLayout.qvParts.isEmpty(); ++iTry) {
         oLayout.bPlaced = bFill_Placement(oLayout.qvParts, qsDevice, &oLayout.vecExpected, &oLayout.qsPlacement_Why,
                                           &qui64Unwritten, &oLayout.eSource);
+        const quint64 qui64Placed = qui64Placed_Words(oLayout.vecExpected);
+        oLayout.bUnwritten = oLayout.bPlaced && oLayout.eSource == ePlacement_Tsk && qui64Placed < oLayout.qui64Words();
+        if (!oLayout.bUnwritten)
+            break;
+        oLayout.qsPlacement_Why = qsFill_Unwritten_Why(qsVolume, 8 * qui64Placed, 8 * oLayout.qui64Words());
+        QThread::sleep(1);
+    }
     // The fill writes front to back; where a killed one left allocated space unwritten, its
     // file ends: those words were never written, so they cannot have been lost.
     cFill_Part *pLast = oLayout.qvParts.isEmpty() ? nullptr : &oLayout.qvParts.last();
@@ -267,6 +291,43 @@ QString qsRead_Refused(const cVolume &oVolume, cVolume_Lock &oLock)
     return qsWhy;
 }
 
+// Why this run's fill of the volume ended before the volume was full; empty where it filled
+// it (an error at its very end, as a caching driver gives, leaves little room free), or
+// where the volume holds no fill of this run. A file system that says it has no room while
+// a quarter of the volume is still free has not been filled either.
+QString qsFill_Stopped(const cFill_Result &oLast_Fill, const cVolume &oVolume, const QString &qsDir)
+{
+    if (oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name) || oLast_Fill.qui64Words_Written == 0 ||
+        qui64Free_Bytes(qsDir) <= oVolume.qui64Bytes_Count / 100)
+        return QString();
+    switch (oLast_Fill.eStatus) {
+    case eFill_Error:
+        return qsStopped_By_Error_Why(oLast_Fill.qsError);
+    case eFill_Cancelled:
+        return qsStopped_By_Operator_Why();
+    case eFill_Loss:
+        return qsStopped_At_Loss_Why();
+    case eFill_Full: {
+        const quint64 qui64Free = qui64Free_Bytes(qsDir);
+        return qui64Free > oVolume.qui64Bytes_Count / 4 ? qsStopped_Space_Left_Why(qui64Free) : QString();
+    }
+    default:
+        return QString();
+    }
+}
+
+// A fill of this run that stopped on an error or a cancel may leave chunks written out of
+// order past the words it counts, with gaps between: only what it counts was written.
+void vTrim_To_Written(const cFill_Result &oLast_Fill, const cVolume &oVolume, cFill_Layout &oLayout)
+{
+    if ((oLast_Fill.eStatus != eFill_Error && oLast_Fill.eStatus != eFill_Cancelled) || oLayout.qvParts.isEmpty() ||
+        oLast_Fill.qsPath != qsFill_File_Path(oVolume.qsVolume_Name))
+        return;
+    cFill_Part &oLast = oLayout.qvParts.last();
+    if (oLast_Fill.qui64Words_Written >= oLast.qui64First && oLast_Fill.qui64Words_Written < oLayout.qui64Words())
+        oLast.qui64Words = oLast_Fill.qui64Words_Written - oLast.qui64First;
+}
+
 // The read compared with the fill in the volume it was given.
 void vCompare(cRead_Result &oResult, const cVolume &oVolume, const QString &qsDir, const cFill_Result &oLast_Fill)
 {
@@ -283,9 +344,17 @@ void vCompare(cRead_Result &oResult, const cVolume &oVolume, const QString &qsDi
         return;
     try {
         cFill_Layout oLayout = oFill_Layout(oVolume, qsDir, oResult.qsDevice);
+        if (oLayout.bUnwritten) { // a verdict now would call lost what the driver still holds
+            oResult.eStatus = eRead_Fill_Unwritten;
+            oResult.qsError = oLayout.qsPlacement_Why;
+            return;
+        }
+        vTrim_To_Written(oLast_Fill, oVolume, oLayout);
         vInfer_Placement(oResult, oLayout);
         if (bFill_Refused_Writes(oLast_Fill) && oLast_Fill.qsPath == qsFill_File_Path(oVolume.qsVolume_Name))
             oLayout.qui64Refused_After = 8 * oLast_Fill.qui64Words_Written;
+        oLayout.qsFill_Stopped = qsFill_Stopped(oLast_Fill, oVolume, qsDir);
+        oLayout.qui64Volume_Bytes = oVolume.qui64Bytes_Count;
         vJudge(oResult, oLayout);
         vLook_Again(oResult, oLayout);
     } catch (const std::bad_alloc &) { // the comparison's copies found no memory

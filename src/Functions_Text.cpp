@@ -63,6 +63,11 @@ QString qsSeconds_Text(const qint64 qi64Ms)
 QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole)
 {
     const double dPercent = qui64Whole == 0 ? 100.0 : 100.0 * double(qui64Part) / double(qui64Whole);
+    // A share that rounds to 0 or to 100 is not none, nor all.
+    if (qui64Part > 0 && dPercent < 0.005)
+        return "менее " + qsDecimal(0.01, 2) + " %";
+    if (qui64Part < qui64Whole && dPercent >= 99.995)
+        return "более " + qsDecimal(99.99, 2) + " %";
     return qsDecimal(dPercent, 2) + " %";
 }
 

@@ -11,7 +11,7 @@ QString qsSize_Text(const quint64 qui64Bytes);                               // 
 QString qsBytes_Text(const quint64 qui64Bytes);                              // 3,84 ГиБ (4 125 097 984 байт)
 QString qsRate_Text(const quint64 qui64Bytes, const qint64 qi64Ms);          // 680,8 МиБ/с
 QString qsSeconds_Text(const qint64 qi64Ms);                                 // 0,34 с; 2 мин 05 с
-QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole);   // 99,95 %
+QString qsPercent_Text(const quint64 qui64Part, const quint64 qui64Whole);   // 99,95 %; менее 0,01 %
 QString qsByte_Range_Text(const quint64 qui64First, const quint64 qui64End); // байты 0 … 4 095
 // The form of a noun after a count, as Russian wants it: 1 слово, 2 слова, 5 слов, 11 слов.
 QString qsPlural(const quint64 qui64Count, const char *pcOne, const char *pcFew, const char *pcMany);

@@ -2,6 +2,8 @@
 
 #include "Functions_Text.h"
 
+#include <algorithm>
+
 namespace {
 
 QString qsWhy_Incomplete(const cRead_Result &oResult)
@@ -19,9 +21,25 @@ QString qsWhy_Incomplete(const cRead_Result &oResult)
     return qslWhy.join(", ");
 }
 
+// How much of the volume a fill that ended early covered: "1,56 % раздела (1 022,0 МиБ)".
+QString qsVolume_Share(const cVerdict &oVerdict)
+{
+    const cFill_Layout &oLayout = oVerdict.oLayout;
+    return QString("%1 раздела (%2)")
+        .arg(qsPercent_Text(8 * oVerdict.qui64Words, std::max(oLayout.qui64Volume_Bytes, 8 * oVerdict.qui64Words)),
+             qsSize_Text(oLayout.qui64Volume_Bytes));
+}
+
 QString qsIntact_Text(const cVerdict &oVerdict)
 {
     const QString qsWords = qsWords_Text(oVerdict.qui64Words), qsSize = qsSize_Text(8 * oVerdict.qui64Words);
+    if (!oVerdict.oLayout.qsFill_Stopped.isEmpty()) // what was never written is not known to be kept
+        return QString("Проверена только часть раздела: все %1 файла заполнения (%2) %3, но это лишь %4 — %5. "
+                       "Остальное место раздела не проверено.")
+            .arg(qsWords, qsSize,
+                 oVerdict.oLayout.bPlaced && !oVerdict.oLayout.bInferred ? "целы и лежат на носителе на своих местах"
+                                                                         : "найдены на носителе",
+                 qsVolume_Share(oVerdict), oVerdict.oLayout.qsFill_Stopped);
     if (oVerdict.qui64Words < oVerdict.oLayout.qui64Words()) // the rest was not looked for: never "все"
         return QString("Проверена только часть файла заполнения: %1 (%2) из %3 найдены на носителе; остальные не "
                        "искались.")
@@ -216,6 +234,10 @@ QStringList qslVerdict_Details(const cRead_Result &oResult)
                                                                             : "устаревшие копии из его кэша");
     if (oVerdict.eValue == eVerdict_Wraparound)
         qslLines << QString("Адреса повторяются через каждые %1.").arg(qsBytes_Text(oVerdict.qui64Wrap_Period));
+    if (!oVerdict.oLayout.qsFill_Stopped.isEmpty() && oVerdict.eValue != eVerdict_Intact)
+        qslLines << QString("Заполнение закончилось раньше, чем заполнился раздел (%1): проверено %2, %3.")
+                        .arg(oVerdict.oLayout.qsFill_Stopped, qsSize_Text(8 * oVerdict.qui64Words),
+                             qsVolume_Share(oVerdict));
     if (oVerdict.oLayout.qui64Refused_After > 0 && oVerdict.eValue != eVerdict_Write_Failed)
         qslLines << QString("Заполнение остановила ошибка записи после %1.")
                         .arg(qsBytes_Text(oVerdict.oLayout.qui64Refused_After));

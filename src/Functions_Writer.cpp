@@ -388,8 +388,8 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     const quint64 qui64Next_Word = qui64From + qui64Chunks_In_A_Row(oJob) * (stFill_Chunk / 8);
     // Chunks written after one that was refused would leave a gap: they go again. So does
     // what was allocated and not written.
-    if (!bCut_Giving_Up(oFile.iFD, 8 * (qui64Next_Word - oFile.qui64First), oOperator, pbCancelled, pbAbandoned))
-        return *pbAbandoned ? qui64Next_Word : qui64From;
+    // A refused cut (an immutable file) keeps what was written in a row.
+    bCut_Giving_Up(oFile.iFD, 8 * (qui64Next_Word - oFile.qui64First), oOperator, pbCancelled, pbAbandoned);
     return qui64Next_Word;
 }
 

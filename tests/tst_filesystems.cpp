@@ -26,6 +26,7 @@ private slots:
     void fillAndRead();
     void placement_data();
     void placement();
+    void unwrittenFill();
 };
 
 void tst_File_Systems::fillAndRead_data()
@@ -35,16 +36,23 @@ void tst_File_Systems::fillAndRead_data()
     QTest::addColumn<quint64>("qui64File_Limit"); // prlimit --fsize for the tool, 0 for none
     QTest::addColumn<QString>("qsSource"); // where the placement comes from
     QTest::addColumn<double>("dShare");    // of the free space the fill must take at least
-    QTest::newRow("xfs") << "xfs" << "mkfs.xfs" << quint64(0) << "fiemap" << 0.9;
+    QTest::addColumn<quint64>("qui64Stop_MiB"); // the fill file made immutable past this (EPERM), 0: never
+    QTest::newRow("xfs") << "xfs" << "mkfs.xfs" << quint64(0) << "fiemap" << 0.9 << quint64(0);
     // btrfs counts as free what its metadata will still take. It gives logical addresses,
     // mapped through its chunk tree; the FUSE drivers none: their structures on the device say.
-    QTest::newRow("btrfs") << "btrfs" << "mkfs.btrfs" << quint64(0) << "btrfs_chunks" << 0.8;
-    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse" << quint64(0) << "tsk" << 0.9;
-    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << "ntfs-3g" << quint64(0) << "tsk" << 0.9;
+    QTest::newRow("btrfs") << "btrfs" << "mkfs.btrfs" << quint64(0) << "btrfs_chunks" << 0.8 << quint64(0);
+    QTest::newRow("exfat (exfat-fuse)") << "exfat" << "mount.exfat-fuse" << quint64(0) << "tsk" << 0.9 << quint64(0);
+    QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << "ntfs-3g" << quint64(0) << "tsk" << 0.9 << quint64(0);
+    // fusefat cannot allocate ahead, loses the clusters of a file grown past a gap, and
+    // answers a full volume with EPERM, even to a cut that changes nothing.
+    QTest::newRow("FAT32 (fusefat)") << "vfat" << "fusefat" << quint64(0) << "tsk" << 0.9 << quint64(0);
     // FAT32 refuses files of 4 GiB and more with EFBIG, as a per-file limit does; a limit
     // off the word grid, as FAT32's 4 GiB - 1 is, cuts the last word of each file.
     QTest::newRow("ext4 under a file size limit")
-        << "ext4" << "prlimit" << quint64((96 << 20) + 12345) << "fiemap" << 0.9;
+        << "ext4" << "prlimit" << quint64((96 << 20) + 12345) << "fiemap" << 0.9 << quint64(0);
+    // What was written is intact, but it is a small part of the volume: the read says so.
+    QTest::newRow("ext4, writes refused (EPERM) early")
+        << "ext4" << "chattr" << quint64(0) << "fiemap" << 0.0 << quint64(16);
 }
 
 void tst_File_Systems::fillAndRead()
@@ -55,6 +63,7 @@ void tst_File_Systems::fillAndRead()
     QFETCH(quint64, qui64File_Limit);
     QFETCH(QString, qsSource);
     QFETCH(double, dShare);
+    QFETCH(quint64, qui64Stop_MiB);
     NEED_PROGRAMS("mkfs." + qsFs, qsDriver);
     cLoop_Device oLoop;
     QVERIFY_MADE(oLoop.qsCreate(512 * 1048576, 512, qsFs));
@@ -63,18 +72,47 @@ void tst_File_Systems::fillAndRead()
     QStringList qslCommand = QStringList{FILLSCAN_TOOL} + qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read");
     if (qui64File_Limit > 0)
         qslCommand = QStringList{"--fsize=" + QString::number(qui64File_Limit)} + qslCommand;
+    if (qsDriver == "fusefat") // its mount names no device: before the fill, nothing ties the volume to one
+        qslCommand << "--force";
     QProcess qTool;
     qTool.start(qui64File_Limit == 0 ? qslCommand.takeFirst() : QString("prlimit"), qslCommand);
-    QVERIFY(qTool.waitForFinished(300000));
-    const QList<QByteArray> qlLines = qTool.readAllStandardOutput().trimmed().split('\n');
-    QCOMPARE(qTool.exitCode(), 0);
-    QCOMPARE(qlLines.size(), 3);
+    const QString qsFill_Path = oLoop.qsMount + "data.data";
+    if (qui64Stop_MiB > 0) {
+        QVERIFY(bWait_For([&] { return quint64(QFileInfo(qsFill_Path).size()) > (qui64Stop_MiB << 20); }));
+        QCOMPARE(QProcess::execute("chattr", {"+i", qsFill_Path}), 0);
+    }
+    const bool bDone = qTool.waitForFinished(300000);
+    if (qui64Stop_MiB > 0) // the volume is removed with the file in it
+        QProcess::execute("chattr", {"-i", qsFill_Path});
+    QVERIFY(bDone);
+    const QByteArray qbaOut = qTool.readAllStandardOutput();
+    const QList<QByteArray> qlLines = qbaOut.trimmed().split('\n');
+    QVERIFY2(qlLines.size() == 3, qPrintable(QString::fromUtf8(qbaOut + qTool.readAllStandardError())));
     const QJsonObject qjFill = QJsonDocument::fromJson(qlLines[1]).object();
     const QJsonObject qjRead = QJsonDocument::fromJson(qlLines[2]).object();
     const quint64 qui64Written = quint64(qjFill["bytes_written"].toDouble());
     QVERIFY2(qui64Written >= quint64(dShare * strBefore.f_bfree * strBefore.f_frsize),
              qPrintable(QString("%1 of %2 free bytes").arg(qui64Written).arg(strBefore.f_bfree * strBefore.f_frsize)));
     QCOMPARE(qjRead["verdict"].toString(), QString("intact"));
+    QCOMPARE(quint64(qjRead["checked_bytes"].toDouble()), qui64Written);
+    QCOMPARE(quint64(qjRead["volume_bytes"].toDouble()), quint64(strBefore.f_blocks * strBefore.f_frsize));
+    const QString qsVerdict = qjRead["verdict_text"].toString().replace(QChar(0x00A0), ' ');
+    if (qui64Stop_MiB > 0) {
+        // A refusal is no medium's capacity: the fill failed, and the read tells what share it checked.
+        QCOMPARE(qTool.exitCode(), 3);
+        QCOMPARE(qjFill["status"].toString(), QString("error"));
+        QVERIFY2(qui64Written < strBefore.f_bfree * strBefore.f_frsize / 2, qPrintable(QString::number(qui64Written)));
+        QVERIFY(!qjRead["fill_stopped_early"].toString().isEmpty());
+        QString qsShare = QLocale(QLocale::Russian).toString(
+            100.0 * double(qui64Written) / double(strBefore.f_blocks * strBefore.f_frsize), 'f', 2);
+        QVERIFY2(qsVerdict.startsWith("Проверена только часть раздела: все ") &&
+                     qsVerdict.contains("лишь " + qsShare.replace(QChar(0x00A0), ' ') + " % раздела"),
+                 qPrintable(qsVerdict));
+        return;
+    }
+    QCOMPARE(qTool.exitCode(), 0);
+    QCOMPARE(qjRead["fill_stopped_early"].toString(), QString());
+    QVERIFY2(qsVerdict.startsWith("Данные целы: все "), qPrintable(qsVerdict));
     QCOMPARE(qjRead["volume_on_device"].toBool(), true);
     QCOMPARE(qjRead["placement"].toString(), QString("known"));
     QCOMPARE(qjRead["placement_source"].toString(), qsSource);
@@ -222,6 +260,37 @@ void tst_File_Systems::placement()
     for (size_t r = 0; r < vecTsk.size(); ++r)
         QVERIFY(vecTsk[r].qui64First == vecFiemap[r].qui64First && vecTsk[r].qui64Count == vecFiemap[r].qui64Count &&
                 vecTsk[r].qui64Offset == vecFiemap[r].qui64Offset);
+}
+
+void tst_File_Systems::unwrittenFill()
+{
+    // fusefat loses the clusters of a file grown past a gap: the file's structures on the
+    // device then hold less than its size, as they do while a driver keeps data in memory.
+    // Nothing is judged then; the medium is no fake.
+    NEED_LOOP();
+    NEED_PROGRAMS("mkfs.vfat", "fusefat");
+    cLoop_Device oLoop;
+    QVERIFY_MADE(oLoop.qsCreate(128 << 20, 512, "vfat"));
+    const cTool_Run oPoll = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll"));
+    const quint64 qui64Pattern =
+        QJsonDocument::fromJson(oPoll.qsOut.toUtf8())["data"]["pattern_decimal"].toString().toULongLong();
+    QVERIFY(qui64Pattern != 0);
+    QFile qFill(oLoop.qsMount + "data.data");
+    QVERIFY(qFill.open(QIODevice::WriteOnly));
+    QByteArray qbaChunk(1 << 20, '\0');
+    for (const int iMiB : {1, 0, 3, 2, 5, 4, 7, 6}) { // each odd MiB written past the end
+        for (int j = 0; j < qbaChunk.size() / 8; ++j)
+            qToBigEndian<quint64>(qui64Pattern + quint64(iMiB) * (qbaChunk.size() / 8) + j, qbaChunk.data() + 8 * j);
+        QVERIFY(qFill.seek(qint64(iMiB) << 20) && qFill.write(qbaChunk) == qbaChunk.size() && qFill.flush());
+    }
+    qFill.close();
+    const cTool_Run oRead = oTool(qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,read"));
+    const QJsonObject qjRead = oRead.qjLast();
+    QCOMPARE(oRead.iExit, 1);
+    QCOMPARE(qjRead["status"].toString(), QString("fill_not_on_device"));
+    QVERIFY(!qjRead.contains("verdict") || qjRead["verdict"].toString() == "none");
+    QVERIFY2(oRead.qsErr.contains("Носитель пока нельзя оценить: записано 8,00 МиБ заполнения в " + oLoop.qsMount),
+             qPrintable(oRead.qsErr));
 }
 
 QTEST_MAIN(tst_File_Systems)

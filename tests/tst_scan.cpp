@@ -488,6 +488,11 @@ void tst_Scan::figures()
     QCOMPARE(qsPlain(qsBytes_Text(512)), QString("512 байт"));
     QCOMPARE(qsPlain(qsSize_Text(1536ULL << 30)), QString("1,50 ТиБ"));
     QCOMPARE(qsPlain(qsPercent_Text(1, 3)), QString("33,33 %"));
+    // 261 words of 134 million are some, not 0,00 %; one short of all is not 100,00 %
+    QCOMPARE(qsPlain(qsPercent_Text(261, 133952512)), QString("менее 0,01 %"));
+    QCOMPARE(qsPlain(qsPercent_Text(133952511, 133952512)), QString("более 99,99 %"));
+    QCOMPARE(qsPlain(qsPercent_Text(0, 133952512)), QString("0,00 %"));
+    QCOMPARE(qsPlain(qsPercent_Text(5, 1000)), QString("0,50 %"));
     QCOMPARE(qsPlain(qsRate_Text(1048576 * 1500ULL, 2000)), QString("750,0 МиБ/с"));
     QCOMPARE(qsPlain(qsSeconds_Text(125000)), QString("2 мин 05 с"));
 }
