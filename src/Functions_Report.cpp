@@ -98,37 +98,40 @@ int iFill_Icon(const cFill_Result &oResult)
     return oResult.eStatus == eFill_Error ? 3 : 1;
 }
 
-QString qsFill_Summary(const cFill_Result &oResult)
+namespace {
+
+// Why the fill stopped, after «Остановка: ».
+QString qsFill_Stop_Reason(const cFill_Result &oResult)
 {
     const quint64 i = oResult.qui64Words_Written;
-    QString qsReason;
     switch (oResult.eStatus) {
     case eFill_Complete:
-        qsReason = "записаны все слова.";
-        break;
+        return "записаны все слова.";
     case eFill_Full:
-        qsReason = QString("раздел заполнен на слове %1.").arg(qsCount_Text(i));
-        break;
+        return QString("раздел заполнен на слове %1.").arg(qsCount_Text(i));
     case eFill_Too_Large:
-        qsReason =
-            QString("достигнут предельный размер файла для этой файловой системы на слове %1.").arg(qsCount_Text(i));
-        break;
+        return QString("достигнут предельный размер файла для этой файловой системы на слове %1.").arg(qsCount_Text(i));
     case eFill_Cancelled:
-        qsReason = QString("прервано оператором на слове %1.").arg(qsCount_Text(i));
-        break;
+        return QString("прервано оператором на слове %1.").arg(qsCount_Text(i));
     case eFill_Loss:
-        qsReason = QString("носитель теряет записанное: проверка прочла не то, что записано, %1 ~%2 МиБ.")
-                       .arg(oResult.bLoss_Placed ? "на носителе с" : "в файле с")
-                       .arg(oResult.qui64Loss_Offset >> 20);
-        break;
+        return QString("носитель теряет записанное: проверка прочла не то, что записано, %1 ~%2 МиБ.")
+            .arg(oResult.bLoss_Placed ? "на носителе с" : "в файле с")
+            .arg(oResult.qui64Loss_Offset >> 20);
     case eFill_Error:
     case eFill_Not_Run:
     case eFill_No_Poll:
     case eFill_Open_Failed:
     case eFill_Refused:
-        qsReason = QString("ошибка записи на слове %1: %2.").arg(qsCount_Text(i), oResult.qsError);
-        break;
+        return QString("ошибка записи на слове %1: %2.").arg(qsCount_Text(i), oResult.qsError);
     }
+    return QString();
+}
+
+} // namespace
+
+QString qsFill_Summary(const cFill_Result &oResult)
+{
+    const quint64 i = oResult.qui64Words_Written;
     QStringList qslLines;
     if (oResult.iFiles > 1)
         qslLines
@@ -139,7 +142,7 @@ QString qsFill_Summary(const cFill_Result &oResult)
         qslLines << "Файл: " + oResult.qsPath; // no full stop: it would read as part of the name
     qslLines << QString("Записано слов: %1 из %2 — %3.")
                     .arg(qsCount_Text(i), qsCount_Text(oResult.qui64Data_Count), qsBytes_Text(i * 8));
-    qslLines << "Остановка: " + qsReason;
+    qslLines << "Остановка: " + qsFill_Stop_Reason(oResult);
     qslLines << QString("Время: %1, %2.")
                     .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms), qsRate_Text(i * 8, oResult.qi64Elapsed_Ms));
     if (!oResult.bDirect)

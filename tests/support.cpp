@@ -19,6 +19,7 @@
 #include <QtEndian>
 
 #include <csignal>
+#include <cstring>
 
 #include <fcntl.h>
 #include <locale.h>
@@ -427,6 +428,16 @@ static bool bRussian_Locale()
         return false;
     freelocale(locMessages);
     return true;
+}
+
+QString qsRussian_Reason(const int iError)
+{
+    const locale_t locMessages = newlocale(LC_MESSAGES_MASK | LC_CTYPE_MASK, "ru_RU.UTF-8", locale_t(0));
+    if (locMessages == locale_t(0))
+        return QString();
+    const QString qsReason = QString::fromUtf8(strerror_l(iError, locMessages));
+    freelocale(locMessages);
+    return qsReason;
 }
 
 QString qsRussian_Messages()

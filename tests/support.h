@@ -114,6 +114,8 @@ QString qsRun(const QString &qsProgram, const QStringList &qslArguments, int *pi
 // has them, else ru_RU.UTF-8 built once beside the tests and found through LOCPATH. Empty
 // when they can be had, else why not. Call it before the first qsSystem_Reason.
 QString qsRussian_Messages();
+// A system error's text in the Russian locale as this process finds it now; empty without one.
+QString qsRussian_Reason(int iError);
 
 // Reads a fill file and checks that it holds whole words pattern + i from i = 0; their
 // number goes to *pqui64Words.
