@@ -25,7 +25,9 @@ for o in $tool_options; do grep -qx -- "$o" <<< "$page_entries" || fail "option 
 for o in $page_options; do grep -qx -- "$o" <<< "$tool_options" || fail "option $o on the page is not in --help"; done
 
 # The batch steps, as --help lists them; on the page, each an entry of the batch section.
-tool_steps=$(printf '%s\n' "$help" | tr '\n' ' ' | grep -oE 'шаги [a-z, ]+' | head -1 | cut -d' ' -f2- | tr -d ',')
+# What a step is for may follow it in brackets; the list ends with «в заданном порядке».
+tool_steps=$(printf '%s\n' "$help" | tr '\n' ' ' | tr -s ' ' | grep -oE 'шаги .* в заданном порядке' | head -1 |
+    sed -e 's/([^)]*)//g' | grep -oE '\b[a-z]+\b' | tr '\n' ' ')
 [ -n "$tool_steps" ] || fail "--help names no batch steps"
 page_steps=$(section 'ПАКЕТНЫЙ РЕЖИМ' | sed -n '/^\.TP/{n;s/^\.B \([a-z]*\)$/\1/p}' | sort -u)
 for s in $tool_steps; do grep -qx -- "$s" <<< "$page_steps" || fail "batch step $s is not in the batch section"; done
