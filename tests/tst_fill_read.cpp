@@ -439,7 +439,7 @@ void tst_Fill_Read::volumeOnDevice()
     NEED_LOOP();
     cLoop_Device oLoop, oOther;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
-    QVERIFY_MADE(oOther.qsCreate(8 * 1048576));
+    QVERIFY_MADE(oOther.qsCreate(64 * 1048576)); // FAT32 of 512-byte clusters, as TSK reads it
     QCOMPARE(eVolume_On_Device(oLoop.qsMount, oLoop.qsDevice), eOn_Device_Yes);
     QCOMPARE(eVolume_On_Device(oLoop.qsMount, oLoop.qsImage), eOn_Device_Yes); // the image behind the loop device
     QString qsWhy;
@@ -490,7 +490,7 @@ void tst_Fill_Read::volumeOnDevice()
             QCOMPARE(quint64(qjVolume["clusters_free_count"].toDouble()),
                      qMatch.captured(2).toULongLong() - qMatch.captured(1).toULongLong());
         if (!bOn)
-            QVERIFY2(oRun.qsOut.contains("не удалось опросить раздел " + qsFat + ": его файловая система сообщает 0 блоков"),
+            QVERIFY2(oRun.qsOut.contains("не удалось опросить раздел " + qsFat + "/: его файловая система сообщает 0 блоков"),
                      qPrintable(oRun.qsOut));
     }
     // One whose source is the device it reads (as ntfs-3g run by a user mounts): on that device.
