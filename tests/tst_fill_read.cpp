@@ -490,7 +490,8 @@ void tst_Fill_Read::volumeOnDevice()
             QCOMPARE(quint64(qjVolume["clusters_free_count"].toDouble()),
                      qMatch.captured(2).toULongLong() - qMatch.captured(1).toULongLong());
         if (!bOn)
-            QVERIFY2(oRun.qsOut.contains("не удалось опросить раздел " + qsFat + "/: его файловая система сообщает 0 блоков"),
+            QVERIFY2(oRun.qsOut.contains("не удалось опросить раздел " + qsFat +
+                                         "/: его файловая система сообщает 0 блоков"),
                      qPrintable(oRun.qsOut));
     }
     // One whose source is the device it reads (as ntfs-3g run by a user mounts): on that device.
