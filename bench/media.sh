@@ -8,8 +8,8 @@
 # wraps every 256 MiB (four laps) and a healthy 1 GiB medium, at 40 MiB/s, on ext4, on exFAT
 # (exfat-fuse) and on FAT32 (fusefat): the fill and read, and the probe, each time beside
 # f3write + f3read, as a ratio of the times (f3probe, which needs no file system, once a medium).
-# fusefat names no device in its mount: the tool is given --force. The probe's runs also check
-# that files planted in the volume before it are unchanged after it and that fsck finds nothing.
+# The probe's runs also check that files planted in the volume before it are unchanged after it
+# and that fsck finds nothing.
 #   sudo bench/media.sh [NAME...]     (after scripts/test.sh has built the tool and the plugin)
 # NAMEs pick the media whose name contains one of them: chain, cache-strict, cache-loose,
 # exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow. PROBE_ONLY=1 runs
@@ -202,7 +202,6 @@ if picked slow; then
         for fs in "${slow_fs[@]}"; do
             IFS='|' read -r fs_name fs_label <<< "$fs"
             tool_options=""
-            [ "$fs_name" = vfat ] && tool_options=--force
             # shellcheck disable=SC2086 # the arguments are words on purpose
             run_fillscan --fs="$fs_name" $arguments; fillscan=$summary fillscan_s=$took
             # shellcheck disable=SC2086

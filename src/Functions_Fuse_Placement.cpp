@@ -1,6 +1,7 @@
 #include "Functions_Fuse_Placement.h"
 
 #include "Functions_Files.h"
+#include "Functions_Fuse_Server.h"
 #include "Functions_Report_Texts.h"
 #include "Functions_Tsk.h"
 
@@ -140,6 +141,7 @@ bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std
         return "/" + QDir(qsRoot).relativeFilePath(QFileInfo(oPart.qsPath).canonicalFilePath());
     };
     const bool bSource_Node = qsSource.startsWith('/');
+    const QList<dev_t> qlServer = bSource_Node ? QList<dev_t>() : qlFuse_Server_Devices(strFile.st_dev);
     if (major(strFile.st_dev) != 0) { // fuseblk: the kernel knows the device
         *pdevFs = strFile.st_dev;
     } else if (bSource_Node && stat(QFile::encodeName(qsSource).constData(), &strSource) == 0 &&
@@ -148,6 +150,8 @@ bool bFuse_Runs(const QVector<cFill_Part> &qvParts, const QString &qsDevice, std
     } else if (bSource_Node) { // over a directory or a file (an encrypting file system)
         *pqsWhy = qsFuse_Unplaced_Why();
         return false;
+    } else if (qlServer.size() == 1) { // the one device its server reads
+        *pdevFs = qlServer.first();
     } else {
         // The mount names no device: find the one file system on the scanned device (or
         // its partitions) that holds the fill.

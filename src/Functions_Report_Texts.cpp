@@ -108,6 +108,11 @@ QString qsNot_Simple_Part_Why(const QString &qsPart, const QString &qsDevice)
     return QString("устройство раздела %1 не является простой частью %2").arg(qsPart, qsDevice);
 }
 
+QString qsVolume_No_Blocks_Why()
+{
+    return "его файловая система сообщает 0 блоков, а по её структурам на опрошенном носителе размер не узнать";
+}
+
 QString qsFuse_Unplaced_Why()
 {
     return "файловая система FUSE не сообщает, где лежат данные";

@@ -44,6 +44,8 @@ QString qsDevice_Not_Target_Why();
 QString qsVolume_Elsewhere_Why(const QString &qsOn, const QString &qsDevice);
 QString qsNot_Simple_Part_Why(const QString &qsPart, const QString &qsDevice);
 QString qsFuse_Unplaced_Why();
+// The volume's driver says it has no blocks, and its size cannot be read from the device.
+QString qsVolume_No_Blocks_Why();
 QString qsFiemap_Failed_Why(const QString &qsReason);
 QString qsExtents_Encoded_Why();
 QString qsExtents_Unaligned_Why();

@@ -2,11 +2,13 @@
 
 #include "Functions_Files.h"
 #include "Functions_Fill_Check.h"
+#include "Functions_Fuse_Server.h"
 #include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Placement.h"
 #include "Functions_Report_Texts.h"
 #include "Functions_Topology.h"
+#include "Functions_Tsk.h"
 #include "Functions_Writer.h"
 
 #include <QCoreApplication>
@@ -15,6 +17,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <new>
 
 // Each value in decimal, as the form shows it; the window puts them into its widgets in this order.
@@ -112,6 +115,26 @@ void vLook_Again(cRead_Result &oResult, cFill_Layout &oLayout)
     vJudge(oResult, oLayout);
 }
 
+// A volume whose driver says it has no blocks (fusefat's statfs, where a cluster is 512
+// bytes): a fill of it would write nothing. Where it lies on the polled device, its FAT there
+// tells its space; else the poll fails, naming why.
+void vSpace_From_Structures(const cDrive &oDrive, cVolume &oVolume)
+{
+    const QString qsNode = qsFuse_Server_Node(oVolume.qsVolume_Name);
+    quint64 qui64Cluster = 0, qui64Clusters = 0, qui64Free = 0;
+    if (qsNode.isEmpty() || oDrive.qsDrive_Name.isEmpty() ||
+        eVolume_On_Device(oVolume.qsVolume_Name, oDrive.qsDrive_Name) != eOn_Device_Yes ||
+        !bTsk_Fat_Space(qsNode, &qui64Cluster, &qui64Clusters, &qui64Free) || qui64Cluster > quint64(INT_MAX)) {
+        oVolume.qsError = qsVolume_No_Blocks_Why();
+        return;
+    }
+    oVolume.iCluster_Size = int(qui64Cluster);
+    oVolume.qui64Clusters_Count = qui64Clusters;
+    oVolume.qui64Bytes_Count = qui64Clusters * qui64Cluster;
+    oVolume.qui64Clusters_Free_Count = qui64Free;
+    oVolume.qui64Bytes_Free_Count = qui64Free * qui64Cluster;
+}
+
 } // namespace
 
 cPoll_Result oPoll(cDrive &oDrive, cVolume &oVolume, cData &oData, const QString &qsDrive_Path,
@@ -120,6 +143,8 @@ cPoll_Result oPoll(cDrive &oDrive, cVolume &oVolume, cData &oData, const QString
     cPoll_Result oResult;
     oVolume.vGet_Properties(qsVolume_Path);
     oResult.bDrive_Opened = oDrive.bGet_Properties(qsDrive_Path);
+    if (oVolume.qsError.isEmpty() && oVolume.qui64Clusters_Count == 0)
+        vSpace_From_Structures(oDrive, oVolume);
     oData.vGet_Properties(oVolume.qui64Clusters_Count, oVolume.iCluster_Size);
     oResult.qsVolume_Error = oVolume.qsError;
     return oResult;

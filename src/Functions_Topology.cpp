@@ -3,6 +3,7 @@
 #include "Functions_Btrfs.h"
 #include "Functions_Files.h"
 #include "Functions_Fuse_Placement.h"
+#include "Functions_Fuse_Server.h"
 #include "Functions_Report_Texts.h"
 
 #include <QDir>
@@ -130,6 +131,12 @@ int iFile_System_Devices(const QString &qsPath, QList<dev_t> *pqlDevices, QStrin
             return 1;
         }
         return iFile_System_Devices(qsSource, pqlDevices, pqsWhy, iDepth + 1);
+    }
+    // A FUSE driver whose mount names no device (fusefat): the devices its server reads.
+    const QList<dev_t> qlServer = qsType.startsWith("fuse") ? qlFuse_Server_Devices(strPath.st_dev) : QList<dev_t>();
+    if (!qlServer.isEmpty()) {
+        pqlDevices->append(qlServer);
+        return 1;
     }
     *pqsWhy = qsUnknown_Source_Why(qsType, qsSource);
     return -1;

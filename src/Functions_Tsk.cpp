@@ -51,6 +51,21 @@ void vAdd_Words(const cFill_Part &oPart, const quint64 qui64From, const quint64 
         pvecRuns->push_back(oRun);
 }
 
+// A little-endian field of the boot sector.
+quint64 qui64Field(const unsigned char *pucSector, const int iAt, const int iBytes)
+{
+    quint64 qui64Value = 0;
+    for (int i = iBytes - 1; i >= 0; --i)
+        qui64Value = (qui64Value << 8) | pucSector[iAt + i];
+    return qui64Value;
+}
+
+TSK_WALK_RET_ENUM eCount_Block(const TSK_FS_BLOCK *, void *pvCount)
+{
+    ++*static_cast<quint64 *>(pvCount);
+    return TSK_WALK_CONT;
+}
+
 } // namespace
 
 bool bTsk_Part_Runs(const QString &qsFs_Device, const QString &qsIn_Fs, const cFill_Part &oPart,
@@ -96,4 +111,35 @@ qint64 qi64Tsk_File_Size(const QString &qsFs_Device, const QString &qsIn_Fs)
     if (!oFile.pFile || !oFile.pFile->meta)
         return -1;
     return qint64(oFile.pFile->meta->size);
+}
+
+bool bTsk_Fat_Space(const QString &qsFs_Device, quint64 *pqui64Cluster_Bytes, quint64 *pqui64Clusters,
+                    quint64 *pqui64Free)
+{
+    std::unique_ptr<TSK_IMG_INFO, decltype(&tsk_img_close)> pImg(
+        tsk_img_open_sing(qsFs_Device.toLocal8Bit().constData(), TSK_IMG_TYPE_RAW, 0), &tsk_img_close);
+    std::unique_ptr<TSK_FS_INFO, decltype(&tsk_fs_close)> pFs(
+        pImg ? tsk_fs_open_img(pImg.get(), 0, TSK_FS_TYPE_FAT_DETECT) : nullptr, &tsk_fs_close);
+    unsigned char aucBoot[512];
+    if (!pFs || tsk_fs_read(pFs.get(), 0, reinterpret_cast<char *>(aucBoot), sizeof aucBoot) != sizeof aucBoot)
+        return false;
+    // TSK's blocks of a FAT are its sectors; the boot sector tells how they make clusters.
+    const quint64 qui64Sector = qui64Field(aucBoot, 11, 2), qui64Per_Cluster = aucBoot[13];
+    const quint64 qui64Root = (qui64Field(aucBoot, 17, 2) * 32 + qui64Sector - 1) / std::max<quint64>(qui64Sector, 1);
+    const quint64 qui64Fat = qui64Field(aucBoot, 22, 2) ? qui64Field(aucBoot, 22, 2) : qui64Field(aucBoot, 36, 4);
+    const quint64 qui64Total = qui64Field(aucBoot, 19, 2) ? qui64Field(aucBoot, 19, 2) : qui64Field(aucBoot, 32, 4);
+    const quint64 qui64Data = qui64Field(aucBoot, 14, 2) + aucBoot[16] * qui64Fat + qui64Root;
+    if (qui64Sector != pFs->block_size || qui64Per_Cluster == 0 || qui64Data >= qui64Total ||
+        qui64Total - 1 > pFs->last_block)
+        return false;
+    *pqui64Cluster_Bytes = qui64Sector * qui64Per_Cluster;
+    *pqui64Clusters = (qui64Total - qui64Data) / qui64Per_Cluster;
+    quint64 qui64Free_Sectors = 0;
+    if (*pqui64Clusters == 0 ||
+        tsk_fs_block_walk(pFs.get(), qui64Data, qui64Data + *pqui64Clusters * qui64Per_Cluster - 1,
+                          TSK_FS_BLOCK_WALK_FLAG_ENUM(TSK_FS_BLOCK_WALK_FLAG_UNALLOC | TSK_FS_BLOCK_WALK_FLAG_AONLY),
+                          eCount_Block, &qui64Free_Sectors) != 0)
+        return false;
+    *pqui64Free = qui64Free_Sectors / qui64Per_Cluster;
+    return true;
 }

@@ -23,4 +23,10 @@ bool bTsk_Part_Runs(const QString &qsFs_Device, const QString &qsIn_Fs, const cF
 // no file system TSK knows there, or no such file.
 qint64 qi64Tsk_File_Size(const QString &qsFs_Device, const QString &qsIn_Fs);
 
+// The space of the FAT file system on qsFs_Device, from its boot sector and its FAT: the size of
+// a cluster, the clusters of its data area and the free ones among them. False where TSK finds
+// no FAT there.
+bool bTsk_Fat_Space(const QString &qsFs_Device, quint64 *pqui64Cluster_Bytes, quint64 *pqui64Clusters,
+                    quint64 *pqui64Free);
+
 #endif // FUNCTIONS_TSK_H

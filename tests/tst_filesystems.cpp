@@ -72,8 +72,6 @@ void tst_File_Systems::fillAndRead()
     QStringList qslCommand = QStringList{FILLSCAN_TOOL} + qslBatch(oLoop.qsDevice, oLoop.qsMount, "poll,fill,read");
     if (qui64File_Limit > 0)
         qslCommand = QStringList{"--fsize=" + QString::number(qui64File_Limit)} + qslCommand;
-    if (qsDriver == "fusefat") // its mount names no device: before the fill, nothing ties the volume to one
-        qslCommand << "--force";
     QProcess qTool;
     qTool.start(qui64File_Limit == 0 ? qslCommand.takeFirst() : QString("prlimit"), qslCommand);
     const QString qsFill_Path = oLoop.qsMount + "data.data";
@@ -204,7 +202,7 @@ void tst_File_Systems::placement_data()
                                      << "mkfs.btrfs";
     QTest::newRow("exfat (exfat-fuse)") << "exfat" << QStringList() << false << "tsk" << "mount.exfat-fuse";
     QTest::newRow("exfat on a stick's partition") << "exfat" << QStringList() << true << "tsk" << "mount.exfat-fuse";
-    // fusefat names no device: the file system is found on the scanned device by its files.
+    // fusefat names no device: the file system is the one on the device its server reads.
     QTest::newRow("FAT32 (fusefat)") << "vfat" << QStringList{"-F", "32"} << false << "tsk" << "fusefat";
     QTest::newRow("FAT32 on a stick's partition") << "vfat" << QStringList() << true << "tsk" << "fusefat";
     QTest::newRow("ntfs (ntfs-3g)") << "ntfs" << QStringList() << false << "tsk" << "ntfs-3g";

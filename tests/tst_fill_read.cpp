@@ -439,7 +439,7 @@ void tst_Fill_Read::volumeOnDevice()
     NEED_LOOP();
     cLoop_Device oLoop, oOther;
     QVERIFY_MADE(oLoop.qsCreate(32 * 1048576, 512, "ext4"));
-    QVERIFY_MADE(oOther.qsCreate(8 * 1048576));
+    QVERIFY_MADE(oOther.qsCreate(64 * 1048576)); // FAT32 of 512-byte clusters, as TSK reads it
     QCOMPARE(eVolume_On_Device(oLoop.qsMount, oLoop.qsDevice), eOn_Device_Yes);
     QCOMPARE(eVolume_On_Device(oLoop.qsMount, oLoop.qsImage), eOn_Device_Yes); // the image behind the loop device
     QString qsWhy;
@@ -456,8 +456,8 @@ void tst_Fill_Read::volumeOnDevice()
     QCOMPARE(eVolume_On_Device(oBlank.qsMount, qsDecoy), eOn_Device_No);
     QCOMPARE(eVolume_On_Device("/dev/shm/", oLoop.qsDevice, &qsWhy), eOn_Device_No); // tmpfs lies on no disk
     QCOMPARE(qsWhy, QString("файловая система tmpfs не лежит ни на каком носителе"));
-    // A FUSE mount whose source names no device cannot be told: unknown, never "not on it".
-    NEED_PROGRAMS("fusefat", "mkfs.vfat");
+    // A FUSE mount whose source names no device (fusefat): on the device its server reads.
+    NEED_PROGRAMS("fusefat", "mkfs.vfat", "fsck.fat");
     int iExit = 0;
     qsRun("mkfs.vfat", {"-F", "32", oOther.qsDevice}, &iExit);
     QCOMPARE(iExit, 0);
@@ -466,10 +466,34 @@ void tst_Fill_Read::volumeOnDevice()
     qsRun("fusefat", {"-o", "rw+", oOther.qsDevice, qsFat}, &iExit);
     QCOMPARE(iExit, 0);
     oOther.qsMount = qsFat; // unmounted with the fixture
-    QCOMPARE(eVolume_On_Device(qsFat, oOther.qsDevice, &qsWhy), eOn_Device_Unknown);
-    QCOMPARE(
-        qsWhy,
-        QString("файловая система fuse.fusefat из источника «fusefat»: на каком носителе она лежит, не установить"));
+    QVERIFY2(eVolume_On_Device(qsFat, oOther.qsDevice, &qsWhy) == eOn_Device_Yes, qPrintable(qsWhy));
+    QCOMPARE(eVolume_On_Device(qsFat, oLoop.qsDevice, &qsWhy), eOn_Device_No);
+    QCOMPARE(qsWhy, "раздел лежит на " + oOther.qsDevice + ", а не на " + oLoop.qsDevice);
+    // Its clusters of 512 bytes make fusefat's statfs say 0 blocks: the poll takes the
+    // volume's space from its FAT, as fsck.fat counts it, where it lies on the polled device.
+    QFile qFile(qsFat + "/x"); // one cluster in use
+    QVERIFY(qFile.open(QIODevice::WriteOnly) && qFile.write(QByteArray(100, 'x')) == 100);
+    qFile.close();
+    qsRun("umount", {qsFat});
+    const QRegularExpressionMatch qMatch =
+        QRegularExpression("(\\d+)/(\\d+) clusters").match(qsRun("fsck.fat", {"-n", oOther.qsDevice}));
+    QVERIFY(qMatch.hasMatch());
+    qsRun("fusefat", {"-o", "rw+", oOther.qsDevice, qsFat}, &iExit);
+    QCOMPARE(iExit, 0);
+    for (const QString &qsPolled : {oOther.qsDevice, oLoop.qsDevice}) {
+        const cTool_Run oRun = oTool(qslBatch(qsPolled, qsFat, "poll"));
+        const QJsonObject qjVolume = QJsonDocument::fromJson(oRun.qsOut.toUtf8()).object()["volume"].toObject();
+        const bool bOn = qsPolled == oOther.qsDevice;
+        QVERIFY2(oRun.iExit == (bOn ? 0 : 1), qPrintable(oRun.qsOut + oRun.qsErr));
+        QCOMPARE(quint64(qjVolume["bytes_count"].toDouble()), bOn ? qMatch.captured(2).toULongLong() * 512 : 0);
+        if (bOn)
+            QCOMPARE(quint64(qjVolume["clusters_free_count"].toDouble()),
+                     qMatch.captured(2).toULongLong() - qMatch.captured(1).toULongLong());
+        if (!bOn)
+            QVERIFY2(oRun.qsOut.contains("не удалось опросить раздел " + qsFat +
+                                         "/: его файловая система сообщает 0 блоков"),
+                     qPrintable(oRun.qsOut));
+    }
     // One whose source is the device it reads (as ntfs-3g run by a user mounts): on that device.
     const QString qsNamed = oOther.qTemp.filePath("named");
     QDir().mkpath(qsNamed);
