@@ -68,7 +68,7 @@ run_fillscan() {
     medium_attach "$@"
     local start status=0 out
     start=$(date +%s.%N)
-    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet $tool_options 2> /dev/null \
+    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,fill,read --json --quiet 2> /dev/null \
         | tail -n 1) || status=$?
     took=$(seconds "$start")
     # The last line is the read's verdict, or the step that failed and why.
@@ -92,7 +92,7 @@ run_probe() {
     # What the medium holds, read after a new mount: a medium that changes data on its own is not the probe's doing.
     (cd "$work/volume" && sha256sum user/*) > "$work/sums"
     start=$(date +%s.%N)
-    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,probe --json --quiet $tool_options 2> /dev/null \
+    out=$("$tool" --device "$loop" --volume "$work/volume" --batch poll,probe --json --quiet 2> /dev/null \
         | tail -n 1) || status=$?
     took=$(seconds "$start")
     summary=$(jq -r 'if .verdict and .ok then "\(.verdict) (\(.usable_bytes / 1048576 | floor) MiB), \(.probe_seconds)s"
@@ -154,7 +154,6 @@ run_f3probe() {
     medium_detach
 }
 
-tool_options=""
 slow_row='| %-40s | %-20s | %-36s | %5s | %-56s | %5s | %-40s | %5s | %5s | %5s | %-44s | %5s |\n'
 row='| %-46s | %-42s | %5s | %-64s | %5s | %-46s | %5s | %-54s | %5s |\n'
 header() {
@@ -201,7 +200,6 @@ if picked slow; then
         probed=0
         for fs in "${slow_fs[@]}"; do
             IFS='|' read -r fs_name fs_label <<< "$fs"
-            tool_options=""
             # shellcheck disable=SC2086 # the arguments are words on purpose
             run_fillscan --fs="$fs_name" $arguments; fillscan=$summary fillscan_s=$took
             # shellcheck disable=SC2086
