@@ -35,7 +35,9 @@ void cWorker_Gauge::vMeasure(const quint64 qui64Done_Bytes)
     if (qi64Ms < 100 || (qi64Ms < 1000 && qui64Done_Bytes - qui64Done_Since < 4 * qui64Request))
         return;
     const quint64 qui64Per_Second = (qui64Done_Bytes - qui64Done_Since) * 1000 / quint64(qi64Ms);
-    iAllowed = int(std::clamp<quint64>(qui64Per_Second / qui64Request, 1, quint64(iAll)));
+    // Half a second's worth: what is in the medium when a stop comes is waited for, and the
+    // program has still to close its files and end within the second.
+    iAllowed = int(std::clamp<quint64>(qui64Per_Second / (2 * qui64Request), 1, quint64(iAll)));
     tSince = tNow;
     qui64Done_Since = qui64Done_Bytes;
 }

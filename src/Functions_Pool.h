@@ -18,8 +18,8 @@ const int iGive_Up_After_Ms = 3000;
 bool bRun_Workers(const int iWorkers, const std::function<void(int)> &vWork, std::atomic<bool> &bStop,
                   const std::function<bool()> &bTick, const int iGive_Up_Ms = iGive_Up_After_Ms);
 
-// How many workers may have a request in the medium at once: about a second's worth of what
-// it takes, so that a stop is answered within about a second on a slow stick too, not after
+// How many workers may have a request in the medium at once: about half a second's worth of
+// what it takes, so that a stop is answered within a second on a slow stick too, not after
 // the megabytes queued in it. One to start with, then from one (a stick at 2 MiB/s) to all
 // (a disk), measured every 100 ms on a fast medium, every second on a slow one.
 class cWorker_Gauge
