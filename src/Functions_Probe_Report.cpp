@@ -90,8 +90,26 @@ QString qsProbe_Summary(const cProbe_Result &oResult)
     return qslLines.join('\n');
 }
 
+bool bProbe_Leaves_To_Fill(const cProbe_Result &oResult)
+{
+    return oResult.eStatus == eProbe_No_Prealloc || oResult.eStatus == eProbe_Unplaced;
+}
+
+QString qsProbe_Step_Text(const cProbe_Result &oResult)
+{
+    if (oResult.eStatus == eProbe_Cancelled)
+        return "прервано.";
+    if (bProbe_Leaves_To_Fill(oResult))
+        return "не выполнена: проверит заполнение.";
+    if (!bProbe_Ok(oResult))
+        return "не выполнена.";
+    return qsVerdict_Short(oResult.eValue) + (oResult.qui64Not_Restored > 0 ? ", не всё возвращено на место." : ".");
+}
+
 int iProbe_Icon(const cProbe_Result &oResult)
 {
+    if (bProbe_Leaves_To_Fill(oResult))
+        return iMsgBox_Warning_Icon; // not a failure: the fill checks such a volume
     if (!bProbe_Ok(oResult))
         return oResult.eStatus == eProbe_Cancelled ? iMsgBox_Warning_Icon : iMsgBox_Critical_Icon;
     return bVerdict_Good(oResult.eValue) && oResult.qui64Not_Restored == 0 ? iMsgBox_Information_Icon
