@@ -72,9 +72,8 @@ QString qsProbe_Summary(const cProbe_Result &oResult)
     else if (!oResult.qsError.trimmed().isEmpty())
         qslLines << oResult.qsError;
     if (oResult.qui64Bytes_Written > 0 || oResult.qui64Not_Restored > 0) {
-        qslLines << QString("Проба заняла %1 с: записано %2 прямо на носитель, проверено блоков: %3, через каждые %4.")
-                        .arg(QString::number(double(oResult.qi64Elapsed_Ms) / 1000, 'f', 1),
-                             qsSize_Text(oResult.qui64Bytes_Written))
+        qslLines << QString("Проба заняла %1: записано %2 прямо на носитель, проверено блоков: %3, через каждые %4.")
+                        .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms), qsSize_Text(oResult.qui64Bytes_Written))
                         .arg(oResult.iBlocks)
                         .arg(qsSize_Text(oResult.qui64Step));
         qslLines << qsRestore_Text(oResult);

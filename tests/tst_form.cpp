@@ -275,6 +275,11 @@ void tst_Form::check()
                                                   "Файловая система раздела " + oLoop.qsMount + " выделяет место");
     QVERIFY2(bSays_No_Probe == (qsMedium == "exfat"), qPrintable(oAnswerer.qslMessages.value(iAsk)));
     QVERIFY(!QFileInfo::exists(oLoop.qsMount + "probe.data"));
+    if (qsMedium == "fake") // where the fake stops keeping, and that all under the probe went back
+        QVERIFY2(oAnswerer.qslMessages.value(0).contains("только до смещения ~192,0 МиБ из 512,0 МиБ") &&
+                     oAnswerer.qslMessages.value(0).contains("возвращено на место") &&
+                     oAnswerer.qslMessages.value(1).startsWith("Носитель хранит данные только до смещения ~192,0 МиБ."),
+                 qPrintable(oAnswerer.qslMessages.join('\n')));
     QCOMPARE(iMaps, bMap ? 1 : 0);
     QVERIFY(!bMap_Open_At_Removal);
     QCOMPARE(QFileInfo::exists(oLoop.qsMount + "data.data"), bFill && !bRemove);
