@@ -432,6 +432,17 @@ QString qsFill_After_Fake_Text(const quint64 qui64Usable)
         .arg(qui64Usable);
 }
 
+QString qsProbe_Ask_Heading()
+{
+    return "Провести быструю пробу носителя сейчас?";
+}
+
+QString qsProbe_Ask_Text()
+{
+    return "Проба за секунды находит поддельную ёмкость без заполнения: метки пишутся прямо на носитель внутри "
+           "заранее выделенного файла, всё, что лежало под ними, возвращается на место, файл удаляется.";
+}
+
 QString qsFill_After_Fake_Ask_Heading(const QString &qsVolume)
 {
     return QString("Проба нашла подделку. Заполнить раздел %1 всё равно?").arg(qsVolume);

@@ -148,9 +148,17 @@ void MainWindow::closeEvent(QCloseEvent *qEvent)
     qEvent->ignore();
 }
 
+// Step by step the probe is offered once the poll is done; the button's own step stays the poll.
 void MainWindow::on_pushButton_Properties_clicked()
 {
-    bPoll_Step();
+    if (!bPoll_Step() ||
+        iMessageBox(qsProbe_Ask_Heading(), qsProbe_Ask_Text(), iMsgBox_Question_Icon,
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+        return;
+    cProbe_Result oResult;
+    if (bProbe_Step(oResult) && bProbe_Leaves_To_Fill(oResult)) // no question to fill follows here to say so
+        iMessageBox(qsProbe_Heading(oResult), qsProbe_Summary(oResult), iProbe_Icon(oResult), iMsgBox_OK_Button, 0,
+                    0, "");
 }
 
 void MainWindow::on_pushButton_Write_clicked()

@@ -316,6 +316,8 @@ void tst_Form::removeFill()
     }
     QFETCH(int, iAnswer);
     cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        if (qBox->text().startsWith("Провести"))
+            return qBox->button(QMessageBox::No)->click();
         if (!qBox->text().startsWith("Удалить"))
             return qBox->button(QMessageBox::Ok)->click();
         QCOMPARE(qBox->defaultButton(), qBox->button(QMessageBox::No));
@@ -327,10 +329,11 @@ void tst_Form::removeFill()
     MainWindow oWindow(nullptr, qsVolume + "disk.img", qsVolume);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslHeadings.value(1), QString("Удалить файл заполнения (6,00 МиБ) с носителя?"));
-    QVERIFY(oAnswerer.qslMessages.value(1).contains(qsVolume + "data.data.2"));
+    QCOMPARE(oAnswerer.qslHeadings.value(0), QString("Провести быструю пробу носителя сейчас?")); // no
+    QCOMPARE(oAnswerer.qslHeadings.value(2), QString("Удалить файл заполнения (6,00 МиБ) с носителя?"));
+    QVERIFY(oAnswerer.qslMessages.value(2).contains(qsVolume + "data.data.2"));
     const bool bRemoved = iAnswer == iMsgBox_Yes_Button;
-    QCOMPARE(oAnswerer.qslHeadings.size(), bRemoved ? 3 : 2);
+    QCOMPARE(oAnswerer.qslHeadings.size(), bRemoved ? 4 : 3);
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), !bRemoved);
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data.2"), !bRemoved);
     QVERIFY(QFileInfo::exists(qsVolume + "data.data.02"));
@@ -353,7 +356,11 @@ void tst_Form::closeDuringStep()
     QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     oWindow.show();
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+    {
+        cBox_Answerer oNo_Probe([](QMessageBox *qBox) { qBox->button(QMessageBox::No)->click(); });
+        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+        QCOMPARE(oNo_Probe.qslHeadings, QStringList{"Провести быструю пробу носителя сейчас?"});
+    }
     if (qsButton == "pushButton_Read") // something of a fill to read: a cancelled one
         QVERIFY(oFill_Into(oLoop.qsMount.chopped(1), 64 << 20, oData.qui64Pattern).eStatus == eFill_Complete);
     cBox_Answerer oAnswerer;

@@ -247,11 +247,12 @@ static void vCheck_Window(const QString &qsDevice, const QString &qsVolume, cons
     });
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslMessages.size(), 2); // the read, then whether to remove the fill
-    QVERIFY(oAnswerer.qslHeadings[0].startsWith("Чтение завершено: "));
-    QVERIFY(oAnswerer.qslHeadings[1].startsWith("Удалить файл заполнения"));
-    QVERIFY2(oAnswerer.qslMessages[0].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[0]));
-    QCOMPARE(oAnswerer.qlIcons[0], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
+    QCOMPARE(oAnswerer.qslMessages.size(), 3); // no probe, the read, then whether to remove the fill
+    QVERIFY(oAnswerer.qslHeadings[0].startsWith("Провести быструю пробу"));
+    QVERIFY(oAnswerer.qslHeadings[1].startsWith("Чтение завершено: "));
+    QVERIFY(oAnswerer.qslHeadings[2].startsWith("Удалить файл заполнения"));
+    QVERIFY2(oAnswerer.qslMessages[1].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[1]));
+    QCOMPARE(oAnswerer.qlIcons[1], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
 }
 
 void tst_Media::verdict()
@@ -571,8 +572,9 @@ void tst_Media::slowCancel()
     // A request or two in the medium (4 MiB: 1.6 s at 2.5 MiB/s) and the cut, not the 13 s
     // that the 32 MiB of eight writers took.
     QVERIFY2(qCancelled.elapsed() < 5000, qPrintable(QString::number(qCancelled.elapsed())));
-    QCOMPARE(oAnswerer.qslHeadings.value(0), bFill ? QString("Заполнение прервано.") : QString("Чтение прервано."));
-    const QString qsBox = oAnswerer.qslMessages.value(0);
+    QCOMPARE(oAnswerer.qslHeadings.value(0), QString("Провести быструю пробу носителя сейчас?")); // no
+    QCOMPARE(oAnswerer.qslHeadings.value(1), bFill ? QString("Заполнение прервано.") : QString("Чтение прервано."));
+    const QString qsBox = oAnswerer.qslMessages.value(1);
     QVERIFY2(!qsBox.contains("перестал отвечать"), qPrintable(qsBox));
     if (!bFill)
         return vCheck_Stopped_Read(oWindow, qsBox, qui64Fill_Words);
@@ -582,7 +584,7 @@ void tst_Media::slowCancel()
     QVERIFY2(qsBox.contains("Записано слов: " + qsCount_Text(qui64Words) + " из "), qPrintable(qsBox));
     QVERIFY2(qsBox.contains("Остановка: прервано оператором"), qPrintable(qsBox));
     QVERIFY(qsBox.contains("осталась на разделе"));
-    QVERIFY(oAnswerer.qslHeadings.value(1).startsWith("Удалить файл заполнения")); // offered, answered no
+    QVERIFY(oAnswerer.qslHeadings.value(2).startsWith("Удалить файл заполнения")); // offered, answered no
     QVERIFY(QFileInfo::exists(oMedium.oLoop.qsMount + "data.data"));
 }
 
