@@ -452,9 +452,9 @@ QString qsFill_After_Fake_Ask_Text(const quint64 qui64Usable)
 {
     // The file system places the fill where it likes: a fill of so many bytes is not a fill of
     // the usable part, so the choice is the whole volume or none.
-    const QString qsWhy = qui64Usable == 0 ? QString("Носитель перестал принимать запись.")
-                                           : QString("Носитель хранит данные только до смещения ~%1.")
-                                                 .arg(qsSize_Text(qui64Usable));
+    const QString qsWhy = qui64Usable == 0
+                              ? QString("Носитель перестал принимать запись.")
+                              : QString("Носитель хранит данные только до смещения ~%1.").arg(qsSize_Text(qui64Usable));
     return qsWhy + " Вердикт пробы уже есть; заполнение всего раздела пишет и туда, где ничего не хранится, и "
                    "займёт часы, зато даст полную карту носителя. «Нет» — остановиться здесь.";
 }

@@ -157,8 +157,8 @@ void MainWindow::on_pushButton_Properties_clicked()
         return;
     cProbe_Result oResult;
     if (bProbe_Step(oResult) && bProbe_Leaves_To_Fill(oResult)) // no question to fill follows here to say so
-        iMessageBox(qsProbe_Heading(oResult), qsProbe_Summary(oResult), iProbe_Icon(oResult), iMsgBox_OK_Button, 0,
-                    0, "");
+        iMessageBox(qsProbe_Heading(oResult), qsProbe_Summary(oResult), iProbe_Icon(oResult), iMsgBox_OK_Button, 0, 0,
+                    "");
 }
 
 void MainWindow::on_pushButton_Write_clicked()
@@ -252,12 +252,12 @@ bool MainWindow::bAsk_Fill(const QString &qsBefore)
                 qui64Sample = 0;
         }))
         return false;
-    if (iMessageBox(qsFill_Ask_Heading(oVolume.qsVolume_Name),
-                    (qsBefore.isEmpty() ? QString() : qsBefore + "\n\n") +
-                        qsFill_Ask_Text(oVolume.qui64Bytes_Free_Count, oDrive.qui64Bytes_Count, qui64Sample, qi64Ms,
-                                        qsWhy),
-                    iMsgBox_Question_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0,
-                    "") == iMsgBox_Yes_Button)
+    if (iMessageBox(
+            qsFill_Ask_Heading(oVolume.qsVolume_Name),
+            (qsBefore.isEmpty() ? QString() : qsBefore + "\n\n") +
+                qsFill_Ask_Text(oVolume.qui64Bytes_Free_Count, oDrive.qui64Bytes_Count, qui64Sample, qi64Ms, qsWhy),
+            iMsgBox_Question_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0,
+            "") == iMsgBox_Yes_Button)
         return true;
     vShow_Step(2, "не начато: вы отказались.");
     return false;
@@ -304,7 +304,7 @@ bool MainWindow::bRead_Step()
         return false;
     }
     vShow_Step(3, oResult.eStatus == eRead_Cancelled ? QString("прервано.")
-                                                      : qsVerdict_Short(oResult.oVerdict.eValue) + ".");
+                                                     : qsVerdict_Short(oResult.oVerdict.eValue) + ".");
     const QString qsLost = qsFill_Lost(oLast_Fill, oResult);
     if (!qsLost.isEmpty())
         iMessageBox("Внимание!", qsLost, iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
@@ -380,8 +380,7 @@ void MainWindow::vSet_Target_Text(const QString &qsText)
 
 void MainWindow::vShow_Step(const int iStep, const QString &qsState)
 {
-    static const char *const apcSteps[] = {"1. Опрос", "Проба", "2. Заполнение", "3. Чтение",
-                                             "Удаление заполнения"};
+    static const char *const apcSteps[] = {"1. Опрос", "Проба", "2. Заполнение", "3. Чтение", "Удаление заполнения"};
     qslStep_States[iStep] = qsState;
     QStringList qslLines;
     for (int i = 0; i < qslStep_States.size(); ++i)

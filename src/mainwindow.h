@@ -46,8 +46,9 @@ public:
     ~MainWindow();
 
     // The check in one go, as the chooser's «Проверить» starts it: the poll, the quick probe
-    // (after a fake: the whole fill only if asked for), the question to fill, the fill, the read and its verdict, the question to remove the fill; each step's
-    // result stays in view in the window's panel. The three buttons still run one step each.
+    // (after a fake: the whole fill only if asked for), the question to fill, the fill, the
+    // read and its verdict, the question to remove the fill; each step's result stays in view
+    // in the window's panel. The three buttons still run one step each.
     void vRun_Check();
     // What was chosen to check (the device, its partition, label and file system), as the
     // panel names it; by default the device and the volume directory.

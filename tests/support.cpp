@@ -472,9 +472,8 @@ QString cEmulated_Medium::qsStart(const QStringList &qslMedium, const QString &q
     // write them while the fill runs, and a medium that counts its writes (keeping the
     // last ones, refusing after some) would count them against the fill.
     const QStringList qslExt4 = {"-O", "^has_journal", "-N", "1024", "-E", "lazy_itable_init=0"};
-    return qsError.isEmpty()
-               ? oLoop.qsMake_Fs(qsFs, (qsFs == "ext4" ? qslExt4 : QStringList()) + qslMkfs, "defaults")
-               : qsError;
+    return qsError.isEmpty() ? oLoop.qsMake_Fs(qsFs, (qsFs == "ext4" ? qslExt4 : QStringList()) + qslMkfs, "defaults")
+                             : qsError;
 }
 
 QString cEmulated_Medium::qsSkip_Reason()

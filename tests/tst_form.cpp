@@ -266,13 +266,14 @@ void tst_Form::check()
         qsHeading = qsHeading.replace("%1", oLoop.qsMount).replace("%2", qsSize_Text(oVolume.qui64Bytes_Free_Count));
     if (bFill && !bRemove)
         QCOMPARE(quint64(QFileInfo(oLoop.qsMount + "data.data").size()), oVolume.qui64Bytes_Free_Count);
-    QVERIFY2(oAnswerer.qslHeadings == qslHeadings, qPrintable(oAnswerer.qslHeadings.join('|') + "\n" + oAnswerer.qslMessages.join('|')));
+    QVERIFY2(oAnswerer.qslHeadings == qslHeadings,
+             qPrintable(oAnswerer.qslHeadings.join('|') + "\n" + oAnswerer.qslMessages.join('|')));
     int iAsk = -1; // the question to fill, where it came
     for (int i = 0; i < oAnswerer.qslHeadings.size() && iAsk < 0; ++i)
         iAsk = oAnswerer.qslHeadings[i].startsWith("Заполнить свободное место") ? i : -1;
     QVERIFY(iAsk < 0 || oAnswerer.qslMessages.value(iAsk).contains("займёт всё свободное место раздела"));
     const bool bSays_No_Probe = iAsk >= 0 && oAnswerer.qslMessages.value(iAsk).startsWith(
-                                                  "Файловая система раздела " + oLoop.qsMount + " выделяет место");
+                                                 "Файловая система раздела " + oLoop.qsMount + " выделяет место");
     QVERIFY2(bSays_No_Probe == (qsMedium == "exfat"), qPrintable(oAnswerer.qslMessages.value(iAsk)));
     QVERIFY(!QFileInfo::exists(oLoop.qsMount + "probe.data"));
     if (qsMedium == "fake") // where the fake stops keeping, and that all under the probe went back
@@ -284,10 +285,10 @@ void tst_Form::check()
     QVERIFY(!bMap_Open_At_Removal);
     QCOMPARE(QFileInfo::exists(oLoop.qsMount + "data.data"), bFill && !bRemove);
     const QString qsSteps = oWindow.findChild<QLabel *>("label_Check_Steps")->text();
-    const QString qsPoll = qsMedium == "fake"                ? "носитель 512,0 МиБ, раздел 51"
+    const QString qsPoll = qsMedium == "fake"            ? "носитель 512,0 МиБ, раздел 51"
                            : qsMedium.endsWith("64 MiB") ? "носитель 64,0 МиБ, раздел "
-                           : qsMedium == "exfat"         ? "носитель 128,0 МиБ, раздел 127,0 МиБ, свободно "
-                                                         : "носитель 128,0 МиБ, раздел ";
+                           : qsMedium == "exfat" ? "носитель 128,0 МиБ, раздел 127,0 МиБ, свободно "
+                                                 : "носитель 128,0 МиБ, раздел ";
     QVERIFY2(qsSteps.startsWith("1. Опрос: " + qsPoll) &&
                  qsSteps.contains("\nПроба: " + qsProbe + "\n2. Заполнение: ") && qsSteps.endsWith(qsPanel),
              qPrintable(qsSteps));

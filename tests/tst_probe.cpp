@@ -174,7 +174,8 @@ void tst_Probe::pollWindow()
         });
         QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
         QCOMPARE(oProbe.qslHeadings, (QStringList{"Провести быструю пробу носителя сейчас?", "Проба не выполнена."}));
-        QVERIFY2(oProbe.qslMessages.value(1).startsWith(oLoop.qsMount + "probe.data: "), qPrintable(oProbe.qslMessages.value(1)));
+        QVERIFY2(oProbe.qslMessages.value(1).startsWith(oLoop.qsMount + "probe.data: "),
+                 qPrintable(oProbe.qslMessages.value(1)));
         QVERIFY(oWindow.findChild<QLabel *>("label_Check_Steps")->text().contains("\nПроба: не выполнена.\n"));
         QVERIFY(!QFileInfo::exists(oLoop.qsMount + "probe.data"));
     }
