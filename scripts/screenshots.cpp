@@ -28,6 +28,8 @@ int main(int argc, char *argv[])
     QTimer qWatch;
     QObject::connect(&qWatch, &QTimer::timeout, [&] {
         auto *qBox = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (qBox && qBox->text().startsWith("Провести")) // the poll's offer of the probe: not in these pictures
+            return qBox->button(QMessageBox::No)->click();
         if (qBox && !bSummary) {
             bSummary = true;
             QTimer::singleShot(800, [&, qBox] {

@@ -178,9 +178,10 @@ bool cWindow_Operator::bAdvance(const quint64 qui64Done)
         }
         return !bCancel;
     }
-    // From a step's thread: the figures go to the window, which draws them when it can.
-    if (qi64Now - qi64Posted >= 100) {
-        qi64Posted = qi64Now;
+    // From a step's thread (several of them, as the probe's): the figures go to the window,
+    // which draws them when it can; one thread of those racing posts them.
+    qint64 qi64Last = qi64Posted;
+    if (qi64Now - qi64Last >= 100 && qi64Posted.compare_exchange_strong(qi64Last, qi64Now)) {
         // To the operator's own object: what is still queued when the operator goes is dropped.
         QMetaObject::invokeMethod(
             &qContext, [this, qui64Done] { vShow_Progress(qui64Done); }, Qt::QueuedConnection);

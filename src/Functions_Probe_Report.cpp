@@ -72,9 +72,8 @@ QString qsProbe_Summary(const cProbe_Result &oResult)
     else if (!oResult.qsError.trimmed().isEmpty())
         qslLines << oResult.qsError;
     if (oResult.qui64Bytes_Written > 0 || oResult.qui64Not_Restored > 0) {
-        qslLines << QString("Проба заняла %1 с: записано %2 прямо на носитель, проверено блоков: %3, через каждые %4.")
-                        .arg(QString::number(double(oResult.qi64Elapsed_Ms) / 1000, 'f', 1),
-                             qsSize_Text(oResult.qui64Bytes_Written))
+        qslLines << QString("Проба заняла %1: записано %2 прямо на носитель, проверено блоков: %3, через каждые %4.")
+                        .arg(qsSeconds_Text(oResult.qi64Elapsed_Ms), qsSize_Text(oResult.qui64Bytes_Written))
                         .arg(oResult.iBlocks)
                         .arg(qsSize_Text(oResult.qui64Step));
         qslLines << qsRestore_Text(oResult);
@@ -90,8 +89,26 @@ QString qsProbe_Summary(const cProbe_Result &oResult)
     return qslLines.join('\n');
 }
 
+bool bProbe_Leaves_To_Fill(const cProbe_Result &oResult)
+{
+    return oResult.eStatus == eProbe_No_Prealloc || oResult.eStatus == eProbe_Unplaced;
+}
+
+QString qsProbe_Step_Text(const cProbe_Result &oResult)
+{
+    if (oResult.eStatus == eProbe_Cancelled)
+        return "прервано.";
+    if (bProbe_Leaves_To_Fill(oResult))
+        return "не выполнена: проверит заполнение.";
+    if (!bProbe_Ok(oResult))
+        return "не выполнена.";
+    return qsVerdict_Short(oResult.eValue) + (oResult.qui64Not_Restored > 0 ? ", не всё возвращено на место." : ".");
+}
+
 int iProbe_Icon(const cProbe_Result &oResult)
 {
+    if (bProbe_Leaves_To_Fill(oResult))
+        return iMsgBox_Warning_Icon; // not a failure: the fill checks such a volume
     if (!bProbe_Ok(oResult))
         return oResult.eStatus == eProbe_Cancelled ? iMsgBox_Warning_Icon : iMsgBox_Critical_Icon;
     return bVerdict_Good(oResult.eValue) && oResult.qui64Not_Restored == 0 ? iMsgBox_Information_Icon

@@ -437,6 +437,33 @@ QString qsFill_After_Fake_Text(const quint64 qui64Usable)
         .arg(qui64Usable);
 }
 
+QString qsProbe_Ask_Heading()
+{
+    return "Провести быструю пробу носителя сейчас?";
+}
+
+QString qsProbe_Ask_Text()
+{
+    return "Проба за секунды находит поддельную ёмкость без заполнения: метки пишутся прямо на носитель внутри "
+           "заранее выделенного файла, всё, что лежало под ними, возвращается на место, файл удаляется.";
+}
+
+QString qsFill_After_Fake_Ask_Heading(const QString &qsVolume)
+{
+    return QString("Проба нашла подделку. Заполнить раздел %1 всё равно?").arg(qsVolume);
+}
+
+QString qsFill_After_Fake_Ask_Text(const quint64 qui64Usable)
+{
+    // The file system places the fill where it likes: a fill of so many bytes is not a fill of
+    // the usable part, so the choice is the whole volume or none.
+    const QString qsWhy = qui64Usable == 0
+                              ? QString("Носитель перестал принимать запись.")
+                              : QString("Носитель хранит данные только до смещения ~%1.").arg(qsSize_Text(qui64Usable));
+    return qsWhy + " Вердикт пробы уже есть; заполнение всего раздела пишет и туда, где ничего не хранится, и "
+                   "займёт часы, зато даст полную карту носителя. «Нет» — остановиться здесь.";
+}
+
 QString qsOther_Words_Text(const quint64 qui64Other, const quint64 qui64Copies)
 {
     if (qui64Other == 0)

@@ -156,5 +156,11 @@ QString qsProbe_Progress_Title();
 // The fill after a probe that found a fake keeping nothing beyond qui64Usable (0: not known,
 // the medium refuses writes): not run.
 QString qsFill_After_Fake_Text(const quint64 qui64Usable);
+// The window's offer of the probe after «1. Опрос».
+QString qsProbe_Ask_Heading();
+QString qsProbe_Ask_Text();
+// The window's question after such a probe: stop there, or fill the whole volume all the same.
+QString qsFill_After_Fake_Ask_Heading(const QString &qsVolume);
+QString qsFill_After_Fake_Ask_Text(const quint64 qui64Usable);
 
 #endif // FUNCTIONS_REPORT_TEXTS_H

@@ -4,6 +4,7 @@
 #include "Functions_Core.h"
 #include "Functions_Dialogs.h"
 #include "Functions_Map_Window.h"
+#include "Functions_Probe_Report.h"
 #include "Functions_Reader.h"
 #include "Functions_Report.h"
 #include "Functions_Report_Texts.h"
@@ -147,9 +148,17 @@ void MainWindow::closeEvent(QCloseEvent *qEvent)
     qEvent->ignore();
 }
 
+// Step by step the probe is offered once the poll is done; the button's own step stays the poll.
 void MainWindow::on_pushButton_Properties_clicked()
 {
-    bPoll_Step();
+    if (!bPoll_Step() ||
+        iMessageBox(qsProbe_Ask_Heading(), qsProbe_Ask_Text(), iMsgBox_Question_Icon,
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button)
+        return;
+    cProbe_Result oResult;
+    if (bProbe_Step(oResult) && bProbe_Leaves_To_Fill(oResult)) // no question to fill follows here to say so
+        iMessageBox(qsProbe_Heading(oResult), qsProbe_Summary(oResult), iProbe_Icon(oResult), iMsgBox_OK_Button, 0, 0,
+                    "");
 }
 
 void MainWindow::on_pushButton_Write_clicked()
@@ -166,10 +175,44 @@ void MainWindow::vRun_Check()
 {
     if (!bPoll_Step())
         return;
-    // The probe, where it can run, comes here: between the poll and the question to fill.
-    if (!bAsk_Fill() || !bFill_Step())
+    cProbe_Result oProbe_Result;
+    if (!bProbe_Step(oProbe_Result))
+        return;
+    // After a fake the verdict stands: the fill is offered only for the whole map. Where the
+    // file system gave the probe no place, the question to fill says so.
+    const bool bAsked = bProbe_Stops_Fill(oProbe_Result)
+                            ? bAsk_Fill_After_Fake(oProbe_Result)
+                            : bAsk_Fill(bProbe_Leaves_To_Fill(oProbe_Result) ? oProbe_Result.qsError : QString());
+    if (!bAsked || !bFill_Step())
         return;
     bRead_Step();
+}
+
+// The quick probe between the poll and the fill; false when the check goes no further (the
+// window closed, or the operator stopped the probe).
+bool MainWindow::bProbe_Step(cProbe_Result &oResult)
+{
+    cWindow_Operator oOperator(this);
+    vShow_Step(1, "идёт…");
+    if (!bRun_Step(oOperator, [&] { oResult = oProbe(oDrive, oVolume, oOperator); }))
+        return false;
+    vShow_Step(1, qsProbe_Step_Text(oResult));
+    if (!bProbe_Leaves_To_Fill(oResult)) // else the question to fill tells it
+        iMessageBox(qsProbe_Heading(oResult), qsProbe_Summary(oResult), iProbe_Icon(oResult), iMsgBox_OK_Button, 0, 0,
+                    "");
+    return oResult.eStatus != eProbe_Cancelled;
+}
+
+// The file system places a fill where it likes, so a fill of the usable part's size would not
+// be a fill of the usable part: the whole volume, or stop here.
+bool MainWindow::bAsk_Fill_After_Fake(const cProbe_Result &oResult)
+{
+    if (iMessageBox(qsFill_After_Fake_Ask_Heading(oVolume.qsVolume_Name),
+                    qsFill_After_Fake_Ask_Text(qui64Probe_Fill_Limit(oResult)), iMsgBox_Warning_Icon,
+                    iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") == iMsgBox_Yes_Button)
+        return true;
+    vShow_Step(2, "не начато: проба нашла подделку.");
+    return false;
 }
 
 bool MainWindow::bPoll_Step()
@@ -196,8 +239,8 @@ bool MainWindow::bPoll_Step()
 }
 
 // Before the check fills: how much the fill takes, and about how long the check lasts at the
-// rate the device reads at.
-bool MainWindow::bAsk_Fill()
+// rate the device reads at; qsBefore, where given, first.
+bool MainWindow::bAsk_Fill(const QString &qsBefore)
 {
     cWindow_Operator oOperator(this);
     quint64 qui64Sample = 0;
@@ -209,12 +252,14 @@ bool MainWindow::bAsk_Fill()
                 qui64Sample = 0;
         }))
         return false;
-    if (iMessageBox(qsFill_Ask_Heading(oVolume.qsVolume_Name),
-                    qsFill_Ask_Text(oVolume.qui64Bytes_Free_Count, oDrive.qui64Bytes_Count, qui64Sample, qi64Ms, qsWhy),
-                    iMsgBox_Question_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0,
-                    "") == iMsgBox_Yes_Button)
+    if (iMessageBox(
+            qsFill_Ask_Heading(oVolume.qsVolume_Name),
+            (qsBefore.isEmpty() ? QString() : qsBefore + "\n\n") +
+                qsFill_Ask_Text(oVolume.qui64Bytes_Free_Count, oDrive.qui64Bytes_Count, qui64Sample, qi64Ms, qsWhy),
+            iMsgBox_Question_Icon, iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_Yes_Button, 0,
+            "") == iMsgBox_Yes_Button)
         return true;
-    vShow_Step(1, "не начато: вы отказались.");
+    vShow_Step(2, "не начато: вы отказались.");
     return false;
 }
 
@@ -222,16 +267,16 @@ bool MainWindow::bFill_Step()
 {
     cWindow_Operator oOperator(this);
     cFill_Result oResult;
-    vShow_Step(1, "идёт…");
+    vShow_Step(2, "идёт…");
     const bool bOpen = bRun_Step(oOperator, [&] { oResult = oFill(oDrive, oVolume, oData, oOperator); });
     oLast_Fill = oResult;
     if (!bOpen)
         return false;
     if (oResult.eStatus == eFill_Refused) { // the operator said no
-        vShow_Step(1, "не начато: вы отказались.");
+        vShow_Step(2, "не начато: вы отказались.");
         return false;
     }
-    vShow_Step(1, qsFill_Done_Text(oResult.eStatus == eFill_Cancelled ? "прервано"
+    vShow_Step(2, qsFill_Done_Text(oResult.eStatus == eFill_Cancelled ? "прервано"
                                    : bFill_Ok(oResult)                ? "завершено"
                                                                       : "ошибка",
                                    oResult.qui64Words_Written * 8));
@@ -249,17 +294,17 @@ bool MainWindow::bRead_Step()
 {
     cWindow_Operator oOperator(this);
     cRead_Result oResult;
-    vShow_Step(2, "идёт…");
+    vShow_Step(3, "идёт…");
     if (!bRun_Step(oOperator, [&] { oResult = oRead(oDrive, oVolume, oData, oOperator, oLast_Fill); }))
         return false;
     if (!bRead_Ran(oResult)) {
-        vShow_Step(2, "не удалось.");
+        vShow_Step(3, "не удалось.");
         iMessageBox("Ошибка!", qsRead_Failure(oResult, oOperator.qsPoll_First()), iMsgBox_Critical_Icon,
                     iMsgBox_OK_Button, 0, 0, "");
         return false;
     }
-    vShow_Step(2, oResult.eStatus == eRead_Cancelled ? QString("прервано.")
-                                                      : qsVerdict_Short(oResult.oVerdict.eValue) + ".");
+    vShow_Step(3, oResult.eStatus == eRead_Cancelled ? QString("прервано.")
+                                                     : qsVerdict_Short(oResult.oVerdict.eValue) + ".");
     const QString qsLost = qsFill_Lost(oLast_Fill, oResult);
     if (!qsLost.isEmpty())
         iMessageBox("Внимание!", qsLost, iMsgBox_Warning_Icon, iMsgBox_OK_Button, 0, 0, "");
@@ -290,14 +335,14 @@ void MainWindow::vOffer_Clean(cWindow_Operator &oOperator)
     if (iMessageBox(qsClean_Question(qui64Bytes),
                     "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,
                     iMsgBox_Yes_Button | iMsgBox_No_Button, iMsgBox_No_Button, 0, "") != iMsgBox_Yes_Button) {
-        vShow_Step(3, "файл заполнения оставлен на носителе.");
+        vShow_Step(4, "файл заполнения оставлен на носителе.");
         return;
     }
     cClean_Result oClean_Result;
-    vShow_Step(3, "идёт…");
+    vShow_Step(4, "идёт…");
     if (!bRun_Step(oOperator, [&] { oClean_Result = oClean(oVolume); }))
         return;
-    vShow_Step(3, oClean_Result.bOk() ? "файлы заполнения удалены." : "не удалось.");
+    vShow_Step(4, oClean_Result.bOk() ? "файлы заполнения удалены." : "не удалось.");
     iMessageBox(oClean_Result.bOk() ? "Файлы заполнения удалены." : "Ошибка!",
                 qsClean_Summary(oClean_Result, oOperator.qsPoll_First()),
                 oClean_Result.bOk() ? iMsgBox_Information_Icon : iMsgBox_Critical_Icon, iMsgBox_OK_Button, 0, 0, "");
@@ -323,7 +368,7 @@ void MainWindow::vBuild_Panel()
     qSteps->setTextFormat(Qt::PlainText);
     qLayout->addWidget(qTarget);
     qLayout->addWidget(qSteps);
-    qslStep_States = QStringList{"", "", "", ""};
+    qslStep_States = QStringList{"", "", "", "", ""};
     vSet_Target_Text(qsTarget_Text(qsDrive_Path, qsVolume_Path));
     vShow_Step(0, "");
 }
@@ -335,7 +380,7 @@ void MainWindow::vSet_Target_Text(const QString &qsText)
 
 void MainWindow::vShow_Step(const int iStep, const QString &qsState)
 {
-    static const char *const apcSteps[] = {"1. Опрос", "2. Заполнение", "3. Чтение", "Удаление заполнения"};
+    static const char *const apcSteps[] = {"1. Опрос", "Проба", "2. Заполнение", "3. Чтение", "Удаление заполнения"};
     qslStep_States[iStep] = qsState;
     QStringList qslLines;
     for (int i = 0; i < qslStep_States.size(); ++i)

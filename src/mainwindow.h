@@ -3,6 +3,7 @@
 
 #include "Functions_Data.h"
 #include "Functions_Drive.h"
+#include "Functions_Probe_Medium.h"
 
 #include <QMainWindow>
 
@@ -44,9 +45,10 @@ public:
                         const QString &qsVolume_Path = "/documents_hdd/");
     ~MainWindow();
 
-    // The check in one go, as the chooser's «Проверить» starts it: the poll, the question to
-    // fill, the fill, the read and its verdict, the question to remove the fill; each step's
-    // result stays in view in the window's panel. The three buttons still run one step each.
+    // The check in one go, as the chooser's «Проверить» starts it: the poll, the quick probe
+    // (after a fake: the whole fill only if asked for), the question to fill, the fill, the
+    // read and its verdict, the question to remove the fill; each step's result stays in view
+    // in the window's panel. The three buttons still run one step each.
     void vRun_Check();
     // What was chosen to check (the device, its partition, label and file system), as the
     // panel names it; by default the device and the volume directory.
@@ -76,10 +78,12 @@ private:
     // The steps as the buttons and the check run them: each tells its result in boxes and in
     // the panel, and returns whether the next step has anything to work on.
     bool bPoll_Step();
-    bool bAsk_Fill();
+    bool bProbe_Step(cProbe_Result &oResult);
+    bool bAsk_Fill(const QString &qsBefore = QString());
+    bool bAsk_Fill_After_Fake(const cProbe_Result &oResult);
     bool bFill_Step();
     bool bRead_Step();
-    // The panel's line for step iStep (0 the poll … 3 the removal), and what it shows.
+    // The panel's line for step iStep (0 the poll, 1 the probe … 4 the removal), and what it shows.
     void vShow_Step(const int iStep, const QString &qsState);
     void vBuild_Panel();
 

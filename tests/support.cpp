@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QThread>
@@ -453,4 +454,41 @@ QString qsRussian_Messages()
     }
     qputenv("LOCPATH", QFile::encodeName(qsDir));
     return bRussian_Locale() ? QString() : "ru_RU.UTF-8 could not be built (localedef, the locales package)";
+}
+
+QString cEmulated_Medium::qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned,
+                                  const QStringList &qslMkfs)
+{
+    const QString qsDir = qTemp.filePath("nbd");
+    QDir().mkpath(qsDir);
+    const QString qsPid = qTemp.filePath("nbdfuse.pid");
+    // A line for every failed request: in a pipe nobody drains it would stall the medium.
+    oServer.qProcess.setStandardErrorFile(qTemp.filePath("nbdfuse.log"));
+    QStringList qslFilters = qslMedium.filter(QRegularExpression("^--filter="));
+    QStringList qslParameters = qslMedium;
+    for (const QString &qsFilter : qslFilters)
+        qslParameters.removeAll(qsFilter);
+    oServer.qProcess.start("nbdfuse", QStringList{"-P", qsPid, qsDir + "/medium.img", "--command", "nbdkit", "-s"} +
+                                          qslFilters + QStringList{FILLSCAN_FAKE_MEDIUM} + qslParameters);
+    QElapsedTimer qTimer;
+    qTimer.start();
+    while (!QFile::exists(qsPid) && qTimer.elapsed() < 20000 && oServer.qProcess.state() != QProcess::NotRunning)
+        QTest::qWait(50);
+    if (!QFile::exists(qsPid))
+        return "nbdfuse did not start: " + qsRun("cat", {qTemp.filePath("nbdfuse.log")});
+    oServer.qsDir = qsDir;
+    const QString qsError = oLoop.qsAttach(qsDir + "/medium.img", bPartitioned);
+    // The journal would lie in the middle of the volume, which a fake medium loses. The
+    // inode tables are few (the fill makes a few files) and written now: the kernel would
+    // write them while the fill runs, and a medium that counts its writes (keeping the
+    // last ones, refusing after some) would count them against the fill.
+    const QStringList qslExt4 = {"-O", "^has_journal", "-N", "1024", "-E", "lazy_itable_init=0"};
+    return qsError.isEmpty() ? oLoop.qsMake_Fs(qsFs, (qsFs == "ext4" ? qslExt4 : QStringList()) + qslMkfs, "defaults")
+                             : qsError;
+}
+
+QString cEmulated_Medium::qsSkip_Reason()
+{
+    return QString(FILLSCAN_FAKE_MEDIUM).isEmpty() ? "the nbdkit plugin was not built (nbdkit-plugin-dev missing)"
+                                                   : QString();
 }

@@ -201,4 +201,33 @@ public:
     if (!cFaulty_Disk::qsSkip_Reason().isEmpty())                                                                      \
         QSKIP(qPrintable(cFaulty_Disk::qsSkip_Reason()));
 
+// nbdfuse serving a medium from nbdkit as a file; unmounting ends both.
+class cFuse_Server
+{
+public:
+    ~cFuse_Server() { vStop_Fuse(qsDir, qProcess); }
+
+    QString qsDir;
+    QProcess qProcess;
+};
+
+// A medium served by nbdkit (tests/fake_medium.c) through nbdfuse as a file, attached as a
+// loop device with direct I/O (without it the loop's page cache would hide what the medium
+// does), a file system on it. The members go in reverse order: the mount and the loop device
+// before the file they use.
+class cEmulated_Medium
+{
+public:
+    // qslMedium: the plugin's parameters, nbdkit's filters (--filter=...) among them; qsFs:
+    // a mkfs type (exfat and vfat mounted through their FUSE drivers: FAT32 through fusefat),
+    // qslMkfs more of its options.
+    QString qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned,
+                    const QStringList &qslMkfs = {});
+    static QString qsSkip_Reason(); // empty when the plugin was built
+
+    QTemporaryDir qTemp;
+    cFuse_Server oServer;
+    cLoop_Device oLoop;
+};
+
 #endif // TESTS_SUPPORT_H

@@ -160,40 +160,76 @@ void tst_Form::screens()
 
 void tst_Form::check_data()
 {
-    // The answers: to fill, on the verdict (the map or not), to remove the fill.
+    // The medium: an exFAT stick (through FUSE: no probe), an ext4 stick, or an emulated fake;
+    // the answers: to fill, on the verdict (the map or not), to remove the fill.
+    QTest::addColumn<QString>("qsMedium");
     QTest::addColumn<bool>("bFill");
     QTest::addColumn<bool>("bMap");
     QTest::addColumn<bool>("bRemove");
     QTest::addColumn<QStringList>("qslHeadings");
-    QTest::addColumn<QString>("qsPanel");
+    QTest::addColumn<QString>("qsProbe"); // the probe's line in the panel
+    QTest::addColumn<QString>("qsPanel"); // the panel's end
     const QString qsAsk = "Заполнить свободное место раздела %1?";
-    QTest::newRow("no fill") << false << false << false << QStringList{qsAsk}
-                             << "2. Заполнение: не начато: вы отказались.\n3. Чтение: —\nУдаление заполнения: —";
-    QTest::newRow("all yes, no map")
-        << true << false << true
+    // exFAT through FUSE gives the probe no place: the question to fill says so, no box of its own.
+    const QString qsNo_Probe_Line = "не выполнена: проверит заполнение.";
+    const QString qsNot_Filled = "2. Заполнение: не начато: вы отказались.\n3. Чтение: —\nУдаление заполнения: —";
+    QTest::newRow("exfat: no probe, no fill")
+        << "exfat" << false << false << false << QStringList{qsAsk} << qsNo_Probe_Line << qsNot_Filled;
+    QTest::newRow("exfat: all yes, no map")
+        << "exfat" << true << false << true
         << QStringList{qsAsk, "Заполнение завершено.", "Чтение завершено: данные целы.",
                        "Удалить файл заполнения (%2) с носителя?", "Файлы заполнения удалены."}
-        << "3. Чтение: данные целы.\nУдаление заполнения: файлы заполнения удалены.";
-    QTest::newRow("map, then keep the fill")
-        << true << true << false
+        << qsNo_Probe_Line << "3. Чтение: данные целы.\nУдаление заполнения: файлы заполнения удалены.";
+    QTest::newRow("exfat: map, then keep the fill")
+        << "exfat" << true << true << false
         << QStringList{qsAsk, "Заполнение завершено.", "Чтение завершено: данные целы.",
                        "Удалить файл заполнения (%2) с носителя?"}
-        << "3. Чтение: данные целы.\nУдаление заполнения: файл заполнения оставлен на носителе.";
+        << qsNo_Probe_Line << "3. Чтение: данные целы.\nУдаление заполнения: файл заполнения оставлен на носителе.";
+    QTest::newRow("ext4, 64 MiB: too little room to probe, the fill asked")
+        << "ext4, 64 MiB" << false << false << false << QStringList{"Проба не выполнена.", qsAsk} << "не выполнена."
+        << qsNot_Filled;
+    QTest::newRow("ext4: healthy, the fill asked as without a probe")
+        << "ext4" << false << false << false << QStringList{"Проба завершена: данные целы.", qsAsk} << "данные целы."
+        << qsNot_Filled;
+    QTest::newRow("fake keeping 192 of 512 MiB: stop after the probe")
+        << "fake" << false << false << false
+        << QStringList{"Проба завершена: поддельная ёмкость.", "Проба нашла подделку. Заполнить раздел %1 всё равно?"}
+        << "поддельная ёмкость."
+        << "2. Заполнение: не начато: проба нашла подделку.\n3. Чтение: —\nУдаление заполнения: —";
+}
+
+// The volume of the check: a stick of 128 MiB (or as qsMedium says) with qsMedium's file
+// system on it, or a fake of 512 MiB that keeps 192 (ext4 on the whole device).
+static QString qsMake_Check_Medium(const QString &qsMedium, cEmulated_Medium &oMedium)
+{
+    if (qsMedium != "fake")
+        return oMedium.oLoop.qsCreate_Stick(qsMedium.endsWith("64 MiB") ? 64ULL << 20 : 128ULL << 20,
+                                            qsMedium.section(',', 0, 0));
+    return oMedium.qsStart({"size=512M", "keep=192M", "mode=limit"}, "ext4", false);
 }
 
 void tst_Form::check()
 {
-    // «Проверить» of the chooser: the steps one after another, a question before the fill and
-    // after the read (once the map is closed), each step's result in the window's panel.
+    // «Проверить» of the chooser: the steps one after another, the probe's verdict after the
+    // poll, a question before the fill (after a fake: whether to fill at all) and after the
+    // read (once the map is closed), each step's result in the window's panel.
     NEED_LOOP();
+    QFETCH(QString, qsMedium);
     QFETCH(bool, bFill);
     QFETCH(bool, bMap);
     QFETCH(bool, bRemove);
     QFETCH(QStringList, qslHeadings);
+    QFETCH(QString, qsProbe);
     QFETCH(QString, qsPanel);
+    if (qsMedium == "fake") {
+        if (!cEmulated_Medium::qsSkip_Reason().isEmpty())
+            QSKIP(qPrintable(cEmulated_Medium::qsSkip_Reason()));
+        NEED_PROGRAMS("nbdkit", "nbdfuse", "fusermount3", "mkfs.ext4");
+    }
     vForget_Records();
-    cLoop_Device oLoop;
-    QVERIFY_MADE(oLoop.qsCreate_Stick(64ULL << 20, "exfat"));
+    cEmulated_Medium oMedium;
+    QVERIFY_MADE(qsMake_Check_Medium(qsMedium, oMedium));
+    const cLoop_Device &oLoop = oMedium.oLoop;
     bool bMap_Open_At_Removal = false;
     int iMaps = 0;
     cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
@@ -201,7 +237,7 @@ void tst_Form::check()
         for (QAbstractButton *qButton : qBox->buttons())
             if (qButton->text() == "Карта")
                 qMap = static_cast<QPushButton *>(qButton);
-        if (qBox->text().startsWith("Заполнить"))
+        if (qBox->text().startsWith("Заполнить") || qBox->text().startsWith("Проба нашла подделку"))
             return qBox->button(bFill ? QMessageBox::Yes : QMessageBox::No)->click();
         if (qBox->text().startsWith("Удалить")) {
             for (QWidget *qTop : QApplication::topLevelWidgets())
@@ -230,13 +266,31 @@ void tst_Form::check()
         qsHeading = qsHeading.replace("%1", oLoop.qsMount).replace("%2", qsSize_Text(oVolume.qui64Bytes_Free_Count));
     if (bFill && !bRemove)
         QCOMPARE(quint64(QFileInfo(oLoop.qsMount + "data.data").size()), oVolume.qui64Bytes_Free_Count);
-    QCOMPARE(oAnswerer.qslHeadings, qslHeadings);
-    QVERIFY(oAnswerer.qslMessages.value(0).contains("займёт всё свободное место раздела"));
+    QVERIFY2(oAnswerer.qslHeadings == qslHeadings,
+             qPrintable(oAnswerer.qslHeadings.join('|') + "\n" + oAnswerer.qslMessages.join('|')));
+    int iAsk = -1; // the question to fill, where it came
+    for (int i = 0; i < oAnswerer.qslHeadings.size() && iAsk < 0; ++i)
+        iAsk = oAnswerer.qslHeadings[i].startsWith("Заполнить свободное место") ? i : -1;
+    QVERIFY(iAsk < 0 || oAnswerer.qslMessages.value(iAsk).contains("займёт всё свободное место раздела"));
+    const bool bSays_No_Probe = iAsk >= 0 && oAnswerer.qslMessages.value(iAsk).startsWith(
+                                                 "Файловая система раздела " + oLoop.qsMount + " выделяет место");
+    QVERIFY2(bSays_No_Probe == (qsMedium == "exfat"), qPrintable(oAnswerer.qslMessages.value(iAsk)));
+    QVERIFY(!QFileInfo::exists(oLoop.qsMount + "probe.data"));
+    if (qsMedium == "fake") // where the fake stops keeping, and that all under the probe went back
+        QVERIFY2(oAnswerer.qslMessages.value(0).contains("только до смещения ~192,0 МиБ из 512,0 МиБ") &&
+                     oAnswerer.qslMessages.value(0).contains("возвращено на место") &&
+                     oAnswerer.qslMessages.value(1).startsWith("Носитель хранит данные только до смещения ~192,0 МиБ."),
+                 qPrintable(oAnswerer.qslMessages.join('\n')));
     QCOMPARE(iMaps, bMap ? 1 : 0);
     QVERIFY(!bMap_Open_At_Removal);
     QCOMPARE(QFileInfo::exists(oLoop.qsMount + "data.data"), bFill && !bRemove);
     const QString qsSteps = oWindow.findChild<QLabel *>("label_Check_Steps")->text();
-    QVERIFY2(qsSteps.startsWith("1. Опрос: носитель 64,0 МиБ, раздел 63,0 МиБ, свободно ") && qsSteps.endsWith(qsPanel),
+    const QString qsPoll = qsMedium == "fake"            ? "носитель 512,0 МиБ, раздел 51"
+                           : qsMedium.endsWith("64 MiB") ? "носитель 64,0 МиБ, раздел "
+                           : qsMedium == "exfat" ? "носитель 128,0 МиБ, раздел 127,0 МиБ, свободно "
+                                                 : "носитель 128,0 МиБ, раздел ";
+    QVERIFY2(qsSteps.startsWith("1. Опрос: " + qsPoll) &&
+                 qsSteps.contains("\nПроба: " + qsProbe + "\n2. Заполнение: ") && qsSteps.endsWith(qsPanel),
              qPrintable(qsSteps));
 }
 
@@ -263,6 +317,8 @@ void tst_Form::removeFill()
     }
     QFETCH(int, iAnswer);
     cBox_Answerer oAnswerer([&](QMessageBox *qBox) {
+        if (qBox->text().startsWith("Провести"))
+            return qBox->button(QMessageBox::No)->click();
         if (!qBox->text().startsWith("Удалить"))
             return qBox->button(QMessageBox::Ok)->click();
         QCOMPARE(qBox->defaultButton(), qBox->button(QMessageBox::No));
@@ -274,10 +330,11 @@ void tst_Form::removeFill()
     MainWindow oWindow(nullptr, qsVolume + "disk.img", qsVolume);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslHeadings.value(1), QString("Удалить файл заполнения (6,00 МиБ) с носителя?"));
-    QVERIFY(oAnswerer.qslMessages.value(1).contains(qsVolume + "data.data.2"));
+    QCOMPARE(oAnswerer.qslHeadings.value(0), QString("Провести быструю пробу носителя сейчас?")); // no
+    QCOMPARE(oAnswerer.qslHeadings.value(2), QString("Удалить файл заполнения (6,00 МиБ) с носителя?"));
+    QVERIFY(oAnswerer.qslMessages.value(2).contains(qsVolume + "data.data.2"));
     const bool bRemoved = iAnswer == iMsgBox_Yes_Button;
-    QCOMPARE(oAnswerer.qslHeadings.size(), bRemoved ? 3 : 2);
+    QCOMPARE(oAnswerer.qslHeadings.size(), bRemoved ? 4 : 3);
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data"), !bRemoved);
     QCOMPARE(QFileInfo::exists(qsVolume + "data.data.2"), !bRemoved);
     QVERIFY(QFileInfo::exists(qsVolume + "data.data.02"));
@@ -300,7 +357,11 @@ void tst_Form::closeDuringStep()
     QVERIFY_MADE(oLoop.qsCreate(2048ULL * 1048576, 4096, "ext4"));
     MainWindow oWindow(nullptr, oLoop.qsDevice, oLoop.qsMount);
     oWindow.show();
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+    {
+        cBox_Answerer oNo_Probe([](QMessageBox *qBox) { qBox->button(QMessageBox::No)->click(); });
+        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+        QCOMPARE(oNo_Probe.qslHeadings, QStringList{"Провести быструю пробу носителя сейчас?"});
+    }
     if (qsButton == "pushButton_Read") // something of a fill to read: a cancelled one
         QVERIFY(oFill_Into(oLoop.qsMount.chopped(1), 64 << 20, oData.qui64Pattern).eStatus == eFill_Complete);
     cBox_Answerer oAnswerer;

@@ -45,62 +45,6 @@ private slots:
     void probe();
 };
 
-// nbdfuse serving a medium from nbdkit as a file; unmounting ends both.
-class cFuse_Server
-{
-public:
-    ~cFuse_Server() { vStop_Fuse(qsDir, qProcess); }
-
-    QString qsDir;
-    QProcess qProcess;
-};
-
-// A medium served by nbdkit through nbdfuse as a file, attached as a loop device with direct
-// I/O (without it the loop's page cache would hide what the medium does), ext4 on it. The
-// members go in reverse order: the mount and the loop device before the file they use.
-class cEmulated_Medium
-{
-public:
-    // qslMedium: the plugin's parameters, nbdkit's filters (--filter=...) among them; qsFs:
-    // a mkfs type (exfat and vfat mounted through their FUSE drivers: FAT32 through fusefat),
-    // qslMkfs more of its options.
-    QString qsStart(const QStringList &qslMedium, const QString &qsFs, const bool bPartitioned,
-                    const QStringList &qslMkfs = {})
-    {
-        const QString qsDir = qTemp.filePath("nbd");
-        QDir().mkpath(qsDir);
-        const QString qsPid = qTemp.filePath("nbdfuse.pid");
-        // A line for every failed request: in a pipe nobody drains it would stall the medium.
-        oServer.qProcess.setStandardErrorFile(qTemp.filePath("nbdfuse.log"));
-        QStringList qslFilters = qslMedium.filter(QRegularExpression("^--filter="));
-        QStringList qslParameters = qslMedium;
-        for (const QString &qsFilter : qslFilters)
-            qslParameters.removeAll(qsFilter);
-        oServer.qProcess.start("nbdfuse", QStringList{"-P", qsPid, qsDir + "/medium.img", "--command", "nbdkit", "-s"} +
-                                              qslFilters + QStringList{FILLSCAN_FAKE_MEDIUM} + qslParameters);
-        QElapsedTimer qTimer;
-        qTimer.start();
-        while (!QFile::exists(qsPid) && qTimer.elapsed() < 20000 && oServer.qProcess.state() != QProcess::NotRunning)
-            QTest::qWait(50);
-        if (!QFile::exists(qsPid))
-            return "nbdfuse did not start: " + qsRun("cat", {qTemp.filePath("nbdfuse.log")});
-        oServer.qsDir = qsDir;
-        const QString qsError = oLoop.qsAttach(qsDir + "/medium.img", bPartitioned);
-        // The journal would lie in the middle of the volume, which a fake medium loses. The
-        // inode tables are few (the fill makes a few files) and written now: the kernel would
-        // write them while the fill runs, and a medium that counts its writes (keeping the
-        // last ones, refusing after some) would count them against the fill.
-        const QStringList qslExt4 = {"-O", "^has_journal", "-N", "1024", "-E", "lazy_itable_init=0"};
-        return qsError.isEmpty()
-                   ? oLoop.qsMake_Fs(qsFs, (qsFs == "ext4" ? qslExt4 : QStringList()) + qslMkfs, "defaults")
-                   : qsError;
-    }
-
-    QTemporaryDir qTemp;
-    cFuse_Server oServer;
-    cLoop_Device oLoop;
-};
-
 // An encrypting FUSE file system over a directory of ext4 on a loop device, served in the
 // foreground so that its end can be awaited before the ext4 below is unmounted.
 class cEncrypted_Volume
@@ -303,11 +247,12 @@ static void vCheck_Window(const QString &qsDevice, const QString &qsVolume, cons
     });
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
     QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Read"), Qt::LeftButton);
-    QCOMPARE(oAnswerer.qslMessages.size(), 2); // the read, then whether to remove the fill
-    QVERIFY(oAnswerer.qslHeadings[0].startsWith("Чтение завершено: "));
-    QVERIFY(oAnswerer.qslHeadings[1].startsWith("Удалить файл заполнения"));
-    QVERIFY2(oAnswerer.qslMessages[0].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[0]));
-    QCOMPARE(oAnswerer.qlIcons[0], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
+    QCOMPARE(oAnswerer.qslMessages.size(), 3); // no probe, the read, then whether to remove the fill
+    QVERIFY(oAnswerer.qslHeadings[0].startsWith("Провести быструю пробу"));
+    QVERIFY(oAnswerer.qslHeadings[1].startsWith("Чтение завершено: "));
+    QVERIFY(oAnswerer.qslHeadings[2].startsWith("Удалить файл заполнения"));
+    QVERIFY2(oAnswerer.qslMessages[1].section('\n', 0, 0).contains(qsFirst_Line), qPrintable(oAnswerer.qslMessages[1]));
+    QCOMPARE(oAnswerer.qlIcons[1], qsVerdict == "intact" ? int(QMessageBox::Information) : int(QMessageBox::Warning));
 }
 
 void tst_Media::verdict()
@@ -625,8 +570,9 @@ void tst_Media::slowCancel()
     // A request or two in the medium (4 MiB: 1.6 s at 2.5 MiB/s) and the cut, not the 13 s
     // that the 32 MiB of eight writers took.
     QVERIFY2(qCancelled.elapsed() < 5000, qPrintable(QString::number(qCancelled.elapsed())));
-    QCOMPARE(oAnswerer.qslHeadings.value(0), bFill ? QString("Заполнение прервано.") : QString("Чтение прервано."));
-    const QString qsBox = oAnswerer.qslMessages.value(0);
+    QCOMPARE(oAnswerer.qslHeadings.value(0), QString("Провести быструю пробу носителя сейчас?")); // no
+    QCOMPARE(oAnswerer.qslHeadings.value(1), bFill ? QString("Заполнение прервано.") : QString("Чтение прервано."));
+    const QString qsBox = oAnswerer.qslMessages.value(1);
     QVERIFY2(!qsBox.contains("перестал отвечать"), qPrintable(qsBox));
     if (!bFill)
         return vCheck_Stopped_Read(oWindow, qsBox, qui64Fill_Words);
@@ -636,7 +582,7 @@ void tst_Media::slowCancel()
     QVERIFY2(qsBox.contains("Записано слов: " + qsCount_Text(qui64Words) + " из "), qPrintable(qsBox));
     QVERIFY2(qsBox.contains("Остановка: прервано оператором"), qPrintable(qsBox));
     QVERIFY(qsBox.contains("осталась на разделе"));
-    QVERIFY(oAnswerer.qslHeadings.value(1).startsWith("Удалить файл заполнения")); // offered, answered no
+    QVERIFY(oAnswerer.qslHeadings.value(2).startsWith("Удалить файл заполнения")); // offered, answered no
     QVERIFY(QFileInfo::exists(oMedium.oLoop.qsMount + "data.data"));
 }
 

@@ -167,7 +167,18 @@ void tst_Probe::pollWindow()
     };
     QCOMPARE(qsShown("label_Drive_Name_Value"), QString("-"));
     // The sector count is in 512-byte units whatever the sector size (4096 here).
-    QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+    {
+        // The offer of the probe, taken: 48 MiB leave it too little room, which it says.
+        cBox_Answerer oProbe([](QMessageBox *qBox) {
+            (qBox->button(QMessageBox::Yes) ? qBox->button(QMessageBox::Yes) : qBox->button(QMessageBox::Ok))->click();
+        });
+        QTest::mouseClick(oWindow.findChild<QPushButton *>("pushButton_Properties"), Qt::LeftButton);
+        QCOMPARE(oProbe.qslHeadings, (QStringList{"Провести быструю пробу носителя сейчас?", "Проба не выполнена."}));
+        QVERIFY2(oProbe.qslMessages.value(1).startsWith(oLoop.qsMount + "probe.data: "),
+                 qPrintable(oProbe.qslMessages.value(1)));
+        QVERIFY(oWindow.findChild<QLabel *>("label_Check_Steps")->text().contains("\nПроба: не выполнена.\n"));
+        QVERIFY(!QFileInfo::exists(oLoop.qsMount + "probe.data"));
+    }
 
     const QStringList qslDrive = qsRun("blockdev", {"--getss", "--getsize", "--getsize64", oLoop.qsDevice}).split('\n');
     const QStringList qslVolume = qsRun("stat", {"-f", "-c", "%S %b %f", oLoop.qsMount}).split(' ');
