@@ -69,8 +69,10 @@ public:
     // system's own needs; the errno of what failed, EOPNOTSUPP where it cannot preallocate.
     int iMake()
     {
-        // One a killed probe left is this probe's to remove: the lock says no other runs.
-        unlinkat(iDir, pcName, 0);
+        // One a killed probe left is this probe's to remove (the lock says no other runs);
+        // anything else under the name is the user's.
+        if (!bRemove_Left_Over())
+            return EEXIST;
         iFD = openat(iDir, pcName, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (iFD < 0)
             return errno;
@@ -102,6 +104,26 @@ public:
             quint64(strFile.st_size) != qui64Bytes)
             return qsProbe_File_Changed_Why(pcName);
         return QString();
+    }
+
+    // True where nothing is under the name now: there was nothing, or what a killed probe left
+    // (a regular file of ours, one link, mode 0600, its space allocated and never written).
+    bool bRemove_Left_Over() const
+    {
+        struct stat strName;
+        if (fstatat(iDir, pcName, &strName, AT_SYMLINK_NOFOLLOW) != 0)
+            return errno == ENOENT;
+        if (!S_ISREG(strName.st_mode) || strName.st_nlink != 1 || strName.st_uid != geteuid() ||
+            (strName.st_mode & 07777) != 0600)
+            return false;
+        const int iOld = openat(iDir, pcName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (iOld < 0)
+            return false;
+        struct stat strOld;
+        const bool bOurs = fstat(iOld, &strOld) == 0 && strOld.st_ino == strName.st_ino &&
+                           strOld.st_dev == strName.st_dev && bAllocated_Unwritten(iOld);
+        close(iOld);
+        return bOurs && unlinkat(iDir, pcName, 0) == 0;
     }
 
     static constexpr const char *pcName = "probe.data";
@@ -237,9 +259,12 @@ void vProbe_In(const cVolume_Lock &oLock, const cDrive &oDrive, cProbe_Result &o
     oResult.qui64File_Bytes = oFile.qui64Bytes;
     if (iError != 0) {
         oResult.eStatus = iError == EOPNOTSUPP ? eProbe_No_Prealloc : eProbe_Failed;
-        oResult.qsError = iError == EOPNOTSUPP ? qsProbe_No_Prealloc_Why(oResult.qsVolume)
-                                               : QString("%1%2: %3").arg(oResult.qsVolume, cProbe_File::pcName,
-                                                                         qsSystem_Reason(iError));
+        if (iError == EOPNOTSUPP)
+            oResult.qsError = qsProbe_No_Prealloc_Why(oResult.qsVolume);
+        else if (iError == EEXIST)
+            oResult.qsError = qsProbe_Name_Taken_Why(oResult.qsVolume + cProbe_File::pcName);
+        else
+            oResult.qsError = QString("%1%2: %3").arg(oResult.qsVolume, cProbe_File::pcName, qsSystem_Reason(iError));
         return;
     }
     tProbe_Extents qvExtents;

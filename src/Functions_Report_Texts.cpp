@@ -405,6 +405,13 @@ QString qsProbe_No_Prealloc_Why(const QString &qsVolume)
         .arg(qsVolume);
 }
 
+QString qsProbe_Name_Taken_Why(const QString &qsPath)
+{
+    return QString("В разделе уже есть %1, и это не файл, оставленный прерванной пробой: проба его не трогает. "
+                   "Переименуйте или удалите его сами и повторите пробу.")
+        .arg(qsPath);
+}
+
 QString qsProbe_No_Extents_Why()
 {
     return "Файловая система не сообщила, где на носителе лежит место файла пробы.";

@@ -150,6 +150,7 @@ QString qsNo_Display_Text();
 // The medium probe (Functions_Probe_Medium): why it cannot run or stopped, its progress's title.
 QString qsProbe_No_Prealloc_Why(const QString &qsVolume);
 QString qsProbe_No_Extents_Why();
+QString qsProbe_Name_Taken_Why(const QString &qsPath);
 QString qsProbe_File_Changed_Why(const QString &qsFile);
 QString qsProbe_Device_Changed_Why(const QString &qsDevice);
 QString qsProbe_Progress_Title();

@@ -465,3 +465,31 @@ bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice
         *peSource = qvParts.isEmpty() ? ePlacement_None : eSource;
     return true;
 }
+
+bool bAllocated_Unwritten(const int iFD)
+{
+    const int iBatch = 64;
+    std::vector<char> vecBuffer(sizeof(fiemap) + iBatch * sizeof(fiemap_extent));
+    auto *pMap = reinterpret_cast<fiemap *>(vecBuffer.data());
+    quint64 qui64From = 0;
+    bool bAny = false;
+    for (;;) {
+        std::memset(pMap, 0, sizeof(fiemap));
+        pMap->fm_start = qui64From;
+        pMap->fm_length = FIEMAP_MAX_OFFSET - qui64From;
+        pMap->fm_extent_count = iBatch;
+        if (ioctl(iFD, FS_IOC_FIEMAP, pMap) != 0)
+            return false;
+        if (pMap->fm_mapped_extents == 0)
+            return bAny;
+        for (quint32 e = 0; e < pMap->fm_mapped_extents; ++e) {
+            const fiemap_extent &oExtent = pMap->fm_extents[e];
+            if (!(oExtent.fe_flags & FIEMAP_EXTENT_UNWRITTEN))
+                return false;
+            bAny = true;
+            qui64From = oExtent.fe_logical + oExtent.fe_length;
+            if (oExtent.fe_flags & FIEMAP_EXTENT_LAST)
+                return true;
+        }
+    }
+}

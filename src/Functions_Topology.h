@@ -27,5 +27,8 @@ bool bFill_Placement(const QVector<cFill_Part> &qvParts, const QString &qsDevice
 // device under test or an image beneath it (a loop's backing file, the device's or the
 // volume's), never onto the volume under test (its file system, also for a file not made yet).
 QString qsUnsafe_Output(const QString &qsPath, const QString &qsDevice, const QString &qsVolume);
+// Whether the open file has space allocated and none of it written (FIEMAP: every extent
+// unwritten): what a probe killed before it could remove its file leaves, and nothing else.
+bool bAllocated_Unwritten(int iFD);
 
 #endif // FUNCTIONS_TOPOLOGY_H

@@ -81,6 +81,24 @@ void tst_Safety::shell_data()
            "for i in $(seq 3000); do [ -e \"$VOL/data.data\" ] && break; sleep 0.01; done\n"
            "echo \"fd0 $(readlink /proc/$P/fd/0) fd2 $(readlink /proc/$P/fd/2)\"; kill -INT $P; wait $P"
         << eNeeds_Loop << QStringList{"fd0 /dev/null fd2 /dev/null"} << "fd2 " + QString("$VOL");
+    // The probe's name taken by the user: a file, a link, a FIFO stay as they are, the probe
+    // refuses; what a killed probe left (allocated, never written, 0600) is removed and it runs.
+    QTest::newRow("the probe's name taken by the user")
+        << "echo MINE > \"$VOL/mine\"\nfor k in file link fifo; do rm -f \"$VOL/probe.data\"\n"
+           "case $k in file) cp \"$VOL/mine\" \"$VOL/probe.data\";; link) ln -s mine \"$VOL/probe.data\";;"
+           " fifo) mkfifo \"$VOL/probe.data\";; esac\n"
+           "\"$TOOL\" --device \"$DEV\" --volume \"$VOL\" --batch poll,probe --json --quiet | tail -n 1 |"
+           " grep -o '\"status\":\"[a-z_]*\"'\n"
+           "echo \"$k $(stat -c %F \"$VOL/probe.data\") $(cat \"$VOL/mine\")\"; done"
+        << eNeeds_Loop
+        << QStringList{"\"status\":\"failed\"\nfile regular file MINE\n",
+                       "\"status\":\"failed\"\nlink symbolic link MINE\n", "\"status\":\"failed\"\nfifo fifo MINE\n"}
+        << "\"status\":\"done\"";
+    QTest::newRow("what a killed probe left")
+        << "fallocate -l 64M \"$VOL/probe.data\"; chmod 600 \"$VOL/probe.data\"\n"
+           "\"$TOOL\" --device \"$DEV\" --volume \"$VOL\" --batch poll,probe --json --quiet | tail -n 1 |"
+           " grep -o '\"status\":\"[a-z_]*\"'; ls \"$VOL\""
+        << eNeeds_Loop << QStringList{"\"status\":\"done\"\n"} << "probe.data";
     // Root without a runtime directory gets one of its own, kept for the next run, not a new
     // one each run that a killed run leaves behind.
     QTest::newRow("one runtime directory per user")
