@@ -2,6 +2,7 @@
 
 #include "Functions_Files.h"
 #include "Functions_Fill_Check.h"
+#include "Functions_Fill_Pace.h"
 #include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Report_Texts.h"
@@ -58,6 +59,9 @@ cFill_Result oFill_Status(const cWrite_Outcome &oOutcome)
     cFill_Result oResult;
     oResult.qui64Words_Written = oOutcome.qui64Words;
     oResult.iFiles = oOutcome.iFiles;
+    oResult.bAbandoned = oOutcome.bAbandoned;
+    oResult.bOperator_Stop = oOutcome.bCancelled;
+    oResult.bClosing_Aside = oOutcome.bClosing_Aside;
     const int iError = oOutcome.iError;
     if (!oOutcome.qsStopped.isEmpty()) {
         oResult.eStatus = eFill_Error;
@@ -129,6 +133,8 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     const bool bDirect = oFile.bDirect;
     oFile.qsPath = oResult.qsPath;
     oFile.pCheck = pCheck;
+    if (bOn_Fuse(oFile.iFD))
+        oFile.pPace = cFill_Pace::pFor(qsVolume, stFill_Chunk);
 
     cWrite_Outcome oOutcome;
     {
@@ -144,8 +150,9 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     oResult.iFiles = oStatus.iFiles;
     oResult.qslStale = qslStale;
     oResult.bDirect = bDirect;
-    oResult.bAbandoned = oOutcome.bAbandoned;
-    oResult.bClosing_Aside = oOutcome.bClosing_Aside;
+    oResult.bAbandoned = oStatus.bAbandoned;
+    oResult.bOperator_Stop = oStatus.bOperator_Stop;
+    oResult.bClosing_Aside = oStatus.bClosing_Aside;
     oResult.qi64Elapsed_Ms = qTimer.elapsed();
     if (pCheck)
         vTake_Checks(*pCheck, oResult);

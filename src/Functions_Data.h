@@ -40,6 +40,7 @@ public:
     qint64 qi64Elapsed_Ms = 0;
     bool bDirect = false;    // written past the page cache
     bool bAbandoned = false; // writers stuck in a device that stopped answering were left behind
+    bool bOperator_Stop = false; // the operator (or a signal) stopped it
     bool bClosing_Aside = false; // stopped while the file system flushed the file: it is closed aside
     // The checks as the fill went: what they read, and where the medium first lost what it was
     // given (a device offset where the file system says where the file lies, else the file's).

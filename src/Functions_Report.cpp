@@ -112,7 +112,9 @@ QString qsFill_Stop_Reason(const cFill_Result &oResult)
     case eFill_Too_Large:
         return QString("достигнут предельный размер файла для этой файловой системы на слове %1.").arg(qsCount_Text(i));
     case eFill_Cancelled:
-        return QString("прервано оператором на слове %1.").arg(qsCount_Text(i));
+        return QString(oResult.bOperator_Stop ? "прервано оператором на слове %1." // else writers stuck after a loss
+                                              : "носитель перестал отвечать на слове %1.")
+            .arg(qsCount_Text(i));
     case eFill_Loss:
         return QString("носитель теряет записанное: проверка прочла не то, что записано, %1 ~%2 МиБ.")
             .arg(oResult.bLoss_Placed ? "на носителе с" : "в файле с")
@@ -148,7 +150,7 @@ QString qsFill_Summary(const cFill_Result &oResult)
     if (!oResult.bDirect)
         qslLines << "Прямая запись (O_DIRECT) на этой файловой системе недоступна: запись шла через кэш страниц.";
     if (oResult.bAbandoned)
-        qslLines << "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
+        qslLines << qsFill_Abandoned_Text(oResult.bOperator_Stop);
     if (oResult.eStatus == eFill_Cancelled && i > 0)
         qslLines << "Записанная часть файла заполнения осталась на разделе: чтение проверит её, удаление уберёт.";
     if (oResult.bClosing_Aside)

@@ -1,6 +1,6 @@
 #include "Functions_Report_Texts.h"
-#include "Functions_Text.h"
 
+#include "Functions_Pool.h"
 #include "Functions_Text.h"
 
 QString qsFill_Refused_Text(const QString &qsVolume_Dir, const QString &qsWhy)
@@ -55,6 +55,15 @@ QString qsWords_Not_Read_Text(const bool bPlaced, const QString &qsCount)
 {
     return bPlaced ? ", их места не прочитаны: " + qsCount
                    : ", не найдены в прочитанной части (могут лежать в непрочитанной): " + qsCount;
+}
+
+QString qsFill_Abandoned_Text(const bool bOperator_Stop)
+{
+    if (!bOperator_Stop)
+        return "Носитель перестал отвечать: запросы записи брошены, файл не сброшен на носитель.";
+    return QString("Запросы записи не вернулись за %1 после остановки: они оставлены, файл не сброшен на носитель, "
+                   "в счёт вошли только слова, записанные до остановки.")
+        .arg(qsSeconds_Text(iGive_Up_After_Ms));
 }
 
 QString qsFill_Closing_Aside_Text()

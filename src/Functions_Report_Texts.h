@@ -32,6 +32,9 @@ QString qsRead_Abandoned_Text();
 QString qsWords_Not_Read_Text(const bool bPlaced, const QString &qsCount);
 // A stopped fill did not wait for the file system to flush its file.
 QString qsFill_Closing_Aside_Text();
+// Writers that had not come back when the fill stopped were left behind; after the operator's
+// stop the medium is not blamed for it, since it may only be slow.
+QString qsFill_Abandoned_Text(const bool bOperator_Stop);
 // A read found fewer words in the fill's files than the fill wrote into qsPath.
 QString qsFill_Lost_Text(const quint64 qui64Written, const QString &qsPath, const quint64 qui64Now);
 

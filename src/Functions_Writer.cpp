@@ -3,6 +3,7 @@
 #include "Functions_Fill_Files.h"
 #include "Functions_Files.h"
 #include "Functions_Fill_Check.h"
+#include "Functions_Fill_Pace.h"
 #include "Functions_Lock.h"
 #include "Functions_Operator.h"
 #include "Functions_Pool.h"
@@ -218,6 +219,7 @@ public:
     std::atomic<bool> bStop{false};
     std::unique_ptr<std::atomic<bool>[]> pbChunk_Done; // written whole
     std::unique_ptr<cWorker_Gauge> pGauge; // writers allowed to have a chunk in the medium
+    std::shared_ptr<cFill_Pace> pPace;
 
     // The file is allocated ahead of the writers: a write into allocated space need not wait
     // for the others, as one that makes the file grow must.
@@ -259,7 +261,8 @@ void vWrite_Chunks(cWrite_Job &oJob, uchar *pucBuffer, const int iWriter)
 {
     const quint64 qui64Words = stFill_Chunk / 8;
     for (;;) {
-        if (!oJob.pGauge->bMay_Go(iWriter, oJob.bStop))
+        if (!oJob.pGauge->bMay_Go(iWriter, oJob.bStop) ||
+            (oJob.pPace && !oJob.pPace->bWait_Turn(8 * oJob.qui64From + oJob.qui64Done_Bytes, oJob.bStop)))
             return;
         const quint64 qui64Chunk = oJob.qui64Next.fetch_add(1);
         if (qui64Chunk >= oJob.qui64Chunks) {
@@ -367,6 +370,7 @@ quint64 qui64Write_Parallel(cFill_File &oFile, const quint64 qui64Pattern, const
     oJob.pbChunk_Done.reset(new std::atomic<bool>[qui64Chunks]());
     oJob.qui64Allocated = 8 * (qui64From - oFile.qui64First);
     oJob.pGauge = std::make_unique<cWorker_Gauge>(oJob.oBuffers.iCount(), stFill_Chunk);
+    oJob.pPace = oFile.pPace;
     const bool bAll_Back = bRun_Workers(
         oJob.oBuffers.iCount(),
         [pJob](int iWriter) { vWrite_Chunks(*pJob, pJob->oBuffers.pucBuffer(iWriter), iWriter); }, oJob.bStop,
@@ -417,6 +421,8 @@ void vWrite_In_Order(cOrdered_Job &oJob)
     uchar *pucBuffer = oJob.pBuffer->pucBuffer(0);
     quint64 i = oJob.qui64Next;
     while (i < oJob.qui64End && !oJob.bStop) {
+        if (oJob.oFile.pPace && !oJob.oFile.pPace->bWait_Turn(8 * i, oJob.bStop))
+            break;
         const quint64 qui64Words = std::min<quint64>(oJob.qui64End - i, stFill_Chunk / 8);
         vMake_Words(pucBuffer, oJob.qui64Pattern, i, qui64Words);
         i += oJob.oFile.qui64Write(pucBuffer, qui64Words * 8, i, &oJob.iError) / 8;

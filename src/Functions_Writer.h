@@ -6,9 +6,12 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 #include <sys/types.h>
 
 class cFill_Check;
+class cFill_Pace;
 class cOperator;
 class cVolume_Lock;
 
@@ -23,8 +26,9 @@ public:
     bool bDirect = false;
     quint64 qui64First = 0; // index of its first word
     quint64 qui64Block = stIO_Alignment;
-    QString qsPath;             // where it lies, for the checks that read it back
-    cFill_Check *pCheck = nullptr; // checks, as it grows, that the medium keeps it
+    QString qsPath;                    // where it lies, for the checks that read it back
+    cFill_Check *pCheck = nullptr;     // checks, as it grows, that the medium keeps it
+    std::shared_ptr<cFill_Pace> pPace; // where a FUSE driver would run ahead of the medium
 
     // Writes as much of qui64Length bytes at word qui64Index as the file system takes:
     // whole; where that is refused near the end of the space (a direct write is all or
@@ -103,9 +107,9 @@ public:
     QString qsStopped;      // a stop the system has no number for: the volume gone, a file not made
     int iClose_Error = 0;   // the last file's cut, sync or close
     bool bCancelled = false;
-    bool bAbandoned = false; // writers stuck in a device that stopped answering were left behind
+    bool bAbandoned = false;     // writers stuck in a device that stopped answering were left behind
     bool bClosing_Aside = false; // after a stop, the last file's cut, sync and close go on aside
-    bool bLoss_Stop = false; // stopped where the checks found the medium losing data
+    bool bLoss_Stop = false;     // stopped where the checks found the medium losing data
 };
 
 // Writes the words into the target's files until they are done, the space ends, the operator

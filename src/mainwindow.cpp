@@ -329,8 +329,10 @@ bool MainWindow::bRead_Step()
 void MainWindow::vOffer_Clean(cWindow_Operator &oOperator)
 {
     quint64 qui64Bytes = 0;
-    const QStringList qslFiles = qslFill_Names(oVolume, &qui64Bytes);
-    if (qslFiles.isEmpty())
+    QStringList qslFiles;
+    // Listed off the window's thread: a FUSE driver still writing a stopped fill back makes
+    // the listing wait for it.
+    if (!bRun_Step(oOperator, [&] { qslFiles = qslFill_Names(oVolume, &qui64Bytes); }) || qslFiles.isEmpty())
         return;
     if (iMessageBox(qsClean_Question(qui64Bytes),
                     "Будут удалены только файлы заполнения:\n" + qslFiles.join('\n'), iMsgBox_Question_Icon,

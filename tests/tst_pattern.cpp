@@ -1,6 +1,7 @@
 // The word count, the "11...10" pattern and its text, from a volume's clusters.
 #include "Functions_Data.h"
 #include "Functions_Files.h"
+#include "Functions_Report.h"
 #include "Functions_Writer.h"
 
 #include <QtTest>
@@ -124,6 +125,7 @@ void tst_Pattern::fillStatus_data()
     QTest::addColumn<eFill_Status>("eStatus");
     QTest::addColumn<QString>("qsError");
     QTest::addColumn<int>("iErrno");
+    QTest::addColumn<QString>("qsSays"); // lines of the fill's summary
     const auto oEnded = [](const quint64 qui64Words, const int iError) {
         cWrite_Outcome oOutcome;
         oOutcome.qui64Words = qui64Words;
@@ -138,24 +140,36 @@ void tst_Pattern::fillStatus_data()
     oClose.iClose_Error = EIO;
     oCancel.bCancelled = true;
     oLeft.bAbandoned = true;
+    cWrite_Outcome oLeft_Stopped = oLeft;
+    oLeft_Stopped.bCancelled = true;
     oLoss.bLoss_Stop = true;
     oLoss_Closed.bLoss_Stop = true;
     oLoss_Closed.iClose_Error = ENOSPC;
-    QTest::newRow("every word") << oEnded(100, 0) << eFill_Complete << "" << 0;
-    QTest::newRow("the space ended") << oEnded(100, ENOSPC) << eFill_Full << "" << 0;
-    QTest::newRow("a quota ended it") << oEnded(100, EDQUOT) << eFill_Full << "" << 0;
-    QTest::newRow("the largest file") << oEnded(100, EFBIG) << eFill_Too_Large << "" << 0;
-    QTest::newRow("an I/O error") << oEnded(100, EIO) << eFill_Error << qsSystem_Reason(EIO) << EIO;
+    QTest::newRow("every word") << oEnded(100, 0) << eFill_Complete << "" << 0 << "";
+    QTest::newRow("the space ended") << oEnded(100, ENOSPC) << eFill_Full << "" << 0 << "";
+    QTest::newRow("a quota ended it") << oEnded(100, EDQUOT) << eFill_Full << "" << 0 << "";
+    QTest::newRow("the largest file") << oEnded(100, EFBIG) << eFill_Too_Large << "" << 0 << "";
+    QTest::newRow("an I/O error") << oEnded(100, EIO) << eFill_Error << qsSystem_Reason(EIO) << EIO << "";
     QTest::newRow("nothing written, full") << oEnded(0, ENOSPC) << eFill_Error
-                                           << "не записано ни одного слова: " + qsSystem_Reason(ENOSPC) << 0;
-    QTest::newRow("nothing to write") << oEnded(0, 0) << eFill_Error << "не записано ни одного слова" << 0;
-    QTest::newRow("volume gone outranks the close") << oGone << eFill_Error << oGone.qsStopped << 0;
-    QTest::newRow("the last sync failed") << oClose << eFill_Error << qsSystem_Reason(EIO) << EIO;
-    QTest::newRow("cancelled") << oCancel << eFill_Cancelled << "" << 0;
-    QTest::newRow("writers left behind") << oLeft << eFill_Cancelled << "" << 0;
-    QTest::newRow("stopped at a loss") << oLoss << eFill_Loss << "" << 0;
+                                           << "не записано ни одного слова: " + qsSystem_Reason(ENOSPC) << 0 << "";
+    QTest::newRow("nothing to write") << oEnded(0, 0) << eFill_Error << "не записано ни одного слова" << 0 << "";
+    QTest::newRow("volume gone outranks the close") << oGone << eFill_Error << oGone.qsStopped << 0 << "";
+    QTest::newRow("the last sync failed") << oClose << eFill_Error << qsSystem_Reason(EIO) << EIO << "";
+    QTest::newRow("cancelled") << oCancel << eFill_Cancelled << "" << 0
+                               << "Остановка: прервано оператором на слове 100.";
+    // Writers that did not come back: the medium is blamed only where the operator did not stop it.
+    QTest::newRow("writers left behind") << oLeft << eFill_Cancelled << "" << 0
+                                         << "Остановка: носитель перестал отвечать на слове 100.\n"
+                                            "Носитель перестал отвечать: запросы записи брошены, файл не сброшен "
+                                            "на носитель.";
+    QTest::newRow("writers left behind after a cancel")
+        << oLeft_Stopped << eFill_Cancelled << "" << 0
+        << "Остановка: прервано оператором на слове 100.\n"
+           "Запросы записи не вернулись за 3,00 с после остановки: они оставлены, файл не сброшен на носитель, в "
+           "счёт вошли только слова, записанные до остановки.";
+    QTest::newRow("stopped at a loss") << oLoss << eFill_Loss << "" << 0 << "";
     QTest::newRow("a failed close outranks the loss") << oLoss_Closed << eFill_Error << qsSystem_Reason(ENOSPC)
-                                                      << ENOSPC;
+                                                      << ENOSPC << "";
 }
 
 void tst_Pattern::fillStatus()
@@ -164,12 +178,17 @@ void tst_Pattern::fillStatus()
     QFETCH(eFill_Status, eStatus);
     QFETCH(QString, qsError);
     QFETCH(int, iErrno);
+    QFETCH(QString, qsSays);
     const cFill_Result oResult = oFill_Status(oOutcome);
     QCOMPARE(oResult.eStatus, eStatus);
     QCOMPARE(oResult.qsError, qsError);
     QCOMPARE(oResult.iErrno, iErrno);
     QCOMPARE(oResult.qui64Words_Written, oOutcome.qui64Words);
     QCOMPARE(oResult.iFiles, oOutcome.iFiles);
+    const QString qsSummary = qsFill_Summary(oResult);
+    for (const QString &qsLine : qsSays.split('\n', Qt::SkipEmptyParts))
+        QVERIFY2(qsSummary.split('\n').contains(qsLine), qPrintable(qsSummary));
+    QCOMPARE(qsSummary.contains("перестал отвечать"), oOutcome.bAbandoned && !oOutcome.bCancelled);
 }
 
 QTEST_MAIN(tst_Pattern)
