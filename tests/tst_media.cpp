@@ -559,9 +559,11 @@ void tst_Media::slowCancel()
     const quint64 qui64Fill_Words = 4 << 20; // 32 MiB: more than the read reaches before the stop
     if (!bFill)
         QVERIFY(bWrite_Fill(oMedium.oLoop.qsMount + "data.data", oData.qui64Pattern, qui64Fill_Words));
-    QElapsedTimer qShown, qCancelled;
+    QElapsedTimer qShown, qCancelled, qTick;
+    qint64 qi64Longest_Wait = 0; // between two ticks of the window's thread
     QTimer qCanceller;
     QObject::connect(&qCanceller, &QTimer::timeout, [&] {
+        qi64Longest_Wait = qMax(qi64Longest_Wait, qTick.restart());
         auto *qCancel = oWindow.findChild<QPushButton *>("pushButton_Cancel");
         if (!qShown.isValid() && qCancel && qCancel->isVisible())
             qShown.start();
@@ -571,8 +573,11 @@ void tst_Media::slowCancel()
         }
     });
     qCanceller.start(50);
+    qTick.start();
     QTest::mouseClick(oWindow.findChild<QPushButton *>(qsButton), Qt::LeftButton);
     QVERIFY(qCancelled.isValid());
+    // The window's thread never waits on the medium: it answers all along.
+    QVERIFY2(qi64Longest_Wait < 2000, qPrintable(QString::number(qi64Longest_Wait)));
     // A request or two in the medium (4 MiB: 1.6 s at 2.5 MiB/s) and the cut, not the 13 s
     // that the 32 MiB of eight writers took, nor the minute (200 s at 2.5 MiB/s) exfat-fuse
     // took to write back the fill its device's cache had taken at once.
