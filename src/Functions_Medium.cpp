@@ -251,6 +251,9 @@ bool bCapacity_Limit(const std::vector<cPiece> &vecPieces, const std::vector<cRu
 quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const std::vector<cRun> &vecRuns,
                          const quint64 qui64Words)
 {
+    // The lost start is a tenth of the fill at least, or 8 MiB: a fill that stops soon after
+    // the medium starts dropping its oldest writes has lost only a little of its start.
+    const quint64 qui64Recent_Least_Words = (8 << 20) / 8;
     quint64 qui64Lost_Total = 0, qui64Kept_Total = 0;
     for (const cPiece &oPiece : vecPieces) {
         if (bLost(oPiece) && oPiece.bPlaced)
@@ -263,7 +266,8 @@ quint64 qui64Recent_Only(const std::vector<cPiece> &vecPieces, const std::vector
         const quint64 qui64Before = qui64Lost_Before + qui64Kept_Before;
         const quint64 qui64Kept_After = qui64Kept_Total - qui64Kept_Before;
         const quint64 qui64Lost_After = qui64Lost_Total - qui64Lost_Before;
-        if (10 * qui64Before >= qui64Words && 5 * qui64Lost_Before >= 4 * qui64Before &&
+        if ((10 * qui64Before >= qui64Words || qui64Before >= qui64Recent_Least_Words) &&
+            5 * qui64Lost_Before >= 4 * qui64Before &&
             50 * (qui64Kept_After + qui64Lost_After) >= qui64Words && qui64Kept_After >= 9 * qui64Lost_After)
             return 8 * (qui64Kept_Total + qui64Past_End(vecRuns, qui64Words, 0));
         if (bLost(oPiece) && oPiece.bPlaced)
