@@ -134,7 +134,7 @@ void cData::vWrite_Data(cVolume oVolume, cOperator &oOperator, cFill_Result &oRe
     oFile.qsPath = oResult.qsPath;
     oFile.pCheck = pCheck;
     if (bOn_Fuse(oFile.iFD))
-        oFile.pPace = cFill_Pace::pFor(qsVolume, stFill_Chunk);
+        oFile.pPace = cFill_Pace::pFor(qsVolume, stFill_Chunk / 4); // 1 MiB: 0.4 s at 2.5 MiB/s
 
     cWrite_Outcome oOutcome;
     {

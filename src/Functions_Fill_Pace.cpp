@@ -15,8 +15,9 @@ namespace {
 
 using tClock = std::chrono::steady_clock;
 
-// A device that wrote nothing for this long while the fill waited is not kept up by the
-// write-back asked for (its cache is not the one the driver fills): the pace stands aside.
+// A device that wrote less than the least lead in this long while the fill waited is not kept
+// up by the write-back asked for (its cache is not the one the driver fills), or it stalls:
+// the pace stands aside until it writes that much again.
 const auto tGive_Up_After = std::chrono::seconds(10);
 
 } // namespace
@@ -57,7 +58,7 @@ private:
     bool bEnd = false;
 };
 
-std::shared_ptr<cFill_Pace> cFill_Pace::pFor(const QString &qsVolume, const quint64 qui64Request)
+std::shared_ptr<cFill_Pace> cFill_Pace::pFor(const QString &qsVolume, const quint64 qui64Least_Lead)
 {
     const QString qsNode = qsFuse_Server_Node(qsVolume);
     if (qsNode.isEmpty())
@@ -69,12 +70,12 @@ std::shared_ptr<cFill_Pace> cFill_Pace::pFor(const QString &qsVolume, const quin
     const int iFD = open(QFile::encodeName(qsNode).constData(), O_RDONLY | O_CLOEXEC);
     if (iFD < 0)
         return nullptr;
-    return std::make_shared<cFill_Pace>(qsStat, iFD, qui64Request);
+    return std::make_shared<cFill_Pace>(qsStat, iFD, qui64Least_Lead);
 }
 
-cFill_Pace::cFill_Pace(const QString &qsStat_Path, const int iDevice_FD, const quint64 qui64Request)
-    : qsStat(qsStat_Path), pKicker(std::make_shared<cKicker>(iDevice_FD)), qui64Least(qui64Request),
-      qui64Allowed(qui64Request)
+cFill_Pace::cFill_Pace(const QString &qsStat_Path, const int iDevice_FD, const quint64 qui64Least_Lead)
+    : qsStat(qsStat_Path), pKicker(std::make_shared<cKicker>(iDevice_FD)), qui64Least(qui64Least_Lead),
+      qui64Allowed(qui64Least_Lead)
 {
     std::thread(cKicker::vRun, pKicker).detach();
 }
@@ -97,18 +98,18 @@ bool cFill_Pace::bDevice_Written(const QString &qsStat_Path, quint64 *pqui64Byte
 }
 
 // Under the lock: whether the fill is more than allowed ahead; measures the device's rate
-// meanwhile (over a second at least), half a second of it allowed, one request at least.
+// meanwhile (over a second at least), half a second of it allowed, qui64Least at least.
 bool cFill_Pace::bAhead(const quint64 qui64Filled)
 {
     quint64 qui64Written = 0;
-    if (bGiven_Up || !bDevice_Written(qsStat, &qui64Written))
+    if (!bDevice_Written(qsStat, &qui64Written))
         return false;
     const auto tNow = tClock::now();
     if (!bStarted) {
         bStarted = true;
         qui64Filled_Start = qui64Filled;
-        qui64Written_Start = qui64Rate_Since = qui64Last_Written = qui64Written;
-        tRate_Since = tLast_Move = tNow;
+        qui64Written_Start = qui64Rate_Since = qui64Progress_Since = qui64Written;
+        tRate_Since = tProgress_Since = tNow;
     }
     if (tNow - tRate_Since >= std::chrono::seconds(1)) {
         const qint64 qi64Ms = std::chrono::duration_cast<std::chrono::milliseconds>(tNow - tRate_Since).count();
@@ -116,27 +117,31 @@ bool cFill_Pace::bAhead(const quint64 qui64Filled)
         tRate_Since = tNow;
         qui64Rate_Since = qui64Written;
     }
-    if (qui64Written != qui64Last_Written) {
-        qui64Last_Written = qui64Written;
-        tLast_Move = tNow;
+    if (bAside && qui64Written - qui64Aside_At >= qui64Least)
+        bAside = false; // it writes again: the fill waits for it again, what ran ahead included
+    const bool bIs_Ahead =
+        !bAside && qui64Filled - qui64Filled_Start > qui64Written - qui64Written_Start + qui64Allowed;
+    if (!bIs_Ahead || tNow - tProgress_Since > tGive_Up_After) {
+        // Since the fill was last within its lead, or for the last stretch of a wait, the
+        // device is to write qui64Least: else it is not the one the driver fills, or it stalls.
+        if (bIs_Ahead && qui64Written - qui64Progress_Since < qui64Least) {
+            bAside = true;
+            qui64Aside_At = qui64Written;
+            return false;
+        }
+        tProgress_Since = tNow;
+        qui64Progress_Since = qui64Written;
     }
-    const quint64 qui64Handed = qui64Filled - qui64Filled_Start;
-    const quint64 qui64Done = qui64Written - qui64Written_Start;
-    return qui64Handed > qui64Done + qui64Allowed;
+    return bIs_Ahead;
 }
 
 bool cFill_Pace::bWait_Turn(const quint64 qui64Filled, const std::atomic<bool> &bStop)
 {
-    const auto tHeld = tClock::now();
     for (bool bKicked = false; !bStop; bKicked = true) {
         {
             std::lock_guard<std::mutex> qLock(qMutex);
             if (!bAhead(qui64Filled))
                 return true;
-            if (tClock::now() - std::max(tLast_Move, tHeld) > tGive_Up_After) {
-                bGiven_Up = true;
-                return true;
-            }
         }
         if (!bKicked)
             pKicker->vSignal(false);

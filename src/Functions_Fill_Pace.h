@@ -18,11 +18,11 @@
 class cFill_Pace
 {
 public:
-    // The pace for a fill of the FUSE volume at qsVolume in requests of qui64Request bytes
-    // (the least it may be ahead); null where its server writes no single block device, or
-    // the device's counters cannot be read.
-    static std::shared_ptr<cFill_Pace> pFor(const QString &qsVolume, const quint64 qui64Request);
-    cFill_Pace(const QString &qsStat_Path, const int iDevice_FD, const quint64 qui64Request);
+    // The pace for a fill of the FUSE volume at qsVolume; qui64Least_Lead the least lead it
+    // allows, and the least the device is to write in a wait of 10 s; null where the volume's
+    // server writes no single block device, or the device's counters cannot be read.
+    static std::shared_ptr<cFill_Pace> pFor(const QString &qsVolume, const quint64 qui64Least_Lead);
+    cFill_Pace(const QString &qsStat_Path, const int iDevice_FD, const quint64 qui64Least_Lead);
     ~cFill_Pace();
 
     // From a writer before each request, qui64Filled the fill's bytes done so far (any
@@ -36,22 +36,22 @@ public:
 
 private:
     bool bAhead(const quint64 qui64Filled);
-    void vKick();
 
     class cKicker;
     const QString qsStat;
     std::shared_ptr<cKicker> pKicker; // its thread may outlive the fill in a stuck device
     std::mutex qMutex;
     bool bStarted = false;
-    bool bGiven_Up = false; // the device wrote nothing for long while held: the pace stands aside
+    bool bAside = false;       // the device wrote too little while held: the pace stands aside
+    quint64 qui64Aside_At = 0; // the device's count then
     quint64 qui64Filled_Start = 0;
     quint64 qui64Written_Start = 0;
     const quint64 qui64Least;
     quint64 qui64Allowed; // bytes the fill may be ahead
     std::chrono::steady_clock::time_point tRate_Since;
     quint64 qui64Rate_Since = 0;
-    std::chrono::steady_clock::time_point tLast_Move; // when the device's count last grew
-    quint64 qui64Last_Written = 0;
+    std::chrono::steady_clock::time_point tProgress_Since; // the device's progress measured from
+    quint64 qui64Progress_Since = 0;
 };
 
 #endif // FUNCTIONS_FILL_PACE_H
