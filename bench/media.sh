@@ -13,7 +13,8 @@
 #   sudo bench/media.sh [NAME...]     (after scripts/test.sh has built the tool and the plugin)
 # NAMEs pick the media whose name contains one of them: chain, cache-strict, cache-loose,
 # exfat, bad, flip, log, fail-after, healthy, limit, wrap, partitioned, slow. PROBE_ONLY=1 runs
-# the probe alone.
+# the probe alone. SLOW_ONLY=TEXT keeps the slow sticks whose name contains TEXT ("wrap",
+# "limit", "healthy"), SLOW_FS="exfat vfat" those file systems.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 tool=${FILLSCAN_TOOL:-$here/../build/fillscan}
@@ -197,9 +198,11 @@ if picked slow; then
     printf "$slow_row" "" "" "" "" "" "" "" "" "" "" "" "" | tr ' ' '-'
     for medium in "${slow_media[@]}"; do
         IFS='|' read -r label arguments <<< "$medium"
+        [[ -z ${SLOW_ONLY:-} || $label == *"$SLOW_ONLY"* ]] || continue
         probed=0
         for fs in "${slow_fs[@]}"; do
             IFS='|' read -r fs_name fs_label <<< "$fs"
+            [[ -z ${SLOW_FS:-} || " $SLOW_FS " == *" $fs_name "* ]] || continue
             # shellcheck disable=SC2086 # the arguments are words on purpose
             run_fillscan --fs="$fs_name" $arguments; fillscan=$summary fillscan_s=$took
             # shellcheck disable=SC2086
